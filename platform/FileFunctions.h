@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+class QObject;
+
+// Utility component: existence, sizes, name parts, folders, special folders, find first and
+// next, file dates, copy with progress. Paths use "/"; folders come back without a trailing "/".
+class FileFunctions
+{
+public:
+    static FileFunctions& instance();
+
+    bool FileExists(const QString& path) const;
+    bool FolderExists(const QString& path) const;
+    // Creates the folder with any missing parents; true when it exists afterwards.
+    bool CreateFolder(const QString& path, qint32 flags = 0) const;
+
+    // Enumerates the names (not paths) matching the pattern's last part (wildcards * and ?,
+    // without regard to case), "." and ".." included; "" after the last. handle receives a
+    // non-zero number to pass to FindNext and FindClose.
+    QString FindFirst(const QString& pattern, qint32 flags, qint32& handle);
+    QString FindNext(qint32 handle);
+    void FindClose(qint32 handle);
+
+    // Size in bytes; negative when the file does not exist. A name holding the wildcards * or ?
+    // gives the size of the first match.
+    double GetFileSize(const QString& path) const;
+
+    QString GetExtensionName(const QString& path) const;
+    QString GetFileName(const QString& path) const;
+    QString GetFileTitle(const QString& path) const;
+    QString GetFolderName(const QString& path, qint32 flags = 0) const;
+    QString GetPathWithoutExtension(const QString& path) const;
+    QString GetParentFolder(const QString& folder) const;
+
+    // 35: common application data ($XDG_DATA_HOME); 36: the "Windows folder" (the state
+    // folder holding the default debug folder).
+    QString GetSpecialFolder(qint32 code) const;
+
+    // Raises ToolError when the file does not exist.
+    QDateTime GetDateLastModified(const QString& path) const;
+
+    // Copies completely or not at all (temporary name beside the destination, then rename),
+    // replacing an existing destination. Shows progress only when it has an owner window.
+    // Returns 0 when copied, otherwise an errno-style status.
+    qint32 CopyFileWithProgress(const QString& source, const QString& destination,
+                                const QString& caption, QObject* ownerWindow, qint16& flag1,
+                                qint16& flag2, qint32& flags);
+
+private:
+    FileFunctions() = default;
+
+    struct FindState
+    {
+        QStringList names;
+        int next = 0;
+    };
+    QHash<qint32, FindState> m_finds;
+    qint32 m_nextHandle = 1;
+};

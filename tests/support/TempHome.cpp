@@ -1,0 +1,31 @@
+#include "TempHome.h"
+
+#include <QDir>
+
+namespace {
+const char* const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+                                  "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
+}
+
+TempHome::TempHome()
+{
+    for (const char* name : kVariables) {
+        m_saved.append({name, qgetenv(name)});
+    }
+    const QString root = m_dir.path();
+    QDir().mkpath(root + "/home");
+    QDir().mkpath(root + "/runtime");
+    qputenv("HOME", QFile::encodeName(root + "/home"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/home/.local/share"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "/home/.config"));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(root + "/home/.local/state"));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(root + "/home/.cache"));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root + "/runtime"));
+}
+
+TempHome::~TempHome()
+{
+    for (const auto& [name, value] : m_saved) {
+        qputenv(name.constData(), value);
+    }
+}
