@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The application log: the operator-visible record, one file per day in the log folder.
+// Options: 1 numbered files, 2 a new file when the day changes, 4 the computer name in the name.
+bool InitialiseAppLog(const QString& logFolder, qint32 options);
+void BuildAppLogFileName();
+void AddToAppLog(const QString& prefix, const QString& text);
+// Dates are OLE Automation dates; the names of the days that have a file, in day order.
+QStringList GetAppLogFiles(double fromDate, double toDate);
