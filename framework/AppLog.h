@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QDate;
+
 // The application log: the operator-visible record, one file per day in the log folder.
 // Options: 1 numbered files, 2 a new file when the day changes, 4 the computer name in the name.
 bool InitialiseAppLog(const QString& logFolder, qint32 options);
@@ -10,3 +14,6 @@ void BuildAppLogFileName();
 void AddToAppLog(const QString& prefix, const QString& text);
 // Dates are OLE Automation dates; the names of the days that have a file, in day order.
 QStringList GetAppLogFiles(double fromDate, double toDate);
+
+// Replaces the log's idea of today, for tests; an empty function restores the system date.
+void SetAppLogClockForTests(std::function<QDate()> today);

@@ -3,12 +3,23 @@
 #include <QString>
 
 // Indentation codes of debug-log lines.
-enum IndentCode : qint32 { ovNone = 0, ovIndent = 1, ovOutdent = 2, ovResetIndent = 3 };
+enum IndentCode : qint32
+{
+    ovNone = 0,
+    ovIndent = 1,
+    ovOutdent = 2,
+    ovResetIndent = 3
+};
 
 // The debug log: one plain-text file per program and day, lines filtered by level and
 // indented by nesting; and the standard error report that begins "There was a problem ".
 void InitialiseDebugMode();
+// As above, with the command line given; the form without arguments reads the process's own.
+void InitialiseDebugMode(const QString& commandLine);
 void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode);
 void GetProcessMemory(qint32& workingSetSize, qint32& pagefileUsage);
 QString ReportError(const QString& what, qint32 errorNumber, bool& silent);
 QString ShowProblemMessage(const QString& what, const QString& description, bool silent);
+
+// Clears the indentation counter and the registry-read flag, for tests.
+void ResetDebugLogStateForTests();

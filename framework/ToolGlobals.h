@@ -18,6 +18,9 @@ inline ::PlayoutAudio* PlayoutAudio = nullptr;
 inline ::PlayoutLogging* PlayoutLogging = nullptr;
 inline QString ProfileName;
 inline QString ToolProfileFolder;
+inline QString SharedProfileFolder;
+// "/SILENT" was given.
+inline bool Silent = false;
 
 // Application log state.
 inline QString AppLogFolder;

@@ -19,7 +19,8 @@ public:
     double DurationMs() const { return m_durationMs; }
     void CloseFile();
 
-    // The folder of the persistent length cache; by default the common application data.
+    // The folder of the persistent length cache (a table in "audiolengths.db"); by default
+    // the cart store's default base folder.
     static void setCacheFolder(const QString& folder);
 
 private:

@@ -20,22 +20,28 @@ public:
     TimeRecord CurrentDateTime(qint32 flags = 0) const;
     TimeRecord NextCheckTime(float intervalSeconds, const TimeRecord& lastCheck) const;
     double SecondsElapsed(const TimeRecord& since) const;
-    // Seconds until the record (negative once it has passed).
+    // Seconds until the record (negative once it has passed). Differences go through absolute
+    // time, so a daylight-saving change does not distort them.
     double TimeLeft(const TimeRecord& until) const;
 
-    // value in seconds. Code 1: "hh:mm:ss.hh"; code 2: "hh:mm:ss"; code 22: countdown "hh:mm:ss"
-    // (never negative).
+    // value in seconds; hours take two digits or more. Code 1: "hh:mm:ss.hh", rounded to the
+    // hundredth; code 2: "hh:mm:ss", whole seconds passed (a time of day 14:35:41.7 gives
+    // "14:35:41"); code 22: countdown "hh:mm:ss", rounded up to the second and never negative.
+    // Raises ToolError for other codes.
     QString FormatTimeText(double value, qint32 code) const;
 
     void Wait(double seconds) const;
     QDateTime NowStamp() const;
 
-    // OLE Automation date (days since 30 December 1899, local time).
+    // OLE Automation date (days since 30 December 1899, local time). Raises ToolError for an
+    // invalid date-time.
     double NormaliseDate(const QDateTime& dateTime) const;
+    // The stamp of a local OLE date, split into its low (unsigned bits) and high halves.
     void DateToStamp(double oleDate, qint32& low, qint32& high) const;
     qint64 MakeStamp(qint32 low, qint32 high) const;
     // a - b in seconds.
     double StampDifference(qint64 a, qint64 b) const;
+    // Stamps are kept in one form (UTC ticks), so a stored stamp is already the one compared.
     qint64 StampToDate(qint64 stamp, qint32 flags = 0) const;
 
     // Conversions used by the helpers above and by the stand-ins.
@@ -44,6 +50,7 @@ public:
     static qint64 ToStamp(const QDateTime& dateTime);
     static QDateTime FromStamp(qint64 stamp);
     static QDateTime FromTimeRecord(const TimeRecord& record);
+    static TimeRecord ToTimeRecord(const QDateTime& dateTime);
 
 private:
     DateTimeFunctions() = default;

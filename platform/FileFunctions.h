@@ -20,14 +20,15 @@ public:
     bool CreateFolder(const QString& path, qint32 flags = 0) const;
 
     // Enumerates the names (not paths) matching the pattern's last part (wildcards * and ?,
-    // without regard to case), "." and ".." included; "" after the last. handle receives a
-    // non-zero number to pass to FindNext and FindClose.
+    // without regard to case; as on Windows "name.*" also matches "name", so "*.*" matches
+    // everything), "." and ".." first, then in name order; "" after the last. handle receives a
+    // non-zero number to pass to FindNext and FindClose, or 0 when nothing matched.
     QString FindFirst(const QString& pattern, qint32 flags, qint32& handle);
     QString FindNext(qint32 handle);
     void FindClose(qint32 handle);
 
-    // Size in bytes; negative when the file does not exist. A name holding the wildcards * or ?
-    // gives the size of the first match.
+    // Size in bytes; negative when the file does not exist (or is a folder). A name holding the
+    // wildcards * or ? gives the size of the first matching file.
     double GetFileSize(const QString& path) const;
 
     QString GetExtensionName(const QString& path) const;
@@ -44,9 +45,11 @@ public:
     // Raises ToolError when the file does not exist.
     QDateTime GetDateLastModified(const QString& path) const;
 
-    // Copies completely or not at all (temporary name beside the destination, then rename),
-    // replacing an existing destination. Shows progress only when it has an owner window.
-    // Returns 0 when copied, otherwise an errno-style status.
+    // Copies completely or not at all (hidden temporary name beside the destination, synced,
+    // then renamed), replacing an existing destination; permissions and modification time are
+    // the source's, as a Windows copy keeps them. Shows progress (ProgressDisplay) only when it
+    // has an owner window. Returns 0 when copied, otherwise an errno value (ECANCELED when the
+    // display was cancelled). The three flags are accepted and left unchanged.
     qint32 CopyFileWithProgress(const QString& source, const QString& destination,
                                 const QString& caption, QObject* ownerWindow, qint16& flag1,
                                 qint16& flag2, qint32& flags);

@@ -1,0 +1,173 @@
+#include "SmtpTransport.h"
+
+#include <curl/curl.h>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+void EnsureCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+QByteArray Bracketed(const QByteArray& address) { return "<" + address + ">"; }
+
+} // namespace
+
+SmtpTransport::SmtpTransport()
+{
+    EnsureCurl();
+    m_curl = curl_easy_init();
+}
+
+SmtpTransport::~SmtpTransport()
+{
+    if (m_recipients)
+        curl_slist_free_all(m_recipients);
+    if (m_curl)
+        curl_easy_cleanup(static_cast<CURL*>(m_curl));
+}
+
+size_t SmtpTransport::ReadData(char* buffer, size_t size, size_t count, void* self)
+{
+    auto* transport = static_cast<SmtpTransport*>(self);
+    const size_t wanted = size * count;
+    const size_t left = size_t(transport->m_data.size() - transport->m_sent);
+    const size_t chunk = wanted < left ? wanted : left;
+    std::memcpy(buffer, transport->m_data.constData() + transport->m_sent, chunk);
+    transport->m_sent += qsizetype(chunk);
+    return chunk;
+}
+
+int SmtpTransport::Trace(void*, int type, char* data, size_t size, void* self)
+{
+    if (type == CURLINFO_HEADER_IN) {
+        const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
+        QList<QByteArray>& responses = static_cast<SmtpTransport*>(self)->m_responses;
+        if (!line.isEmpty())
+            responses.append(line.left(200));
+        if (responses.size() > 8)
+            responses.removeFirst();
+    }
+    return 0;
+}
+
+qint32 SmtpTransport::Configure(const Request& request)
+{
+    CURL* curl = static_cast<CURL*>(m_curl);
+    if (!curl)
+        return CURLE_FAILED_INIT;
+    m_data = request.Data;
+    m_sent = 0;
+    m_setupError.clear();
+
+    // Built through libcurl's URL parser, so that a server name cannot smuggle in a path.
+    QByteArray host = request.Server.trimmed().toUtf8();
+    if (host.count(':') >= 2 && !host.startsWith('['))
+        host = "[" + host + "]";
+    CURLU* url = curl_url();
+    if (!url)
+        return CURLE_OUT_OF_MEMORY;
+    CURLUcode urlCode = curl_url_set(url, CURLUPART_SCHEME, "smtp", 0);
+    if (!urlCode)
+        urlCode = curl_url_set(url, CURLUPART_HOST, host.constData(), 0);
+    if (!urlCode)
+        urlCode = curl_url_set(url, CURLUPART_PORT, QByteArray::number(request.Port).constData(), 0);
+    char* text = nullptr;
+    if (!urlCode)
+        urlCode = curl_url_get(url, CURLUPART_URL, &text, 0);
+    curl_url_cleanup(url);
+    if (urlCode) {
+        m_setupError = QStringLiteral("Bad mail server name '%1': %2")
+                           .arg(request.Server, QString::fromUtf8(curl_url_strerror(urlCode)));
+        return CURLE_OK;
+    }
+    const QByteArray address(text);
+    curl_free(text);
+
+    if (m_recipients) {
+        curl_slist_free_all(m_recipients);
+        m_recipients = nullptr;
+    }
+    for (const QString& recipient : request.Recipients) {
+        curl_slist* list = curl_slist_append(m_recipients, Bracketed(recipient.toUtf8()).constData());
+        if (!list)
+            return CURLE_OUT_OF_MEMORY;
+        m_recipients = list;
+    }
+
+    const long timeout = request.TimeoutSeconds > 0 ? long(request.TimeoutSeconds) : 0L;
+    CURLcode code = CURLE_OK;
+    auto set = [&](CURLoption option, auto value) {
+        if (code == CURLE_OK)
+            code = curl_easy_setopt(curl, option, value);
+    };
+    set(CURLOPT_ERRORBUFFER, m_errorBuffer);
+    set(CURLOPT_NOSIGNAL, 1L);
+    // Only to learn the server's answers for the failure reason; nothing is printed.
+    set(CURLOPT_DEBUGFUNCTION, &SmtpTransport::Trace);
+    set(CURLOPT_DEBUGDATA, static_cast<void*>(this));
+    set(CURLOPT_VERBOSE, 1L);
+    set(CURLOPT_URL, address.constData());
+    set(CURLOPT_MAIL_FROM, Bracketed(request.EnvelopeFrom.toUtf8()).constData());
+    set(CURLOPT_MAIL_RCPT, m_recipients);
+    set(CURLOPT_UPLOAD, 1L);
+    set(CURLOPT_READFUNCTION, &SmtpTransport::ReadData);
+    set(CURLOPT_READDATA, static_cast<void*>(this));
+    set(CURLOPT_INFILESIZE_LARGE, curl_off_t(m_data.size()));
+    set(CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+    set(CURLOPT_SSL_VERIFYPEER, 0L);
+    set(CURLOPT_SSL_VERIFYHOST, 0L);
+    // The connection timeout also covers the greeting, STARTTLS and the login; every later
+    // answer of the server, and a transfer that stalls, are held to the same time.
+    set(CURLOPT_CONNECTTIMEOUT, timeout);
+    set(CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+    if (timeout > 0) {
+        set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+        set(CURLOPT_LOW_SPEED_TIME, timeout);
+    }
+    if (!request.UserName.isEmpty()) {
+        set(CURLOPT_USERNAME, request.UserName.toUtf8().constData());
+        set(CURLOPT_PASSWORD, request.Password.toUtf8().constData());
+    }
+    return qint32(code);
+}
+
+bool SmtpTransport::Send(QString& failReason)
+{
+    CURL* curl = static_cast<CURL*>(m_curl);
+    if (!curl) {
+        failReason = QString::fromUtf8(curl_easy_strerror(CURLE_FAILED_INIT));
+        return false;
+    }
+    if (!m_setupError.isEmpty()) {
+        failReason = m_setupError;
+        return false;
+    }
+    m_errorBuffer[0] = '\0';
+    m_sent = 0;
+    m_responses.clear();
+    const CURLcode code = curl_easy_perform(curl);
+    if (code == CURLE_OK)
+        return true;
+    QString reason = QString::fromUtf8(m_errorBuffer).trimmed();
+    if (reason.isEmpty())
+        reason = QString::fromUtf8(curl_easy_strerror(code));
+    long response = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+    if (response > 0) {
+        // The answer that failed, not the one to the QUIT that followed it.
+        QString answer = QString::number(response);
+        for (auto it = m_responses.crbegin(); it != m_responses.crend(); ++it) {
+            if (it->startsWith(answer.toLatin1())) {
+                answer = QString::fromUtf8(*it);
+                break;
+            }
+        }
+        reason += QStringLiteral(" (server response: %1)").arg(answer);
+    }
+    failReason = reason;
+    return false;
+}

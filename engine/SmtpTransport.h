@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Hands one message to an SMTP server through libcurl. TLS is taken up with STARTTLS when the
+// server offers it, without requiring a trusted certificate, so that servers reached in clear
+// keep working; a login is made only when a user name is given.
+class SmtpTransport
+{
+public:
+    struct Request
+    {
+        QString Server;
+        qint32 Port = 25;
+        qint32 TimeoutSeconds = 15;
+        QString UserName;
+        QString Password;
+        QString EnvelopeFrom;
+        QStringList Recipients;
+        QByteArray Data; // the message, CRLF line ends
+    };
+
+    SmtpTransport();
+    ~SmtpTransport();
+    SmtpTransport(const SmtpTransport&) = delete;
+    SmtpTransport& operator=(const SmtpTransport&) = delete;
+
+    // False when libcurl could not make a handle.
+    bool IsValid() const { return m_curl != nullptr; }
+    // Sets every option for the request; 0, or the libcurl code of the option that failed.
+    qint32 Configure(const Request& request);
+    // Sends; on failure the reason is libcurl's message with the server's response code.
+    bool Send(QString& failReason);
+
+private:
+    static size_t ReadData(char* buffer, size_t size, size_t count, void* self);
+    static int Trace(void* handle, int type, char* data, size_t size, void* self);
+
+    void* m_curl = nullptr;
+    struct curl_slist* m_recipients = nullptr;
+    QByteArray m_data;
+    qsizetype m_sent = 0;
+    QString m_setupError;
+    QList<QByteArray> m_responses; // the server's last answer lines
+    char m_errorBuffer[256] = {};
+};

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "platform/IAudioCallback.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class cImporterGroup;
+class ImporterDialogs;
+
+// The import engine: the import groups, the engine's settings and their file, the application
+// log entry point and the per-file import decision. Talks back to its owner through signals.
+class cImporter : public QObject, public IAudioCallback
+{
+    Q_OBJECT
+
+public:
+    explicit cImporter(QObject* parent = nullptr);
+    ~cImporter() override;
+
+    float CheckInterval = 0.0f; // seconds between two checks of the groups
+    bool MinimiseToSysTray = false;
+
+    bool ReadSettings(QString& Profilename);
+    // An empty Profilename means the one remembered by ReadSettings; it is written back.
+    bool WriteSettings(QString& Profilename);
+    bool DisplaySettings();
+
+    // 1-based; nullptr outside 1 to NumberGroups. The list's own object.
+    cImporterGroup* ImporterGroup(qint16 Index) const;
+    bool RemoveGroup(qint16& Index);
+    bool DisplayGroup(qint16& Index);
+    qint16 NumberGroups() const;
+    // The new group's index, or 0 when the editor was cancelled.
+    qint16 AddGroup();
+
+    bool SMTPEmailEnabled() const { return m_smtpEmailEnabled; }
+    void setSMTPEmailEnabled(bool bNewValue) { m_smtpEmailEnabled = bNewValue; }
+    QString SMTPServerAddress() const { return m_smtpServerAddress; }
+    void setSMTPServerAddress(const QString& vNewValue) { m_smtpServerAddress = vNewValue; }
+    QString SMTPLoginName() const { return m_smtpLoginName; }
+    void setSMTPLoginName(const QString& vNewValue) { m_smtpLoginName = vNewValue; }
+    QString SMTPPassword() const { return m_smtpPassword; }
+    void setSMTPPassword(const QString& vNewValue) { m_smtpPassword = vNewValue; }
+
+    void AddToLog(QString Prefix, QString EventInfo);
+
+    bool CheckFileAgainstHD(qint16& GroupIndex, qint32 ParentHWND, QString FileName,
+                            QString HDReference);
+
+    // The windows of AddGroup, DisplayGroup and DisplaySettings; not owned. Without them those
+    // members show nothing and return false (AddGroup 0).
+    void setDialogs(ImporterDialogs* dialogs) { m_dialogs = dialogs; }
+    ImporterDialogs* dialogs() const { return m_dialogs; }
+
+Q_SIGNALS:
+    void LogEventAdded(const QDateTime& EventDate, const QString& EventString);
+    void ImportStarted(const QString& FileName, const QString& HDReference);
+    void ImportProgress(const QString& FileName, const QString& HDReference, qint16 Progress);
+    void ImportFinished(const QString& FileName, const QString& HDReference);
+    void ProcessStarted(const QString& Caption, bool UsesProgress);
+    void ProcessProgress(const QString& Caption, qint16 ProgressPercent);
+    void ProcessEnd(const QString& Caption, bool UsedProgress);
+
+private:
+    friend class cImporterTestAccess; // tests reach the private routines through it
+    friend class cImporterEmailTest;
+
+    void SendSuccessEmail(qint16& GroupNumber, QString& FileName, QString& HDReference,
+                          QString& Note);
+    void SendFailedEmail(qint16& GroupNumber, QString& FileName, QString& HDReference,
+                         QString& Note);
+    bool MoveToFailedFolder(qint16& GroupIndex, QString& FileName);
+    bool TakeSnapshot(qint16& GroupIndex, QString FileName);
+
+    // IAudioCallback
+    void Callback(qint32 eventReference, const QString& hdReference1, const QString& hdReference2,
+                  const QString& otherInformation1, bool& cancel) override;
+    void HardDiskItemsFound(QObject* clsHDItems, bool& stopSearching) override;
+    void Progress(const QString& recentReference, float percentProgress, bool& cancel) override;
+    void Progress2(qint32 eventReference, const QString& caption, float percentProgress,
+                   bool& cancel) override;
+    void ProgressStart(qint32 eventReference, const QString& caption, bool usesProgress,
+                       bool& cancel) override;
+    void ProgressEnd(qint32 eventReference, const QString& caption, bool usedProgress) override;
+
+    void ReadGroup(cImporterGroup& group, const QString& section);
+    void WriteGroup(const cImporterGroup& group, const QString& section);
+    void WriteValue(const QString& section, const QString& key, const QString& value,
+                    const QString& defaultValue);
+
+    std::vector<std::unique_ptr<cImporterGroup>> m_groups; // place i is m_groups[i - 1]
+    QString m_profileName;
+    QString m_settingsFile;
+    bool m_smtpEmailEnabled = false;
+    QString m_smtpServerAddress;
+    QString m_smtpLoginName;
+    QString m_smtpPassword; // in clear
+    ImporterDialogs* m_dialogs = nullptr;
+};

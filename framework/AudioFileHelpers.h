@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+
+class QIODevice;
+
+// The Windows wave format record, filled from the start of a WAV file's "fmt " chunk.
+struct WAVEFORMATEX
+{
+    quint16 wFormatTag = 0;
+    quint16 nChannels = 0;
+    quint32 nSamplesPerSec = 0;
+    quint32 nAvgBytesPerSec = 0;
+    quint16 nBlockAlign = 0;
+    quint16 wBitsPerSample = 0;
+    quint16 cbSize = 0;
+};
+
+// Size of the record in a file.
+constexpr qint32 WaveFormatRecordSize = 18;
+
+// Audio type flags, by the file's extension.
+namespace AudioFileType {
+constexpr qint32 Other = 1;
+constexpr qint32 Wav = 2;
+constexpr qint32 Mp3 = 4;
+constexpr qint32 Ogg = 8;
+constexpr qint32 Wma = 16;
+constexpr qint32 Mp2 = 32;
+} // namespace AudioFileType
+
+// True when centre - tolerance <= value <= centre + tolerance.
+bool IsWithinTolerance(double value, double centre, double tolerance);
+
+// Reads a WAV file's format record and the size of its "data" chunk (0 when it has none).
+// 0 on success; -1 for a missing, empty or unreadable file; otherwise the RIFF reader's status
+// (no "RIFF" chunk of form "WAVE", no "fmt " chunk). The data size never counts bytes the file
+// does not hold, so a truncated file measures what is there.
+qint32 ReadWaveInfo(const QString& fileName, WAVEFORMATEX& format, qint32& dataSize);
+// The same over an open random-access device.
+qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize);
+
+// Seconds of audio from the WAV header; 0 when the header cannot be read or gives no byte
+// rate.
+float GetWaveDuration(const QString& fileName);
+
+qint32 GetAudioFileType(const QString& fileName);
+
+// Seconds of audio as the decoder measures it; -1 when the length cannot be found. Raises
+// ToolError only when the decoder cannot be created.
+double GetAudioFileDuration(QString fileName);

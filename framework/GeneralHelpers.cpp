@@ -1,0 +1,116 @@
+#include "GeneralHelpers.h"
+
+#include "DebugLog.h"
+#include "platform/FileFunctions.h"
+#include "platform/GeneralFunctions.h"
+#include "platform/IniFile.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QString>& visited)
+{
+    AddToDebugLog(QStringLiteral("Started GetFolderTree: ") + path + QStringLiteral(", ") + mask +
+                      QStringLiteral(", ") +
+                      (includeFolders ? QStringLiteral("True") : QStringLiteral("False")),
+                  5, ovIndent);
+    QStringList result;
+    if (path.isEmpty()) {
+        AddToDebugLog(QStringLiteral("Exit : No Path"), 5, ovOutdent);
+        return result;
+    }
+    if (!path.endsWith(QLatin1Char('/'))) {
+        path.append(QLatin1Char('/'));
+    }
+    if (mask.isEmpty()) {
+        mask = QStringLiteral("*.*");
+    }
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (!canonical.isEmpty()) {
+        visited.insert(canonical);
+    }
+
+    FileFunctions& files = FileFunctions::instance();
+    qint32 handle = 0;
+    for (QString name = files.FindFirst(path + mask, 0, handle); !name.isEmpty();
+         name = files.FindNext(handle)) {
+        AddToDebugLog(QStringLiteral("Found File: ") + name, 5, ovNone);
+        if (name == QLatin1String(".") || name == QLatin1String("..")) {
+            continue;
+        }
+        const QString fullPath = path + name;
+        const QFileInfo info(fullPath);
+        const bool isFolder = info.isDir();
+        if (!isFolder || includeFolders) {
+            result.append(fullPath);
+        }
+        if (isFolder && !visited.contains(info.canonicalFilePath())) {
+            result.append(FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited));
+        }
+    }
+    CloseFindHandle(handle);
+    AddToDebugLog(QStringLiteral("Finish GetFolderTree"), 5, ovOutdent);
+    return result;
+}
+
+} // namespace
+
+QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders)
+{
+    QSet<QString> visited;
+    return FolderTree(path, mask, includeFolders, visited);
+}
+
+QString FormatISODateTime(const TimeRecord& record)
+{
+    return QDate(1899, 12, 30).addDays(record.Day).toString(QStringLiteral("yyyy-MM-dd")) +
+           QLatin1Char('T') + DateTimeFunctions::instance().FormatTimeText(record.TimeOfDay, 2);
+}
+
+qint32 WriteProfileValue(const QString& section, const QString& key, const QString& value,
+                         const QString& fileName, const QString& defaultValue)
+{
+    // A null text means "delete" to the INI writer, so an empty value that differs from the
+    // default must go as an empty, non-null text.
+    const bool written = value == defaultValue
+                             ? IniFile::WriteString(fileName, section, key, QString())
+                             : IniFile::WriteString(fileName, section, key,
+                                                    value.isNull() ? QStringLiteral("") : value);
+    return written ? 1 : 0;
+}
+
+QString FilterCharacters(const QString& text, qint32 characterSet, const QString& replacement)
+{
+    const GeneralFunctions& general = GeneralFunctions::instance();
+    QString result;
+    result.reserve(text.size());
+    for (const QChar character : text) {
+        if (general.IsCharacterInSet(character, characterSet)) {
+            result.append(character);
+        } else {
+            result.append(replacement);
+        }
+    }
+    return result;
+}
+
+void StringToByteArray(QByteArray& bytes, const QString& text)
+{
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (i < text.size()) {
+            const char16_t code = text.at(i).unicode();
+            bytes[i] = code <= 0xFF ? char(code) : '?';
+        } else {
+            bytes[i] = '\0';
+        }
+    }
+}
+
+void CloseFindHandle(qint32& handle)
+{
+    FileFunctions::instance().FindClose(handle);
+    handle = 0;
+}

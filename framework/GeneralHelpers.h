@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/DateTimeFunctions.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Full paths of the entries under path that match mask ("*.*" when empty), depth first, a
+// folder's own entry (with includeFolders) right before its contents. Each real folder is
+// entered once, so links that loop back are not followed; an unreadable folder lists nothing.
+// Empty when nothing was found.
+QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders);
+
+// "YYYY-MM-DDThh:mm:ss" of a time record.
+QString FormatISODateTime(const TimeRecord& record);
+
+// Writes one key of an INI file; a value equal to the default (case-sensitive) removes the key
+// instead. 1 when the file was written, 0 otherwise.
+qint32 WriteProfileValue(const QString& section, const QString& key, const QString& value,
+                         const QString& fileName, const QString& defaultValue);
+
+// Each character outside the component's character set becomes the replacement.
+QString FilterCharacters(const QString& text, qint32 characterSet, const QString& replacement);
+
+// Fills the whole array: the text's character codes, cut to fit, then zeros. No terminating
+// zero when the text fills the array; characters beyond Latin-1 become "?".
+void StringToByteArray(QByteArray& bytes, const QString& text);
+
+// Closes a find handle of FileFunctions and sets it to 0.
+void CloseFindHandle(qint32& handle);
+
+template <typename T> bool ArrayIsEmpty(const QList<T>& array)
+{
+    return array.isEmpty();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class CartDatabase;
+
+// Measured audio lengths, kept in a SQLite table so that a file that has not changed since it
+// was measured is never decoded again. A file counts as unchanged while its path, size,
+// modification time (nanoseconds) and inode are the same.
+class AudioLengthCache
+{
+public:
+    static AudioLengthCache& instance();
+
+    struct FileKey
+    {
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        qint64 inode = 0;
+    };
+    // Empty when the file cannot be examined.
+    static std::optional<FileKey> KeyOf(const QString& path);
+
+    // An empty folder means the default: the cart store's default base folder.
+    void SetFolder(const QString& folder);
+    QString Folder() const;
+    static constexpr const char* FileName = "audiolengths.db";
+
+    std::optional<double> Lookup(const QString& path, const FileKey& key);
+    void Store(const QString& path, const FileKey& key, double durationMs);
+
+private:
+    AudioLengthCache() = default;
+    ~AudioLengthCache();
+    CartDatabase* Database();
+
+    mutable std::mutex m_mutex;
+    QString m_folder;
+    std::unique_ptr<CartDatabase> m_db;
+};

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// A SQLite connection in WAL mode, as the cart store and the length cache use it. Errors are
+// reported by results, never by exceptions; Error() holds the last message.
+class CartDatabase
+{
+public:
+    // Opens (creating) the file. IsOpen() tells whether it worked.
+    explicit CartDatabase(const QString& path);
+    ~CartDatabase();
+
+    CartDatabase(const CartDatabase&) = delete;
+    CartDatabase& operator=(const CartDatabase&) = delete;
+
+    bool IsOpen() const { return m_db != nullptr; }
+    QString Path() const { return m_path; }
+    QString Error() const { return m_error; }
+
+    // Runs one or more statements without results.
+    bool Exec(const QString& sql);
+
+    // A prepared statement; bind with 1-based indexes, then Step() until it returns false.
+    class Query
+    {
+    public:
+        Query(CartDatabase& db, const QString& sql);
+        ~Query();
+        Query(const Query&) = delete;
+        Query& operator=(const Query&) = delete;
+
+        bool IsValid() const { return m_stmt != nullptr; }
+        Query& Bind(int index, const QVariant& value);
+        // True while a row is available; Failed() tells an error from the end.
+        bool Step();
+        bool Failed() const { return m_failed; }
+        // Runs a statement without results; true when it succeeded.
+        bool Run();
+
+        qint64 Int(int column) const;
+        double Real(int column) const;
+        QString Text(int column) const;
+        bool IsNull(int column) const;
+
+    private:
+        CartDatabase& m_db;
+        sqlite3_stmt* m_stmt = nullptr;
+        bool m_failed = false;
+    };
+
+    // Commits when Commit() was called, rolls back otherwise.
+    class Transaction
+    {
+    public:
+        explicit Transaction(CartDatabase& db);
+        ~Transaction();
+        bool IsActive() const { return m_active; }
+        bool Commit();
+
+    private:
+        CartDatabase& m_db;
+        bool m_active = false;
+    };
+
+private:
+    void SetError(const QString& where);
+
+    QString m_path;
+    QString m_error;
+    sqlite3* m_db = nullptr;
+};

@@ -1,0 +1,771 @@
+#include "platform/CartStore.h"
+
+#include "platform/CartDatabase.h"
+#include "platform/CartStoreSettings.h"
+#include "platform/DateTimeFunctions.h"
+#include "platform/FfmpegAudioReader.h"
+#include "platform/IAudioCallback.h"
+#include "platform/PlatformPaths.h"
+#include "platform/StoreLog.h"
+#include "platform/ToolError.h"
+#include "platform/TransportFile.h"
+#include "platform/WaveFileWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+struct CartStore::Row
+{
+    qint32 number = 0;
+    QString title;
+    QString artist;
+    QString description;
+    double length = 0.0;
+    double startPoint = 0.0;
+    double outPoint = 0.0;
+    double introStart = -1.0;
+    double introEnd = -1.0;
+    double extro = -1.0;
+    qint32 modifiedLow = 0;
+    qint32 modifiedHigh = 0;
+    QString sourceFile;
+    QString audioFile; // name inside the audio folder; empty until the cart first held audio
+};
+
+// One progress frame (ProgressStart ... ProgressEnd) over the registered sinks.
+class CartStore::Progress
+{
+public:
+    Progress(const QList<IAudioCallback*>& sinks, qint32 event, const QString& caption)
+        : m_sinks(sinks), m_event(event), m_caption(caption)
+    {
+        bool cancel = false;
+        for (IAudioCallback* sink : m_sinks)
+            sink->ProgressStart(m_event, m_caption, true, cancel);
+        m_cancelled = cancel;
+    }
+    ~Progress()
+    {
+        for (IAudioCallback* sink : m_sinks)
+            sink->ProgressEnd(m_event, m_caption, m_used);
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // False once a sink asked to stop.
+    bool Report(double percent)
+    {
+        if (m_cancelled)
+            return false;
+        const int whole = int(percent);
+        if (whole == m_last)
+            return true;
+        m_last = whole;
+        m_used = true;
+        bool cancel = false;
+        for (IAudioCallback* sink : m_sinks)
+            sink->Progress2(m_event, m_caption, float(whole), cancel);
+        m_cancelled = cancel;
+        return !cancel;
+    }
+    bool Cancelled() const { return m_cancelled; }
+
+private:
+    QList<IAudioCallback*> m_sinks;
+    qint32 m_event;
+    QString m_caption;
+    int m_last = -1;
+    bool m_used = false;
+    bool m_cancelled = false;
+};
+
+namespace {
+
+// Halves of a 100 ns stamp; a low half of 0 reads as "no stamp", so it is moved by one tick.
+void SplitStamp(qint64 stamp, qint32& low, qint32& high)
+{
+    if ((stamp & 0xFFFFFFFFLL) == 0)
+        ++stamp;
+    low = qint32(quint32(stamp & 0xFFFFFFFFLL));
+    high = qint32(stamp >> 32);
+}
+
+std::optional<qint64> FileStamp(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    return DateTimeFunctions::ToStamp(info.lastModified().toUTC());
+}
+
+QString Number(double value)
+{
+    return QString::number(value, 'g', 9);
+}
+
+float ClampMarker(double value, double length)
+{
+    return value < 0 ? float(value) : float(qMin(value, length));
+}
+
+QString BackupName(const QString& audioFile)
+{
+    return "." + audioFile + ".bak";
+}
+
+} // namespace
+
+CartStore::CartStore(const QString& baseFolder) : m_baseFolder(QDir::cleanPath(baseFolder))
+{
+    if (!QDir().mkpath(AudioFolder()))
+        throw ToolError(75, QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
+    m_db = std::make_shared<CartDatabase>(DatabasePath());
+    if (!m_db->IsOpen() || !m_db->Exec("CREATE TABLE IF NOT EXISTS carts ("
+                                       " number INTEGER PRIMARY KEY,"
+                                       " title TEXT NOT NULL DEFAULT '',"
+                                       " artist TEXT NOT NULL DEFAULT '',"
+                                       " description TEXT NOT NULL DEFAULT '',"
+                                       " length REAL NOT NULL DEFAULT 0,"
+                                       " start_point REAL NOT NULL DEFAULT 0,"
+                                       " out_point REAL NOT NULL DEFAULT 0,"
+                                       " intro_start REAL NOT NULL DEFAULT -1,"
+                                       " intro_end REAL NOT NULL DEFAULT -1,"
+                                       " extro REAL NOT NULL DEFAULT -1,"
+                                       " modified_low INTEGER NOT NULL DEFAULT 0,"
+                                       " modified_high INTEGER NOT NULL DEFAULT 0,"
+                                       " source_file TEXT NOT NULL DEFAULT '',"
+                                       " audio_file TEXT NOT NULL DEFAULT '');"
+                                       "CREATE TABLE IF NOT EXISTS settings ("
+                                       " name TEXT PRIMARY KEY,"
+                                       " value TEXT NOT NULL);")) {
+        throw ToolError(
+            75, QString("Cannot open the cart store %1: %2").arg(DatabasePath(), m_db->Error()));
+    }
+    m_settings = std::make_unique<CartStoreSettings>(m_db);
+    RecoverInterruptedImports();
+}
+
+CartStore::~CartStore() = default;
+
+QString CartStore::DefaultBaseFolder()
+{
+    return PlatformPaths::DataHome() + "/Orvane/Cartvault v3";
+}
+
+QString CartStore::AudioFolder() const
+{
+    return m_baseFolder + "/" + AudioFolderName;
+}
+
+QString CartStore::DatabasePath() const
+{
+    return m_baseFolder + "/" + DatabaseName;
+}
+
+AudioSettingsInterface* CartStore::AudioSettings() const
+{
+    return m_audioSettings;
+}
+
+void CartStore::setAudioSettings(AudioSettingsInterface* settings)
+{
+    m_audioSettings = settings;
+}
+
+CartvaultSettings* CartStore::GetCartvaultSettings()
+{
+    return m_settings.get();
+}
+
+QString CartStore::BaseFolder() const
+{
+    return m_baseFolder;
+}
+
+qint32 CartStore::HighestCart() const
+{
+    return m_settings->HighestCart();
+}
+
+bool CartStore::Fail(const QString& reason)
+{
+    m_lastError = reason;
+    qCInfo(lcStore).noquote() << reason;
+    return false;
+}
+
+// ---- numbering ----
+
+std::optional<qint32> CartStore::CartNumber(const QString& hdReference) const
+{
+    const QString text = hdReference.trimmed();
+    if (text.isEmpty() || text.size() > 12)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    }
+    const qint64 value = text.toLongLong();
+    if (value < 1 || value > HighestCart())
+        return std::nullopt;
+    return qint32(value);
+}
+
+bool CartStore::IsValidCart(const QString& hdReference) const
+{
+    return CartNumber(hdReference).has_value();
+}
+
+bool CartStore::IsCartInRange(const QString& cart, const QString& first, const QString& last) const
+{
+    const auto c = CartNumber(cart);
+    const auto f = CartNumber(first);
+    const auto l = CartNumber(last);
+    return c && f && l && *f <= *c && *c <= *l;
+}
+
+float CartStore::GetRangePosition(const QString& cart, const QString& first,
+                                  const QString& last) const
+{
+    const auto c = CartNumber(cart);
+    const auto f = CartNumber(first);
+    const auto l = CartNumber(last);
+    if (!c || !f || !l)
+        return 0.0f;
+    if (*l <= *f)
+        return *c >= *l ? 100.0f : 0.0f;
+    const double percent = double(*c - *f) * 100.0 / double(*l - *f);
+    return float(qBound(0.0, percent, 100.0));
+}
+
+QString CartStore::GetFirstCart(const QString& hdReference) const
+{
+    const QString text = hdReference.trimmed();
+    if (text.isEmpty())
+        return "1";
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || text.startsWith('+') || text.startsWith('-') || value > HighestCart()) {
+        // A number below the first cart still starts at the first.
+        return ok && value < 1 ? QString("1") : QString();
+    }
+    return QString::number(qMax<qint64>(value, 1));
+}
+
+QString CartStore::GetNextCart(const QString& hdReference) const
+{
+    const auto n = CartNumber(hdReference);
+    if (!n || *n >= HighestCart())
+        return {};
+    return QString::number(*n + 1);
+}
+
+QString CartStore::GetLastCart(qint32 flags) const
+{
+    return QString::number(HighestCart());
+}
+
+QString CartStore::AudioFileNameFor(qint32 number) const
+{
+    const int width = int(QString::number(HighestCart()).size());
+    return QString("%1.wav").arg(number, width, 10, QChar('0'));
+}
+
+// ---- rows and carts ----
+
+std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
+{
+    CartDatabase::Query q(*m_db, "SELECT title, artist, description, length, start_point,"
+                                 " out_point, intro_start, intro_end, extro, modified_low,"
+                                 " modified_high, source_file, audio_file"
+                                 " FROM carts WHERE number = ?");
+    q.Bind(1, number);
+    if (!q.Step()) {
+        if (q.Failed())
+            throw ToolError(3146,
+                            QString("Cannot read cart %1: %2").arg(number).arg(m_db->Error()));
+        return std::nullopt;
+    }
+    Row row;
+    row.number = number;
+    row.title = q.Text(0);
+    row.artist = q.Text(1);
+    row.description = q.Text(2);
+    row.length = q.Real(3);
+    row.startPoint = q.Real(4);
+    row.outPoint = q.Real(5);
+    row.introStart = q.Real(6);
+    row.introEnd = q.Real(7);
+    row.extro = q.Real(8);
+    row.modifiedLow = qint32(q.Int(9));
+    row.modifiedHigh = qint32(q.Int(10));
+    row.sourceFile = q.Text(11);
+    row.audioFile = q.Text(12);
+    return row;
+}
+
+bool CartStore::WriteRow(const Row& row)
+{
+    CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO carts (number, title, artist,"
+                                 " description, length, start_point, out_point, intro_start,"
+                                 " intro_end, extro, modified_low, modified_high, source_file,"
+                                 " audio_file) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    q.Bind(1, row.number)
+        .Bind(2, row.title)
+        .Bind(3, row.artist)
+        .Bind(4, row.description)
+        .Bind(5, row.length)
+        .Bind(6, row.startPoint)
+        .Bind(7, row.outPoint)
+        .Bind(8, row.introStart)
+        .Bind(9, row.introEnd)
+        .Bind(10, row.extro)
+        .Bind(11, row.modifiedLow)
+        .Bind(12, row.modifiedHigh)
+        .Bind(13, row.sourceFile)
+        .Bind(14, row.audioFile);
+    return q.Run();
+}
+
+Cart CartStore::MakeCart(qint32 number, const Row* row) const
+{
+    Cart cart;
+    cart.HDReference = QString::number(number);
+    const QString name =
+        row && !row->audioFile.isEmpty() ? row->audioFile : AudioFileNameFor(number);
+    cart.AudioFilePath = AudioFolder() + "/" + name;
+    cart.HasAudio = QFileInfo(cart.AudioFilePath).isFile();
+    if (!row)
+        return cart;
+    cart.SourceFile = row->sourceFile;
+    cart.Title = row->title;
+    cart.Artist = row->artist;
+    cart.Description = row->description;
+    cart.Length = float(row->length);
+    cart.LastModifiedLow = row->modifiedLow;
+    cart.LastModifiedHigh = row->modifiedHigh;
+    cart.StartPoint = float(row->startPoint);
+    cart.OutPoint = float(row->outPoint);
+    cart.IntroStart = float(row->introStart);
+    cart.IntroEnd = float(row->introEnd);
+    cart.Extro = float(row->extro);
+    return cart;
+}
+
+std::optional<Cart> CartStore::GetCart(const QString& hdReference, qint32 detailLevel, bool flag)
+{
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return std::nullopt;
+    const auto row = ReadRow(*number);
+    return MakeCart(*number, row ? &*row : nullptr);
+}
+
+QString CartStore::GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const
+{
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return {};
+    const auto row = ReadRow(*number);
+    return MakeCart(*number, row ? &*row : nullptr).AudioFilePath;
+}
+
+qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,
+                           bool afterImport, bool& flag)
+{
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return 1;
+    Row row;
+    if (const auto stored = ReadRow(*number))
+        row = *stored;
+    row.number = *number;
+    row.title = cart.Title;
+    row.artist = cart.Artist;
+    row.description = cart.Description;
+    row.length = cart.Length;
+    row.startPoint = cart.StartPoint;
+    row.outPoint = cart.OutPoint;
+    row.introStart = cart.IntroStart;
+    row.introEnd = cart.IntroEnd;
+    row.extro = cart.Extro;
+    row.modifiedLow = cart.LastModifiedLow;
+    row.modifiedHigh = cart.LastModifiedHigh;
+    if (timingOnly) {
+        // The cart now matches its audio file as it is; a later check must not find it newer.
+        const QString audio = MakeCart(*number, &row).AudioFilePath;
+        if (const auto stamp = FileStamp(audio))
+            SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
+    }
+    CartDatabase::Transaction transaction(*m_db);
+    if (!transaction.IsActive() || !WriteRow(row) || !transaction.Commit())
+        return 2;
+    cart.LastModifiedLow = row.modifiedLow;
+    cart.LastModifiedHigh = row.modifiedHigh;
+    return 0;
+}
+
+// ---- imports ----
+
+namespace {
+
+// "1234 Station Jingle" into cart 1234 gives "Station Jingle".
+QString TitleFromFile(const QString& path, qint32 number)
+{
+    const QString title = QFileInfo(path).completeBaseName();
+    static const QRegularExpression leading("^(\\d+)\\s+(\\S.*)$");
+    const auto match = leading.match(title);
+    if (match.hasMatch() && match.captured(1).toLongLong() == number)
+        return match.captured(2).trimmed();
+    return title.trimmed();
+}
+
+} // namespace
+
+bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
+                           bool intoEmpty, qint16 normaliseLevel,
+                           const QList<QPair<QString, QString>>* fields, Progress& progress,
+                           double progressFrom)
+{
+    if (progress.Cancelled())
+        return Fail("import cancelled");
+    FfmpegAudioReader reader;
+    if (!reader.Open(audioFile))
+        return Fail(reader.Error());
+
+    const std::optional<Row> old = ReadRow(number);
+    const QString finalName =
+        old && !old->audioFile.isEmpty() ? old->audioFile : AudioFileNameFor(number);
+    const QString finalPath = AudioFolder() + "/" + finalName;
+    if (!QDir().mkpath(AudioFolder()))
+        return Fail("cannot create " + AudioFolder());
+
+    QString tempPath;
+    {
+        QTemporaryFile reserve(AudioFolder() + "/." + finalName + ".XXXXXX.tmp");
+        reserve.setAutoRemove(false);
+        if (!reserve.open())
+            return Fail(
+                QString("cannot write in %1: %2").arg(AudioFolder(), reserve.errorString()));
+        tempPath = reserve.fileName();
+    }
+    struct RemoveOnExit
+    {
+        QString path;
+        ~RemoveOnExit()
+        {
+            if (!path.isEmpty())
+                QFile::remove(path);
+        }
+    } tempGuard{tempPath};
+
+    const bool normalise = normaliseLevel > 0;
+    const double span = 100.0 - progressFrom;
+    const double decodeShare = normalise ? 0.8 : 0.95;
+    WaveFileWriter writer;
+    if (!writer.Open(tempPath, reader.SampleRate(), reader.Channels()))
+        return Fail(writer.Error());
+    const bool decoded = reader.Decode(
+        [&](const qint16* samples, int frames) { return writer.Write(samples, frames); },
+        [&](double fraction) {
+            return progress.Report(progressFrom + span * decodeShare * fraction);
+        });
+    if (!decoded) {
+        if (progress.Cancelled())
+            return Fail("import cancelled");
+        return Fail(writer.Error().isEmpty() ? reader.Error() : writer.Error());
+    }
+    if (normalise) {
+        const double gain = WaveFileWriter::NormaliseGain(writer.Peak(), normaliseLevel);
+        const double from = progressFrom + span * decodeShare;
+        if (!writer.Scale(gain, [&](double f) { return progress.Report(from + span * 0.15 * f); }))
+            return Fail(progress.Cancelled() ? QString("import cancelled") : writer.Error());
+    }
+    if (!writer.Finish())
+        return Fail(writer.Error());
+    if (progress.Cancelled())
+        return Fail("import cancelled");
+
+    const double length = double(reader.FrameCount()) / reader.SampleRate();
+    Row row;
+    if (old)
+        row = *old;
+    row.number = number;
+    row.length = length;
+    // A cart re-imported from its own audio file still came from where it came from.
+    if (!old ||
+        QFileInfo(sourceFile).canonicalFilePath() != QFileInfo(finalPath).canonicalFilePath())
+        row.sourceFile = sourceFile;
+    row.audioFile = finalName;
+    if (intoEmpty || !old) {
+        row.title = reader.Tag("title");
+        if (row.title.isEmpty())
+            row.title = TitleFromFile(sourceFile, number);
+        row.artist = reader.Tag("artist");
+        row.description.clear();
+        row.startPoint = 0.0;
+        row.outPoint = length;
+        row.introStart = row.introEnd = row.extro = -1.0;
+    } else {
+        // An out point that marked the end of the old audio marks the end of the new one.
+        const bool outAtEnd = row.outPoint <= 0 || std::abs(row.outPoint - old->length) < 0.01;
+        row.startPoint = qBound(0.0, row.startPoint, length);
+        row.outPoint = outAtEnd ? length : qBound(0.0, row.outPoint, length);
+        row.introStart = ClampMarker(row.introStart, length);
+        row.introEnd = ClampMarker(row.introEnd, length);
+        row.extro = ClampMarker(row.extro, length);
+    }
+    if (fields) {
+        auto toNumber = [&](const QString& text, double fallback) {
+            bool ok = false;
+            const double value = text.toDouble(&ok);
+            return ok ? value : fallback;
+        };
+        for (const auto& [name, value] : *fields) {
+            if (name.compare("Title", Qt::CaseInsensitive) == 0)
+                row.title = value;
+            else if (name.compare("Artist", Qt::CaseInsensitive) == 0)
+                row.artist = value;
+            else if (name.compare("Description", Qt::CaseInsensitive) == 0)
+                row.description = value;
+            else if (name.compare("StartPoint", Qt::CaseInsensitive) == 0)
+                row.startPoint = qBound(0.0, toNumber(value, row.startPoint), length);
+            else if (name.compare("OutPoint", Qt::CaseInsensitive) == 0)
+                row.outPoint = qBound(0.0, toNumber(value, row.outPoint), length);
+            else if (name.compare("IntroStart", Qt::CaseInsensitive) == 0)
+                row.introStart = ClampMarker(toNumber(value, row.introStart), length);
+            else if (name.compare("IntroEnd", Qt::CaseInsensitive) == 0)
+                row.introEnd = ClampMarker(toNumber(value, row.introEnd), length);
+            else if (name.compare("Extro", Qt::CaseInsensitive) == 0)
+                row.extro = ClampMarker(toNumber(value, row.extro), length);
+        }
+    }
+    const auto stamp = FileStamp(tempPath);
+    if (!stamp)
+        return Fail("the new audio file disappeared");
+    SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
+
+    // The old audio stays reachable under a backup name until the new row is committed; a
+    // crash in between is undone when the store is next opened.
+    CartDatabase::Transaction transaction(*m_db);
+    if (!transaction.IsActive() || !WriteRow(row))
+        return Fail("cannot update the cart: " + m_db->Error());
+    const QString backupPath = AudioFolder() + "/" + BackupName(finalName);
+    const QByteArray finalBytes = QFile::encodeName(finalPath);
+    const QByteArray backupBytes = QFile::encodeName(backupPath);
+    const bool hadAudio = QFileInfo::exists(finalPath);
+    if (hadAudio) {
+        ::unlink(backupBytes.constData());
+        if (::link(finalBytes.constData(), backupBytes.constData()) != 0)
+            return Fail(QString("cannot keep the old audio of cart %1: %2")
+                            .arg(number)
+                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    if (::rename(QFile::encodeName(tempPath).constData(), finalBytes.constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        if (hadAudio)
+            ::unlink(backupBytes.constData());
+        return Fail(QString("cannot move the new audio into place: %1").arg(reason));
+    }
+    tempGuard.path.clear();
+    if (!transaction.Commit()) {
+        if (hadAudio)
+            ::rename(backupBytes.constData(), finalBytes.constData());
+        else
+            ::unlink(finalBytes.constData());
+        return Fail("cannot update the cart: " + m_db->Error());
+    }
+    if (hadAudio)
+        ::unlink(backupBytes.constData());
+    progress.Report(100.0);
+    qCDebug(lcStore) << "imported" << sourceFile << "into cart" << number << "length" << length;
+    return true;
+}
+
+void CartStore::RecoverInterruptedImports()
+{
+    QDir audio(AudioFolder());
+    // Temporary files of another process sharing the store may still be in use: only those left
+    // alone for an hour are taken for leftovers of a crash.
+    const QDateTime stale = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    for (const QFileInfo& info :
+         audio.entryInfoList({".*.tmp", ".transport-*"}, QDir::Files | QDir::Hidden)) {
+        if (info.lastModified().toUTC() < stale)
+            QFile::remove(info.filePath());
+    }
+    const QStringList backups = audio.entryList({".*.bak"}, QDir::Files | QDir::Hidden);
+    if (backups.isEmpty())
+        return;
+    // An import holds the write lock from before it moves its audio in until the backup is
+    // gone, so with the lock held here no backup belongs to an import in progress.
+    CartDatabase::Transaction lock(*m_db);
+    if (!lock.IsActive())
+        return;
+    for (const QString& name : backups) {
+        const QString finalName = name.mid(1, name.size() - 5);
+        const QString finalPath = audio.filePath(finalName);
+        bool committed = false;
+        CartDatabase::Query q(*m_db, "SELECT modified_low, modified_high FROM carts"
+                                     " WHERE audio_file = ?");
+        q.Bind(1, finalName);
+        if (q.Step()) {
+            if (const auto stamp = FileStamp(finalPath)) {
+                qint32 low = 0;
+                qint32 high = 0;
+                SplitStamp(*stamp, low, high);
+                committed = low == qint32(q.Int(0)) && high == qint32(q.Int(1));
+            }
+        }
+        if (committed) {
+            audio.remove(name);
+        } else {
+            qCWarning(lcStore) << "restoring the audio of an interrupted import:" << finalPath;
+            ::rename(QFile::encodeName(audio.filePath(name)).constData(),
+                     QFile::encodeName(finalPath).constData());
+        }
+    }
+}
+
+bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReference,
+                                const QString& fileName, qint32 flags, qint16 normaliseLevel,
+                                bool& flag1, qint32 arg7, qint32 arg8, bool& flag2)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    Progress progress(m_callbacks, AudioImportEvent,
+                      QString("Importing %1").arg(QFileInfo(fileName).fileName()));
+    return ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
+                      (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+}
+
+bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdReference,
+                                    const QString& fileName, qint32 arg4, QObject* arg5,
+                                    qint32 arg6, QString& arg7, qint32 arg8, bool& flag)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    Progress progress(m_callbacks, TransportImportEvent,
+                      QString("Importing %1").arg(QFileInfo(fileName).fileName()));
+    QString audio;
+    TransportFile::Fields fields;
+    QString error;
+    if (!QDir().mkpath(AudioFolder()))
+        return Fail("cannot create " + AudioFolder());
+    const bool unpacked = TransportFile::Read(
+        fileName, AudioFolder(), audio, fields,
+        [&](double fraction) { return progress.Report(30.0 * fraction); }, error);
+    if (!unpacked)
+        return Fail(progress.Cancelled() ? QString("import cancelled") : error);
+    const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
+                               !ReadRow(*number), -1, &fields, progress, 30.0);
+    QFile::remove(audio);
+    return ok;
+}
+
+bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
+                           const QString& targetFile, QObject* progressObject, qint32 arg5,
+                           const QString& arg6, bool flag1, bool flag2)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    const auto row = ReadRow(*number);
+    const Cart cart = MakeCart(*number, row ? &*row : nullptr);
+    if (!row || !cart.HasAudio)
+        return Fail(QString("cart %1 has no audio").arg(*number));
+    Progress progress(m_callbacks, ExportEvent, QString("Exporting Cart %1").arg(*number));
+    const TransportFile::Fields fields = {
+        {"Cart", cart.HDReference},
+        {"Title", cart.Title},
+        {"Artist", cart.Artist},
+        {"Description", cart.Description},
+        {"Length", Number(row->length)},
+        {"StartPoint", Number(row->startPoint)},
+        {"OutPoint", Number(row->outPoint)},
+        {"IntroStart", Number(row->introStart)},
+        {"IntroEnd", Number(row->introEnd)},
+        {"Extro", Number(row->extro)},
+        {"SourceFile", cart.SourceFile},
+    };
+    QString error;
+    const bool ok = TransportFile::Write(
+        targetFile, cart.AudioFilePath, QFileInfo(cart.AudioFilePath).fileName(), fields,
+        [&](double fraction) { return progress.Report(100.0 * fraction); }, error);
+    return ok ? true : Fail(progress.Cancelled() ? QString("export cancelled") : error);
+}
+
+bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    const auto row = ReadRow(*number);
+    const Cart cart = MakeCart(*number, row ? &*row : nullptr);
+    // Files first: a row without audio is an empty cart, audio without a row would not be.
+    const QFileInfo audio(cart.AudioFilePath);
+    if (audio.exists() && !QFile::remove(audio.filePath()))
+        return Fail(QString("cannot remove %1").arg(audio.filePath()));
+    QDir folder(AudioFolder());
+    const QString base = audio.completeBaseName();
+    for (const QString& name : folder.entryList({base + ".*"}, QDir::Files)) {
+        if (QFileInfo(name).completeBaseName() == base && !folder.remove(name))
+            qCWarning(lcStore) << "cannot remove" << folder.filePath(name);
+    }
+    if (!row)
+        return true;
+    CartDatabase::Query q(*m_db, "DELETE FROM carts WHERE number = ?");
+    q.Bind(1, *number);
+    return q.Run() ? true : Fail("cannot remove cart: " + m_db->Error());
+}
+
+void CartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)
+{
+    QList<Row> rows;
+    {
+        CartDatabase::Query q(*m_db, "SELECT number FROM carts WHERE audio_file <> ''");
+        while (q.Step()) {
+            if (const auto row = ReadRow(qint32(q.Int(0))))
+                rows.append(*row);
+        }
+    }
+    qint32 changed = 0;
+    for (Row& row : rows) {
+        FfmpegAudioReader reader;
+        const QString path = AudioFolder() + "/" + row.audioFile;
+        // A missing or unreadable file keeps what is known about the cart.
+        if (!QFileInfo(path).isFile() || !reader.Open(path) || !reader.Decode())
+            continue;
+        const double length = reader.DurationMs() / 1000.0;
+        if (std::abs(length - row.length) < 0.0005)
+            continue;
+        CartDatabase::Query update(*m_db, "UPDATE carts SET length = ? WHERE number = ?");
+        update.Bind(1, length).Bind(2, row.number);
+        if (update.Run())
+            ++changed;
+    }
+    number = changed;
+}
+
+void CartStore::RegisterCallback(IAudioCallback* sink)
+{
+    if (sink && !m_callbacks.contains(sink))
+        m_callbacks.append(sink);
+}
+
+void CartStore::UnregisterCallback(IAudioCallback* sink)
+{
+    m_callbacks.removeAll(sink);
+}

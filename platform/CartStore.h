@@ -1,0 +1,110 @@
+#pragma once
+
+#include "platform/Cart.h"
+#include "platform/PlayoutAudio.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class CartDatabase;
+class CartStoreSettings;
+
+// Our cart store: carts in a SQLite database (<base>/cartvault.db, WAL mode) and their audio as
+// 16-bit PCM WAV files in <base>/Audio, named by the cart number zero-padded to the width of the
+// highest cart number ("01234.wav"). Every whole number from 1 to the highest cart number is a
+// valid cart; one that never held anything is empty. Cart texts name carts by their value, so
+// "0042" and "42" are the same cart.
+class CartStore : public PlayoutAudio
+{
+public:
+    // Creates the folders and the database when missing. Raises ToolError when the store
+    // cannot be opened.
+    explicit CartStore(const QString& baseFolder);
+    ~CartStore() override;
+
+    CartStore(const CartStore&) = delete;
+    CartStore& operator=(const CartStore&) = delete;
+
+    // Common application data + "/Orvane/Cartvault v3".
+    static QString DefaultBaseFolder();
+    static constexpr const char* DatabaseName = "cartvault.db";
+    static constexpr const char* AudioFolderName = "Audio";
+
+    AudioSettingsInterface* AudioSettings() const override;
+    void setAudioSettings(AudioSettingsInterface* settings) override;
+    CartvaultSettings* GetCartvaultSettings() override;
+    QString BaseFolder() const override;
+
+    bool IsValidCart(const QString& hdReference) const override;
+    bool IsCartInRange(const QString& cart, const QString& first,
+                       const QString& last) const override;
+    float GetRangePosition(const QString& cart, const QString& first,
+                           const QString& last) const override;
+    QString GetFirstCart(const QString& hdReference) const override;
+    QString GetNextCart(const QString& hdReference) const override;
+    QString GetLastCart(qint32 flags = 0) const override;
+
+    std::optional<Cart> GetCart(const QString& hdReference, qint32 detailLevel, bool flag) override;
+    qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,
+                    bool afterImport, bool& flag) override;
+    QString GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const override;
+
+    bool ImportAudioFile(QObject* parentWindow, const QString& hdReference, const QString& fileName,
+                         qint32 flags, qint16 normaliseLevel, bool& flag1, qint32 arg7, qint32 arg8,
+                         bool& flag2) override;
+    bool ImportTransportFile(QObject* parentWindow, const QString& hdReference,
+                             const QString& fileName, qint32 arg4, QObject* arg5, qint32 arg6,
+                             QString& arg7, qint32 arg8, bool& flag) override;
+    bool ExportCart(QObject* parentWindow, const QString& hdReference, const QString& targetFile,
+                    QObject* progress, qint32 arg5, const QString& arg6, bool flag1,
+                    bool flag2) override;
+    bool RemoveCart(const QString& hdReference, bool flag1, bool flag2) override;
+    void RefreshCartInfo(bool flag, QString& text, qint32& number) override;
+
+    void RegisterCallback(IAudioCallback* sink) override;
+    void UnregisterCallback(IAudioCallback* sink) override;
+
+    // Our own helpers, also used by the store's dialog and tests.
+    QString AudioFolder() const;
+    QString DatabasePath() const;
+    qint32 HighestCart() const;
+    // The cart's number, or empty when the text is not a valid cart.
+    std::optional<qint32> CartNumber(const QString& hdReference) const;
+    // The reason of the last failed import or export, for diagnostics.
+    QString LastError() const { return m_lastError; }
+
+    // The flag of ImportAudioFile that marks an import into an empty cart.
+    static constexpr qint32 ImportIntoEmpty = 0x20;
+    // EventReference of the progress calls.
+    enum ProgressEvent : qint32
+    {
+        AudioImportEvent = 1,
+        TransportImportEvent = 2,
+        ExportEvent = 3
+    };
+
+private:
+    struct Row;
+    class Progress;
+
+    std::optional<Row> ReadRow(qint32 number) const;
+    bool WriteRow(const Row& row);
+    Cart MakeCart(qint32 number, const Row* row) const;
+    QString AudioFileNameFor(qint32 number) const;
+    bool Fail(const QString& reason);
+    bool ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
+                    bool intoEmpty, qint16 normaliseLevel,
+                    const QList<QPair<QString, QString>>* fields, Progress& progress,
+                    double progressFrom);
+    void RecoverInterruptedImports();
+
+    QString m_baseFolder;
+    std::shared_ptr<CartDatabase> m_db;
+    std::unique_ptr<CartStoreSettings> m_settings;
+    AudioSettingsInterface* m_audioSettings = nullptr;
+    QList<IAudioCallback*> m_callbacks;
+    QString m_lastError;
+};

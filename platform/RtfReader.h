@@ -1,0 +1,21 @@
+#pragma once
+
+#include "RtfDocument.h"
+
+#include <QByteArray>
+#include <optional>
+
+// Reads rich text (RTF) into paragraphs of styled runs: paragraphs, line breaks, tabs, bold,
+// italic, underline, font size, "\'hh" bytes in the document's code page and "\u" characters.
+// Font, colour and style tables, pictures, objects, headers, footers and other destinations
+// that are not body text are skipped. Any input ends in bounded time without a crash:
+// unbalanced braces, truncated escapes and absurd parameters are tolerated, and groups nested
+// deeper than MaxDepth are skipped.
+class RtfReader
+{
+public:
+    static constexpr int MaxDepth = 256;
+
+    // Nothing when the data is not rich text (it does not begin with "{\rtf").
+    static std::optional<RtfDocument> Read(const QByteArray& data);
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <functional>
+
+// A transport file: a .zip holding one cart's audio and a small text file ("cart.txt") of its
+// fields, one "Name=value" line each (backslash escapes for line breaks and backslashes).
+class TransportFile
+{
+public:
+    using Fields = QList<QPair<QString, QString>>;
+    // Fraction done (0..1); answer false to stop.
+    using Progress = std::function<bool(double)>;
+
+    static constexpr const char* FieldsEntry = "cart.txt";
+    // Refused when the entries would unpack to more than this many times the archive's size
+    static constexpr qint64 MaxExpansion = 10;
+    // or to more than this in all.
+    static constexpr qint64 MaxUnpackedBytes = 4LL * 1024 * 1024 * 1024;
+
+    // Writes (replacing) zipPath with the audio file stored as audioEntry, uncompressed (audio
+    // hardly compresses, and a stored entry keeps the archive far from the expansion limit).
+    static bool Write(const QString& zipPath, const QString& audioFile, const QString& audioEntry,
+                      const Fields& fields, const Progress& progress, QString& error);
+
+    // Checks the whole archive first, then unpacks its one audio entry into a new file in
+    // targetFolder (audioPath; the caller removes it) and reads the fields when present.
+    static bool Read(const QString& zipPath, const QString& targetFolder, QString& audioPath,
+                     Fields& fields, const Progress& progress, QString& error);
+
+    // Relative, no "..", no drive letter, no empty name.
+    static bool IsSafeEntryName(const QString& name);
+    static bool IsAudioEntry(const QString& name);
+
+    static QByteArray FormatFields(const Fields& fields);
+    static Fields ParseFields(const QByteArray& text);
+};

@@ -1,0 +1,692 @@
+#include "engine/ImporterDialogs.h"
+#include "engine/cImporter.h"
+#include "engine/cImporterGroup.h"
+#include "framework/AppLog.h"
+#include "framework/ToolGlobals.h"
+#include "platform/Cart.h"
+#include "platform/IniFile.h"
+#include "platform/PlayoutAudio.h"
+#include "tests/support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QStringList>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sys/stat.h>
+
+namespace {
+
+// Records callback registrations; every other member is inert.
+class RecordingStore : public PlayoutAudio
+{
+public:
+    QList<IAudioCallback*> registered;
+    QList<IAudioCallback*> unregistered;
+
+    void RegisterCallback(IAudioCallback* sink) override { registered.append(sink); }
+    void UnregisterCallback(IAudioCallback* sink) override { unregistered.append(sink); }
+
+    AudioSettingsInterface* AudioSettings() const override { return nullptr; }
+    void setAudioSettings(AudioSettingsInterface*) override {}
+    CartvaultSettings* GetCartvaultSettings() override { return nullptr; }
+    QString BaseFolder() const override { return {}; }
+    bool IsValidCart(const QString&) const override { return false; }
+    bool IsCartInRange(const QString&, const QString&, const QString&) const override
+    {
+        return false;
+    }
+    float GetRangePosition(const QString&, const QString&, const QString&) const override
+    {
+        return 0;
+    }
+    QString GetFirstCart(const QString&) const override { return {}; }
+    QString GetNextCart(const QString&) const override { return {}; }
+    QString GetLastCart(qint32) const override { return {}; }
+    std::optional<Cart> GetCart(const QString&, qint32, bool) override { return std::nullopt; }
+    qint32 SaveCart(const QString&, Cart&, qint32, bool, bool, bool&) override { return 1; }
+    QString GetCartAudioPath(const QString&, qint32, bool) const override { return {}; }
+    bool ImportAudioFile(QObject*, const QString&, const QString&, qint32, qint16, bool&, qint32,
+                         qint32, bool&) override
+    {
+        return false;
+    }
+    bool ImportTransportFile(QObject*, const QString&, const QString&, qint32, QObject*, qint32,
+                             QString&, qint32, bool&) override
+    {
+        return false;
+    }
+    bool ExportCart(QObject*, const QString&, const QString&, QObject*, qint32, const QString&,
+                    bool, bool) override
+    {
+        return false;
+    }
+    bool RemoveCart(const QString&, bool, bool) override { return false; }
+    void RefreshCartInfo(bool, QString&, qint32&) override {}
+};
+
+// Stands in for the windows: answers as scripted and may edit the object like a window would.
+class ScriptedDialogs : public ImporterDialogs
+{
+public:
+    bool accept = true;
+    std::function<void(cImporterGroup&)> editGroup;
+    std::function<void(cImporter&)> editImporter;
+    int groupCalls = 0;
+    int importerCalls = 0;
+
+    bool DisplayGroup(cImporter&, cImporterGroup& group) override
+    {
+        ++groupCalls;
+        if (accept && editGroup) {
+            editGroup(group);
+        }
+        return accept;
+    }
+    bool DisplayImporter(cImporter& importer) override
+    {
+        ++importerCalls;
+        if (accept && editImporter) {
+            editImporter(importer);
+        }
+        return accept;
+    }
+};
+
+class ImporterTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Globals::ToolProfileFolder = home.File("Profiles/Main/Cartfeeder");
+        Globals::PlayoutAudio = nullptr;
+        ASSERT_TRUE(InitialiseAppLog(home.File("Logs/Cartfeeder"), 0));
+        file = Globals::ToolProfileFolder + "/Importer.ini";
+    }
+
+    void TearDown() override
+    {
+        importer.reset();
+        cImporterGroup::setClock({});
+        Globals::PlayoutAudio = nullptr;
+        Globals::ToolProfileFolder.clear();
+        Globals::AppLogFile.clear();
+        Globals::AppLogFolder.clear();
+        Globals::AppLogDate = 0;
+        Globals::AppLogSequence = 0;
+    }
+
+    void writeFile(const QByteArray& bytes)
+    {
+        QDir().mkpath(Globals::ToolProfileFolder);
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(bytes);
+    }
+
+    QString rawFile() const
+    {
+        QFile in(file);
+        return in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()) : QString();
+    }
+
+    // The key names of a section as they stand in the file.
+    QStringList keysOf(const QString& section) const
+    {
+        QStringList keys;
+        bool inside = false;
+        for (const QString& raw : rawFile().split('\n')) {
+            const QString line = raw.trimmed();
+            if (line.startsWith('[')) {
+                inside = line.compare("[" + section + "]", Qt::CaseInsensitive) == 0;
+            } else if (inside && line.contains('=')) {
+                keys.append(line.section('=', 0, 0).trimmed());
+            }
+        }
+        return keys;
+    }
+
+    QString value(const QString& section, const QString& key) const
+    {
+        return IniFile::ReadString(file, section, key, "<missing>");
+    }
+
+    cImporter& load()
+    {
+        importer = std::make_unique<cImporter>();
+        QString profile = "Main";
+        EXPECT_TRUE(importer->ReadSettings(profile));
+        return *importer;
+    }
+
+    bool save()
+    {
+        QString profile;
+        return importer->WriteSettings(profile);
+    }
+
+    QStringList appLogLines() const
+    {
+        QFile in(Globals::AppLogFile);
+        if (!in.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return QString::fromUtf8(in.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    TempHome home;
+    QString file;
+    std::unique_ptr<cImporter> importer;
+};
+
+void fillGroup(cImporterGroup& g)
+{
+    g.GroupName = "News Bulletins";
+    g.Path = "/srv/drop/news";
+    g.TakeSnapShotBeforeImport = true;
+    g.StartHDRef = "1000";
+    g.EndHDRef = "1999";
+    g.Enabled = true;
+    g.CheckCurrent = false;
+    g.CheckCurrentLastModified = true;
+    g.RemoveIfDeleted = true;
+    g.ReplaceChangedLengthCarts = true;
+    g.DeleteAfterImport = true;
+    g.UseArchiveBit = true;
+    g.OverrideIntroStart = 1.25f;
+    g.OverrideIntroEnd = 3.5f;
+    g.OverrideExtro = 42.0f;
+    g.OverrideTitle = "Imported <CURRENTDATETIME>";
+    g.OverrideArtist = "Station = \"FM\"";
+    g.OverrideDescription = "From <FILENAME>; é";
+    g.OverrideNormalise = -12;
+    g.NotifySuccessEmailRecipients = "ok@example.org";
+    g.NotifyFailEmailRecipients = "fail@example.org;ops@example.org";
+    g.NotifyEmailSender = "feeder@example.org";
+}
+
+TEST_F(ImporterTest, FileWithOnlyNumberGroupsGivesReaderDefaults)
+{
+    writeFile("[General]\nNumberGroups=2\n");
+    cImporter& imp = load();
+
+    ASSERT_EQ(imp.NumberGroups(), 2);
+    EXPECT_EQ(imp.CheckInterval, 60.0f);
+    EXPECT_FALSE(imp.MinimiseToSysTray);
+    EXPECT_FALSE(imp.SMTPEmailEnabled());
+    for (qint16 i = 1; i <= 2; ++i) {
+        const cImporterGroup* g = imp.ImporterGroup(i);
+        ASSERT_NE(g, nullptr);
+        // The file's defaults, not the constructor's (Enabled and UseArchiveBit are true there).
+        EXPECT_FALSE(g->Enabled);
+        EXPECT_FALSE(g->UseArchiveBit);
+        EXPECT_TRUE(g->CheckCurrent);
+        EXPECT_TRUE(g->Path.isEmpty());
+        EXPECT_EQ(g->StartHDRef, "0");
+        EXPECT_EQ(g->EndHDRef, "0");
+        EXPECT_EQ(g->OverrideIntroStart, -1.0f);
+        EXPECT_EQ(g->OverrideIntroEnd, -1.0f);
+        EXPECT_EQ(g->OverrideExtro, -1.0f);
+        EXPECT_EQ(g->OverrideNormalise, 0);
+    }
+    EXPECT_EQ(imp.ImporterGroup(0), nullptr);
+    EXPECT_EQ(imp.ImporterGroup(3), nullptr);
+}
+
+TEST_F(ImporterTest, GroupAtFileDefaultsWritesNoKey)
+{
+    writeFile("[General]\nNumberGroups=1\n");
+    load();
+    ASSERT_TRUE(save());
+
+    EXPECT_TRUE(keysOf("Group1").isEmpty()) << keysOf("Group1").join(",").toStdString();
+    EXPECT_EQ(keysOf("General"), QStringList{"NumberGroups"});
+    EXPECT_TRUE(keysOf("SMTPServer").isEmpty());
+}
+
+TEST_F(ImporterTest, SmtpEnabledTakesTheLeadingNumber)
+{
+    writeFile("[SMTPServer]\nEnabled=True\n");
+    EXPECT_FALSE(load().SMTPEmailEnabled());
+    writeFile("[SMTPServer]\nEnabled=-1\n");
+    EXPECT_TRUE(load().SMTPEmailEnabled());
+    writeFile("[SMTPServer]\nEnabled=0\n");
+    EXPECT_FALSE(load().SMTPEmailEnabled());
+}
+
+TEST_F(ImporterTest, FractionalIntervalIsWrittenWholeAndReadWhole)
+{
+    cImporter& imp = load();
+    imp.CheckInterval = 1.5f;
+    ASSERT_TRUE(save());
+    EXPECT_EQ(value("General", "CheckInterval"), "1" + QLocale::system().decimalPoint() + "5");
+    EXPECT_EQ(load().CheckInterval, 1.0f);
+
+    importer->CheckInterval = 60.0f;
+    ASSERT_TRUE(save());
+    EXPECT_EQ(value("General", "CheckInterval"), "<missing>");
+}
+
+TEST_F(ImporterTest, OverrideTimesAreMillisecondsInTheFile)
+{
+    writeFile("[General]\nNumberGroups=1\n[Group1]\nOverrideExtroMS=2500\n"
+              "OverrideIntroStartMS=1234.5\n");
+    cImporter& imp = load();
+    EXPECT_FLOAT_EQ(imp.ImporterGroup(1)->OverrideExtro, 2.5f);
+    EXPECT_FLOAT_EQ(imp.ImporterGroup(1)->OverrideIntroStart, 1.234f);
+
+    imp.ImporterGroup(1)->OverrideIntroEnd = 2.5f;
+    imp.ImporterGroup(1)->OverrideIntroStart = -1.0f;
+    imp.ImporterGroup(1)->OverrideExtro = 20000.0f; // 2e7 ms: no exponent that reads back as 2
+    ASSERT_TRUE(save());
+    EXPECT_EQ(value("Group1", "OverrideIntroEndMS"), "2500");
+    EXPECT_EQ(value("Group1", "OverrideIntroStartMS"), "<missing>");
+    EXPECT_EQ(value("Group1", "OverrideExtroMS"), "20000000");
+    EXPECT_FLOAT_EQ(load().ImporterGroup(1)->OverrideExtro, 20000.0f);
+}
+
+TEST_F(ImporterTest, OlderRecipientListIsMigratedThenDeleted)
+{
+    writeFile("[General]\nNumberGroups=2\n"
+              "[Group1]\nNotifyEmailRecipients=a@example.org\n"
+              "[Group2]\nNotifyEmailRecipients=a@example.org\n"
+              "NotifyFailEmailRecipients=b@example.org\n");
+    cImporter& imp = load();
+    EXPECT_EQ(imp.ImporterGroup(1)->NotifySuccessEmailRecipients, "a@example.org");
+    EXPECT_EQ(imp.ImporterGroup(1)->NotifyFailEmailRecipients, "a@example.org");
+    EXPECT_EQ(imp.ImporterGroup(2)->NotifySuccessEmailRecipients, "");
+    EXPECT_EQ(imp.ImporterGroup(2)->NotifyFailEmailRecipients, "b@example.org");
+
+    ASSERT_TRUE(save());
+    EXPECT_EQ(value("Group1", "NotifyEmailRecipients"), "<missing>");
+    EXPECT_EQ(value("Group2", "NotifyEmailRecipients"), "<missing>");
+    EXPECT_EQ(value("Group1", "NotifySuccessEmailRecipients"), "a@example.org");
+    EXPECT_EQ(value("Group1", "NotifyFailEmailRecipients"), "a@example.org");
+}
+
+TEST_F(ImporterTest, RecheckingGroupNeverWritesDirectory)
+{
+    writeFile("[General]\nNumberGroups=2\n[Group1]\nDirectory=/srv/drop\n"
+              "[Group2]\nDirectory=/srv/other\n");
+    cImporter& imp = load();
+    EXPECT_FALSE(imp.ImporterGroup(1)->CheckCurrent);
+    EXPECT_EQ(imp.ImporterGroup(1)->Path, "/srv/drop");
+
+    imp.ImporterGroup(1)->CheckCurrent = true; // the folder is still held in memory
+    ASSERT_TRUE(save());
+    EXPECT_EQ(value("Group1", "Directory"), "<missing>");
+    EXPECT_EQ(value("Group2", "Directory"), "/srv/other");
+    EXPECT_TRUE(load().ImporterGroup(1)->CheckCurrent);
+}
+
+TEST_F(ImporterTest, RemovingAGroupShiftsTheRestAndLeavesTheLastSection)
+{
+    writeFile("[General]\nNumberGroups=3\n[Group1]\nName=One\n[Group2]\nName=Two\n"
+              "[Group3]\nName=Three\nEnabled=1\n");
+    cImporter& imp = load();
+
+    qint16 outside = 4;
+    EXPECT_FALSE(imp.RemoveGroup(outside));
+    qint16 zero = 0;
+    EXPECT_FALSE(imp.RemoveGroup(zero));
+    EXPECT_EQ(imp.NumberGroups(), 3);
+
+    qint16 second = 2;
+    ASSERT_TRUE(imp.RemoveGroup(second));
+    ASSERT_EQ(imp.NumberGroups(), 2);
+    EXPECT_EQ(imp.ImporterGroup(2)->GroupName, "Three");
+    EXPECT_EQ(value("General", "NumberGroups"), "2");
+    EXPECT_EQ(value("Group2", "Name"), "Three");
+    EXPECT_EQ(value("Group2", "Enabled"), "1");
+    EXPECT_EQ(value("Group3", "Name"), "Three"); // stale, and no longer reached
+
+    cImporter& again = load();
+    ASSERT_EQ(again.NumberGroups(), 2);
+    EXPECT_EQ(again.ImporterGroup(1)->GroupName, "One");
+    EXPECT_EQ(again.ImporterGroup(2)->GroupName, "Three");
+}
+
+TEST_F(ImporterTest, FullyPopulatedSettingsSurviveARoundTrip)
+{
+    cImporter& imp = load();
+    imp.CheckInterval = 90.0f;
+    imp.MinimiseToSysTray = true;
+    imp.setSMTPEmailEnabled(true);
+    imp.setSMTPServerAddress("smtp.example.org");
+    imp.setSMTPLoginName("feeder");
+    imp.setSMTPPassword("s3cret!pass");
+    ScriptedDialogs dialogs;
+    dialogs.editGroup = fillGroup;
+    imp.setDialogs(&dialogs);
+    ASSERT_EQ(imp.AddGroup(), 1);
+
+    EXPECT_NE(value("SMTPServer", "Password"), "s3cret!pass"); // not stored in clear
+
+    cImporter& back = load();
+    EXPECT_EQ(back.CheckInterval, 90.0f);
+    EXPECT_TRUE(back.MinimiseToSysTray);
+    EXPECT_TRUE(back.SMTPEmailEnabled());
+    EXPECT_EQ(back.SMTPServerAddress(), "smtp.example.org");
+    EXPECT_EQ(back.SMTPLoginName(), "feeder");
+    EXPECT_EQ(back.SMTPPassword(), "s3cret!pass");
+    ASSERT_EQ(back.NumberGroups(), 1);
+
+    cImporterGroup expected;
+    fillGroup(expected);
+    const cImporterGroup& g = *back.ImporterGroup(1);
+    EXPECT_EQ(g.GroupName, expected.GroupName);
+    EXPECT_EQ(g.Path, expected.Path);
+    EXPECT_EQ(g.TakeSnapShotBeforeImport, expected.TakeSnapShotBeforeImport);
+    EXPECT_EQ(g.StartHDRef, expected.StartHDRef);
+    EXPECT_EQ(g.EndHDRef, expected.EndHDRef);
+    EXPECT_EQ(g.Enabled, expected.Enabled);
+    EXPECT_EQ(g.CheckCurrent, expected.CheckCurrent);
+    EXPECT_EQ(g.CheckCurrentLastModified, expected.CheckCurrentLastModified);
+    EXPECT_EQ(g.RemoveIfDeleted, expected.RemoveIfDeleted);
+    EXPECT_EQ(g.ReplaceChangedLengthCarts, expected.ReplaceChangedLengthCarts);
+    EXPECT_EQ(g.DeleteAfterImport, expected.DeleteAfterImport);
+    EXPECT_EQ(g.UseArchiveBit, expected.UseArchiveBit);
+    EXPECT_EQ(g.OverrideIntroStart, 1.25f);
+    EXPECT_EQ(g.OverrideIntroEnd, 3.5f);
+    EXPECT_EQ(g.OverrideExtro, 42.0f);
+    EXPECT_EQ(g.OverrideTitle, expected.OverrideTitle);
+    EXPECT_EQ(g.OverrideArtist, expected.OverrideArtist);
+    EXPECT_EQ(g.OverrideDescription, expected.OverrideDescription);
+    EXPECT_EQ(g.OverrideNormalise, expected.OverrideNormalise);
+    EXPECT_EQ(g.NotifySuccessEmailRecipients, expected.NotifySuccessEmailRecipients);
+    EXPECT_EQ(g.NotifyFailEmailRecipients, expected.NotifyFailEmailRecipients);
+    EXPECT_EQ(g.NotifyEmailSender, expected.NotifyEmailSender);
+}
+
+TEST_F(ImporterTest, SettingsFileWrittenOnWindowsIsReadCompletely)
+{
+    QByteArray bytes = "\xEF\xBB\xBF; written by the Windows version\r\n"
+                       "[general]\r\n"
+                       "numbergroups = 1\r\n"
+                       "CHECKINTERVAL=120\r\n"
+                       "MinimiseToSystray=1\r\n"
+                       "\r\n"
+                       "[SmtpServer]\r\n"
+                       "ENABLED=1\r\n"
+                       "address=\"mail.example.org\"\r\n"
+                       "Loginname = feeder\r\n"
+                       "\r\n"
+                       "[GROUP1]\r\n"
+                       "name=\"Caf\xC3\xA9 Jingles\"\r\n"
+                       "directory=D:/Drop/Jingles\r\n"
+                       "startHDref=2000\r\n"
+                       "ENDHDREF=2099\r\n"
+                       "enabled=1\r\n"
+                       "useArchiveBit=1\r\n"
+                       "overrideextroms=1500\r\n"
+                       "OVERRIDENORMALISE=-3\r\n"
+                       "notifyemailsender=feeder@example.org\r\n";
+    writeFile(bytes);
+    cImporter& imp = load();
+    EXPECT_EQ(imp.CheckInterval, 120.0f);
+    EXPECT_TRUE(imp.MinimiseToSysTray);
+    EXPECT_TRUE(imp.SMTPEmailEnabled());
+    EXPECT_EQ(imp.SMTPServerAddress(), "mail.example.org");
+    EXPECT_EQ(imp.SMTPLoginName(), "feeder");
+    ASSERT_EQ(imp.NumberGroups(), 1);
+    const cImporterGroup& g = *imp.ImporterGroup(1);
+    EXPECT_EQ(g.GroupName, QString::fromUtf8("Café Jingles"));
+    EXPECT_EQ(g.Path, "D:/Drop/Jingles");
+    EXPECT_FALSE(g.CheckCurrent);
+    EXPECT_EQ(g.StartHDRef, "2000");
+    EXPECT_EQ(g.EndHDRef, "2099");
+    EXPECT_TRUE(g.Enabled);
+    EXPECT_TRUE(g.UseArchiveBit);
+    EXPECT_FLOAT_EQ(g.OverrideExtro, 1.5f);
+    EXPECT_EQ(g.OverrideNormalise, -3);
+    EXPECT_EQ(g.NotifyEmailSender, "feeder@example.org");
+
+    // A name saved in the Windows code page.
+    writeFile("[General]\r\nNumberGroups=1\r\n[Group1]\r\nName=Caf\xE9 \x80\r\n");
+    EXPECT_EQ(load().ImporterGroup(1)->GroupName, QString::fromUtf8("Café €"));
+}
+
+TEST_F(ImporterTest, OutOfRangeNumbersAreClampedAndBadOnesDefaulted)
+{
+    writeFile("[General]\nNumberGroups=-5\n");
+    EXPECT_EQ(load().NumberGroups(), 0);
+    writeFile("[General]\nNumberGroups=abc\nCheckInterval=x\n");
+    EXPECT_EQ(load().NumberGroups(), 0);
+    EXPECT_EQ(importer->CheckInterval, 0.0f);
+
+    writeFile("[General]\nNumberGroups=3\n[Group1]\nOverrideNormalise=99999\n"
+              "[Group2]\nOverrideNormalise=-99999\n");
+    cImporter& imp = load();
+    ASSERT_EQ(imp.NumberGroups(), 3);
+    EXPECT_EQ(imp.ImporterGroup(1)->OverrideNormalise, 32767);
+    EXPECT_EQ(imp.ImporterGroup(2)->OverrideNormalise, -32768);
+    EXPECT_FALSE(imp.ImporterGroup(3)->Enabled); // section missing entirely
+    EXPECT_TRUE(imp.ImporterGroup(3)->CheckCurrent);
+}
+
+TEST_F(ImporterTest, TooManyGroupsAreClampedToTheSixteenBitCount)
+{
+    writeFile("[General]\nNumberGroups=40000\n");
+    EXPECT_EQ(load().NumberGroups(), 32767);
+}
+
+TEST_F(ImporterTest, SettingsFileIsPrivateToItsOwner)
+{
+    load();
+    ASSERT_TRUE(save());
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // A file handed over readable by all is tightened, also across a rewrite.
+    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther));
+    importer->setSMTPPassword("changed");
+    ASSERT_TRUE(save());
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(ImporterTest, ProfileNameIsRequiredAndRemembered)
+{
+    importer = std::make_unique<cImporter>();
+    QString none;
+    EXPECT_FALSE(importer->ReadSettings(none));
+    EXPECT_FALSE(importer->WriteSettings(none));
+    EXPECT_FALSE(QFile::exists(file));
+
+    QString profile = "Main";
+    ASSERT_TRUE(importer->ReadSettings(profile));
+    QString remembered;
+    EXPECT_TRUE(importer->WriteSettings(remembered));
+    EXPECT_EQ(remembered, "Main");
+}
+
+TEST_F(ImporterTest, AddToLogReachesSignalAndApplicationLog)
+{
+    importer = std::make_unique<cImporter>();
+    QSignalSpy spy(importer.get(), &cImporter::LogEventAdded);
+
+    importer->AddToLog("", "Loaded Settings OK");
+    importer->AddToLog("GRP:2", "Imported 'a.wav'");
+
+    ASSERT_EQ(spy.count(), 2);
+    EXPECT_EQ(spy.at(0).at(1).toString(), "Loaded Settings OK");
+    EXPECT_EQ(spy.at(1).at(1).toString(), "GRP:2:Imported 'a.wav'");
+    EXPECT_LE(qAbs(spy.at(1).at(0).toDateTime().secsTo(QDateTime::currentDateTime())), 5);
+
+    const QStringList lines = appLogLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith("Loaded Settings OK"));
+    EXPECT_FALSE(lines[0].contains(":Loaded"));
+    EXPECT_TRUE(lines[1].endsWith("GRP:2:Imported 'a.wav'"));
+}
+
+TEST_F(ImporterTest, RegistersWithTheStoreAndRelaysItsProgress)
+{
+    RecordingStore store;
+    Globals::PlayoutAudio = &store;
+    importer = std::make_unique<cImporter>();
+    ASSERT_EQ(store.registered.size(), 1);
+    IAudioCallback* sink = store.registered.first();
+    ASSERT_EQ(sink, static_cast<IAudioCallback*>(importer.get()));
+
+    QSignalSpy started(importer.get(), &cImporter::ProcessStarted);
+    QSignalSpy progress(importer.get(), &cImporter::ProcessProgress);
+    QSignalSpy ended(importer.get(), &cImporter::ProcessEnd);
+    bool cancel = false;
+    sink->ProgressStart(7, "Importing", true, cancel);
+    sink->Progress2(7, "Importing", 42.6f, cancel);
+    sink->Progress("1234", 50.0f, cancel);
+    sink->ProgressEnd(7, "Importing", true);
+    EXPECT_FALSE(cancel);
+    cancel = true;
+    sink->Progress2(7, "Importing", 10.0f, cancel);
+    EXPECT_TRUE(cancel);
+
+    ASSERT_EQ(started.count(), 1);
+    EXPECT_EQ(started.at(0).at(0).toString(), "Importing");
+    EXPECT_TRUE(started.at(0).at(1).toBool());
+    ASSERT_EQ(progress.count(), 2);
+    EXPECT_EQ(progress.at(0).at(1).value<qint16>(), 43);
+    ASSERT_EQ(ended.count(), 1);
+    EXPECT_TRUE(ended.at(0).at(1).toBool());
+
+    QSignalSpy logged(importer.get(), &cImporter::LogEventAdded);
+    importer.reset();
+    EXPECT_EQ(store.unregistered, QList<IAudioCallback*>{sink});
+    ASSERT_EQ(logged.count(), 1);
+    EXPECT_EQ(logged.at(0).at(1).toString(), "Importer Closing");
+    EXPECT_TRUE(appLogLines().last().endsWith("Importer Closing"));
+}
+
+TEST_F(ImporterTest, DialogMembersSaveAsTheirWindowsAnswer)
+{
+    cImporter& imp = load();
+    qint16 first = 1;
+    EXPECT_EQ(imp.AddGroup(), 0); // no windows: nothing shown, nothing written
+    EXPECT_FALSE(imp.DisplaySettings());
+    EXPECT_FALSE(QFile::exists(file));
+
+    ScriptedDialogs dialogs;
+    imp.setDialogs(&dialogs);
+    dialogs.accept = false;
+    EXPECT_EQ(imp.AddGroup(), 0);
+    EXPECT_EQ(imp.NumberGroups(), 0);
+    EXPECT_TRUE(QFile::exists(file)); // saved even though cancelled
+
+    dialogs.accept = true;
+    dialogs.editGroup = [](cImporterGroup& g) { g.GroupName = "Promos"; };
+    EXPECT_EQ(imp.AddGroup(), 1);
+    EXPECT_EQ(value("Group1", "Name"), "Promos");
+    EXPECT_EQ(value("Group1", "Enabled"), "1"); // a new group starts enabled
+
+    qint16 outside = 2;
+    EXPECT_FALSE(imp.DisplayGroup(outside));
+    dialogs.editGroup = [](cImporterGroup& g) { g.GroupName = "Trails"; };
+    EXPECT_TRUE(imp.DisplayGroup(first));
+    EXPECT_EQ(value("Group1", "Name"), "Trails");
+    dialogs.accept = false;
+    EXPECT_FALSE(imp.DisplayGroup(first));
+
+    dialogs.accept = true;
+    dialogs.editImporter = [](cImporter& i) { i.setSMTPServerAddress("smtp.example.org"); };
+    EXPECT_TRUE(imp.DisplaySettings());
+    EXPECT_EQ(value("SMTPServer", "Address"), "smtp.example.org");
+    EXPECT_EQ(dialogs.groupCalls, 4);
+}
+
+class OverridesTest : public ::testing::Test
+{
+protected:
+    void TearDown() override { cImporterGroup::setClock({}); }
+
+    static Cart cart()
+    {
+        Cart c;
+        c.OutPoint = 30.0f;
+        c.Extro = 25.0f;
+        c.IntroStart = 2.0f;
+        c.IntroEnd = 5.0f;
+        c.SourceFile = "file:///media/Drop/1234 Station Jingle.wav";
+        return c;
+    }
+
+    cImporterGroup group;
+};
+
+TEST_F(OverridesTest, NothingToDoGivesZero)
+{
+    EXPECT_EQ(group.PerformOverrides(nullptr), 0);
+    Cart c = cart();
+    EXPECT_EQ(group.PerformOverrides(&c), 0);
+    EXPECT_EQ(c.Extro, 25.0f);
+    group.OverrideExtro = 0.0f; // zero is no extro override
+    EXPECT_EQ(group.PerformOverrides(&c), 0);
+    group.OverrideTitle = "x";
+    EXPECT_EQ(group.PerformOverrides(nullptr), 0);
+}
+
+TEST_F(OverridesTest, MarkersAreClampedInOrder)
+{
+    Cart c = cart();
+    group.OverrideExtro = 0.05f;
+    EXPECT_EQ(group.PerformOverrides(&c), 1);
+    EXPECT_FLOAT_EQ(c.Extro, 0.1f);
+
+    c = cart();
+    group.OverrideExtro = 99.0f;
+    group.OverrideIntroStart = 40.0f; // beyond the new extro
+    group.OverrideIntroEnd = 100.0f;
+    EXPECT_EQ(group.PerformOverrides(&c), 3);
+    EXPECT_FLOAT_EQ(c.Extro, 30.0f);
+    EXPECT_FLOAT_EQ(c.IntroStart, 30.0f);
+    // Bounds inverted (30 to 29.99): whatever the clamp gives, it is never the raw value.
+    EXPECT_LE(c.IntroEnd, 30.0f);
+
+    c = cart();
+    group.OverrideExtro = 20.0f;
+    group.OverrideIntroStart = 0.0f; // zero is applied
+    group.OverrideIntroEnd = 50.0f;
+    EXPECT_EQ(group.PerformOverrides(&c), 3);
+    EXPECT_FLOAT_EQ(c.IntroStart, 0.0f);
+    EXPECT_FLOAT_EQ(c.IntroEnd, 19.99f);
+
+    c = cart();
+    group.OverrideExtro = -1.0f;
+    group.OverrideIntroStart = 10.0f;
+    group.OverrideIntroEnd = 1.0f; // below the intro start
+    EXPECT_EQ(group.PerformOverrides(&c), 2);
+    EXPECT_FLOAT_EQ(c.IntroEnd, 10.0f);
+}
+
+TEST_F(OverridesTest, TagsMatchInAnyCaseAndFileTagsSeeTheStoredSource)
+{
+    const QDateTime at(QDate(2026, 12, 6), QTime(14, 35, 41));
+    cImporterGroup::setClock([at] { return at; });
+    group.OverrideTitle = "Imported <CurrentDateTime>";
+    group.OverrideArtist = "<currenttime> <CURRENTDATETIMEXML> <FileFullName>";
+    group.OverrideDescription = "<filetitle>|<FILEEXTENSION>|<FilePath>|<FILENAME>|plain";
+    Cart c = cart();
+    c.SourceFile = "FILE:///media/Drop/1234 Station Jingle.wav";
+
+    EXPECT_EQ(group.PerformOverrides(&c), 3);
+    EXPECT_TRUE(c.Title.startsWith(
+        "Imported " + QLocale::system().toString(at.date(), QLocale::ShortFormat) + " "));
+    EXPECT_FALSE(c.Title.contains('<'));
+    EXPECT_EQ(c.Artist, "14:35:41 2026-12-06T14:35:41 /media/Drop/1234 Station Jingle.wav");
+    const QStringList parts = c.Description.split('|');
+    ASSERT_EQ(parts.size(), 5);
+    EXPECT_EQ(parts[0], "1234 Station Jingle");
+    EXPECT_EQ(parts[1], "wav");
+    EXPECT_TRUE(parts[2].startsWith("FILE://")) << parts[2].toStdString(); // left as stored
+    EXPECT_EQ(parts[3], "1234 Station Jingle.wav");
+    EXPECT_EQ(parts[4], "plain");
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#include "AudioFixtures.h"
+#include "platform/AudioDecoder.h"
+#include "platform/CartStore.h"
+#include "platform/ToolError.h"
+#include "tests/support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+class AudioDecoderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        AudioDecoder::setCacheFolder(home.File("cache"));
+        source = home.File("source.wav");
+        ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 2.5, 44100, 2, 0.5));
+    }
+    void TearDown() override { AudioDecoder::setCacheFolder({}); }
+
+    double Duration(const QString& path)
+    {
+        AudioDecoder decoder;
+        decoder.setWMAMode(path.endsWith(".wma"));
+        decoder.OpenFile(path, 0, 1);
+        const double ms = decoder.DurationMs();
+        decoder.CloseFile();
+        return ms;
+    }
+
+    TempHome home;
+    QString source;
+};
+
+} // namespace
+
+// The import decision compares these two numbers; a difference would re-import a file forever.
+TEST_F(AudioDecoderTest, DecodedLengthEqualsTheLengthTheStoreKeepsForEveryType)
+{
+    REQUIRE_FFMPEG();
+    CartStore store(home.File("store"));
+    int cart = 100;
+    for (const QString ext : {"wav", "mp3", "ogg", "wma", "mp2"}) {
+        SCOPED_TRACE(ext.toStdString());
+        const QString file = home.File("clip." + ext);
+        if (ext == "wav")
+            ASSERT_TRUE(QFile::copy(source, file));
+        else
+            ASSERT_TRUE(AudioFixtures::Encode(source, file));
+        const double decoded = Duration(file) / 1000.0;
+        // Encoders pad to whole frames; the decoded length must stay near the true 2.5 s.
+        EXPECT_NEAR(decoded, 2.5, 0.1);
+
+        bool f1 = false, f2 = true;
+        ASSERT_TRUE(
+            store.ImportAudioFile(nullptr, QString::number(++cart), file, 0x24, -1, f1, 0, -1, f2))
+            << store.LastError().toStdString();
+        const auto stored = store.GetCart(QString::number(cart), 3, false);
+        ASSERT_TRUE(stored);
+        EXPECT_NEAR(stored->Length, decoded, 0.01);
+        // And the stored WAV decodes to the same length again.
+        EXPECT_NEAR(Duration(stored->AudioFilePath) / 1000.0, decoded, 0.01);
+    }
+}
+
+TEST_F(AudioDecoderTest, Mp3LengthCountsSamplesNotTheContainersClaim)
+{
+    REQUIRE_FFMPEG();
+    const QString mp3 = home.File("long.mp3");
+    ASSERT_TRUE(AudioFixtures::Encode(source, mp3));
+    const double full = Duration(mp3);
+    // Cut the file in half: the Xing header still claims the full length.
+    QFile f(mp3);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.resize(f.size() / 2));
+    f.close();
+    const double truncated = Duration(mp3);
+    EXPECT_LT(truncated, full * 0.6);
+    EXPECT_GT(truncated, full * 0.4);
+}
+
+// Without a decode the cache cannot know that the content changed: a file whose content is
+// destroyed while size, modification time and inode stay the same still gives its old length.
+TEST_F(AudioDecoderTest, CacheAnswersForAnUnchangedFileAndMeasuresAgainAfterAChange)
+{
+    const QString wav = home.File("cached.wav");
+    ASSERT_TRUE(QFile::copy(source, wav));
+    const double first = Duration(wav);
+    EXPECT_NEAR(first, 2500.0, 0.1);
+    EXPECT_TRUE(QFile::exists(home.File("cache/audiolengths.db")));
+
+    struct stat before
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(wav).constData(), &before), 0);
+    {
+        QFile f(wav);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(f.size(), 'x'));
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(wav).constData(), times, 0), 0);
+    EXPECT_EQ(Duration(wav), first);
+
+    // One nanosecond later is a change.
+    timespec later[2] = {before.st_atim, before.st_mtim};
+    later[1].tv_nsec = (later[1].tv_nsec + 1) % 1000000000;
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(wav).constData(), later, 0), 0);
+    EXPECT_THROW(Duration(wav), ToolError);
+
+    // A new file under the same name (new inode) is measured afresh, too.
+    ASSERT_TRUE(QFile::remove(wav));
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(wav, 1.0));
+    EXPECT_NEAR(Duration(wav), 1000.0, 0.1);
+}
+
+TEST_F(AudioDecoderTest, MissingAndDamagedFilesRaiseErrors)
+{
+    try {
+        Duration(home.File("missing.mp3"));
+        FAIL() << "no error for a missing file";
+    } catch (const ToolError& e) {
+        EXPECT_EQ(e.Number(), 53);
+    }
+    const QString junk = home.File("junk.mp3");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("this is no audio at all\n").repeated(200));
+    f.close();
+    EXPECT_THROW(Duration(junk), ToolError);
+}

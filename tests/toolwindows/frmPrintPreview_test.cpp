@@ -1,0 +1,293 @@
+#include "toolwindows/frmPrintPreview.h"
+
+#include "platform/RtfReader.h"
+#include "platform/ScriptedAnswerer.h"
+#include "tests/support/TempHome.h"
+
+#include <QAction>
+#include <QFile>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray kRtf = "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}{\\colortbl;}"
+                        "\\pard\\fs20 Update \\b Information\\b0\\par "
+                        "\\i caf\\'e9\\i0  \\ul \\u8364?\\ulnone\\fs32  big\\par }";
+
+class PrintPreviewTest : public ::testing::Test
+{
+protected:
+    QString Write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = home.File(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    static QByteArray Contents(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // The format of the character at the start of the first occurrence of the text.
+    QTextCharFormat FormatAt(const QString& text) const
+    {
+        const QTextCursor found = viewer.rtfFile->document()->find(text);
+        EXPECT_FALSE(found.isNull()) << text.toStdString();
+        QTextCursor cursor(viewer.rtfFile->document());
+        cursor.setPosition(found.selectionStart() + 1);
+        return cursor.charFormat();
+    }
+
+    void Show(const QString& path, const QString& caption = QString())
+    {
+        bool floating = false;
+        viewer.DisplayFile(path, caption, 0, floating);
+    }
+
+    // Answers the save dialog with the name and records what it was asked.
+    void SaveAs(const QString& name)
+    {
+        viewer.AskSaveFileName = [this, name](const QString& title, const QString& filter,
+                                              const QString& proposed) {
+            askedTitle = title;
+            askedFilter = filter;
+            askedName = proposed;
+            return name;
+        };
+        viewer.toolButtons_ButtonClick("save");
+    }
+
+    TempHome home;
+    ScriptedAnswerer answerer{[](const MessageBoxRequest& request) {
+        ADD_FAILURE() << "unexpected box: " << request.Prompt.toStdString();
+    }};
+    frmPrintPreview viewer;
+    QString askedTitle, askedFilter, askedName;
+};
+
+} // namespace
+
+TEST_F(PrintPreviewTest, AMissingFileShowsNothing)
+{
+    Show(home.File("missing.log"));
+    EXPECT_FALSE(viewer.isVisible());
+    EXPECT_EQ(viewer.windowTitle(), "Print Preview");
+    EXPECT_EQ(viewer.CurrentFile(), "");
+}
+
+TEST_F(PrintPreviewTest, CaptionIsGivenOrNamesTheFile)
+{
+    const QString path = Write("x.log", "line\n");
+    Show(path);
+    EXPECT_TRUE(viewer.isVisible());
+    EXPECT_EQ(viewer.windowTitle(), "Print Preview - " + path);
+    Show(path, "Update Information");
+    EXPECT_EQ(viewer.windowTitle(), "Update Information");
+}
+
+TEST_F(PrintPreviewTest, RichTextFileIsShownWithItsFormats)
+{
+    Show(Write("UPDATES.rtf", kRtf));
+    EXPECT_EQ(viewer.rtfFile->toPlainText(), QString::fromUtf8("Update Information\ncafé € big"));
+    EXPECT_EQ(FormatAt("Information").fontWeight(), QFont::Bold);
+    EXPECT_NE(FormatAt("Update").fontWeight(), QFont::Bold);
+    EXPECT_TRUE(FormatAt("café").fontItalic());
+    EXPECT_TRUE(FormatAt(QString::fromUtf8("€")).fontUnderline());
+    EXPECT_EQ(FormatAt("big").fontPointSize(), 16);
+    EXPECT_EQ(FormatAt("Update").fontPointSize(), 10);
+    EXPECT_EQ(viewer.rtfFile->textCursor().position(), 0);
+    EXPECT_FALSE(viewer.rtfFile->textCursor().hasSelection());
+}
+
+TEST_F(PrintPreviewTest, AFileThatIsNotRichTextIsShownAsPlainText)
+{
+    // A log written on Windows: CR LF line ends, Windows-1252 bytes, and braces and
+    // backslashes that mean nothing here.
+    const QByteArray log = "10:00:01 GRP:1:Imported 'caf\xE9.wav' {\\b C:\\Audio}\r\n"
+                           "10:01:00 GRP:1:Deleted\r\n";
+    Show(Write("Cartfeeder.log", log));
+    EXPECT_EQ(viewer.rtfFile->toPlainText(),
+              QString::fromUtf8("10:00:01 GRP:1:Imported 'café.wav' {\\b C:\\Audio}\n"
+                                "10:01:00 GRP:1:Deleted\n"));
+
+    // An empty file shows an empty box.
+    Show(Write("empty.log", ""));
+    EXPECT_TRUE(viewer.isVisible());
+    EXPECT_EQ(viewer.rtfFile->toPlainText(), "");
+}
+
+TEST_F(PrintPreviewTest, RefreshRereadsTheFileAndEmptiesAGivenText)
+{
+    const QString path = Write("today.log", "first\n");
+    Show(path);
+    Write("today.log", "first\nsecond\n");
+    viewer.Button("refresh")->trigger();
+    EXPECT_EQ(viewer.rtfFile->toPlainText(), "first\nsecond\n");
+
+    frmPrintPreview textViewer;
+    bool floating = false;
+    textViewer.DisplayText("Given text", "", 0, floating);
+    EXPECT_EQ(textViewer.windowTitle(), "Print Preview");
+    EXPECT_EQ(textViewer.rtfFile->toPlainText(), "Given text");
+    textViewer.toolButtons_ButtonClick("refresh");
+    EXPECT_EQ(textViewer.rtfFile->toPlainText(), "");
+    // Keys of no button do nothing.
+    textViewer.toolButtons_ButtonClick("savesep");
+    textViewer.toolButtons_ButtonClick("tick");
+}
+
+TEST_F(PrintPreviewTest, SavesRichTextByTheTypedExtensionOnly)
+{
+    const QString source = Write("UPDATES.rtf", kRtf);
+    Show(source);
+    const QString target = home.File("copy.RTF");
+    SaveAs(target);
+    EXPECT_EQ(askedTitle, "Select File to Save to");
+    EXPECT_TRUE(askedFilter.startsWith("Rich Text Files (*.rtf)"));
+    EXPECT_EQ(askedName, "UPDATES.rtf");
+
+    // What was saved reads back as what was shown.
+    const std::optional<RtfDocument> saved = RtfReader::Read(Contents(target));
+    ASSERT_TRUE(saved.has_value()) << Contents(target).toStdString();
+    const std::optional<RtfDocument> original = RtfReader::Read(kRtf);
+    EXPECT_EQ(*saved, *original);
+
+    frmPrintPreview again;
+    bool floating = false;
+    again.DisplayFile(target, "", 0, floating);
+    EXPECT_EQ(again.rtfFile->toPlainText(), viewer.rtfFile->toPlainText());
+}
+
+TEST_F(PrintPreviewTest, SavesPlainTextForAnyOtherExtension)
+{
+    Show(Write("UPDATES.rtf", kRtf));
+    // The rich-text filter stays chosen in the dialog; the name decides.
+    SaveAs(home.File("notes.txt"));
+    EXPECT_EQ(QString::fromUtf8(Contents(home.File("notes.txt"))),
+              QString::fromUtf8("Update Information\ncafé € big"));
+    SaveAs(home.File("noextension"));
+    EXPECT_FALSE(Contents(home.File("noextension")).startsWith("{\\rtf"));
+}
+
+TEST_F(PrintPreviewTest, SaveCancelledWritesNothingAndAFailedSaveIsReported)
+{
+    Show(Write("a.log", "text\n"));
+    SaveAs(QString());
+    EXPECT_EQ(askedName, "a.log");
+
+    answerer.Expect(MsgBoxResult::OK);
+    SaveAs(home.File("no/such/folder/a.txt"));
+    ASSERT_EQ(answerer.Shown().size(), 1);
+    EXPECT_TRUE(answerer.Shown()[0].Prompt.startsWith("There was a problem while saving to " +
+                                                      home.File("no/such/folder/a.txt")));
+    EXPECT_FALSE(QFile::exists(home.File("no/such/folder/a.txt")));
+}
+
+TEST_F(PrintPreviewTest, PrintButtonNeedsAPrinter)
+{
+    if (!QPrinterInfo::availablePrinters().isEmpty()) {
+        GTEST_SKIP() << "this machine has a printer";
+    }
+    EXPECT_FALSE(viewer.Button("print")->isEnabled());
+    EXPECT_EQ(viewer.Button("print")->text(), "Print");
+    EXPECT_EQ(viewer.Button("print")->toolTip(), "Print this information");
+    EXPECT_EQ(viewer.Button("save")->toolTip(), "Save this information");
+    EXPECT_EQ(viewer.Button("refresh")->toolTip(), "Refresh this Information");
+}
+
+TEST_F(PrintPreviewTest, PrintsTheSelectionOrEverything)
+{
+    Show(Write("a.log", "first line\nsecond line\n"));
+    const QString pdf = home.File("out.pdf");
+    bool offered = false;
+    bool chooseSelection = false;
+    viewer.AskPrinter = [&](QPrinter& printer, bool offerSelection, bool& selectionChosen) {
+        offered = offerSelection;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        selectionChosen = chooseSelection;
+        return true;
+    };
+
+    viewer.toolButtons_ButtonClick("print");
+    EXPECT_FALSE(offered);
+    EXPECT_TRUE(Contents(pdf).startsWith("%PDF"));
+
+    // With a selection, the selection option is offered; keeping it keeps the selection.
+    QTextCursor cursor(viewer.rtfFile->document());
+    cursor.setPosition(6);
+    cursor.setPosition(10, QTextCursor::KeepAnchor);
+    viewer.rtfFile->setTextCursor(cursor);
+    chooseSelection = true;
+    QFile::remove(pdf);
+    viewer.toolButtons_ButtonClick("print");
+    EXPECT_TRUE(offered);
+    EXPECT_EQ(viewer.rtfFile->textCursor().selectedText(), "line");
+    EXPECT_TRUE(Contents(pdf).startsWith("%PDF"));
+
+    // Choosing all prints the whole text, leaving the caret at the start.
+    chooseSelection = false;
+    viewer.toolButtons_ButtonClick("print");
+    EXPECT_TRUE(offered);
+    EXPECT_FALSE(viewer.rtfFile->textCursor().hasSelection());
+    EXPECT_EQ(viewer.rtfFile->textCursor().position(), 0);
+}
+
+TEST_F(PrintPreviewTest, PrintCancelledDoesNothingAndAFailureIsReported)
+{
+    Show(Write("a.log", "text\n"));
+    viewer.AskPrinter = [](QPrinter&, bool, bool&) { return false; };
+    viewer.toolButtons_ButtonClick("print");
+
+    viewer.AskPrinter = [this](QPrinter& printer, bool, bool&) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(home.File("no/such/folder/out.pdf"));
+        return true;
+    };
+    answerer.Expect(MsgBoxResult::OK);
+    viewer.toolButtons_ButtonClick("print");
+    ASSERT_EQ(answerer.Shown().size(), 1);
+    EXPECT_TRUE(answerer.Shown()[0].Prompt.startsWith("There was a problem while printing."));
+}
+
+TEST_F(PrintPreviewTest, ModalShowUnloadsAfterwards)
+{
+    const QString path = Write("a.log", "text\n");
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(viewer.isVisible());
+        EXPECT_TRUE(viewer.isModal());
+        EXPECT_TRUE(viewer.windowFlags() & Qt::WindowStaysOnTopHint);
+        EXPECT_EQ(viewer.CurrentFile(), path);
+        EXPECT_EQ(viewer.rtfFile->toPlainText(), "text\n");
+        checked = true;
+        viewer.cmdOK->click();
+    });
+    bool floating = true;
+    viewer.DisplayFile(path, "", 1, floating);
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(viewer.isVisible());
+    EXPECT_FALSE(viewer.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(viewer.CurrentFile(), "");
+    EXPECT_EQ(viewer.rtfFile->toPlainText(), "");
+}
+
+TEST_F(PrintPreviewTest, ClosingClearsTheWindow)
+{
+    Show(Write("a.log", "text\n"));
+    viewer.close();
+    EXPECT_FALSE(viewer.isVisible());
+    EXPECT_EQ(viewer.CurrentFile(), "");
+    EXPECT_EQ(viewer.rtfFile->toPlainText(), "");
+}
