@@ -19,18 +19,18 @@ const QHash<QString, char32_t>& EntityTable()
 {
     static const QHash<QString, char32_t> table = [] {
         QHash<QString, char32_t> t{
-            {"quot", 34},     {"amp", 38},      {"apos", 39},     {"lt", 60},
-            {"gt", 62},       {"OElig", 338},   {"oelig", 339},   {"Scaron", 352},
-            {"scaron", 353},  {"Yuml", 376},    {"fnof", 402},    {"circ", 710},
-            {"tilde", 732},   {"ensp", 8194},   {"emsp", 8195},   {"thinsp", 8201},
-            {"zwnj", 8204},   {"zwj", 8205},    {"lrm", 8206},    {"rlm", 8207},
-            {"ndash", 8211},  {"mdash", 8212},  {"lsquo", 8216},  {"rsquo", 8217},
-            {"sbquo", 8218},  {"ldquo", 8220},  {"rdquo", 8221},  {"bdquo", 8222},
-            {"dagger", 8224}, {"Dagger", 8225}, {"bull", 8226},   {"hellip", 8230},
-            {"permil", 8240}, {"prime", 8242},  {"Prime", 8243},  {"lsaquo", 8249},
-            {"rsaquo", 8250}, {"oline", 8254},  {"euro", 8364},   {"trade", 8482},
-            {"larr", 8592},   {"uarr", 8593},   {"rarr", 8594},   {"darr", 8595},
-            {"harr", 8596},   {"minus", 8722},  {"infin", 8734},  {"ne", 8800},
+            {"quot", 34},     {"amp", 38},      {"apos", 39},    {"lt", 60},
+            {"gt", 62},       {"OElig", 338},   {"oelig", 339},  {"Scaron", 352},
+            {"scaron", 353},  {"Yuml", 376},    {"fnof", 402},   {"circ", 710},
+            {"tilde", 732},   {"ensp", 8194},   {"emsp", 8195},  {"thinsp", 8201},
+            {"zwnj", 8204},   {"zwj", 8205},    {"lrm", 8206},   {"rlm", 8207},
+            {"ndash", 8211},  {"mdash", 8212},  {"lsquo", 8216}, {"rsquo", 8217},
+            {"sbquo", 8218},  {"ldquo", 8220},  {"rdquo", 8221}, {"bdquo", 8222},
+            {"dagger", 8224}, {"Dagger", 8225}, {"bull", 8226},  {"hellip", 8230},
+            {"permil", 8240}, {"prime", 8242},  {"Prime", 8243}, {"lsaquo", 8249},
+            {"rsaquo", 8250}, {"oline", 8254},  {"euro", 8364},  {"trade", 8482},
+            {"larr", 8592},   {"uarr", 8593},   {"rarr", 8594},  {"darr", 8595},
+            {"harr", 8596},   {"minus", 8722},  {"infin", 8734}, {"ne", 8800},
             {"le", 8804},     {"ge", 8805},
         };
         const QStringList names = QString::fromLatin1(kLatin1Names).split(' ');

@@ -109,8 +109,8 @@ QString PartText(GMimePart* part)
     GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
     const QByteArray bytes(reinterpret_cast<const char*>(array->data), qsizetype(array->len));
     g_object_unref(memory);
-    return NormaliseLineEnds(DecodeText(
-        bytes, g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset")));
+    return NormaliseLineEnds(
+        DecodeText(bytes, g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset")));
 }
 
 QString AddressListText(InternetAddressList* list)
@@ -128,10 +128,11 @@ QString AddressListText(InternetAddressList* list)
 bool IsRebuiltHeader(const QByteArray& name)
 {
     static const QList<QByteArray> names{
-        "from",          "to",          "cc",           "bcc",          "subject",
-        "date",          "message-id",  "mime-version", "received",     "return-path",
-        "delivered-to",  "dkim-signature", "x-unsent",  "sender",       "resent-from",
-        "resent-to",     "resent-cc",   "resent-bcc",   "resent-date",  "resent-message-id",
+        "from",         "to",          "cc",           "bcc",
+        "subject",      "date",        "message-id",   "mime-version",
+        "received",     "return-path", "delivered-to", "dkim-signature",
+        "x-unsent",     "sender",      "resent-from",  "resent-to",
+        "resent-cc",    "resent-bcc",  "resent-date",  "resent-message-id",
         "resent-sender"};
     const QByteArray lower = name.toLower();
     return lower.startsWith("content-") || names.contains(lower);
@@ -164,9 +165,8 @@ void AppendAddresses(InternetAddressList* list, const QString& text)
     for (const MailAddress& address : std::as_const(addresses)) {
         const QByteArray name = address.Name.toUtf8();
         const QByteArray addr = address.Address.toUtf8();
-        InternetAddress* mailbox =
-            internet_address_mailbox_new(name.isEmpty() ? nullptr : name.constData(),
-                                         addr.constData());
+        InternetAddress* mailbox = internet_address_mailbox_new(
+            name.isEmpty() ? nullptr : name.constData(), addr.constData());
         internet_address_list_add(list, mailbox);
         g_object_unref(mailbox);
     }
@@ -204,7 +204,8 @@ struct MailMessage::Private
         if (GMIME_IS_MULTIPART(object)) {
             GMimeMultipart* multipart = GMIME_MULTIPART(object);
             GMimeContentType* type = g_mime_object_get_content_type(object);
-            const bool isRelated = type && g_mime_content_type_is_type(type, "multipart", "related");
+            const bool isRelated =
+                type && g_mime_content_type_is_type(type, "multipart", "related");
             const int count = g_mime_multipart_get_count(multipart);
             for (int i = 0; i < count; ++i)
                 Collect(g_mime_multipart_get_part(multipart, i), isRelated);
@@ -236,15 +237,42 @@ MailMessage::MailMessage() : d(std::make_unique<Private>()) {}
 
 MailMessage::~MailMessage() = default;
 
-QString MailMessage::From() const { return d->from; }
-void MailMessage::setFrom(const QString& from) { d->from = from; }
-QString MailMessage::To() const { return d->to; }
-void MailMessage::setTo(const QString& to) { d->to = to; }
-QString MailMessage::Subject() const { return d->subject; }
-void MailMessage::setSubject(const QString& subject) { d->subject = subject; }
-QString MailMessage::TextBody() const { return d->textBody; }
-void MailMessage::setTextBody(const QString& text) { d->textBody = text; }
-QString MailMessage::HTMLBody() const { return d->htmlBody; }
+QString MailMessage::From() const
+{
+    return d->from;
+}
+void MailMessage::setFrom(const QString& from)
+{
+    d->from = from;
+}
+QString MailMessage::To() const
+{
+    return d->to;
+}
+void MailMessage::setTo(const QString& to)
+{
+    d->to = to;
+}
+QString MailMessage::Subject() const
+{
+    return d->subject;
+}
+void MailMessage::setSubject(const QString& subject)
+{
+    d->subject = subject;
+}
+QString MailMessage::TextBody() const
+{
+    return d->textBody;
+}
+void MailMessage::setTextBody(const QString& text)
+{
+    d->textBody = text;
+}
+QString MailMessage::HTMLBody() const
+{
+    return d->htmlBody;
+}
 
 void MailMessage::setHTMLBody(const QString& html)
 {
@@ -254,7 +282,10 @@ void MailMessage::setHTMLBody(const QString& html)
         d->textBody = HtmlToText(html);
 }
 
-bool MailMessage::AutoGenerateTextBody() const { return d->autoGenerate; }
+bool MailMessage::AutoGenerateTextBody() const
+{
+    return d->autoGenerate;
+}
 
 void MailMessage::setAutoGenerateTextBody(bool on)
 {
@@ -263,7 +294,10 @@ void MailMessage::setAutoGenerateTextBody(bool on)
         d->textBody = HtmlToText(d->htmlBody);
 }
 
-void MailMessage::Clear() { d = std::make_unique<Private>(); }
+void MailMessage::Clear()
+{
+    d = std::make_unique<Private>();
+}
 
 bool MailMessage::LoadFromFile(const QString& fileName)
 {
@@ -287,8 +321,8 @@ bool MailMessage::LoadFromFile(const QString& fileName)
 
     // Anything can be read as a header block; a message has at least one of these.
     GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
-    static const char* const messageHeaders[] = {"From",       "To",           "Subject",
-                                                 "Date",       "Message-Id",   "MIME-Version",
+    static const char* const messageHeaders[] = {"From",         "To",         "Subject",
+                                                 "Date",         "Message-Id", "MIME-Version",
                                                  "Content-Type", "Sender",     "Cc"};
     bool isMessage = false;
     for (const char* name : messageHeaders)
@@ -331,9 +365,9 @@ QByteArray MailMessage::ToMime() const
     QList<MailAddress> senders;
     QString bad;
     ParseAddressList(d->from, senders, bad);
-    const QByteArray domain =
-        senders.isEmpty() ? QByteArray("localhost")
-                          : senders.first().Address.section(u'@', -1).toUtf8();
+    const QByteArray domain = senders.isEmpty()
+                                  ? QByteArray("localhost")
+                                  : senders.first().Address.section(u'@', -1).toUtf8();
     char* messageId = g_mime_utils_generate_message_id(domain.constData());
     g_mime_message_set_message_id(message, messageId);
     g_free(messageId);

@@ -1,7 +1,7 @@
 #include "SmtpTransport.h"
 
-#include <curl/curl.h>
 #include <cstring>
+#include <curl/curl.h>
 #include <mutex>
 
 namespace {
@@ -12,7 +12,10 @@ void EnsureCurl()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-QByteArray Bracketed(const QByteArray& address) { return "<" + address + ">"; }
+QByteArray Bracketed(const QByteArray& address)
+{
+    return "<" + address + ">";
+}
 
 } // namespace
 
@@ -74,7 +77,8 @@ qint32 SmtpTransport::Configure(const Request& request)
     if (!urlCode)
         urlCode = curl_url_set(url, CURLUPART_HOST, host.constData(), 0);
     if (!urlCode)
-        urlCode = curl_url_set(url, CURLUPART_PORT, QByteArray::number(request.Port).constData(), 0);
+        urlCode =
+            curl_url_set(url, CURLUPART_PORT, QByteArray::number(request.Port).constData(), 0);
     char* text = nullptr;
     if (!urlCode)
         urlCode = curl_url_get(url, CURLUPART_URL, &text, 0);
@@ -92,7 +96,8 @@ qint32 SmtpTransport::Configure(const Request& request)
         m_recipients = nullptr;
     }
     for (const QString& recipient : request.Recipients) {
-        curl_slist* list = curl_slist_append(m_recipients, Bracketed(recipient.toUtf8()).constData());
+        curl_slist* list =
+            curl_slist_append(m_recipients, Bracketed(recipient.toUtf8()).constData());
         if (!list)
             return CURLE_OUT_OF_MEMORY;
         m_recipients = list;

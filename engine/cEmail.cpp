@@ -38,7 +38,10 @@ cEmail::cEmail() : m_message(std::make_unique<MailMessage>()) {}
 
 cEmail::~cEmail() = default;
 
-void cEmail::SetBusyPointerHandler(BusyPointerHandler handler) { BusyHandler() = std::move(handler); }
+void cEmail::SetBusyPointerHandler(BusyPointerHandler handler)
+{
+    BusyHandler() = std::move(handler);
+}
 
 bool cEmail::SendEmail(QString& FailReason, bool SilentMode)
 {
@@ -91,8 +94,8 @@ bool cEmail::SendEmail(QString& FailReason, bool SilentMode)
 
     // SMTP needs local@domain on the envelope; refuse before the server sees a mangled one.
     if (!senderOk || !recipientsOk) {
-        FailReason = QStringLiteral("Invalid e-mail address '%1'")
-                         .arg(senderOk ? badRecipient : badSender);
+        FailReason =
+            QStringLiteral("Invalid e-mail address '%1'").arg(senderOk ? badRecipient : badSender);
         return false;
     }
 

@@ -89,7 +89,10 @@ struct TagValues
 };
 
 // In an HTML body the values are text: a file name holding "<" or "&" must not become markup.
-QString ForHtml(const QString& value, bool html) { return html ? value.toHtmlEscaped() : value; }
+QString ForHtml(const QString& value, bool html)
+{
+    return html ? value.toHtmlEscaped() : value;
+}
 
 QString ExpandTags(QString text, const TagValues& values, bool html)
 {
@@ -116,7 +119,10 @@ QString ExpandTags(QString text, const TagValues& values, bool html)
 
 namespace NotificationEmail {
 
-void SetTemplateBaseFolder(const QString& folder) { TemplateFolderOverride() = folder; }
+void SetTemplateBaseFolder(const QString& folder)
+{
+    TemplateFolderOverride() = folder;
+}
 
 QString TemplateBaseFolder()
 {
@@ -124,7 +130,10 @@ QString TemplateBaseFolder()
                                               : TemplateFolderOverride();
 }
 
-void SetServerPort(qint32 port) { ServerPort() = port; }
+void SetServerPort(qint32 port)
+{
+    ServerPort() = port;
+}
 
 } // namespace NotificationEmail
 
@@ -162,12 +171,13 @@ void Send(cImporter& importer, const Outcome& outcome, const QString& recipients
         MailMessage* message = email.Message();
         message->setTo(recipients);
         message->setFrom(group.NotifyEmailSender);
-        message->setSubject(outcome.SubjectPrefix + FileFunctions::instance().GetFileName(fileName) +
+        message->setSubject(outcome.SubjectPrefix +
+                            FileFunctions::instance().GetFileName(fileName) +
                             QStringLiteral(" -> Cart ") + hdReference);
-        GeneralFunctions::instance().DebugTrace(
-            QStringLiteral("Mail Server: ") + email.MailServer + QStringLiteral(", UserName: ") +
-            email.UserName + QStringLiteral(", Password: ") + email.Password +
-            QStringLiteral(", Subject: ") + message->Subject());
+        GeneralFunctions::instance().DebugTrace(QStringLiteral("Mail Server: ") + email.MailServer +
+                                                QStringLiteral(", UserName: ") + email.UserName +
+                                                QStringLiteral(", Password: ") + email.Password +
+                                                QStringLiteral(", Subject: ") + message->Subject());
         const QString body =
             QStringLiteral("<html><font face='Arial'>") + QStringLiteral("The file ") +
             QLatin1Char('"') + fileName.toHtmlEscaped() + QLatin1Char('"') + outcome.OutcomeWords +
@@ -205,8 +215,8 @@ void cImporter::SendSuccessEmail(qint16& GroupNumber, QString& FileName, QString
     cImporterGroup* group = ImporterGroup(GroupNumber);
     if (!group || group->NotifySuccessEmailRecipients.isEmpty())
         return;
-    Send(*this, outcome, group->NotifySuccessEmailRecipients, *group,
-                            GroupNumber, FileName, HDReference, Note);
+    Send(*this, outcome, group->NotifySuccessEmailRecipients, *group, GroupNumber, FileName,
+         HDReference, Note);
 }
 
 void cImporter::SendFailedEmail(qint16& GroupNumber, QString& FileName, QString& HDReference,
@@ -221,6 +231,6 @@ void cImporter::SendFailedEmail(qint16& GroupNumber, QString& FileName, QString&
     cImporterGroup* group = ImporterGroup(GroupNumber);
     if (!group || group->NotifyFailEmailRecipients.isEmpty())
         return;
-    Send(*this, outcome, group->NotifyFailEmailRecipients, *group, GroupNumber,
-                            FileName, HDReference, Note);
+    Send(*this, outcome, group->NotifyFailEmailRecipients, *group, GroupNumber, FileName,
+         HDReference, Note);
 }

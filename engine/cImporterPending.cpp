@@ -1,5 +1,4 @@
-// Placeholders until cImporterCheckFile.cpp, cImporterFolders.cpp and cImporterEmail.cpp replace
-// them.
+// Stand-ins until cImporterCheckFile.cpp and cImporterFolders.cpp replace them.
 #include "cImporter.h"
 
 #include "framework/DebugLog.h"

@@ -1,69 +1,45 @@
 #pragma once
 
-#include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
-// What the test SMTP server recorded for one accepted message.
+// What tests/support/smtp_server.py recorded for one accepted message: "mail_from", "rcpt_tos",
+// "auth_user", "tls", "from", "to", "subject", "content_type", "text", "html", "bare_lf",
+// "headers", as Python's own mail parser reads the message.
 struct ReceivedMail
 {
-    QString MailFrom;
-    QStringList Recipients;
-    QString AuthUser; // empty: no login
-    bool Tls = false;
-    QString From;
-    QString To;
-    QString Subject;
-    QString ContentType;
-    QStringList Parts;
-    QString Text; // null when the message has no text/plain body
-    QString Html; // null when it has no text/html body
-    bool BareLineFeeds = false;
-    QJsonObject Headers;
-    QByteArray Raw;
+    QJsonObject Record;
+    QString operator[](const char* key) const { return Record.value(key).toString(); }
+    QStringList Recipients() const { return Record.value("rcpt_tos").toVariant().toStringList(); }
+    QJsonObject Headers() const { return Record.value("headers").toObject(); }
 };
 
-// tests/support/smtp_server.py (aiosmtpd) run with Debian's python on a free loopback port.
+// The aiosmtpd test server, run with Debian's python on a free loopback port.
 class SmtpTestServer
 {
 public:
-    struct Options
-    {
-        QString User; // set: the server requires this login
-        QString Password;
-        bool Tls = false; // offer STARTTLS with a self-signed certificate
-    };
-
     ~SmtpTestServer() { Stop(); }
-
     // True when /usr/bin/python3 can import aiosmtpd.
     static bool Available();
-
-    bool Start() { return Start(Options()); }
-    bool Start(const Options& options);
+    // A user name makes the server require that login; tls offers STARTTLS (self-signed).
+    bool Start(const QString& user = QString(), const QString& password = QString(),
+               bool tls = false);
     void Stop();
     qint32 Port() const { return m_port; }
-
     QList<ReceivedMail> Received() const;
-    // Forgets the messages received so far.
-    void Clear();
+    void Clear() { m_first += int(Received().size()); } // forgets what came so far
 
 private:
     QProcess m_process;
     QTemporaryDir m_folder;
     qint32 m_port = 0;
-    int m_first = 1; // number of the first message not yet cleared
+    int m_first = 1;
 };
 
-// Loopback ports that fail in the two ways a dead server does.
-namespace DeadPorts {
-// A bound socket that does not listen: connections are refused. Closed by Close(fd).
-int Refusing(qint32& port);
-// A listening socket that never accepts: the connection is made and the greeting never comes.
-int Silent(qint32& port);
-void Close(int fd);
-} // namespace DeadPorts
+// A loopback socket that refuses connections (bound, not listening) or takes them and never
+// says a word (listening, never accepting). Returns the descriptor for ::close.
+int DeadPort(bool listening, qint32& port);
