@@ -82,7 +82,7 @@ bool IsBlockTag(const QString& name)
 class TextBuilder
 {
 public:
-    void Text(const QString& characters)
+    template <typename Characters> void Text(const Characters& characters)
     {
         if (m_space && !m_out.isEmpty() && !m_out.endsWith(u'\n'))
             m_out += u' ';
@@ -107,6 +107,7 @@ public:
         TrimLineEnd();
         // At most one empty line in a row; none at either end.
         QString result;
+        result.reserve(m_out.size());
         int newlines = 0;
         for (const QChar c : std::as_const(m_out)) {
             if (c == u'\n') {
@@ -203,7 +204,7 @@ QString HtmlToText(const QString& html)
         if (c.isSpace())
             text.Space();
         else
-            text.Text(QString(c));
+            text.Text(c);
         ++i;
     }
     return text.Result();

@@ -174,10 +174,13 @@ void Send(cImporter& importer, const Outcome& outcome, const QString& recipients
         message->setSubject(outcome.SubjectPrefix +
                             FileFunctions::instance().GetFileName(fileName) +
                             QStringLiteral(" -> Cart ") + hdReference);
-        GeneralFunctions::instance().DebugTrace(QStringLiteral("Mail Server: ") + email.MailServer +
-                                                QStringLiteral(", UserName: ") + email.UserName +
-                                                QStringLiteral(", Password: ") + email.Password +
-                                                QStringLiteral(", Subject: ") + message->Subject());
+        GeneralFunctions::instance().DebugTrace(
+            QStringLiteral("Mail Server: ") + email.MailServer + QStringLiteral(", UserName: ") +
+            email.UserName + QStringLiteral(", Password: ") +
+            // Never the password itself: support files
+            // collect this trace.
+            (email.Password.isEmpty() ? QString() : QStringLiteral("********")) +
+            QStringLiteral(", Subject: ") + message->Subject());
         const QString body =
             QStringLiteral("<html><font face='Arial'>") + QStringLiteral("The file ") +
             QLatin1Char('"') + fileName.toHtmlEscaped() + QLatin1Char('"') + outcome.OutcomeWords +

@@ -5,6 +5,7 @@
 #include "SmtpTestServer.h"
 #include "framework/AppLog.h"
 #include "framework/ToolGlobals.h"
+#include "platform/GeneralFunctions.h"
 #include "platform/SystemInfoFunctions.h"
 #include "tests/support/TempHome.h"
 
@@ -251,4 +252,15 @@ TEST_F(NotificationEmailTest, LogsInWithTheImportersLoginName)
     cImporterEmailTest::Success(*importer, 1, kFile, kNote);
     ASSERT_EQ(server.Received().size(), 1);
     EXPECT_EQ(server.Received()[0]["auth_user"], QStringLiteral("feeder"));
+
+    // The mail's trace line names the login but never the password.
+    const qint32 level = GeneralFunctions::instance().DebugLevel();
+    GeneralFunctions::instance().setDebugLevel(5);
+    cImporterEmailTest::Success(*importer, 1, kFile, kNote);
+    GeneralFunctions::instance().setDebugLevel(level);
+    QFile trace(GeneralFunctions::TraceFilePath());
+    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+    const QByteArray traced = trace.readAll();
+    EXPECT_TRUE(traced.contains("UserName: feeder, Password: ********"));
+    EXPECT_FALSE(traced.contains("s3cret"));
 }
