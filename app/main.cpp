@@ -1,10 +1,14 @@
-#include "framework/widgets/ToolsCommon.h"
-#include "framework/widgets/frmSplash.h"
+#include "platform/widgets/CartvaultSettingsDialog.h"
+#include "platform/widgets/ContactDialog.h"
+#include "platform/widgets/DirectorySettingsDialog.h"
+#include "platform/widgets/FileLocationsDialog.h"
 #include "platform/widgets/ProfileChooserDialog.h"
+#include "platform/widgets/ProgressDialogFactory.h"
 #include "platform/widgets/QtMessageBoxHandler.h"
+#include "ui/ProgramIcon.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char* argv[])
 {
@@ -12,25 +16,24 @@ int main(int argc, char* argv[])
     app.setApplicationName("Cartfeeder");
     app.setApplicationVersion("0.1.0");
     app.setOrganizationName("Orvane");
-    QtMessageBoxHandler::Install();
-    ProfileChooserDialog::Install();
+    app.setWindowIcon(ProgramIcon::Icon());
+    // The program ends with its main window, which may be hidden in the tray while other
+    // windows close.
+    app.setQuitOnLastWindowClosed(false);
 
-    QString forcedProfile;
-    qint32 playoutFlags = 256;
-    if (!InitialiseTool("Cartfeeder", 1, true, forcedProfile, playoutFlags)) {
-        frmSplash::Unload();
-        TerminateTool();
+    QtMessageBoxHandler::Install();
+    ProgressDialogFactory::Install();
+    ProfileChooserDialog::Install();
+    CartvaultSettingsDialog::Install();
+    DirectorySettingsDialog::Install();
+    FileLocationsDialog::Install();
+    ContactDialog::Install();
+
+    frmMain window;
+    QObject::connect(&window, &frmMain::Unloaded, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    if (!window.Load()) {
         return 1;
     }
-
-    // Stands in for the main window until it exists.
-    QMainWindow window;
-    window.setWindowTitle("Cartfeeder");
-    window.resize(640, 400);
-    window.show();
-    frmSplash::Unload();
-
-    const int result = app.exec();
-    TerminateTool();
-    return result;
+    return app.exec();
 }

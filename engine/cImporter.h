@@ -48,7 +48,8 @@ public:
 
     void AddToLog(QString Prefix, QString EventInfo);
 
-    bool CheckFileAgainstHD(qint16& GroupIndex, qint32 ParentHWND, QString FileName,
+    // ParentHWND: the owner window of the store's and the copies' progress, or nullptr.
+    bool CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QString FileName,
                             QString HDReference);
 
     // The windows of AddGroup, DisplayGroup and DisplaySettings; not owned. Without them those
@@ -68,6 +69,7 @@ Q_SIGNALS:
 private:
     friend class cImporterTestAccess; // tests reach the private routines through it
     friend class cImporterEmailTest;
+    friend class ImportDecision; // the steps of CheckFileAgainstHD
 
     void SendSuccessEmail(qint16& GroupNumber, QString& FileName, QString& HDReference,
                           QString& Note);

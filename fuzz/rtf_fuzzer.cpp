@@ -8,8 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                                     qsizetype(size));
+    const QByteArray input =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     const std::optional<RtfDocument> document = RtfReader::Read(input);
     if (!document) {
         return 0;

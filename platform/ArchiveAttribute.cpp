@@ -73,8 +73,8 @@ bool OnCifs(const QByteArray& native)
 quint32 CifsAttributes(const QByteArray& native, const QString& path, const QString& what)
 {
     uchar value[4] = {};
-    const ssize_t got = ::getxattr(native.constData(), ArchiveAttribute::CifsAttributeName, value,
-                                   sizeof value);
+    const ssize_t got =
+        ::getxattr(native.constData(), ArchiveAttribute::CifsAttributeName, value, sizeof value);
     if (got < 0)
         Raise(what, path, errno);
     if (got != sizeof value)
@@ -175,16 +175,14 @@ bool ArchiveAttribute::IsSet(const QString& path)
     if (!extendedAttributesDisabled) {
         char buffer[64];
         const ssize_t got = ::getxattr(native.constData(), RecordName, buffer, sizeof buffer);
-        if (got >= 0)
-            return ParseRecord(QByteArray(buffer, int(got))) != current;
-        const int error = errno;
-        // A record longer than ours is none of ours.
-        if (error == ERANGE)
-            return true;
-        if (error != ENODATA && !Unsupported(error))
+        const int error = got < 0 ? errno : 0;
+        if (got >= 0 && ParseRecord(QByteArray(buffer, int(got))) == current)
+            return false;
+        // ERANGE: a record longer than ours is none of ours.
+        if (got < 0 && error != ENODATA && error != ERANGE && !Unsupported(error))
             Raise(kReading, path, error);
     }
-    // Also where setting the attribute was refused on an otherwise capable file system.
+    // Also where recording in the file was refused on an otherwise capable file system.
     const std::optional<Record> recorded = TableRecord(path);
     return !recorded || *recorded != current;
 }

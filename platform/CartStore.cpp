@@ -412,6 +412,30 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
     return 0;
 }
 
+QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
+{
+    QList<CartSummary> carts;
+    if (maxCount <= 0)
+        return carts;
+    CartDatabase::Query q(*m_db, "SELECT number, title, artist, length FROM carts"
+                                 " WHERE number > ? AND number <= ? AND length > 0"
+                                 " ORDER BY number LIMIT ?");
+    q.Bind(1, afterNumber).Bind(2, HighestCart()).Bind(3, maxCount);
+    carts.reserve(maxCount);
+    while (q.Step()) {
+        CartSummary cart;
+        cart.Number = q.Int(0);
+        cart.HDReference = QString::number(cart.Number);
+        cart.Title = q.Text(1);
+        cart.Artist = q.Text(2);
+        cart.Length = float(q.Real(3));
+        carts.append(cart);
+    }
+    if (!q.IsValid() || q.Failed())
+        throw ToolError(3146, QString("Cannot list the carts: %1").arg(m_db->Error()));
+    return carts;
+}
+
 // ---- imports ----
 
 namespace {

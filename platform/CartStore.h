@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Cart.h"
+#include "platform/CartListing.h"
 #include "platform/PlayoutAudio.h"
 
 #include <QList>
@@ -17,7 +18,7 @@ class CartStoreSettings;
 // highest cart number ("01234.wav"). Every whole number from 1 to the highest cart number is a
 // valid cart; one that never held anything is empty. Cart texts name carts by their value, so
 // "0042" and "42" are the same cart.
-class CartStore : public PlayoutAudio
+class CartStore : public PlayoutAudio, public CartListing
 {
 public:
     // Creates the folders and the database when missing. Raises ToolError when the store
@@ -66,6 +67,9 @@ public:
 
     void RegisterCallback(IAudioCallback* sink) override;
     void UnregisterCallback(IAudioCallback* sink) override;
+
+    // Carts numbered beyond the highest cart are not valid and not listed.
+    QList<CartSummary> ListCarts(qint64 afterNumber, int maxCount) const override;
 
     // Our own helpers, also used by the store's dialog and tests.
     QString AudioFolder() const;

@@ -172,3 +172,8 @@ void ProfileCartStore::UnregisterCallback(IAudioCallback* sink)
         m_store->UnregisterCallback(sink);
     }
 }
+
+QList<CartSummary> ProfileCartStore::ListCarts(qint64 afterNumber, int maxCount) const
+{
+    return Current().ListCarts(afterNumber, maxCount);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CartListing.h"
 #include "platform/PlayoutAudio.h"
 
 #include <QList>
@@ -11,7 +12,7 @@ class CartStore;
 // globals, registered callbacks), so it stays the same while the profile is reopened with
 // another base folder: it passes every call to the CartStore currently open and carries the
 // audio settings and the registered callbacks over to a newly opened one.
-class ProfileCartStore : public PlayoutAudio
+class ProfileCartStore : public PlayoutAudio, public CartListing
 {
 public:
     ProfileCartStore();
@@ -59,6 +60,9 @@ public:
     // Held also while closed, and handed to every store opened later.
     void RegisterCallback(IAudioCallback* sink) override;
     void UnregisterCallback(IAudioCallback* sink) override;
+
+    // Raises ToolError while no store is open.
+    QList<CartSummary> ListCarts(qint64 afterNumber, int maxCount) const override;
 
 private:
     CartStore& Current() const;

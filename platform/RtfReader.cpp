@@ -14,9 +14,9 @@ struct GroupState
     bool Bold = false;
     bool Italic = false;
     bool Underline = false;
-    int HalfPoints = 24; // the format's default of 12 points
+    int HalfPoints = 24;   // the format's default of 12 points
     int FallbackCount = 1; // \uc: characters that follow each \u for older readers
-    bool Skip = false; // inside a destination that is not body text
+    bool Skip = false;     // inside a destination that is not body text
 };
 
 struct Symbol
@@ -26,23 +26,60 @@ struct Symbol
 };
 
 constexpr Symbol kSymbols[] = {
-    {"tab", u'\t'},         {"line", QChar::LineSeparator}, {"emdash", 0x2014},
-    {"endash", 0x2013},     {"bullet", 0x2022},             {"lquote", 0x2018},
-    {"rquote", 0x2019},     {"ldblquote", 0x201C},          {"rdblquote", 0x201D},
-    {"emspace", 0x2003},    {"enspace", 0x2002},            {"qmspace", 0x2005},
-    {"zwj", 0x200D},        {"zwnj", 0x200C},               {"ltrmark", 0x200E},
-    {"rtlmark", 0x200F},    {"cell", u'\t'},                {"nestcell", u'\t'},
+    {"tab", u'\t'},        {"line", QChar::LineSeparator},
+    {"emdash", 0x2014},    {"endash", 0x2013},
+    {"bullet", 0x2022},    {"lquote", 0x2018},
+    {"rquote", 0x2019},    {"ldblquote", 0x201C},
+    {"rdblquote", 0x201D}, {"emspace", 0x2003},
+    {"enspace", 0x2002},   {"qmspace", 0x2005},
+    {"zwj", 0x200D},       {"zwnj", 0x200C},
+    {"ltrmark", 0x200E},   {"rtlmark", 0x200F},
+    {"cell", u'\t'},       {"nestcell", u'\t'},
 };
 
 // Groups whose text is never shown.
 constexpr const char* kDestinations[] = {
-    "fonttbl",   "colortbl",  "stylesheet", "info",      "pict",       "object",
-    "header",    "headerl",   "headerr",    "headerf",   "footer",     "footerl",
-    "footerr",   "footerf",   "footnote",   "listtable", "listoverridetable",
-    "revtbl",    "rsidtbl",   "filetbl",    "xmlnstbl",  "generator",  "themedata",
-    "colorschememapping", "latentstyles", "datastore", "pn", "nonshppict", "shp",
-    "fldinst",   "bkmkstart", "bkmkend",    "annotation", "atnid",     "atnauthor",
-    "txe",       "xe",        "tc",         "private",   "pgdsctbl",   "mmathPr",
+    "fonttbl",
+    "colortbl",
+    "stylesheet",
+    "info",
+    "pict",
+    "object",
+    "header",
+    "headerl",
+    "headerr",
+    "headerf",
+    "footer",
+    "footerl",
+    "footerr",
+    "footerf",
+    "footnote",
+    "listtable",
+    "listoverridetable",
+    "revtbl",
+    "rsidtbl",
+    "filetbl",
+    "xmlnstbl",
+    "generator",
+    "themedata",
+    "colorschememapping",
+    "latentstyles",
+    "datastore",
+    "pn",
+    "nonshppict",
+    "shp",
+    "fldinst",
+    "bkmkstart",
+    "bkmkend",
+    "annotation",
+    "atnid",
+    "atnauthor",
+    "txe",
+    "xe",
+    "tc",
+    "private",
+    "pgdsctbl",
+    "mmathPr",
 };
 
 bool isLetter(char c)
@@ -73,9 +110,9 @@ bool isUnderlineWord(const QByteArray& word)
 {
     // \ulc is the underline's colour, \ulnone handled apart.
     static constexpr const char* kWords[] = {
-        "ul",      "uld",     "uldash",    "uldashd",    "uldashdd",  "uldb",
-        "ulhwave", "ulldash", "ulth",      "ulthd",      "ulthdash",  "ulthdashd",
-        "ulthdashdd", "ulthldash", "ululdbwave", "ulw",  "ulwave"};
+        "ul",         "uld",       "uldash",     "uldashd", "uldashdd", "uldb",
+        "ulhwave",    "ulldash",   "ulth",       "ulthd",   "ulthdash", "ulthdashd",
+        "ulthdashdd", "ulthldash", "ululdbwave", "ulw",     "ulwave"};
     return std::any_of(std::begin(kWords), std::end(kWords),
                        [&](const char* w) { return word == w; });
 }
@@ -85,8 +122,7 @@ class Parser
 public:
     explicit Parser(const QByteArray& data)
         : m_pos(data.constData()), m_end(data.constData() + data.size())
-    {
-    }
+    {}
 
     RtfDocument Run()
     {

@@ -124,6 +124,7 @@ private:
     QString InformationText(const QList<Entry>& entries, const QStringList& missing) const;
     QString RegistryText() const;
     QString Lines(const QStringList& lines) const;
+    void RemoveMadeFile();
 
     SupportFilePerson m_person;
     QStringList m_files;

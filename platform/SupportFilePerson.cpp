@@ -38,9 +38,7 @@ void SupportFilePerson::Save() const
     const RegistryFunctions& registry = RegistryFunctions::instance();
     const QString key = QString::fromLatin1(ContactKey);
     // Line breaks would split the INI line and lose the rest of the value.
-    auto oneLine = [](const QString& text) {
-        return text.simplified();
-    };
+    auto oneLine = [](const QString& text) { return text.simplified(); };
     registry.WriteString(Hive::CurrentUser, key, kName, oneLine(Name));
     registry.WriteString(Hive::CurrentUser, key, kCompany, oneLine(Company));
     registry.WriteString(Hive::CurrentUser, key, kEmail, oneLine(Email));
@@ -50,8 +48,7 @@ void SupportFilePerson::Save() const
 
 bool SupportFilePerson::IsValidEmail(const QString& address)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(^[^@\s]+@[^@\s.]+(\.[^@\s.]+)+$)"));
+    static const QRegularExpression pattern(QStringLiteral(R"(^[^@\s]+@[^@\s.]+(\.[^@\s.]+)+$)"));
     for (const QChar c : address) {
         if (c.category() == QChar::Other_Control) {
             return false;

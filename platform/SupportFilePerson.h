@@ -29,7 +29,8 @@ public:
     bool EditPersonalDetails(bool modal, qint32& backColour);
 
     // Edits the person in place; true when confirmed.
-    using EditorHook = std::function<bool(SupportFilePerson& person, bool modal, qint32 backColour)>;
+    using EditorHook =
+        std::function<bool(SupportFilePerson& person, bool modal, qint32 backColour)>;
     static void SetEditorHook(EditorHook hook);
     static EditorHook CurrentEditorHook();
 };

@@ -43,9 +43,8 @@ RtfDocument RichTextConversion::FromTextDocument(const QTextDocument* source)
             run.Bold = format.fontWeight() > QFont::Medium;
             run.Italic = format.fontItalic();
             run.Underline = format.fontUnderline();
-            run.PointSize = format.hasProperty(QTextFormat::FontPointSize)
-                                ? format.fontPointSize()
-                                : 0;
+            run.PointSize =
+                format.hasProperty(QTextFormat::FontPointSize) ? format.fontPointSize() : 0;
             QString text = fragment.text();
             text.remove(QChar::ObjectReplacementCharacter);
             document.Append(text, run);

@@ -53,16 +53,14 @@ frmGoodInputBox::frmGoodInputBox(QWidget* parent)
     cmdOK->setAutoDefault(false);
 
     for (QWidget* input : {static_cast<QWidget*>(comboCombo), static_cast<QWidget*>(comboList),
-                           static_cast<QWidget*>(listMulti),
-                           static_cast<QWidget*>(listMultiNonSel),
+                           static_cast<QWidget*>(listMulti), static_cast<QWidget*>(listMultiNonSel),
                            static_cast<QWidget*>(comboSortedList)}) {
         input->setVisible(false);
     }
 
     connect(cmdOK, &QPushButton::clicked, this, &frmGoodInputBox::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmGoodInputBox::cmdCancel_Click);
-    connect(listMultiNonSel, &QListWidget::itemDoubleClicked, this,
-            &frmGoodInputBox::cmdOk_Click);
+    connect(listMultiNonSel, &QListWidget::itemDoubleClicked, this, &frmGoodInputBox::cmdOk_Click);
     connect(Text1, &QLineEdit::textEdited, this, &frmGoodInputBox::Text1_Edited);
     connect(Text1, &QLineEdit::textChanged, this, [this] { m_lastText = Text1->text(); });
     Text1->installEventFilter(this);
@@ -71,10 +69,10 @@ frmGoodInputBox::frmGoodInputBox(QWidget* parent)
     lblCaption->move(Twips(kLeft), Twips(120));
     lblCaption->setFixedWidth(Twips(kInputWidth));
     lblCaption->setFixedHeight(Twips(195));
-    for (QWidget* input : {static_cast<QWidget*>(comboCombo), static_cast<QWidget*>(comboList),
-                           static_cast<QWidget*>(Text1), static_cast<QWidget*>(listMulti),
-                           static_cast<QWidget*>(listMultiNonSel),
-                           static_cast<QWidget*>(comboSortedList)}) {
+    for (QWidget* input :
+         {static_cast<QWidget*>(comboCombo), static_cast<QWidget*>(comboList),
+          static_cast<QWidget*>(Text1), static_cast<QWidget*>(listMulti),
+          static_cast<QWidget*>(listMultiNonSel), static_cast<QWidget*>(comboSortedList)}) {
         const int height =
             qobject_cast<QListWidget*>(input) ? Twips(kListHeight) : input->sizeHint().height();
         input->setGeometry(Twips(kLeft), Twips(435), Twips(kInputWidth), height);
@@ -169,10 +167,10 @@ void frmGoodInputBox::Form_Activate()
     lblCaption->setFixedHeight(
         std::max(Twips(195), lblCaption->heightForWidth(lblCaption->width())));
     const int inputTop = lblCaption->y() + lblCaption->height() + Twips(kGap);
-    for (QWidget* input : {static_cast<QWidget*>(comboCombo), static_cast<QWidget*>(comboList),
-                           static_cast<QWidget*>(Text1), static_cast<QWidget*>(listMulti),
-                           static_cast<QWidget*>(listMultiNonSel),
-                           static_cast<QWidget*>(comboSortedList)}) {
+    for (QWidget* input :
+         {static_cast<QWidget*>(comboCombo), static_cast<QWidget*>(comboList),
+          static_cast<QWidget*>(Text1), static_cast<QWidget*>(listMulti),
+          static_cast<QWidget*>(listMultiNonSel), static_cast<QWidget*>(comboSortedList)}) {
         input->move(input->x(), inputTop);
     }
     PlaceButtons(Text1->y() + Text1->height() + Twips(kGap));
@@ -211,8 +209,7 @@ void frmGoodInputBox::cmdOk_Click()
     } else if (ReturnList) {
         answer = comboList->currentIndex() >= 0 ? comboList->currentText() : QString();
     } else if (ReturnSortedList) {
-        answer = comboSortedList->currentIndex() >= 0 ? comboSortedList->currentText()
-                                                      : QString();
+        answer = comboSortedList->currentIndex() >= 0 ? comboSortedList->currentText() : QString();
     } else if (ReturnMultiList) {
         QStringList rows;
         for (int row = 0; row < listMulti->count(); ++row) {

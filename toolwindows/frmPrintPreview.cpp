@@ -127,8 +127,7 @@ void frmPrintPreview::DisplayText(QString Information, QString Caption, qint32 M
     ShowWindow(Modal, Floating);
 }
 
-void frmPrintPreview::DisplayFile(QString FileName, QString Caption, qint32 Modal,
-                                  bool& Floating)
+void frmPrintPreview::DisplayFile(QString FileName, QString Caption, qint32 Modal, bool& Floating)
 {
     if (FileFunctions::instance().GetFileSize(FileName) < 0) {
         return;
@@ -231,8 +230,8 @@ void frmPrintPreview::Save()
     // Written whole or not at all, so a failed save never leaves half a file.
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        ShowProblemMessage(QStringLiteral("while saving to ") + fileName + u'.',
-                           file.errorString(), false);
+        ShowProblemMessage(QStringLiteral("while saving to ") + fileName + u'.', file.errorString(),
+                           false);
     }
 }
 

@@ -29,8 +29,7 @@ public:
 
     // The common dialogs, behind seams that tests replace.
     // The file to save to; "" when the operator cancelled.
-    std::function<QString(const QString& title, const QString& filter,
-                          const QString& proposedName)>
+    std::function<QString(const QString& title, const QString& filter, const QString& proposedName)>
         AskSaveFileName;
     // Sets the printer up; false when the operator cancelled. selectionChosen tells whether
     // only the selection is to be printed (offered only when there is one).

@@ -120,15 +120,14 @@ TEST(RtfReaderTest, BytesFollowTheDocumentCodePage)
 
 TEST(RtfReaderTest, TablesPicturesAndOtherDestinationsAreSkipped)
 {
-    const QByteArray rtf =
-        "{\\rtf1\\ansi{\\fonttbl{\\f0\\fswiss Arial;}{\\f1 Courier;}}"
-        "{\\colortbl;\\red255\\green0\\blue0;}{\\stylesheet{\\s0 Normal;}}"
-        "{\\info{\\title Secret title}{\\author Someone}}"
-        "{\\*\\generator Writer 1.0;}{\\*\\unknowndestination hidden text}"
-        "A{\\pict\\pngblip 89504e470d0a}B{\\header header text}C"
-        "{\\object{\\*\\objdata 0102}{\\result R}}"
-        "{\\field{\\*\\fldinst HYPERLINK x}{\\fldrslt D}}"
-        "\\bin4 {}{}E}";
+    const QByteArray rtf = "{\\rtf1\\ansi{\\fonttbl{\\f0\\fswiss Arial;}{\\f1 Courier;}}"
+                           "{\\colortbl;\\red255\\green0\\blue0;}{\\stylesheet{\\s0 Normal;}}"
+                           "{\\info{\\title Secret title}{\\author Someone}}"
+                           "{\\*\\generator Writer 1.0;}{\\*\\unknowndestination hidden text}"
+                           "A{\\pict\\pngblip 89504e470d0a}B{\\header header text}C"
+                           "{\\object{\\*\\objdata 0102}{\\result R}}"
+                           "{\\field{\\*\\fldinst HYPERLINK x}{\\fldrslt D}}"
+                           "\\bin4 {}{}E}";
     EXPECT_EQ(Plain(rtf), "ABCDE");
 }
 

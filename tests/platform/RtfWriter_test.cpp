@@ -6,7 +6,7 @@
 namespace {
 
 RtfRun MakeRun(const QString& text, bool bold = false, bool italic = false, bool underline = false,
-           double size = 10)
+               double size = 10)
 {
     RtfRun run;
     run.Text = text;
@@ -66,8 +66,8 @@ TEST(RtfWriterTest, EveryCharacterSurvivesInSevenBitOutput)
 
 TEST(RtfWriterTest, RunsWithoutSizeTakeTheDefault)
 {
-    RtfDocument document = Document({{MakeRun("x", false, false, false, 0), MakeRun("y", true, false,
-                                                                            false, 0)}});
+    RtfDocument document =
+        Document({{MakeRun("x", false, false, false, 0), MakeRun("y", true, false, false, 0)}});
     const RtfDocument back = ReadBack(RtfWriter::Write(document, "Courier New", 9));
     ASSERT_EQ(back.Paragraphs.size(), 1);
     ASSERT_EQ(back.Paragraphs[0].Runs.size(), 2);

@@ -1,0 +1,574 @@
+#include "cImporter.h"
+
+#include "cImporterGroup.h"
+#include "framework/AudioFileHelpers.h"
+#include "framework/CartPermissions.h"
+#include "framework/DebugLog.h"
+#include "framework/ToolGlobals.h"
+#include "platform/ArchiveAttribute.h"
+#include "platform/Cart.h"
+#include "platform/DateTimeFunctions.h"
+#include "platform/FileFunctions.h"
+#include "platform/GeneralFunctions.h"
+#include "platform/PlayoutAudio.h"
+#include "platform/ToolError.h"
+
+#include <QFileInfo>
+#include <cmath>
+#include <dirent.h>
+#include <optional>
+
+namespace {
+
+const QString kTrace = QStringLiteral("CheckFileAgainstHD:");
+
+void Trace(const QString& text)
+{
+    AddToDebugLog(kTrace + text, 5, ovNone);
+}
+
+// As the store and the log show a single: up to seven significant digits.
+QString SingleText(float value)
+{
+    return QString::number(double(value), 'g', 7);
+}
+
+QString BooleanText(bool value)
+{
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+// Blanks only, as titles are trimmed for the log lines.
+QString TrimBlanks(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == u' ')
+        ++first;
+    while (last > first && text.at(last - 1) == u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+// Two decimal places, a half going to the even neighbour.
+double RoundTwoPlaces(double value)
+{
+    return std::nearbyint(value * 100.0) / 100.0;
+}
+
+double ModifiedDate(const QString& path)
+{
+    DateTimeFunctions& dates = DateTimeFunctions::instance();
+    return dates.NormaliseDate(FileFunctions::instance().GetDateLastModified(path));
+}
+
+// Whether the folder that should hold a vanished file is there and can be read: only then
+// does the file's absence mean that it was deleted.
+bool FolderCanBeListed(const QString& folder)
+{
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return false;
+    ::closedir(dir);
+    return true;
+}
+
+// ImportFinished once for an ImportStarted, also when a component error ends the decision.
+class ImportFrame
+{
+public:
+    ImportFrame(cImporter& importer, const QString& fileName, const QString& hdReference)
+        : m_importer(importer), m_fileName(fileName), m_hdReference(hdReference)
+    {}
+    ~ImportFrame()
+    {
+        try {
+            Finish();
+        } catch (...) {
+        }
+    }
+    ImportFrame(const ImportFrame&) = delete;
+    ImportFrame& operator=(const ImportFrame&) = delete;
+
+    void Start()
+    {
+        m_started = true;
+        Q_EMIT m_importer.ImportStarted(m_fileName, m_hdReference);
+    }
+    void Finish()
+    {
+        if (!m_started)
+            return;
+        m_started = false;
+        Q_EMIT m_importer.ImportFinished(m_fileName, m_hdReference);
+    }
+
+private:
+    cImporter& m_importer;
+    QString m_fileName;
+    QString m_hdReference;
+    bool m_started = false;
+};
+
+} // namespace
+
+// One call of CheckFileAgainstHD: one file, one cart, one group.
+class ImportDecision
+{
+public:
+    ImportDecision(cImporter& importer, qint16& groupIndex, PlayoutAudio& store,
+                   cImporterGroup& group, QObject* parentWindow, const QString& fileName,
+                   const QString& hdReference)
+        : m_importer(importer), m_groupIndex(groupIndex), m_store(store), m_group(group),
+          m_parentWindow(parentWindow), m_fileName(fileName), m_hdReference(hdReference),
+          m_name(FileFunctions::instance().GetFileName(fileName)),
+          m_prefix(QStringLiteral("GRP:") + QString::number(groupIndex)),
+          m_frame(importer, fileName, hdReference)
+    {}
+
+    bool Run();
+
+private:
+    bool TransportFile(Cart& cart);
+    bool AudioIntoEmptyCart(Cart& cart, float newLength);
+    void CopyAncillaryFiles(const Cart& cart);
+    bool ExistingCart(Cart& cart, float newLength);
+    bool RemoveCartOfVanishedFile(Cart& cart, float newLength);
+    bool FullReimport();
+    bool TimingOnlyUpdate(Cart& cart, float newLength);
+
+    Cart ReadCart(qint32 detailLevel, bool flag);
+    qint16 NormaliseValue() const;
+    void Overrides(Cart& cart);
+    QString TitleAndLength(const Cart& cart) const;
+    void LogImported(const Cart& cart);
+    void Log(const QString& text) { m_importer.AddToLog(m_prefix, text); }
+    void SendSuccess(const QString& note);
+    void SendFailed(const QString& note);
+    void MoveToFailed();
+    bool Failure(const QString& line, const QString& note, const QString& exitTrace);
+    QString DecidedLine(const QString& reason) const;
+
+    cImporter& m_importer;
+    qint16& m_groupIndex;
+    PlayoutAudio& m_store;
+    cImporterGroup& m_group;
+    QObject* m_parentWindow;
+    QString m_fileName;
+    QString m_hdReference;
+    QString m_name;
+    QString m_prefix;
+    ImportFrame m_frame;
+};
+
+bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QString FileName,
+                                   QString HDReference)
+{
+    if (!Globals::PlayoutAudio) {
+        Trace(QStringLiteral("Exit - no Playout System"));
+        return false;
+    }
+    cImporterGroup* group = ImporterGroup(GroupIndex);
+    if (!group)
+        throw ToolError(
+            9, QStringLiteral("Subscript out of range: no import group %1").arg(GroupIndex));
+    ImportDecision decision(*this, GroupIndex, *Globals::PlayoutAudio, *group, ParentHWND, FileName,
+                            HDReference);
+    return decision.Run();
+}
+
+bool ImportDecision::Run()
+{
+    std::optional<Cart> cart = m_store.GetCart(m_hdReference, 3, true);
+    if (!cart) {
+        Trace(QStringLiteral("Exit - Invalid Cart"));
+        return false;
+    }
+
+    if (!CanEditCart(m_hdReference, false)) {
+        Log(QStringLiteral("Cannot import '") + m_fileName + QStringLiteral("' into Cart ") +
+            m_hdReference +
+            QStringLiteral(" - Cartfeeder does not have Directory Permissions to edit that "
+                           "destination cart."));
+        SendFailed(QStringLiteral(
+            "No 'write' permission to that cart, file moved to 'Failed!' subfolder"));
+        MoveToFailed();
+        Trace(QStringLiteral("Exit - no 'Write' permission"));
+        return false;
+    }
+
+    FileFunctions& files = FileFunctions::instance();
+    if (files.GetExtensionName(m_fileName).toUpper() == QLatin1String("ZIP"))
+        return TransportFile(*cart);
+
+    const double measured = GetAudioFileType(m_fileName) == AudioFileType::Wav
+                                ? double(GetWaveDuration(m_fileName))
+                                : GetAudioFileDuration(m_fileName);
+    const float newLength = float(RoundTwoPlaces(measured));
+    if (cart->Length > 0)
+        return ExistingCart(*cart, newLength);
+    return AudioIntoEmptyCart(*cart, newLength);
+}
+
+bool ImportDecision::TransportFile(Cart& cart)
+{
+    bool decision = false;
+    QString reason;
+    auto decide = [&](const QString& why) {
+        decision = true;
+        reason = why;
+        Trace(QStringLiteral("Ok to Import Transport File: ") + reason);
+    };
+
+    if (cart.Length <= 0) {
+        decide(QStringLiteral("Current Cart is empty"));
+    } else {
+        bool newer = true;
+        try {
+            newer = ModifiedDate(m_fileName) > ModifiedDate(cart.AudioFilePath);
+        } catch (const std::exception&) {
+            // A date that cannot be read counts as older than the file.
+        }
+        if (newer)
+            decide(QStringLiteral("File is newer than current Cart"));
+    }
+    if (m_group.UseArchiveBit && ArchiveAttribute::IsSet(m_fileName))
+        decide(QStringLiteral("File Archive attribute is set"));
+    if (!decision)
+        return false;
+
+    Trace(QStringLiteral("GRP:") + QString::number(m_groupIndex) + QStringLiteral(" - ") +
+          DecidedLine(reason));
+    Log(DecidedLine(reason));
+    m_frame.Start();
+
+    Trace(QStringLiteral("Calling ImportTransportFile"));
+    QString text;
+    bool flag = true;
+    const bool ok = m_store.ImportTransportFile(m_parentWindow, m_hdReference, m_fileName, -1,
+                                                nullptr, 0, text, -1, flag);
+    if (!ok) {
+        return Failure(QStringLiteral("Failed to import '") + m_name +
+                           QStringLiteral("' into Cart ") + m_hdReference,
+                       QStringLiteral("Could not import transport file, file moved to 'Failed!' "
+                                      "subfolder"),
+                       QStringLiteral("Exit - Couldn't import Transport File"));
+    }
+    Trace(QStringLiteral("ImportTransportFile-OK"));
+    Cart imported = ReadCart(3, false);
+    Overrides(imported);
+    LogImported(imported);
+    SendSuccess(QStringLiteral("Successfully imported transport file."));
+    m_frame.Finish();
+    return true;
+}
+
+bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
+{
+    // Unreadable, or still being written: taken at a later check.
+    if (newLength <= 0)
+        return false;
+    Trace(QStringLiteral("New Audio found : NewLength=") + SingleText(newLength) +
+          QStringLiteral(", CurLength=") + SingleText(cart.Length));
+    m_frame.Start();
+    if (m_group.TakeSnapShotBeforeImport)
+        m_importer.TakeSnapshot(m_groupIndex, m_fileName);
+
+    Trace(QStringLiteral("Calling ImportAudioFile"));
+    bool flag1 = false;
+    bool flag2 = true;
+    const bool ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 0x24,
+                                            NormaliseValue(), flag1, 0, -1, flag2);
+    if (!ok) {
+        return Failure(QStringLiteral("Failed to import '") + m_name +
+                           QStringLiteral("' into Cart ") + m_hdReference,
+                       QStringLiteral("Could not import new audio file, file moved to 'Failed!' "
+                                      "subfolder"),
+                       QStringLiteral("Exit - Couldn't import new audio file"));
+    }
+    Trace(QStringLiteral("ImportAudioFile-OK"));
+    Q_EMIT m_importer.ImportProgress(m_fileName, m_hdReference, 90);
+
+    if (m_fileName.compare(cart.AudioFilePath, Qt::CaseInsensitive) != 0)
+        CopyAncillaryFiles(cart);
+
+    Cart imported = ReadCart(0xFFFF, false);
+    Overrides(imported);
+    LogImported(imported);
+    SendSuccess(QStringLiteral("Successfully imported new audio file."));
+    m_frame.Finish();
+    return true;
+}
+
+// Files beside the imported one with its base name (in any case, as on Windows) and any
+// extension go beside the stored audio under the stored audio's base name.
+void ImportDecision::CopyAncillaryFiles(const Cart& cart)
+{
+    Trace(QStringLiteral("Checking for ancillary files"));
+    FileFunctions& files = FileFunctions::instance();
+    const QString folder = files.GetFolderName(m_fileName, 0);
+    const QString target = files.GetPathWithoutExtension(cart.AudioFilePath);
+    QStringList names;
+    qint32 handle = 0;
+    for (QString name = files.FindFirst(
+             files.GetPathWithoutExtension(m_fileName) + QStringLiteral(".*"), 0, handle);
+         !name.isEmpty(); name = files.FindNext(handle)) {
+        names.append(name);
+    }
+    if (handle != 0)
+        files.FindClose(handle);
+
+    for (const QString& name : names) {
+        const QString source = folder + QLatin1Char('/') + name;
+        // Hidden and system files and folders are not the operator's companions of the audio.
+        if (name.startsWith(u'.') || !QFileInfo(source).isFile())
+            continue;
+        if (name.compare(m_name, Qt::CaseInsensitive) == 0)
+            continue;
+        const QString extension = files.GetExtensionName(name);
+        // Windows drops the trailing dot of a name without an extension.
+        const QString destination =
+            extension.isEmpty() ? target : target + QLatin1Char('.') + extension;
+        qint16 flag1 = 0;
+        qint16 flag2 = 0;
+        qint32 flags = 4;
+        files.CopyFileWithProgress(source, destination,
+                                   QStringLiteral("Copying ") + extension + QStringLiteral(" file"),
+                                   m_parentWindow, flag1, flag2, flags);
+    }
+}
+
+bool ImportDecision::ExistingCart(Cart& cart, float newLength)
+{
+    if (newLength <= 0)
+        return RemoveCartOfVanishedFile(cart, newLength);
+
+    bool decision = false;
+    QString reason;
+    auto decide = [&](const QString& tracePrefix, const QString& why) {
+        decision = true;
+        reason = why;
+        Trace(tracePrefix + reason);
+    };
+    const QString plain = QStringLiteral("Ok to Import Audio File: ");
+
+    if (m_group.DeleteAfterImport)
+        decide(plain,
+               QStringLiteral("Because it's there - i.e. not been imported+deleted already"));
+    if (!decision && m_group.UseArchiveBit && ArchiveAttribute::IsSet(m_fileName))
+        decide(plain, QStringLiteral("File Archive attribute is set"));
+    if (!decision &&
+        !IsWithinTolerance(RoundTwoPlaces(double(cart.Length)), double(newLength), 0.05))
+        decide(plain, QStringLiteral("File is different length from current cart"));
+    if (!decision && m_group.CheckCurrent) {
+        const QString checkCurrent = QStringLiteral("(CheckCurrent):Ok to Import Audio File: ");
+        if (m_group.CheckCurrentLastModified) {
+            if (cart.LastModifiedLow == 0) {
+                decide(checkCurrent,
+                       QStringLiteral("Current Cart is missing it's Last Modified Information"));
+            } else {
+                DateTimeFunctions& dates = DateTimeFunctions::instance();
+                qint32 low = 0;
+                qint32 high = 0;
+                dates.DateToStamp(ModifiedDate(m_fileName), low, high);
+                const qint64 fileStamp = dates.MakeStamp(low, high);
+                const qint64 cartStamp = dates.StampToDate(
+                    dates.MakeStamp(cart.LastModifiedLow, cart.LastModifiedHigh), 0);
+                if (dates.StampDifference(fileStamp, cartStamp) > 2.0)
+                    decide(checkCurrent,
+                           QStringLiteral("File was Modified more recently than the Current Cart"));
+            }
+        }
+    } else if (!decision) {
+        const QString importNew = QStringLiteral("(ImportNew):Ok to Import Audio File: ");
+        if (!cart.HasAudio)
+            decide(importNew, QStringLiteral("Cart is missing it's audio file"));
+        else if (ModifiedDate(m_fileName) > ModifiedDate(cart.AudioFilePath))
+            decide(importNew, QStringLiteral("File is newer than current Cart"));
+    }
+    if (!decision)
+        return false;
+
+    // No blank before the dash here, unlike the transport file's line.
+    Trace(QStringLiteral("GRP:") + QString::number(m_groupIndex) + QStringLiteral("- ") +
+          DecidedLine(reason));
+    Log(DecidedLine(reason));
+    m_frame.Start();
+    Trace(QStringLiteral("ReplaceChangedLength=") + BooleanText(m_group.ReplaceChangedLengthCarts) +
+          QStringLiteral(", CheckCurrent=") + BooleanText(m_group.CheckCurrent));
+    if (m_group.CheckCurrent && !m_group.ReplaceChangedLengthCarts)
+        return TimingOnlyUpdate(cart, newLength);
+    return FullReimport();
+}
+
+bool ImportDecision::RemoveCartOfVanishedFile(Cart& cart, float newLength)
+{
+    if (!m_group.RemoveIfDeleted) {
+        Trace(QStringLiteral("Exit - audio is missing, but option to remove cart is turned off"));
+        return false;
+    }
+    Trace(QStringLiteral("Cart ") + m_hdReference + QStringLiteral(" already exists, File (") +
+          m_fileName + QStringLiteral(") length=") + SingleText(newLength));
+    FileFunctions& files = FileFunctions::instance();
+    if (files.GetFileSize(m_fileName) >= 0) {
+        Trace(QStringLiteral("Exit - on second check file has no audio length but does exist "
+                             "(possibly still being copied in?)"));
+        return false;
+    }
+    // An unmounted share or a disconnected disk hides every file at once; that is no deletion.
+    const QString folder = files.GetFolderName(m_fileName, 0);
+    if (!FolderCanBeListed(folder)) {
+        Trace(QStringLiteral("Exit - the folder '") + folder +
+              QStringLiteral("' of the audio file is missing or cannot be read, cart kept"));
+        return false;
+    }
+
+    const QString title = TrimBlanks(cart.Title);
+    Trace(QStringLiteral("Removing Cart Information"));
+    if (!m_store.RemoveCart(m_hdReference, true, true)) {
+        Log(QStringLiteral("Couldn't remove cart ") + m_hdReference + QStringLiteral(" (") + title +
+            QStringLiteral(")"));
+        SendFailed(QStringLiteral("Could not remove cart information from Cartvault after the "
+                                  "audio file could not be found, file moved to 'Failed!' "
+                                  "subfolder"));
+        MoveToFailed();
+        Trace(QStringLiteral("Exit - Couldn't remove cart"));
+        return false;
+    }
+    SendSuccess(QStringLiteral("Successfully removed cart information after audio file removed."));
+    Log(QStringLiteral("Removed cart ") + m_hdReference + QStringLiteral(" (") + title +
+        QStringLiteral(")"));
+    return true;
+}
+
+bool ImportDecision::FullReimport()
+{
+    Trace(QStringLiteral("Full information import"));
+    Q_EMIT m_importer.ImportProgress(m_fileName, m_hdReference, 10);
+    if (m_group.TakeSnapShotBeforeImport)
+        m_importer.TakeSnapshot(m_groupIndex, m_fileName);
+
+    Trace(QStringLiteral("Calling ImportAudioFile"));
+    bool flag1 = false;
+    bool flag2 = true;
+    const bool ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 4,
+                                            NormaliseValue(), flag1, 0, -1, flag2);
+    if (!ok) {
+        return Failure(QStringLiteral("Failed to import '") + m_name +
+                           QStringLiteral("' into Cart ") + m_hdReference,
+                       QStringLiteral("Could not import new audio file over existing cart, file "
+                                      "moved to 'Failed!' subfolder"),
+                       QStringLiteral("Exit - Couldn't import new audio file"));
+    }
+    Trace(QStringLiteral("ImportAudioFile-OK"));
+    Cart imported = ReadCart(3, true);
+    Overrides(imported);
+    LogImported(imported);
+    SendSuccess(QStringLiteral("Successfully imported new audio file over existing cart."));
+    m_frame.Finish();
+    return true;
+}
+
+bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
+{
+    Trace(QStringLiteral("Update Timing only"));
+    cart.Length = newLength;
+    if (cart.StartPoint < 0)
+        cart.StartPoint = 0;
+    cart.OutPoint =
+        float(GeneralFunctions::instance().ClampDouble(double(cart.OutPoint), 0, newLength));
+    m_group.PerformOverrides(&cart);
+
+    Trace(QStringLiteral("Saving cart"));
+    bool flag = true;
+    const qint32 status = m_store.SaveCart(m_hdReference, cart, 3, true, false, flag);
+    if (status == 0) {
+        Log(QStringLiteral("Updated times for Cart ") + m_hdReference + TitleAndLength(cart));
+        SendSuccess(QStringLiteral("Successfully updated timing on existing cart to reflect new "
+                                   "audio file length."));
+        m_frame.Finish();
+        return true;
+    }
+    Log(QStringLiteral("Failed to Update times for Cart ") + m_hdReference + TitleAndLength(cart));
+    SendFailed(QStringLiteral("Could not update timing on existing cart to reflect new audio file "
+                              "length, file moved to 'Failed!' subfolder"));
+    MoveToFailed();
+    m_frame.Finish();
+    return false;
+}
+
+Cart ImportDecision::ReadCart(qint32 detailLevel, bool flag)
+{
+    std::optional<Cart> cart = m_store.GetCart(m_hdReference, detailLevel, flag);
+    if (!cart)
+        throw ToolError(91, QStringLiteral("Cart %1 could not be read back from the cart store")
+                                .arg(m_hdReference));
+    return *cart;
+}
+
+qint16 ImportDecision::NormaliseValue() const
+{
+    return m_group.OverrideNormalise != 0 ? m_group.OverrideNormalise : qint16(-1);
+}
+
+void ImportDecision::Overrides(Cart& cart)
+{
+    if (m_group.PerformOverrides(&cart) == 0)
+        return;
+    Trace(QStringLiteral("Overrides need saving"));
+    bool flag = true;
+    m_store.SaveCart(m_hdReference, cart, 3, false, true, flag);
+}
+
+QString ImportDecision::TitleAndLength(const Cart& cart) const
+{
+    const QString time =
+        TrimBlanks(DateTimeFunctions::instance().FormatTimeText(double(cart.DisplayLength(1)), 2));
+    return QStringLiteral(" (") + TrimBlanks(cart.Title) + QStringLiteral(", Length: ") + time +
+           QStringLiteral(")");
+}
+
+void ImportDecision::LogImported(const Cart& cart)
+{
+    Log(QStringLiteral("Imported '") + m_name + QStringLiteral("' into Cart ") + m_hdReference +
+        TitleAndLength(cart));
+}
+
+QString ImportDecision::DecidedLine(const QString& reason) const
+{
+    return QStringLiteral("Decided to import '") + m_name + QStringLiteral("' into Cart ") +
+           m_hdReference + QStringLiteral(" : ") + reason;
+}
+
+void ImportDecision::SendSuccess(const QString& note)
+{
+    QString text = note;
+    m_importer.SendSuccessEmail(m_groupIndex, m_fileName, m_hdReference, text);
+}
+
+void ImportDecision::SendFailed(const QString& note)
+{
+    QString text = note;
+    m_importer.SendFailedEmail(m_groupIndex, m_fileName, m_hdReference, text);
+}
+
+// A re-checking group's file is the cart's own audio in the store: moving it away would leave
+// the cart without audio, so it stays.
+void ImportDecision::MoveToFailed()
+{
+    if (m_group.CheckCurrent) {
+        Trace(QStringLiteral("The cart's own audio file stays in the store"));
+        return;
+    }
+    m_importer.MoveToFailedFolder(m_groupIndex, m_fileName);
+}
+
+bool ImportDecision::Failure(const QString& line, const QString& note, const QString& exitTrace)
+{
+    Log(line);
+    SendFailed(note);
+    MoveToFailed();
+    m_frame.Finish();
+    Trace(exitTrace);
+    return false;
+}

@@ -1,0 +1,672 @@
+#include "ImportDecisionFixture.h"
+
+#include "../platform/AudioFixtures.h"
+#include "framework/ToolGlobals.h"
+#include "platform/ArchiveAttribute.h"
+#include "platform/DateTimeFunctions.h"
+#include "platform/ToolError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QtEndian>
+
+namespace {
+
+std::string Lines(const QStringList& lines)
+{
+    return lines.join(QLatin1Char('\n')).toStdString();
+}
+
+QByteArray Content(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+// A WAV whose header measures fine but whose codec no decoder knows: the store refuses it.
+void MakeUndecodable(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(20);
+    uchar tag[2];
+    qToLittleEndian<quint16>(0x7777, tag);
+    file.write(reinterpret_cast<const char*>(tag), 2);
+}
+
+qint64 StampOf(const QString& path)
+{
+    DateTimeFunctions& dates = DateTimeFunctions::instance();
+    qint32 low = 0;
+    qint32 high = 0;
+    dates.DateToStamp(dates.NormaliseDate(QFileInfo(path).lastModified()), low, high);
+    return dates.MakeStamp(low, high);
+}
+
+void SetStamp(Cart& cart, qint64 stamp)
+{
+    cart.LastModifiedLow = qint32(quint32(quint64(stamp) & 0xFFFFFFFFu));
+    cart.LastModifiedHigh = qint32(quint64(stamp) >> 32);
+}
+
+class ImportDecisionTest : public ImportDecisionFixture
+{
+};
+
+} // namespace
+
+TEST_F(ImportDecisionTest, EntryChecksLeaveEverythingAlone)
+{
+    AddGroup();
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+    Globals::PlayoutAudio = nullptr;
+    EXPECT_FALSE(Check(file, "1234"));
+    Globals::PlayoutAudio = store.get();
+    EXPECT_FALSE(Check(file, "0"));
+    EXPECT_FALSE(Check(file, "12x"));
+    EXPECT_EQ(Lines(Traces()),
+              Lines({"Exit - no Playout System", "Exit - Invalid Cart", "Exit - Invalid Cart"}));
+    EXPECT_THROW(Check(file, "1234", 2), ToolError); // no group 2: the caller's error
+    EXPECT_TRUE(AppLog().isEmpty());
+    EXPECT_TRUE(events.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(file));
+}
+
+TEST_F(ImportDecisionTest, WavIntoEmptyCartWithSnapshot)
+{
+    AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
+    const QString file = Wav("1234 Station Jingle.wav", 1.5);
+    QSignalSpy finished(importer.get(), &cImporter::ImportFinished);
+
+    ASSERT_TRUE(Check(file, "1234"));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished[0][0].toString(), file);
+    EXPECT_EQ(finished[0][1].toString(), "1234");
+
+    const QStringList snapshots = QDir(Drop("Snapshots!")).entryList(QDir::Files);
+    ASSERT_EQ(snapshots.size(), 1);
+    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d-\d\d-\d\d - 1234 Station Jingle\.wav$)")
+                    .match(snapshots[0])
+                    .hasMatch())
+        << snapshots[0].toStdString();
+    const QString snapshot = Drop("Snapshots!/") + snapshots[0];
+    EXPECT_EQ(Content(snapshot), Content(file));
+
+    EXPECT_EQ(
+        Lines(ImportEvents()),
+        Lines({"ImportStarted", "ProcessStarted Taking Snapshot of '1234 Station Jingle.wav' false",
+               "ProcessEnd Taken Snapshot of '1234 Station Jingle.wav' false", "ImportProgress 90",
+               "ImportFinished"}));
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:Copied '" + file + "' to '" + snapshot + "' OK",
+                     "log:Imported '1234 Station Jingle.wav' into Cart 1234 (Station Jingle, "
+                     "Length: 00:00:01)",
+                     "success:Successfully imported new audio file."}));
+    EXPECT_EQ(Lines(Traces()),
+              Lines({"New Audio found : NewLength=1.5, CurLength=0", "Calling ImportAudioFile",
+                     "ImportAudioFile-OK", "Checking for ancillary files"}));
+    ASSERT_EQ(store->imports.size(), 1);
+    EXPECT_EQ(store->imports[0].flags, 36);
+    EXPECT_EQ(store->imports[0].level, -1);
+    EXPECT_TRUE(store->saves.isEmpty()); // no override applied, nothing saved
+
+    const Cart cart = GetCart("1234");
+    EXPECT_FLOAT_EQ(cart.Length, 1.5f);
+    EXPECT_NEAR(AudioFixtures::WavPeak(cart.AudioFilePath), 16384, 3); // not normalised
+    EXPECT_TRUE(QFileInfo::exists(file)); // deleting it is the periodic check's
+}
+
+TEST_F(ImportDecisionTest, Mp3WithGroupLevelIsNotImportedAgainOnceUnchanged)
+{
+    REQUIRE_FFMPEG();
+    AddGroup([](cImporterGroup& g) {
+        g.OverrideNormalise = 80;
+        g.OverrideTitle = "Weekend Promo";
+    });
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 2.5, 22050, 1, 0.5));
+    const QString file = Drop("1234 Promo.mp3");
+    ASSERT_TRUE(AudioFixtures::Encode(source, file));
+
+    ASSERT_TRUE(Check(file, "1234"));
+    EXPECT_EQ(
+        Lines(AppLog()),
+        Lines({"Imported '1234 Promo.mp3' into Cart 1234 (Weekend Promo, Length: 00:00:02)"}));
+    ASSERT_EQ(store->imports.size(), 1);
+    EXPECT_EQ(store->imports[0].level, 80);
+    EXPECT_EQ(store->saves, (QList<QPair<bool, bool>>{{false, true}}));
+    EXPECT_TRUE(Traces().contains("Overrides need saving"));
+    EXPECT_NEAR(AudioFixtures::WavPeak(GetCart("1234").AudioFilePath), 0.8 * 32767, 40);
+
+    // Until the periodic check clears it, the archive attribute still marks the file.
+    ForgetSoFar();
+    ASSERT_TRUE(Check(file, "1234"));
+    EXPECT_EQ(AppLog().value(0),
+              "Decided to import '1234 Promo.mp3' into Cart 1234 : File Archive attribute is set");
+    ASSERT_EQ(store->imports.size(), 1);
+    EXPECT_EQ(store->imports[0].flags, 4);
+
+    ArchiveAttribute::Clear(file);
+    ForgetSoFar();
+    EXPECT_FALSE(Check(file, "1234"));
+    EXPECT_TRUE(AppLog().isEmpty());
+    EXPECT_TRUE(events.isEmpty());
+    EXPECT_TRUE(store->imports.isEmpty());
+}
+
+TEST_F(ImportDecisionTest, UnreadableFileForEmptyCartStaysSilently)
+{
+    AddGroup();
+    const QString wav = Drop("1234 Broken.wav");
+    const QString mp3 = Drop("1235 Broken.mp3");
+    WriteFile(wav, "not a RIFF file at all");
+    WriteFile(mp3, QByteArray(4000, '\x5a'));
+
+    EXPECT_FALSE(Check(wav, "1234"));
+    EXPECT_FALSE(Check(mp3, "1235"));
+    EXPECT_TRUE(AppLog().isEmpty());
+    EXPECT_TRUE(Record().isEmpty());
+    EXPECT_TRUE(Traces().isEmpty());
+    EXPECT_TRUE(events.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(wav));
+    EXPECT_TRUE(QFileInfo::exists(mp3));
+    EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));
+}
+
+TEST_F(ImportDecisionTest, RefusedImportGoesToFailedAndReplacesTheEarlierFailure)
+{
+    AddGroup();
+    const QString failed = Drop("Failed!/1234 Jingle.wav");
+    for (double seconds : {0.5, 0.75}) {
+        ForgetSoFar();
+        const QString file = Wav("1234 Jingle.wav", seconds);
+        MakeUndecodable(file);
+        const QByteArray content = Content(file);
+
+        EXPECT_FALSE(Check(file, "1234"));
+        EXPECT_EQ(Lines(Record()),
+                  Lines({"log:Failed to import '1234 Jingle.wav' into Cart 1234",
+                         "fail:Could not import new audio file, file moved to 'Failed!' subfolder",
+                         "log:Moved '" + file + "' to '" + failed + "' OK"}));
+        EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"}));
+        EXPECT_EQ(Traces().value(Traces().size() - 1), "Exit - Couldn't import new audio file");
+        EXPECT_FALSE(QFileInfo::exists(file));
+        EXPECT_EQ(Content(failed), content);
+    }
+    EXPECT_LE(GetCart("1234").Length, 0.0f);
+}
+
+TEST_F(ImportDecisionTest, CartTheUserMayNotEdit)
+{
+    AddGroup();
+    AddGroup([](cImporterGroup& g) { g.CheckCurrent = true; });
+    const Cart own = PrepareCart("1500");
+    QString reason;
+    ASSERT_TRUE(
+        directory->WriteUsers({{QString(), UserDirectory::OsLoginName(), {{1, 999}}}}, reason));
+    const QString note =
+        "fail:No 'write' permission to that cart, file moved to 'Failed!' subfolder";
+    auto refusal = [](const QString& file, const QString& cart) {
+        return "log:Cannot import '" + file + "' into Cart " + cart +
+               " - Cartfeeder does not have Directory Permissions to edit that destination cart.";
+    };
+
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+    EXPECT_FALSE(Check(file, "1234"));
+    EXPECT_EQ(Lines(Record()),
+              Lines({refusal(file, "1234"), note,
+                     "log:Moved '" + file + "' to '" + Drop("Failed!/1234 Jingle.wav") + "' OK"}));
+    EXPECT_EQ(Lines(Traces()), Lines({"Exit - no 'Write' permission"}));
+    EXPECT_TRUE(events.isEmpty());
+
+    // Without a user directory every cart is refused.
+    ForgetSoFar();
+    Globals::DirectoryInterface = nullptr;
+    const QString other = Wav("0500 Bed.wav", 0.5);
+    EXPECT_FALSE(Check(other, "500"));
+    EXPECT_EQ(Record().value(0), refusal(other, "500"));
+    EXPECT_FALSE(QFileInfo::exists(other));
+
+    // A re-checking group's file is the cart's own audio: it stays in the store.
+    ForgetSoFar();
+    EXPECT_FALSE(Check(own.AudioFilePath, "1500", 2));
+    EXPECT_EQ(Lines(Record()), Lines({refusal(own.AudioFilePath, "1500"), note}));
+    EXPECT_TRUE(QFileInfo::exists(own.AudioFilePath));
+    EXPECT_TRUE(store->imports.isEmpty());
+}
+
+TEST_F(ImportDecisionTest, TransportFiles)
+{
+    AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
+    PrepareCart(
+        "500", [](Cart& c) { c.Title = "Promo Bed"; }, 2.0);
+    const QString zip = Drop("1234 Promo.zip");
+    ASSERT_TRUE(store->ExportCart(nullptr, "500", zip, nullptr, 0, QString(), true, false));
+    const QString decided = "Decided to import '1234 Promo.zip' into Cart 1234 : ";
+
+    // Empty cart, archive attribute set: the later reason wins.
+    ASSERT_TRUE(Check(zip, "1234"));
+    EXPECT_EQ(Lines(Traces()), Lines({"Ok to Import Transport File: Current Cart is empty",
+                                      "Ok to Import Transport File: File Archive attribute is set",
+                                      "GRP:1 - " + decided + "File Archive attribute is set",
+                                      "Calling ImportTransportFile", "ImportTransportFile-OK"}));
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:" + decided + "File Archive attribute is set",
+                     "log:Imported '1234 Promo.zip' into Cart 1234 (Promo Bed, Length: 00:00:02)",
+                     "success:Successfully imported transport file."}));
+    EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"})); // no snapshot
+    EXPECT_FALSE(QFileInfo::exists(Drop("Snapshots!")));
+    EXPECT_TRUE(QFileInfo::exists(zip));
+    const QString audio = GetCart("1234").AudioFilePath;
+
+    // Older than the cart's audio, attribute clear: nothing at all.
+    ForgetSoFar();
+    SetModifiedRelativeTo(zip, audio, -3600 * 1000);
+    ArchiveAttribute::Clear(zip);
+    EXPECT_FALSE(Check(zip, "1234"));
+    EXPECT_TRUE(Traces().isEmpty());
+    EXPECT_TRUE(AppLog().isEmpty());
+    EXPECT_TRUE(events.isEmpty());
+
+    // Newer.
+    SetModifiedRelativeTo(zip, audio, 3600 * 1000);
+    ArchiveAttribute::Clear(zip);
+    ASSERT_TRUE(Check(zip, "1234"));
+    EXPECT_EQ(AppLog().value(0), decided + "File is newer than current Cart");
+
+    // The cart's audio date cannot be read: the file counts as newer.
+    ForgetSoFar();
+    ASSERT_TRUE(QFile::remove(audio));
+    SetModifiedRelativeTo(zip, zip, -365LL * 24 * 3600 * 1000);
+    ArchiveAttribute::Clear(zip);
+    ASSERT_TRUE(Check(zip, "1234"));
+    EXPECT_EQ(AppLog().value(0), decided + "File is newer than current Cart");
+
+    // The extension counts in any case; a broken transport file goes to "Failed!".
+    ForgetSoFar();
+    const QString bad = Drop("1234 Bad.Zip");
+    WriteFile(bad, "PK but not a zip");
+    EXPECT_FALSE(Check(bad, "1234"));
+    EXPECT_EQ(
+        Lines(Record()),
+        Lines(
+            {"log:Decided to import '1234 Bad.Zip' into Cart 1234 : File Archive attribute is set",
+             "log:Failed to import '1234 Bad.Zip' into Cart 1234",
+             "fail:Could not import transport file, file moved to 'Failed!' subfolder",
+             "log:Moved '" + bad + "' to '" + Drop("Failed!/1234 Bad.Zip") + "' OK"}));
+    EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"}));
+    EXPECT_EQ(Traces().value(Traces().size() - 1), "Exit - Couldn't import Transport File");
+    EXPECT_TRUE(store->imports.isEmpty()); // never taken for audio
+}
+
+TEST_F(ImportDecisionTest, AncillaryFilesGoBesideTheStoredAudio)
+{
+    AddGroup();
+    const QString file = Wav("1234 Promo.wav", 0.5);
+    Wav("1234 PROMO.WAV", 1.0); // the imported file itself, as Windows names go
+    WriteFile(Drop("1234 promo.txt"), "cue sheet");
+    WriteFile(Drop("1234 Promo.Cue"), "cues");
+    WriteFile(Drop("1234 Promotion.txt"), "another file");
+    ASSERT_TRUE(QDir().mkpath(Drop("1234 Promo.d")));
+
+    ASSERT_TRUE(Check(file, "1234"));
+    const QString audioFolder = store->AudioFolder();
+    QStringList stored =
+        QDir(audioFolder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    stored.sort();
+    EXPECT_EQ(Lines(stored), Lines({"01234.Cue", "01234.txt", "01234.wav"}));
+    EXPECT_EQ(Content(audioFolder + "/01234.txt"), "cue sheet");
+    EXPECT_FLOAT_EQ(GetCart("1234").Length, 0.5f);
+    EXPECT_TRUE(QFileInfo::exists(Drop("1234 promo.txt"))); // copied, not moved
+
+    // A file that already is the cart's stored audio has no companions to copy.
+    ForgetSoFar();
+    const QString inStore = audioFolder + "/01235.wav";
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(inStore, 0.5, 8000, 1, 0.5));
+    WriteFile(audioFolder + "/01235.txt", "left alone");
+    ASSERT_TRUE(Check(inStore, "1235"));
+    EXPECT_FALSE(Traces().contains("Checking for ancillary files"));
+
+    // ".zip" inside the name does not make a transport file.
+    ForgetSoFar();
+    const QString notZip = Wav("1236 Bed.zip.wav", 0.5);
+    ASSERT_TRUE(Check(notZip, "1236"));
+    EXPECT_EQ(store->imports.size(), 1);
+}
+
+TEST_F(ImportDecisionTest, LengthTestAndPrecedenceOfReasons)
+{
+    AddGroup([](cImporterGroup& g) { g.UseArchiveBit = false; });
+    AddGroup([](cImporterGroup& g) { g.DeleteAfterImport = true; });
+    AddGroup([](cImporterGroup& g) { g.UseArchiveBit = true; });
+    auto existing = [this](const QString& cart) {
+        return PrepareCart(cart, [](Cart& c) {
+            c.Length = 12.3f;
+            c.OutPoint = 12.3f;
+        });
+    };
+    const QString plain = "Ok to Import Audio File: ";
+
+    // 12.3 against 12.34: the same length; the older file changes nothing.
+    const Cart same = existing("1001");
+    const QString close = Wav("1001 Bed.wav", 12.34);
+    SetModifiedRelativeTo(close, same.AudioFilePath, -60 * 1000);
+    ForgetSoFar();
+    EXPECT_FALSE(Check(close, "1001"));
+    EXPECT_TRUE(Traces().isEmpty());
+    EXPECT_TRUE(AppLog().isEmpty());
+
+    // 12.3 against 12.36: a different length, imported again in full.
+    const Cart differs = existing("1002");
+    const QString longer = Wav("1002 Bed.wav", 12.36);
+    SetModifiedRelativeTo(longer, differs.AudioFilePath, -60 * 1000);
+    ForgetSoFar();
+    ASSERT_TRUE(Check(longer, "1002"));
+    const QString reason3 = "File is different length from current cart";
+    EXPECT_EQ(Lines(Traces().mid(0, 4)),
+              Lines({plain + reason3,
+                     "GRP:1- Decided to import '1002 Bed.wav' into Cart 1002 : " + reason3,
+                     "ReplaceChangedLength=False, CheckCurrent=False", "Full information import"}));
+    EXPECT_EQ(AppLog().value(0), "Decided to import '1002 Bed.wav' into Cart 1002 : " + reason3);
+
+    // Deleting after import wins over the archive attribute and the length; the attribute
+    // wins over the length.
+    existing("1003");
+    const QString fresh = Wav("1003 Bed.wav", 12.36);
+    ForgetSoFar();
+    ASSERT_TRUE(Check(fresh, "1003", 2));
+    EXPECT_EQ(Traces().value(0),
+              plain + "Because it's there - i.e. not been imported+deleted already");
+    EXPECT_FALSE(Traces().value(1).startsWith(plain));
+    existing("1003");
+    ForgetSoFar();
+    ASSERT_TRUE(Check(fresh, "1003", 3));
+    EXPECT_EQ(Traces().value(0), plain + "File Archive attribute is set");
+    EXPECT_FALSE(Traces().value(1).startsWith(plain));
+}
+
+TEST_F(ImportDecisionTest, FolderGroupTakesMissingAudioAndNewerFiles)
+{
+    AddGroup([](cImporterGroup& g) { g.UseArchiveBit = false; });
+    const QString importNew = "(ImportNew):Ok to Import Audio File: ";
+
+    const Cart missing = PrepareCart("1003");
+    const QString file = Wav("1003 Bed.wav", 0.5);
+    SetModifiedRelativeTo(file, missing.AudioFilePath, -60 * 1000);
+    ASSERT_TRUE(QFile::remove(missing.AudioFilePath));
+    ForgetSoFar();
+    ASSERT_TRUE(Check(file, "1003"));
+    EXPECT_EQ(Traces().value(0), importNew + "Cart is missing it's audio file");
+
+    const Cart current = PrepareCart("1004");
+    const QString same = Wav("1004 Bed.wav", 0.5);
+    for (qint64 offset : {-60 * 1000, 0}) {
+        SetModifiedRelativeTo(same, current.AudioFilePath, offset);
+        ForgetSoFar();
+        EXPECT_FALSE(Check(same, "1004")) << offset;
+        EXPECT_TRUE(AppLog().isEmpty());
+    }
+    SetModifiedRelativeTo(same, current.AudioFilePath, 1);
+    ForgetSoFar();
+    ASSERT_TRUE(Check(same, "1004"));
+    EXPECT_EQ(Traces().value(0), importNew + "File is newer than current Cart");
+    EXPECT_EQ(AppLog().value(0),
+              "Decided to import '1004 Bed.wav' into Cart 1004 : File is newer than current Cart");
+}
+
+TEST_F(ImportDecisionTest, ReCheckGroupComparesLastModifiedStamps)
+{
+    auto recheck = [](bool lastModified) {
+        return [lastModified](cImporterGroup& g) {
+            g.CheckCurrent = true;
+            g.CheckCurrentLastModified = lastModified;
+            g.UseArchiveBit = false;
+        };
+    };
+    AddGroup(recheck(true));
+    AddGroup(recheck(false));
+    const QString checkCurrent = "(CheckCurrent):Ok to Import Audio File: ";
+
+    const Cart unstamped = PrepareCart("1005", [](Cart& c) { c.LastModifiedLow = 0; });
+    ForgetSoFar();
+    ASSERT_TRUE(Check(unstamped.AudioFilePath, "1005"));
+    EXPECT_EQ(Traces().value(0),
+              checkCurrent + "Current Cart is missing it's Last Modified Information");
+    // Whatever the reason, a re-checking group without re-import updates the timing only.
+    EXPECT_TRUE(store->imports.isEmpty());
+    EXPECT_EQ(store->saves, (QList<QPair<bool, bool>>{{true, false}}));
+
+    const Cart stamped = PrepareCart("1006");
+    const qint64 fileStamp = StampOf(stamped.AudioFilePath);
+    EditCart("1006", [&](Cart& c) { SetStamp(c, fileStamp - 20000000); }); // exactly 2.0 s
+    ForgetSoFar();
+    EXPECT_FALSE(Check(stamped.AudioFilePath, "1006"));
+    EXPECT_TRUE(AppLog().isEmpty());
+    EditCart("1006", [&](Cart& c) { SetStamp(c, fileStamp - 20000001); });
+    ForgetSoFar();
+    ASSERT_TRUE(Check(stamped.AudioFilePath, "1006"));
+    EXPECT_EQ(Traces().value(0),
+              checkCurrent + "File was Modified more recently than the Current Cart");
+
+    // Without Last-Modified checking, equal lengths leave the cart alone.
+    const Cart other = PrepareCart("1007", [](Cart& c) { c.LastModifiedLow = 0; });
+    ForgetSoFar();
+    EXPECT_FALSE(Check(other.AudioFilePath, "1007", 2));
+    EXPECT_TRUE(AppLog().isEmpty());
+}
+
+TEST_F(ImportDecisionTest, FullReimportOverAnExistingCart)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.TakeSnapShotBeforeImport = true;
+        g.UseArchiveBit = false;
+    });
+    AddGroup([](cImporterGroup& g) { g.UseArchiveBit = false; });
+    const Cart cart = PrepareCart("1234", [](Cart& c) { c.Title = "Old Bed"; });
+    const QString file = Wav("1234 New Bed.wav", 1.0);
+    WriteFile(Drop("1234 New Bed.txt"), "not copied over an existing cart");
+
+    ASSERT_TRUE(Check(file, "1234"));
+    const QString snapshot =
+        Drop("Snapshots!/") + QDir(Drop("Snapshots!")).entryList(QDir::Files).value(0);
+    EXPECT_EQ(Lines(ImportEvents()),
+              Lines({"ImportStarted", "ImportProgress 10",
+                     "ProcessStarted Taking Snapshot of '1234 New Bed.wav' false",
+                     "ProcessEnd Taken Snapshot of '1234 New Bed.wav' false", "ImportFinished"}));
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:Decided to import '1234 New Bed.wav' into Cart 1234 : File is different "
+                     "length from current cart",
+                     "log:Copied '" + file + "' to '" + snapshot + "' OK",
+                     "log:Imported '1234 New Bed.wav' into Cart 1234 (Old Bed, Length: 00:00:01)",
+                     "success:Successfully imported new audio file over existing cart."}));
+    ASSERT_EQ(store->imports.size(), 1);
+    EXPECT_EQ(store->imports[0].flags, 4);
+    EXPECT_EQ(store->imports[0].level, -1);
+    EXPECT_FALSE(QFileInfo::exists(store->AudioFolder() + "/01234.txt"));
+    EXPECT_FLOAT_EQ(GetCart("1234").Length, 1.0f);
+
+    // Refused by the store.
+    store->refuseImport = true;
+    const QString again = Wav("1234 Newer Bed.wav", 1.5);
+    ForgetSoFar();
+    EXPECT_FALSE(Check(again, "1234", 2));
+    EXPECT_EQ(
+        Lines(Record()),
+        Lines({"log:Decided to import '1234 Newer Bed.wav' into Cart 1234 : File is "
+               "different length from current cart",
+               "log:Failed to import '1234 Newer Bed.wav' into Cart 1234",
+               "fail:Could not import new audio file over existing cart, file moved to "
+               "'Failed!' subfolder",
+               "log:Moved '" + again + "' to '" + Drop("Failed!/1234 Newer Bed.wav") + "' OK"}));
+    EXPECT_EQ(Lines(ImportEvents()),
+              Lines({"ImportStarted", "ImportProgress 10", "ImportFinished"}));
+    EXPECT_EQ(Traces().value(Traces().size() - 1), "Exit - Couldn't import new audio file");
+}
+
+TEST_F(ImportDecisionTest, TimingOnlyUpdateOfAReCheckedCart)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.CheckCurrent = true;
+        g.UseArchiveBit = false;
+    });
+    auto existing = [this](const QString& number, float outPoint) {
+        return PrepareCart(
+            number,
+            [outPoint](Cart& c) {
+                c.Title = "Long Bed";
+                c.Length = 45.0f;
+                c.OutPoint = outPoint;
+                c.StartPoint = -1.0f;
+            },
+            30.5);
+    };
+    const QString decided = "Decided to import '%1.wav' into Cart %2 : File is different length "
+                            "from current cart";
+
+    const Cart longOut = existing("1234", 45.0f);
+    ForgetSoFar();
+    ASSERT_TRUE(Check(longOut.AudioFilePath, "1234"));
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:" + decided.arg("01234", "1234"),
+                     "log:Updated times for Cart 1234 (Long Bed, Length: 00:00:30)",
+                     "success:Successfully updated timing on existing cart to reflect new audio "
+                     "file length."}));
+    EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"}));
+    EXPECT_TRUE(Traces().contains("ReplaceChangedLength=False, CheckCurrent=True"));
+    EXPECT_TRUE(Traces().contains("Update Timing only"));
+    EXPECT_TRUE(store->imports.isEmpty());
+    EXPECT_EQ(store->saves, (QList<QPair<bool, bool>>{{true, false}})); // saved without overrides
+    Cart updated = GetCart("1234");
+    EXPECT_FLOAT_EQ(updated.Length, 30.5f);
+    EXPECT_FLOAT_EQ(updated.OutPoint, 30.5f);
+    EXPECT_FLOAT_EQ(updated.StartPoint, 0.0f);
+
+    const Cart shortOut = existing("1235", 20.0f);
+    ASSERT_TRUE(Check(shortOut.AudioFilePath, "1235"));
+    EXPECT_FLOAT_EQ(GetCart("1235").OutPoint, 20.0f);
+
+    // Not stored: logged and mailed, and the cart's own audio stays in the store.
+    store->timingSaveStatus = 2;
+    const Cart refused = existing("1236", 45.0f);
+    ForgetSoFar();
+    EXPECT_FALSE(Check(refused.AudioFilePath, "1236"));
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:" + decided.arg("01236", "1236"),
+                     "log:Failed to Update times for Cart 1236 (Long Bed, Length: 00:00:30)",
+                     "fail:Could not update timing on existing cart to reflect new audio file "
+                     "length, file moved to 'Failed!' subfolder"}));
+    EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"}));
+    EXPECT_TRUE(QFileInfo::exists(refused.AudioFilePath));
+    for (const QString& trace : Traces())
+        EXPECT_FALSE(trace.startsWith("Exit")) << trace.toStdString();
+}
+
+TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
+{
+    auto recheck = [](bool remove) {
+        return [remove](cImporterGroup& g) {
+            g.CheckCurrent = true;
+            g.RemoveIfDeleted = remove;
+            g.UseArchiveBit = false;
+        };
+    };
+    AddGroup(recheck(true));
+    AddGroup(recheck(false));
+    auto existing = [this](const QString& number) {
+        return PrepareCart(number, [](Cart& c) { c.Title = "  Gone Bed "; });
+    };
+
+    const Cart gone = existing("1234");
+    ASSERT_TRUE(QFile::remove(gone.AudioFilePath));
+    ForgetSoFar();
+    ASSERT_TRUE(Check(gone.AudioFilePath, "1234"));
+    // The mail is handed over before the line is written.
+    EXPECT_EQ(Lines(Record()),
+              Lines({"success:Successfully removed cart information after audio file removed.",
+                     "log:Removed cart 1234 (Gone Bed)"}));
+    EXPECT_EQ(Lines(Traces()),
+              Lines({"Cart 1234 already exists, File (" + gone.AudioFilePath + ") length=0",
+                     "Removing Cart Information"}));
+    EXPECT_TRUE(events.isEmpty());
+    EXPECT_LE(GetCart("1234").Length, 0.0f);
+
+    const Cart kept = existing("1235");
+    ASSERT_TRUE(QFile::remove(kept.AudioFilePath));
+    ForgetSoFar();
+    EXPECT_FALSE(Check(kept.AudioFilePath, "1235", 2));
+    EXPECT_EQ(Lines(Traces()),
+              Lines({"Exit - audio is missing, but option to remove cart is turned off"}));
+    EXPECT_GT(GetCart("1235").Length, 0.0f);
+
+    // A file that is there but cannot be measured never removes its cart.
+    const Cart unreadable = existing("1236");
+    WriteFile(unreadable.AudioFilePath, "being copied in");
+    ForgetSoFar();
+    EXPECT_FALSE(Check(unreadable.AudioFilePath, "1236"));
+    EXPECT_EQ(Traces().value(1), "Exit - on second check file has no audio length but does exist "
+                                 "(possibly still being copied in?)");
+    EXPECT_GT(GetCart("1236").Length, 0.0f);
+
+    // Refused by the store.
+    store->refuseRemove = true;
+    const Cart refused = existing("1237");
+    ASSERT_TRUE(QFile::remove(refused.AudioFilePath));
+    ForgetSoFar();
+    EXPECT_FALSE(Check(refused.AudioFilePath, "1237"));
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:Couldn't remove cart 1237 (Gone Bed)",
+                     "fail:Could not remove cart information from Cartvault after the audio "
+                     "file could not be found, file moved to 'Failed!' subfolder"}));
+    EXPECT_EQ(Traces().value(Traces().size() - 1), "Exit - Couldn't remove cart");
+    EXPECT_TRUE(events.isEmpty());
+}
+
+TEST_F(ImportDecisionTest, MissingAudioFolderRemovesNothing)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.CheckCurrent = true;
+        g.RemoveIfDeleted = true;
+        g.UseArchiveBit = false;
+    });
+    const Cart cart = PrepareCart("1234");
+    const QString folder = store->AudioFolder();
+    // A disk or share that is not there just now.
+    ASSERT_TRUE(QDir().rename(folder, folder + ".unplugged"));
+    ForgetSoFar();
+    EXPECT_FALSE(Check(cart.AudioFilePath, "1234"));
+    EXPECT_EQ(Traces().value(Traces().size() - 1),
+              "Exit - the folder '" + folder +
+                  "' of the audio file is missing or cannot be read, cart kept");
+    EXPECT_TRUE(Record().isEmpty());
+    ASSERT_TRUE(QDir().rename(folder + ".unplugged", folder));
+    const Cart after = GetCart("1234");
+    EXPECT_TRUE(after.HasAudio);
+    EXPECT_GT(after.Length, 0.0f);
+}
+
+TEST_F(ImportDecisionTest, ComponentErrorEndsTheDecisionButFinishesTheImport)
+{
+    AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
+    store->throwOnImport = true;
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+
+    EXPECT_THROW(Check(file, "1234"), ToolError);
+    EXPECT_EQ(Lines(ImportEvents()),
+              Lines({"ImportStarted", "ProcessStarted Taking Snapshot of '1234 Jingle.wav' false",
+                     "ProcessEnd Taken Snapshot of '1234 Jingle.wav' false", "ImportFinished"}));
+    // No failure line, mail or move: the error is the caller's to handle.
+    const QStringList record = Record();
+    ASSERT_EQ(record.size(), 1);
+    EXPECT_TRUE(record[0].startsWith("log:Copied '"));
+    EXPECT_TRUE(QFileInfo::exists(file));
+}

@@ -1,0 +1,110 @@
+#include "framework/ToolGlobals.h"
+#include "platform/ArchiveAttribute.h"
+#include "platform/ToolError.h"
+#include "tests/support/TempHome.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+
+namespace {
+
+class ArchiveAttributeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { Globals::ToolProfileFolder = home.File("profile"); }
+    void TearDown() override
+    {
+        ArchiveAttribute::SetExtendedAttributesDisabledForTests(false);
+        Globals::ToolProfileFolder.clear();
+    }
+
+    QString Write(const QString& name, const QByteArray& content, bool append = false)
+    {
+        const QString path = home.File(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(append ? QIODevice::Append : QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    }
+    static void Touch(const QString& path, qint64 seconds)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QFileInfo(path).lastModified().addSecs(seconds),
+                                     QFileDevice::FileModificationTime));
+    }
+    // Every write sets it again, as on Windows: new content, or only a new date.
+    void ExpectSetByEveryWrite(const QString& name)
+    {
+        const QString path = Write(name, "first");
+        EXPECT_TRUE(ArchiveAttribute::IsSet(path));
+        ArchiveAttribute::Clear(path);
+        EXPECT_FALSE(ArchiveAttribute::IsSet(path));
+        EXPECT_FALSE(ArchiveAttribute::IsSet(path)); // reading leaves it as it is
+        Write(name, " and more", true);
+        EXPECT_TRUE(ArchiveAttribute::IsSet(path));
+        ArchiveAttribute::Clear(path);
+        EXPECT_FALSE(ArchiveAttribute::IsSet(path));
+        Touch(path, -60);
+        EXPECT_TRUE(ArchiveAttribute::IsSet(path));
+    }
+
+    TempHome home;
+};
+
+} // namespace
+
+TEST_F(ArchiveAttributeTest, RecordedInTheFileItself)
+{
+    ExpectSetByEveryWrite("Promo.wav");
+    char buffer[64];
+    EXPECT_GT(::getxattr(QFile::encodeName(home.File("Promo.wav")).constData(),
+                         ArchiveAttribute::RecordName, buffer, sizeof buffer),
+              0);
+    EXPECT_FALSE(QFileInfo::exists(home.File("profile/") + ArchiveAttribute::TableName));
+}
+
+TEST_F(ArchiveAttributeTest, RecordedInTheProfileTableWhereFilesTakeNone)
+{
+    ArchiveAttribute::SetExtendedAttributesDisabledForTests(true);
+    ExpectSetByEveryWrite("Promo.wav");
+    const QString table = home.File("profile/") + ArchiveAttribute::TableName;
+    ASSERT_TRUE(QFileInfo::exists(table));
+
+    // Entries of files deleted from their folder go at the next write of the table.
+    const QString gone = Write("Gone.wav", "x");
+    ArchiveAttribute::Clear(gone);
+    ASSERT_TRUE(QFile::remove(gone));
+    ArchiveAttribute::Clear(Write("Other.wav", "y"));
+    QFile file(table);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    EXPECT_FALSE(content.contains("Gone.wav"));
+    EXPECT_TRUE(content.contains("Other.wav"));
+
+    // A file recreated under a recorded name counts as new.
+    const QString other = home.File("Other.wav");
+    QFile::remove(other);
+    Write("Other.wav", "a different y");
+    EXPECT_TRUE(ArchiveAttribute::IsSet(other));
+
+    Globals::ToolProfileFolder.clear();
+    EXPECT_THROW(ArchiveAttribute::Clear(other), ToolError);
+}
+
+TEST_F(ArchiveAttributeTest, MissingFileCannotBeReadOrCleared)
+{
+    const QString missing = home.File("Missing.wav");
+    try {
+        ArchiveAttribute::IsSet(missing);
+        FAIL() << "no error raised";
+    } catch (const ToolError& error) {
+        EXPECT_EQ(error.Number(), 53);
+        EXPECT_TRUE(error.Description().contains(missing));
+    }
+    EXPECT_THROW(ArchiveAttribute::Clear(missing), ToolError);
+}

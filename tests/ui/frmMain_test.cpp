@@ -1,0 +1,659 @@
+#include "engine/cImporter.h"
+#include "engine/cImporterGroup.h"
+#include "framework/ToolGlobals.h"
+#include "framework/ToolStartup.h"
+#include "framework/widgets/frmSplash.h"
+#include "platform/ArchiveAttribute.h"
+#include "platform/Cart.h"
+#include "platform/GeneralFunctions.h"
+#include "platform/PlatformPaths.h"
+#include "platform/PlayoutAudio.h"
+#include "platform/PlayoutProfile.h"
+#include "platform/ScriptedAnswerer.h"
+#include "platform/ToolError.h"
+#include "platform/WaveFileWriter.h"
+#include "tests/support/TempHome.h"
+#include "ui/GraphicsRenderer.h"
+#include "ui/frmMain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+// Reaches the window's private state and handlers.
+class frmMainTestAccess
+{
+public:
+    static bool UnloadPending(const frmMain& w) { return w.UnloadPending; }
+    static bool CheckInProgress(const frmMain& w) { return w.CheckInProgress; }
+    static TimeRecord& LastCheck(frmMain& w) { return w.LastCheck; }
+    static void Tick(frmMain& w) { w.tmrCheckGroups_Timer(); }
+    static void SetProgramFolder(const QString& folder) { frmMain::ProgramFolderOverride() = folder; }
+};
+
+namespace {
+
+using Access = frmMainTestAccess;
+
+void WriteWav(const QString& path, double seconds, double frequency = 440)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    WaveFileWriter writer;
+    ASSERT_TRUE(writer.Open(path, 22050, 1)) << path.toStdString();
+    std::vector<qint16> samples(size_t(seconds * 22050));
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = qint16(8000 * std::sin(2 * M_PI * frequency * double(i) / 22050));
+    }
+    ASSERT_TRUE(writer.Write(samples.data(), int(samples.size())));
+    ASSERT_TRUE(writer.Finish());
+}
+
+QString ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The real cart store with faults put in on request: the named file fails to import with the
+// store's error, and asking for the named cart's audio path raises it too.
+class FaultyStore : public PlayoutAudio
+{
+public:
+    PlayoutAudio* inner = nullptr;
+    QString failingFile;
+    QString failingPathCart;
+
+    using S = const QString&;
+    AudioSettingsInterface* AudioSettings() const override { return inner->AudioSettings(); }
+    void setAudioSettings(AudioSettingsInterface* s) override { inner->setAudioSettings(s); }
+    CartvaultSettings* GetCartvaultSettings() override { return inner->GetCartvaultSettings(); }
+    QString BaseFolder() const override { return inner->BaseFolder(); }
+    bool IsValidCart(S c) const override { return inner->IsValidCart(c); }
+    bool IsCartInRange(S c, S f, S l) const override { return inner->IsCartInRange(c, f, l); }
+    float GetRangePosition(S c, S f, S l) const override
+    {
+        return inner->GetRangePosition(c, f, l);
+    }
+    QString GetFirstCart(S c) const override { return inner->GetFirstCart(c); }
+    QString GetNextCart(S c) const override { return inner->GetNextCart(c); }
+    QString GetLastCart(qint32 f) const override { return inner->GetLastCart(f); }
+    std::optional<Cart> GetCart(S c, qint32 d, bool f) override { return inner->GetCart(c, d, f); }
+    qint32 SaveCart(S c, Cart& cart, qint32 d, bool t, bool a, bool& f) override
+    {
+        return inner->SaveCart(c, cart, d, t, a, f);
+    }
+    QString GetCartAudioPath(S c, qint32 f, bool b) const override
+    {
+        if (!failingPathCart.isEmpty() && c == failingPathCart) {
+            throw ToolError(3021, QStringLiteral("The cart store is not available"));
+        }
+        return inner->GetCartAudioPath(c, f, b);
+    }
+    bool ImportAudioFile(QObject* p, S c, S file, qint32 flags, qint16 n, bool& f1, qint32 a7,
+                         qint32 a8, bool& f2) override
+    {
+        if (!failingFile.isEmpty() && file.contains(failingFile)) {
+            throw ToolError(3021, QStringLiteral("The audio store refused the file"));
+        }
+        return inner->ImportAudioFile(p, c, file, flags, n, f1, a7, a8, f2);
+    }
+    bool ImportTransportFile(QObject* p, S c, S file, qint32 a4, QObject* a5, qint32 a6,
+                             QString& a7, qint32 a8, bool& f) override
+    {
+        return inner->ImportTransportFile(p, c, file, a4, a5, a6, a7, a8, f);
+    }
+    bool ExportCart(QObject* p, S c, S t, QObject* pr, qint32 a5, S a6, bool f1,
+                    bool f2) override
+    {
+        return inner->ExportCart(p, c, t, pr, a5, a6, f1, f2);
+    }
+    bool RemoveCart(S c, bool f1, bool f2) override { return inner->RemoveCart(c, f1, f2); }
+    void RefreshCartInfo(bool f, QString& t, qint32& n) override { inner->RefreshCartInfo(f, t, n); }
+    void RegisterCallback(IAudioCallback* s) override { inner->RegisterCallback(s); }
+    void UnregisterCallback(IAudioCallback* s) override { inner->UnregisterCallback(s); }
+};
+
+class FaultyPlayout : public PlayoutProfile
+{
+public:
+    PlayoutAudio* Audio() override
+    {
+        store.inner = PlayoutProfile::Audio();
+        return &store;
+    }
+    FaultyStore store;
+};
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_saved = ToolStartup::Current();
+        ToolStartup::Components& components = ToolStartup::Current();
+        components.CommandLine = [] { return QStringLiteral("/Profile=Test /NOPREVCHECK"); };
+        components.Wait = [](double) {};
+        GeneralFunctions::instance().setDebugLevel(5);
+        GeneralFunctions::instance().setDebugPath(home.File("debug") + "/");
+        frmMainTestAccess::SetProgramFolder(home.File("program"));
+        QDir().mkpath(home.File("program"));
+        watch = home.File("watch");
+        QDir().mkpath(watch);
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        ToolStartup::Current() = m_saved;
+        GeneralFunctions::instance().setDebugLevel(0);
+        GeneralFunctions::instance().setDebugPath(QString());
+        frmMainTestAccess::SetProgramFolder(QString());
+    }
+
+    QString ProfileFolder() const
+    {
+        return PlatformPaths::DataHome() + "/Orvane/Cartvault v3/Tools/Cartfeeder/Profiles/Test";
+    }
+
+    // Importer.ini with the given group sections after a "General" section.
+    void WriteSettings(int groups, const QString& sections, const QString& general = QString())
+    {
+        QDir().mkpath(ProfileFolder());
+        QFile file(ProfileFolder() + "/Importer.ini");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[General]\nNumberGroups=%1\nCheckInterval=2\n%2\n%3")
+                       .arg(groups)
+                       .arg(general, sections)
+                       .toUtf8());
+    }
+
+    static QString FolderGroup(int n, const QString& folder, const QString& range,
+                               const QString& extra = QString())
+    {
+        const QStringList ends = range.split('-');
+        return QStringLiteral("[Group%1]\nName=Group %1\nDirectory=%2\nStartHDRef=%3\n"
+                              "EndHDRef=%4\nEnabled=1\n%5\n")
+            .arg(n)
+            .arg(folder, ends.value(0), ends.value(1), extra);
+    }
+
+    void Start()
+    {
+        window = std::make_unique<frmMain>();
+        ASSERT_TRUE(window->Load());
+    }
+
+    void Check() { window->CheckGroups(true); }
+
+    QString AppLog() const { return ReadFile(Globals::AppLogFile); }
+
+    QString DebugLog() const
+    {
+        QString text;
+        QDirIterator it(home.File("debug"), {"*.log"}, QDir::Files);
+        while (it.hasNext()) {
+            text += ReadFile(it.next());
+        }
+        return text;
+    }
+
+    static bool CartHasAudio(const QString& cart)
+    {
+        const std::optional<Cart> c = Globals::PlayoutAudio->GetCart(cart, 0xFFFF, false);
+        return c && c->HasAudio && c->Length > 0;
+    }
+
+    static float CartLength(const QString& cart)
+    {
+        const std::optional<Cart> c = Globals::PlayoutAudio->GetCart(cart, 0xFFFF, false);
+        return c ? c->Length : -1;
+    }
+
+    TempHome home;
+    ScriptedAnswerer answers{[](const MessageBoxRequest& request) {
+        ADD_FAILURE() << "unexpected message box: " << request.Prompt.toStdString();
+    }};
+    QString watch;
+    std::unique_ptr<frmMain> window;
+
+private:
+    ToolStartup::Components m_saved;
+};
+
+TEST_F(MainWindowTest, StartsWithoutSettingsShowingAnEmptyListAndWaits)
+{
+    Start();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(frmSplash::Loaded(), nullptr);
+    EXPECT_EQ(window->lvwGroups->topLevelItemCount(), 0);
+    // A missing settings file still loads (the defaults), so the check runs.
+    EXPECT_TRUE(window->tmrCheckGroups->isActive());
+    EXPECT_EQ(window->tmrCheckGroups->interval(), 1000);
+    EXPECT_FALSE(window->cmdSettings->isHidden());
+    EXPECT_EQ(window->lblOverallStatus->text(), " Loading Settings...Completed");
+    EXPECT_EQ(window->Importer()->CheckInterval, 60.0f);
+    EXPECT_NE(window->GraphicsRenderer(), nullptr);
+    EXPECT_TRUE(window->GraphicsRenderer()->BackgroundColour().isValid());
+
+    // The application log lives below the store's base folder.
+    EXPECT_TRUE(Globals::AppLogFile.startsWith(Globals::PlayoutAudio->BaseFolder() +
+                                               "/Logs/Cartfeeder/"));
+    EXPECT_TRUE(AppLog().contains("Loaded Settings OK"));
+
+    ASSERT_NE(window->TrayIcon(), nullptr);
+    EXPECT_EQ(window->TrayIcon()->toolTip(), "Cartfeeder");
+    EXPECT_FALSE(window->mnuUpdateInfo->isVisible());
+    EXPECT_FALSE(window->mnuAboutSep->isVisible());
+    EXPECT_FALSE(window->mnuRemoveGroup->isEnabled());
+
+    // Width fixed at 9,780 twips, height from 6,600 up.
+    EXPECT_EQ(window->minimumWidth(), window->maximumWidth());
+    EXPECT_NEAR(window->minimumWidth() * window->TwipsPerPixelX(), 9780, 15);
+    EXPECT_NEAR(window->minimumHeight() * window->TwipsPerPixelY(), 6600, 15);
+
+    // Columns: keys, captions and twip widths.
+    const QStringList keys = {"ENABLED", "NAME", "PATH", "RANGE", "DELETEAFTERIMPORT",
+                              "USEARCHIVEBIT"};
+    const QStringList captions = {"", "Name", "Path", "Cart Range", "D?", "A?"};
+    ASSERT_EQ(window->lvwGroups->columnCount(), 6);
+    for (int column = 0; column < 6; ++column) {
+        EXPECT_EQ(window->lvwGroups->headerItem()->data(column, frmMain::KeyRole).toString(),
+                  keys[column]);
+        EXPECT_EQ(window->lvwGroups->headerItem()->text(column), captions[column]);
+    }
+    const QHeaderView* header = window->lvwGroups->header();
+    EXPECT_EQ(header->sectionSize(0), 0);
+    EXPECT_NEAR(header->sectionSize(1) * window->TwipsPerPixelX(), 1200, 15);
+    // Path takes the rest, leaving room for the scroll bar.
+    double used = 0;
+    for (int column = 0; column < 6; ++column) {
+        used += header->sectionSize(column) * window->TwipsPerPixelX();
+    }
+    EXPECT_NEAR(window->lvwGroups->width() * window->TwipsPerPixelX() - used, 285, 30);
+    EXPECT_EQ(window->lvwHistory->headerItem()->data(0, frmMain::KeyRole).toString(), "DATE");
+    EXPECT_EQ(window->lvwHistory->headerItem()->text(1), "Information");
+}
+
+TEST_F(MainWindowTest, GroupRowsAndUpdateInformationEntry)
+{
+    QFile updates(home.File("program/UPDATES.rtf"));
+    ASSERT_TRUE(updates.open(QIODevice::WriteOnly));
+    updates.write("{\\rtf1 notes}");
+    updates.close();
+    WriteSettings(2, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1") +
+                         "[Group2]\nName=Recheck\nStartHDRef=0042\nEndHDRef=50\nEnabled=1\n"
+                         "UseArchiveBit=1\n");
+    Start();
+    EXPECT_TRUE(window->mnuUpdateInfo->isVisible());
+    EXPECT_TRUE(window->mnuAboutSep->isVisible());
+
+    ASSERT_EQ(window->lvwGroups->topLevelItemCount(), 2);
+    const QTreeWidgetItem* folder = window->lvwGroups->topLevelItem(0);
+    EXPECT_EQ(folder->text(0), "Group 1");
+    EXPECT_EQ(folder->text(1), "Group 1");
+    EXPECT_EQ(folder->text(2), watch);
+    EXPECT_EQ(folder->text(3), "1000-1999");
+    EXPECT_EQ(folder->text(4), "Y");
+    EXPECT_EQ(folder->text(5), "N");
+    const QStringList cellKeys = {"NAME", "PATH", "START", "DELETE", "ARCHIVE"};
+    for (int cell = 0; cell < 5; ++cell) {
+        EXPECT_EQ(folder->data(cell + 1, frmMain::KeyRole).toString(), cellKeys[cell]);
+    }
+    // A re-checking group: no folder, the range as stored, no D? and A? answers.
+    const QTreeWidgetItem* recheck = window->lvwGroups->topLevelItem(1);
+    EXPECT_EQ(recheck->text(2), "(Current)");
+    EXPECT_EQ(recheck->text(3), "0042-50");
+    EXPECT_EQ(recheck->text(4), "");
+    EXPECT_EQ(recheck->text(5), "");
+}
+
+TEST_F(MainWindowTest, EmptyUpdateFileHidesTheEntryAndLongProductNamesAreCutInTheTip)
+{
+    QFile updates(home.File("program/UPDATES.rtf"));
+    ASSERT_TRUE(updates.open(QIODevice::WriteOnly));
+    updates.close();
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QString(70, u'x'));
+    Start();
+    QCoreApplication::setApplicationName(name);
+    EXPECT_FALSE(window->mnuUpdateInfo->isVisible());
+    EXPECT_EQ(window->TrayIcon()->toolTip(), QString(64, u'x'));
+}
+
+TEST_F(MainWindowTest, DroppedFileIsImportedAtTheNextPassAndDeleted)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    const QString file = watch + "/1234 Station Jingle.wav";
+    WriteWav(file, 0.5);
+
+    // The first pass is due one interval after start-up, not at the first tick.
+    Access::Tick(*window);
+    EXPECT_TRUE(window->lblOverallStatus->text().startsWith(" Time until next check : 00:00:0"))
+        << window->lblOverallStatus->text().toStdString();
+    EXPECT_FALSE(CartHasAudio("1234"));
+
+    Access::LastCheck(*window) = DateTimeFunctions::ToTimeRecord(
+        QDateTime::currentDateTime().addSecs(-3));
+    Access::Tick(*window);
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_FALSE(QFile::exists(file));
+    const QString log = AppLog();
+    EXPECT_TRUE(log.contains("GRP:1:Imported '1234 Station Jingle.wav' into Cart 1234"));
+    EXPECT_TRUE(log.contains("GRP:1:Successfully deleted '" + file + "'"));
+    EXPECT_FALSE(log.contains("Archive flag"));
+
+    // The pass ended: idle again, and the next interval counts from its end.
+    EXPECT_EQ(window->lblOverallStatus->text(), " Checking...Finished");
+    EXPECT_EQ(window->tmrCheckGroupsTag, "0");
+    EXPECT_FALSE(Access::CheckInProgress(*window));
+    EXPECT_TRUE(window->mnuSettings->menuAction()->isEnabled());
+    EXPECT_EQ(window->prgOverallProgress->value(), 100);
+    EXPECT_NE(window->cursor().shape(), Qt::WaitCursor);
+    EXPECT_LT(DateTimeFunctions::instance().SecondsElapsed(Access::LastCheck(*window)), 2.0);
+    EXPECT_EQ(window->lvwGroups->currentItem(), window->lvwGroups->topLevelItem(0));
+    const QString trace = DebugLog();
+    EXPECT_TRUE(trace.contains("CheckGroups False"));
+    EXPECT_TRUE(trace.contains("Check Group 1"));
+    EXPECT_TRUE(trace.contains("Reading Folder Tree Ok - Found Files"));
+    EXPECT_TRUE(trace.contains("Checking if 1234 is valid HD Reference"));
+}
+
+TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileIsNotImportedAgain)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "UseArchiveBit=1"));
+    Start();
+    const QString file = watch + "/1234 Station Jingle.wav";
+    WriteWav(file, 0.5);
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+    ASSERT_TRUE(QFile::exists(file));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(file));
+    EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"));
+
+    Check();
+    EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
+    EXPECT_EQ(AppLog().count("Successfully cleared Archive flag"), 1);
+    EXPECT_TRUE(QFile::exists(file));
+}
+
+TEST_F(MainWindowTest, DeleteWinsOverTheArchiveFlag)
+{
+    WriteSettings(1,
+                  FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1\nUseArchiveBit=1"));
+    Start();
+    const QString file = watch + "/1500 Both.wav";
+    WriteWav(file, 0.3);
+    Check();
+    EXPECT_TRUE(CartHasAudio("1500"));
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_TRUE(AppLog().contains("Successfully deleted"));
+    EXPECT_FALSE(AppLog().contains("Archive flag"));
+}
+
+TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    const QString file = watch + "/1300 Copying.wav";
+    WriteWav(file, 0.3);
+
+    QProcess writer;
+    writer.start("sh", {"-c", "exec 3>>\"$1\"; echo ready; exec sleep 30", "sh", file});
+    ASSERT_TRUE(writer.waitForReadyRead(5000));
+    Check();
+    EXPECT_FALSE(CartHasAudio("1300"));
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_TRUE(
+        DebugLog().contains("Cannot open '" + file + "' exclusively, possibly in use"));
+
+    writer.kill();
+    writer.waitForFinished(5000);
+    Check();
+    EXPECT_TRUE(CartHasAudio("1300"));
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST_F(MainWindowTest, FileThatMakesTheEngineFailIsLoggedAndLaterFilesStillImported)
+{
+    ToolStartup::Current().NewPlayoutGeneral = [] { return std::make_unique<FaultyPlayout>(); };
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    auto* store = dynamic_cast<FaultyStore*>(Globals::PlayoutAudio);
+    ASSERT_NE(store, nullptr);
+    store->failingFile = "1235 Damaged";
+    const QString damaged = watch + "/1235 Damaged.wav";
+    WriteWav(damaged, 0.3);
+    WriteWav(watch + "/1236 Later.wav", 0.3);
+    // Not audio at all: the store reads nothing from it.
+    QFile garbage(watch + "/1237 Garbage.wav");
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4000, 'z'));
+    garbage.close();
+    WriteWav(watch + "/1238 Last.wav", 0.3);
+
+    Check();
+    EXPECT_TRUE(AppLog().contains("GRP:1:Couldn't check '" + damaged +
+                                  "' Error: The audio store refused the file"))
+        << AppLog().toStdString();
+    EXPECT_TRUE(QFile::exists(damaged));
+    EXPECT_FALSE(CartHasAudio("1235"));
+    EXPECT_TRUE(CartHasAudio("1236"));
+    EXPECT_FALSE(CartHasAudio("1237"));
+    EXPECT_TRUE(CartHasAudio("1238"));
+    EXPECT_EQ(window->lblOverallStatus->text(), " Checking...Finished");
+}
+
+TEST_F(MainWindowTest, ErrorEscapingAPassLeavesTheWindowIdle)
+{
+    ToolStartup::Current().NewPlayoutGeneral = [] { return std::make_unique<FaultyPlayout>(); };
+    WriteSettings(1, "[Group1]\nName=Recheck\nStartHDRef=1\nEndHDRef=5\nEnabled=1\n");
+    Start();
+    auto* store = dynamic_cast<FaultyStore*>(Globals::PlayoutAudio);
+    ASSERT_NE(store, nullptr);
+    store->failingPathCart = "3";
+    Check();
+    EXPECT_EQ(window->tmrCheckGroupsTag, "0");
+    EXPECT_FALSE(Access::CheckInProgress(*window));
+    EXPECT_TRUE(window->mnuSettings->menuAction()->isEnabled());
+    EXPECT_TRUE(window->mnuCheckNow->isEnabled());
+    EXPECT_NE(window->cursor().shape(), Qt::WaitCursor);
+    EXPECT_TRUE(AppLog().contains(
+        "Couldn't finish checking the groups Error: The cart store is not available"));
+
+    // Not stuck: the next check runs to its end.
+    store->failingPathCart.clear();
+    Check();
+    EXPECT_EQ(window->lblOverallStatus->text(), " Checking...Finished");
+}
+
+TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
+{
+    WriteSettings(2, FolderGroup(1, watch, "2000-2009", "DeleteAfterImport=1") +
+                         "[Group2]\nName=Recheck\nStartHDRef=2000\nEndHDRef=2005\nEnabled=1\n"
+                         "RemoveIfDeleted=1\n");
+    Start();
+    WriteWav(watch + "/2001 Changing.wav", 1.0);
+    WriteWav(watch + "/2002 Vanishing.wav", 0.5);
+    Check();
+    ASSERT_TRUE(CartHasAudio("2001"));
+    ASSERT_TRUE(CartHasAudio("2002"));
+    EXPECT_NEAR(CartLength("2001"), 1.0, 0.05);
+
+    // The cart's own audio file changes length; the other one disappears.
+    const QString changing = Globals::PlayoutAudio->GetCartAudioPath("2001", 0, false);
+    const QString vanishing = Globals::PlayoutAudio->GetCartAudioPath("2002", 0, false);
+    WriteWav(changing, 2.0);
+    QFile changed(changing);
+    ASSERT_TRUE(changed.open(QIODevice::ReadWrite));
+    changed.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
+    changed.close();
+    ASSERT_TRUE(QFile::remove(vanishing));
+
+    Check();
+    EXPECT_NEAR(CartLength("2001"), 2.0, 0.05);
+    EXPECT_FALSE(CartHasAudio("2002"));
+    const QString log = AppLog();
+    EXPECT_TRUE(log.contains("GRP:2:Updated times for Cart 2001")) << log.toStdString();
+    EXPECT_TRUE(log.contains("GRP:2:Removed cart 2002")) << log.toStdString();
+}
+
+TEST_F(MainWindowTest, BusyFlagBlocksEvenAForcedCheck)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    WriteWav(watch + "/1234 Waiting.wav", 0.3);
+    const QString status = window->lblOverallStatus->text();
+    window->tmrCheckGroupsTag = "1";
+    Check();
+    EXPECT_FALSE(CartHasAudio("1234"));
+    EXPECT_EQ(window->lblOverallStatus->text(), status);
+    EXPECT_EQ(window->tmrCheckGroupsTag, "1");
+
+    window->tmrCheckGroupsTag = "0";
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+}
+
+TEST_F(MainWindowTest, EngineFoldersAreSkippedAtAnyDepthAndCartsComeFromTheTitle)
+{
+    const QString failedWatch = home.File("in/FAILED!/drop");
+    WriteSettings(3,
+                  FolderGroup(1, watch, "1-2000", "DeleteAfterImport=1") +
+                      FolderGroup(2, failedWatch, "1-2000", "DeleteAfterImport=1") +
+                      FolderGroup(3, home.File("nowhere  "), "1-2000"));
+    Start();
+    WriteWav(watch + "/Failed!/1240 A.wav", 0.2);
+    WriteWav(watch + "/sub/snapshots!/deeper/1241 B.wav", 0.2);
+    WriteWav(watch + "/Failed!Old/1242 C.wav", 0.2);
+    WriteWav(watch + "/sub/1243 D.wav", 0.2);
+    WriteWav(watch + "/0042 Intro.WAV", 0.2);
+    WriteWav(watch + "/Jingle 1244.wav", 0.2);
+    WriteWav(failedWatch + "/1245 E.wav", 0.2);
+    QFile text(watch + "/1246 notes.txt");
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not audio");
+    text.close();
+
+    Check();
+    EXPECT_FALSE(CartHasAudio("1240"));
+    EXPECT_FALSE(CartHasAudio("1241"));
+    EXPECT_FALSE(CartHasAudio("1242"));
+    EXPECT_TRUE(CartHasAudio("1243"));
+    EXPECT_TRUE(CartHasAudio("42"));
+    EXPECT_FALSE(CartHasAudio("1244"));
+    EXPECT_FALSE(CartHasAudio("1245"));
+    EXPECT_TRUE(QFile::exists(watch + "/1246 notes.txt"));
+    const QString trace = DebugLog();
+    EXPECT_TRUE(trace.contains("Checking if 42 is valid HD Reference"));
+    EXPECT_TRUE(trace.contains("Checking if 0 is valid HD Reference"));
+    EXPECT_FALSE(trace.contains("Checking if 1246"));
+    EXPECT_TRUE(AppLog().contains("GRP:3:Couldn't find directory \"" + home.File("nowhere") +
+                                  "\" to check for new files"));
+}
+
+TEST_F(MainWindowTest, DisabledGroupIsSelectedButNotChecked)
+{
+    WriteSettings(2, FolderGroup(1, watch, "1-2000", "DeleteAfterImport=1") +
+                         FolderGroup(2, watch, "1-2000", "DeleteAfterImport=1")
+                             .replace("Enabled=1", "Enabled=0"));
+    Start();
+    Check();
+    EXPECT_EQ(window->lvwGroups->currentItem(), window->lvwGroups->topLevelItem(1));
+    EXPECT_EQ(DebugLog().count("Check Folder exists"), 1);
+}
+
+TEST_F(MainWindowTest, CloseDuringACartWalkStopsBeforeTheNextCart)
+{
+    WriteSettings(1, "[Group1]\nName=Recheck\nStartHDRef=1\nEndHDRef=30\nEnabled=1\n");
+    Start();
+    QSignalSpy unloaded(window.get(), &frmMain::Unloaded);
+    // Arrives at the pass's first yield, at cart 1.
+    QTimer::singleShot(0, window.get(), [this] { window->close(); });
+    Check();
+    EXPECT_EQ(unloaded.count(), 1);
+    EXPECT_FALSE(window->IsLoaded());
+    EXPECT_TRUE(Access::UnloadPending(*window));
+    EXPECT_EQ(window->lblOverallStatus->text(), " Checking Recheck (Cart 1)");
+    EXPECT_EQ(Globals::PlayoutAudio, nullptr);
+    EXPECT_EQ(window->Importer(), nullptr);
+    EXPECT_EQ(window->TrayIcon(), nullptr);
+    // Cart 1 lies at 0 % of the range; cart 2 was never reached.
+    EXPECT_EQ(window->prgOverallProgress->value(), 0);
+}
+
+TEST_F(MainWindowTest, GroupRemovedDuringACartWalkEndsThePassCleanly)
+{
+    WriteSettings(2, "[Group1]\nName=Recheck\nStartHDRef=1\nEndHDRef=25\nEnabled=1\n" +
+                         FolderGroup(2, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    WriteWav(watch + "/1234 Later.wav", 0.2);
+    QTimer::singleShot(0, window.get(), [this] {
+        qint16 first = 1;
+        window->Importer()->RemoveGroup(first);
+    });
+    Check();
+    EXPECT_EQ(window->Importer()->NumberGroups(), 1);
+    EXPECT_EQ(window->lblOverallStatus->text(), " Checking...Finished");
+    EXPECT_EQ(window->tmrCheckGroupsTag, "0");
+    // The pass ended with the change; the next one checks the remaining group.
+    EXPECT_FALSE(CartHasAudio("1234"));
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+}
+
+TEST_F(MainWindowTest, MinimisingHidesInTheTrayOnlyWhenAsked)
+{
+    WriteSettings(0, QString(), "MinimiseToSysTray=1");
+    Start();
+    // As the window manager minimises it.
+    window->setWindowState(Qt::WindowMinimized);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_NE(window->TrayIcon(), nullptr);
+
+    window->Importer()->MinimiseToSysTray = false;
+    window->showNormal();
+    window->setWindowState(Qt::WindowMinimized);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, ResizeKeepsTheStatusAreaBelowTheListsAndTheListsApart)
+{
+    Start();
+    window->resize(window->width(), window->minimumHeight() + 200);
+    QApplication::processEvents();
+    const double tpp = window->TwipsPerPixelY();
+    const QRect tab = window->tbsImporter->geometry();
+    const QRect groups = window->lvwGroups->geometry();
+    const QRect history = window->lvwHistory->geometry();
+    const QRect overall = window->prgOverallProgress->geometry();
+    const QRect status = window->picStatus->geometry();
+    // The tab's height ends 120 twips above the overall bar, which sits 30 above the status
+    // area.
+    EXPECT_NEAR((overall.top() - tab.height()) * tpp, 120, 15);
+    EXPECT_NEAR((status.top() - overall.bottom() - 1) * tpp, 30, 15);
+    EXPECT_GT(groups.height(), 0);
+    EXPECT_NEAR((history.top() - groups.bottom() - 1) * tpp, 60, 15);
+    EXPECT_EQ(window->lblHistoryDesc->y(), history.top());
+    EXPECT_NEAR((tab.height() - history.bottom() - 1) * tpp, 120, 15);
+    EXPECT_EQ(history.width(), groups.width());
+    EXPECT_LE(window->picLogo->geometry().bottom(), tab.height());
+}
+
+} // namespace

@@ -1,0 +1,672 @@
+#include "frmMain.h"
+
+#include "GraphicsRenderer.h"
+#include "ProgramIcon.h"
+#include "QtImporterDialogs.h"
+#include "engine/cImporter.h"
+#include "engine/cImporterGroup.h"
+#include "framework/AppLog.h"
+#include "framework/GeneralHelpers.h"
+#include "framework/ToolGlobals.h"
+#include "framework/widgets/ToolsCommon.h"
+#include "framework/widgets/frmSplash.h"
+#include "platform/FileFunctions.h"
+#include "platform/FileInUse.h"
+#include "platform/GeneralFunctions.h"
+#include "platform/PlatformPaths.h"
+#include "platform/PlayoutAudio.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <cmath>
+
+namespace {
+
+// Design sizes and places, in twips.
+constexpr double kWindowWidth = 9780;
+constexpr double kWindowHeight = 7800;
+constexpr double kMinHeight = 6600;
+constexpr double kScrollBarRoom = 285;
+constexpr double kLabelHeight = 255;
+constexpr double kListLeft = 1080;
+constexpr double kListTop = 480;
+constexpr double kStatusHeight = 870;
+constexpr double kStatusTextLeft = 1380;
+constexpr double kLogoSize = 900;
+constexpr double kSettingsButtonSize = 360;
+
+// Unload modes of the close guard.
+constexpr int kUnloadFromControlMenu = 0;
+constexpr int kUnloadFromCode = 1;
+
+qint32 Rounded(double twips)
+{
+    return qint32(std::lround(twips));
+}
+
+QTreeWidget* MakeReportList(QWidget* parent)
+{
+    auto* list = new QTreeWidget(parent);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setItemsExpandable(false);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionsMovable(false);
+    list->header()->setMinimumSectionSize(0);
+    return list;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& caption)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+QAction* AddEntry(QMenu* menu, const QString& caption,
+                  const QKeySequence& shortcut = QKeySequence())
+{
+    QAction* action = menu->addAction(caption);
+    if (!shortcut.isEmpty()) {
+        action->setShortcut(shortcut);
+    }
+    return action;
+}
+
+} // namespace
+
+QString& frmMain::ProgramFolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+QString frmMain::ProgramFolder()
+{
+    return ProgramFolderOverride().isEmpty() ? PlatformPaths::ProgramFolder()
+                                             : ProgramFolderOverride();
+}
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent), m_fileInUse(std::make_unique<FileInUse>())
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QCoreApplication::applicationName());
+    setWindowIcon(ProgramIcon::Icon());
+    BuildMenus();
+    BuildControls();
+
+    tmrCheckGroups = new QTimer(this);
+    tmrCheckGroups->setInterval(1000);
+    connect(tmrCheckGroups, &QTimer::timeout, this, &frmMain::tmrCheckGroups_Timer);
+
+    resize(PxX(kWindowWidth), PxY(kWindowHeight));
+}
+
+frmMain::~frmMain()
+{
+    // A window destroyed without being closed still shuts the framework down.
+    if (m_loaded && !m_unloading) {
+        Form_Unload();
+    }
+}
+
+void frmMain::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+
+    mnuFile = bar->addMenu(QStringLiteral("&File"));
+    mnuCheckNow = AddEntry(mnuFile, QStringLiteral("&Check Groups Now"), QKeySequence(Qt::Key_F5));
+    mnuCartBrowserSep = mnuFile->addSeparator();
+    mnuCartBrowser = AddEntry(mnuFile, QStringLiteral("Cart &Browser"),
+                              QKeySequence(Qt::CTRL | Qt::Key_F1));
+    mnuFileExitSep = mnuFile->addSeparator();
+    mnuFileExit = AddEntry(mnuFile, QStringLiteral("E&xit"));
+
+    mnuImporter = bar->addMenu(QStringLiteral("&Importer"));
+    mnuAddGroup = AddEntry(mnuImporter, QStringLiteral("A&dd Group"));
+    mnuRemoveGroup = AddEntry(mnuImporter, QStringLiteral("R&emove Group"));
+    mnuRemoveGroup->setEnabled(false);
+    mnuImporterLogSep = mnuImporter->addSeparator();
+    mnuViewHistory = AddEntry(mnuImporter, QStringLiteral("&View History Log file"),
+                              QKeySequence(Qt::CTRL | Qt::Key_V));
+    mnuViewLogFiles = AddEntry(mnuImporter, QStringLiteral("View &All Log Files"));
+
+    mnuSettings = bar->addMenu(QStringLiteral("Settin&gs"));
+    mnuAudioSetup = mnuSettings->addMenu(QStringLiteral("&Audio Setup"));
+    mnuAudioSettings = AddEntry(mnuAudioSetup, QStringLiteral("&Audio Settings"));
+    mnuAudioSettings->setVisible(false);
+    mnuCartvaultSettingsSep = mnuAudioSetup->addSeparator();
+    mnuCartvaultSettingsSep->setVisible(false);
+    mnuGlobalCartvaultSettings =
+        AddEntry(mnuAudioSetup, QStringLiteral("Cartvault &Settings (Global)"));
+    mnuCorvellaSettingsSep = mnuSettings->addSeparator();
+    mnuFileLocations = AddEntry(mnuSettings, QStringLiteral("&File Locations"));
+    mnuImportSettingsSep = mnuSettings->addSeparator();
+    mnuImporterSettings = AddEntry(mnuSettings, QStringLiteral("&Importer Settings"));
+    mnuDirectorySettingsSep = mnuSettings->addSeparator();
+    mnuDirectorySettings = AddEntry(mnuSettings, QStringLiteral("Orvane D&irectory Settings"));
+
+    mnuHelp = bar->addMenu(QStringLiteral("&Help"));
+    mnuCreateSupportFile = AddEntry(mnuHelp, QStringLiteral("Create &Orvane Support File"));
+    mnuCreateSupportFileSep = mnuHelp->addSeparator();
+    mnuUpdateInfo = AddEntry(mnuHelp, QStringLiteral("&Update Information"));
+    mnuUpdateInfo->setVisible(false);
+    mnuHelpORVSep = mnuHelp->addSeparator();
+    mnuOrvane = mnuHelp->addMenu(QStringLiteral("Orvane On the Web"));
+    mnuOrvaneSupportWebsite = AddEntry(mnuOrvane, QStringLiteral("Online Technical &Support "));
+    mnuOrvaneWebsiteSep = mnuOrvane->addSeparator();
+    mnuOrvaneWebsite = AddEntry(mnuOrvane, QStringLiteral("Orvane &Home Page"));
+    mnuAboutSep = mnuHelp->addSeparator();
+    mnuAboutSep->setVisible(false);
+    mnuAbout = AddEntry(mnuHelp, QStringLiteral("&About"));
+
+    mPopupSys = new QMenu(QStringLiteral("mPopupSys"), this);
+    mnuSysRestore = AddEntry(mPopupSys, QStringLiteral("Restore"));
+    mnuSysCheckSep = mPopupSys->addSeparator();
+    mnuSysCheckNow = AddEntry(mPopupSys, QStringLiteral("Check Now"));
+    mnuSysExitSep = mPopupSys->addSeparator();
+    mnuSysExit = AddEntry(mPopupSys, QStringLiteral("E&xit"));
+}
+
+void frmMain::BuildControls()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("frmMainClient"));
+    setCentralWidget(central);
+    // The layout follows the client area, as the window's resize handler sees it.
+    central->installEventFilter(this);
+
+    tbsImporter = new QTabWidget(central);
+    tbsImporter->addTab(new QWidget(), QStringLiteral("Importer"));
+    SetGeometryTwips(tbsImporter, 60, 60, kWindowWidth - 120, kWindowHeight - 2000);
+
+    // The lists and the logo sit on the tab control itself, over its page, and take its
+    // coordinates.
+    lblGroupsDesc = MakeLabel(tbsImporter, QStringLiteral("Groups:"));
+    SetGeometryTwips(lblGroupsDesc, 120, kListTop, kListLeft - 180, kLabelHeight);
+    lvwGroups = MakeReportList(tbsImporter);
+    SetGeometryTwips(lvwGroups, kListLeft, kListTop, kWindowWidth - 120 - 120 - kListLeft, 1800);
+    lblHistoryDesc = MakeLabel(tbsImporter, QStringLiteral("History:"));
+    SetGeometryTwips(lblHistoryDesc, 120, 2400, kListLeft - 180, kLabelHeight);
+    lvwHistory = MakeReportList(tbsImporter);
+    SetGeometryTwips(lvwHistory, kListLeft, 2400, kWindowWidth - 120 - 120 - kListLeft, 1800);
+
+    picLogo = new QLabel(tbsImporter);
+    picLogo->setAlignment(Qt::AlignCenter);
+    SetGeometryTwips(picLogo, 120, 4300, kLogoSize, kLogoSize);
+    picLogo->setPixmap(ProgramIcon::Picture(PxX(kLogoSize) - 4));
+
+    // A picture button without caption, on the row of the tab captions.
+    cmdSettings = new QToolButton(tbsImporter);
+    cmdSettings->setAutoRaise(true);
+    cmdSettings->setToolTip(QStringLiteral("Importer Settings"));
+    QIcon gear = QIcon::fromTheme(QStringLiteral("preferences-system"));
+    if (gear.isNull()) {
+        gear = style()->standardIcon(QStyle::SP_FileDialogDetailedView);
+    }
+    cmdSettings->setIcon(gear);
+    cmdSettings->setIconSize(QSize(PxX(kSettingsButtonSize) - 8, PxY(kSettingsButtonSize) - 8));
+    SetGeometryTwips(cmdSettings, kWindowWidth - 120 - 120 - kSettingsButtonSize, 15,
+                     kSettingsButtonSize, kSettingsButtonSize);
+
+    for (QWidget* onTab : std::initializer_list<QWidget*>{lblGroupsDesc, lvwGroups, lblHistoryDesc,
+                                                          lvwHistory, picLogo, cmdSettings}) {
+        onTab->raise();
+    }
+
+    picStatus = new QFrame(central);
+    picStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    picStatus->setLineWidth(1);
+    SetGeometryTwips(picStatus, 60, kWindowHeight - 240 - kStatusHeight, kWindowWidth - 300,
+                     kStatusHeight);
+    lblOverallStatusDesc = MakeLabel(picStatus, QStringLiteral("Overall Status:"));
+    SetGeometryTwips(lblOverallStatusDesc, 60, 60, kStatusTextLeft - 120, kLabelHeight);
+    lblOverallStatus = MakeLabel(picStatus, QString());
+    SetGeometryTwips(lblOverallStatus, kStatusTextLeft, 60, kWindowWidth - 300 - kStatusTextLeft,
+                     kLabelHeight);
+    lblCurrentProgressDesc = MakeLabel(picStatus, QStringLiteral("Current Status:"));
+    SetGeometryTwips(lblCurrentProgressDesc, 60, 330, kStatusTextLeft - 120, kLabelHeight);
+    lblCurrentProgress = MakeLabel(picStatus, QString());
+    SetGeometryTwips(lblCurrentProgress, kStatusTextLeft, 330,
+                     kWindowWidth - 300 - kStatusTextLeft, kLabelHeight);
+    prgCurrentProgress = new QProgressBar(picStatus);
+    prgCurrentProgress->setRange(0, 100);
+    prgCurrentProgress->setTextVisible(false);
+    SetGeometryTwips(prgCurrentProgress, kStatusTextLeft, 330 + kLabelHeight,
+                     kWindowWidth - 300 - kStatusTextLeft, 180);
+    prgCurrentProgress->hide();
+
+    prgOverallProgress = new QProgressBar(central);
+    prgOverallProgress->setRange(0, 100);
+    prgOverallProgress->setTextVisible(false);
+    SetGeometryTwips(prgOverallProgress, 60, kWindowHeight - 240 - kStatusHeight - 30 - 240,
+                     kWindowWidth - 300, 240);
+    prgOverallProgress->hide();
+}
+
+double frmMain::TwipsPerPixelX() const
+{
+    return 1440.0 / qMax(1, logicalDpiX());
+}
+
+double frmMain::TwipsPerPixelY() const
+{
+    return 1440.0 / qMax(1, logicalDpiY());
+}
+
+int frmMain::PxX(double twips) const
+{
+    return int(std::lround(twips / TwipsPerPixelX()));
+}
+
+int frmMain::PxY(double twips) const
+{
+    return int(std::lround(twips / TwipsPerPixelY()));
+}
+
+double frmMain::TwX(int pixels) const
+{
+    return pixels * TwipsPerPixelX();
+}
+
+double frmMain::TwY(int pixels) const
+{
+    return pixels * TwipsPerPixelY();
+}
+
+void frmMain::SetGeometryTwips(QWidget* widget, double left, double top, double width,
+                               double height) const
+{
+    widget->setGeometry(PxX(left), PxY(top), PxX(qMax(0.0, width)), PxY(qMax(0.0, height)));
+}
+
+bool frmMain::Load()
+{
+    Form_Load();
+    return m_loaded;
+}
+
+void frmMain::Unload()
+{
+    close();
+}
+
+void frmMain::Form_Load()
+{
+    GeneralFunctions& general = GeneralFunctions::instance();
+
+    // 1.
+    QString forcedProfile;
+    qint32 playoutFlags = 256;
+    if (!InitialiseTool(QStringLiteral("Cartfeeder"), 1, true, forcedProfile, playoutFlags)) {
+        frmSplash::Unload();
+        Form_Unload();
+        return;
+    }
+    m_loaded = true;
+
+    // 2. Start-up with playout flags always opens the cart store.
+    const QString baseFolder =
+        Globals::PlayoutAudio ? Globals::PlayoutAudio->BaseFolder() : PlatformPaths::DataHome();
+    InitialiseAppLog(baseFolder + QStringLiteral("/Logs/Cartfeeder"), 6);
+
+    // 3.
+    m_renderer = std::make_unique<class GraphicsRenderer>();
+
+    // 4.
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, tbsImporter->palette().color(QPalette::Window));
+    setPalette(windowPalette);
+
+    // 5. The window's width is fixed; its height can grow.
+    setMinimumHeight(PxY(kMinHeight));
+    setMinimumWidth(PxX(kWindowWidth));
+    setMaximumWidth(PxX(kWindowWidth));
+
+    // 6.
+    m_importer = std::make_unique<cImporter>();
+    QtImporterDialogs::Install(*m_importer);
+
+    // 7. The first check is due one interval from now.
+    LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
+
+    // 8.
+    lvwGroups->clear();
+    lvwGroups->setColumnCount(6);
+    const struct
+    {
+        const char* key;
+        const char* caption;
+    } groupColumns[] = {{"ENABLED", ""},      {"NAME", "Name"}, {"PATH", "Path"},
+                        {"RANGE", "Cart Range"}, {"DELETEAFTERIMPORT", "D?"},
+                        {"USEARCHIVEBIT", "A?"}};
+    QTreeWidgetItem* groupHeader = lvwGroups->headerItem();
+    for (int column = 0; column < 6; ++column) {
+        groupHeader->setText(column, QString::fromLatin1(groupColumns[column].caption));
+        groupHeader->setData(column, KeyRole, QString::fromLatin1(groupColumns[column].key));
+    }
+    SetGroupColumnWidths();
+
+    // 9.
+    lvwHistory->clear();
+    lvwHistory->setColumnCount(2);
+    QTreeWidgetItem* historyHeader = lvwHistory->headerItem();
+    historyHeader->setText(0, QStringLiteral("Date/Time"));
+    historyHeader->setData(0, KeyRole, QStringLiteral("DATE"));
+    historyHeader->setText(1, QStringLiteral("Information"));
+    historyHeader->setData(1, KeyRole, QStringLiteral("INFORMATION"));
+    lvwHistory->header()->resizeSection(0, PxX(1800));
+    lvwHistory->header()->resizeSection(
+        1, PxX(general.MaxLong(0, Rounded(TwX(lvwHistory->width()) - kScrollBarRoom - 1800))));
+
+    // 10.
+    if (frmSplash* splash = frmSplash::Loaded()) {
+        splash->SetCurrentAction(QStringLiteral("Loading Settings..."));
+    }
+
+    // 11.
+    LoadSettings();
+
+    // 12.
+    general.DebugTrace(QStringLiteral("Loaded Settings OK"));
+
+    // 13.
+    const bool haveUpdates =
+        FileFunctions::instance().GetFileSize(ProgramFolder() + QStringLiteral("/UPDATES.rtf")) > 0;
+    mnuUpdateInfo->setVisible(haveUpdates);
+    mnuAboutSep->setVisible(haveUpdates);
+
+    // 14.
+    general.DebugTrace(QStringLiteral("Displayed OK"));
+
+    // 15.
+    show();
+
+    // 16. The tip holds what fits in 64 bytes, the product name and its terminating zero.
+    QByteArray tip(64, '\0');
+    StringToByteArray(tip, QCoreApplication::applicationName() + QChar(u'\0'));
+    m_trayIcon = new QSystemTrayIcon(windowIcon(), this);
+    m_trayIcon->setToolTip(QString::fromLatin1(tip.constData(), qstrnlen(tip.constData(), 64)));
+    m_trayIcon->show();
+
+    // 17.
+    general.DebugTrace(QStringLiteral("Shown Importers OK"));
+
+    // 18.
+    frmSplash::Unload();
+}
+
+bool frmMain::LoadSettings()
+{
+    GeneralFunctions& general = GeneralFunctions::instance();
+    general.DebugTrace(QStringLiteral("Pre-create Importers"));
+    lvwGroups->clear();
+    QString profile = Globals::ProfileName;
+    if (!m_importer->ReadSettings(profile)) {
+        general.DebugTrace(QStringLiteral("Disabling Importer Display"));
+        cmdSettings->hide();
+        return false;
+    }
+    SetOverallStatus(QStringLiteral(" Loading Settings..."));
+    general.DebugTrace(QStringLiteral("Enabling Importer Display"));
+    cmdSettings->show();
+    UpdateDisplay();
+    tmrCheckGroups->start();
+    SetOverallStatus(QStringLiteral(" Loading Settings...Completed"));
+    return true;
+}
+
+void frmMain::UpdateDisplay()
+{
+    lvwGroups->clear();
+    if (!m_importer) {
+        return;
+    }
+    const qint16 count = m_importer->NumberGroups();
+    for (qint16 index = 1; index <= count; ++index) {
+        const cImporterGroup* group = m_importer->ImporterGroup(index);
+        if (!group) {
+            break;
+        }
+        auto* row = new QTreeWidgetItem(lvwGroups);
+        row->setText(0, group->GroupName);
+        const auto yesNo = [group](bool value) {
+            return group->CheckCurrent ? QString() : QString(value ? u'Y' : u'N');
+        };
+        const QString cells[][2] = {
+            {QStringLiteral("NAME"), group->GroupName},
+            {QStringLiteral("PATH"),
+             group->CheckCurrent ? QStringLiteral("(Current)") : group->Path},
+            {QStringLiteral("START"), group->StartHDRef + u'-' + group->EndHDRef},
+            {QStringLiteral("DELETE"), yesNo(group->DeleteAfterImport)},
+            {QStringLiteral("ARCHIVE"), yesNo(group->UseArchiveBit)},
+        };
+        for (int cell = 0; cell < 5; ++cell) {
+            row->setText(cell + 1, cells[cell][1]);
+            row->setData(cell + 1, KeyRole, cells[cell][0]);
+        }
+    }
+    if (!lvwGroups->selectedItems().isEmpty()) {
+        mnuRemoveGroup->setEnabled(true);
+    }
+}
+
+void frmMain::SetGroupColumnWidths()
+{
+    QHeaderView* header = lvwGroups->header();
+    const qint32 path = GeneralFunctions::instance().MaxLong(
+        0, Rounded(TwX(lvwGroups->width()) - kScrollBarRoom - 1200 - 1100 - 500 - 500));
+    const double widths[] = {0, 1200, double(path), 1100, 500, 500};
+    for (int column = 0; column < 6 && column < lvwGroups->columnCount(); ++column) {
+        header->resizeSection(column, PxX(widths[column]));
+    }
+}
+
+void frmMain::tmrCheckGroups_Timer()
+{
+    if (NumericValue(tmrCheckGroupsTag) == 0) {
+        CheckGroups(false);
+    }
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        Form_Resize();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        Form_Resize();
+    }
+}
+
+void frmMain::Form_Resize()
+{
+    // 1.
+    if (isMinimized()) {
+        if (m_importer && m_importer->MinimiseToSysTray) {
+            hide();
+        }
+        return;
+    }
+
+    // 2. In twips throughout; every size is kept at 0 or more.
+    const QWidget* client = centralWidget();
+    const double innerWidth = TwX(client->width());
+    const double innerHeight = TwY(client->height());
+
+    // 2.1
+    const double tabLeft = TwX(tbsImporter->x());
+    const double tabTop = TwY(tbsImporter->y());
+    const double tabWidth = qMax(0.0, innerWidth - 2 * tabLeft);
+    double tabHeight = qMax(0.0, innerHeight - 2 * tabTop);
+
+    // 2.2
+    const double statusLeft = TwX(picStatus->x());
+    const double statusHeight = TwY(picStatus->height());
+    const double statusTop = tabHeight - 120 - statusHeight;
+    const double statusWidth = qMax(0.0, tabWidth - 120 - statusLeft);
+    SetGeometryTwips(picStatus, statusLeft, statusTop, statusWidth, statusHeight);
+
+    // 2.3
+    const double overallHeight = TwY(prgOverallProgress->height());
+    const double overallTop = statusTop - 30 - overallHeight;
+    SetGeometryTwips(prgOverallProgress, statusLeft, overallTop, statusWidth, overallHeight);
+
+    // 2.4
+    const double statusInnerWidth = TwX(picStatus->contentsRect().width());
+    for (QLabel* line : {lblOverallStatus, lblCurrentProgress}) {
+        const double left = TwX(line->x());
+        SetGeometryTwips(line, left, TwY(line->y()), statusInnerWidth - 60 - left,
+                         TwY(line->height()));
+    }
+
+    // 2.5
+    SetGeometryTwips(prgCurrentProgress, TwX(lblCurrentProgress->x()),
+                     TwY(lblCurrentProgress->y()) + TwY(lblCurrentProgress->height()),
+                     TwX(lblCurrentProgress->width()), TwY(prgCurrentProgress->height()));
+
+    // 2.6 The tab control ends above the overall bar; the status area lies below it.
+    tabHeight = qMax(0.0, overallTop - 120);
+    SetGeometryTwips(tbsImporter, tabLeft, tabTop, tabWidth, tabHeight);
+
+    // 2.7
+    const double groupsLeft = TwX(lvwGroups->x());
+    const double groupsTop = Rounded(TwY(lvwGroups->y()));
+    const double groupsHeight = qMax<qint32>(
+        0, Rounded((tabHeight - groupsTop - 120 - TwY(lblHistoryDesc->height()) - 240) / 2));
+    const double groupsWidth = qMax(0.0, tabWidth - 120 - groupsLeft);
+    SetGeometryTwips(lvwGroups, groupsLeft, groupsTop, groupsWidth, groupsHeight);
+
+    // 2.8
+    const double historyTop = Rounded(groupsTop + groupsHeight + 60);
+
+    // 2.9
+    SetGroupColumnWidths();
+    lvwGroups->raise();
+
+    // 2.10
+    SetGeometryTwips(lblHistoryDesc, TwX(lblGroupsDesc->x()), historyTop,
+                     TwX(lblHistoryDesc->width()), TwY(lblHistoryDesc->height()));
+
+    // 2.11
+    SetGeometryTwips(lvwHistory, groupsLeft, historyTop, groupsWidth,
+                     qMax<qint32>(0, Rounded(tabHeight - historyTop - 120)));
+
+    // 2.12
+    if (lvwHistory->columnCount() >= 2) {
+        const double first = TwX(lvwHistory->header()->sectionSize(0));
+        lvwHistory->header()->resizeSection(
+            1, PxX(qMax<qint32>(0, Rounded(TwX(lvwHistory->width()) - first - kScrollBarRoom))));
+    }
+    lvwHistory->raise();
+
+    // 2.13
+    SetGeometryTwips(picLogo, TwX(picLogo->x()), tabHeight - 120 - TwY(picLogo->height()),
+                     TwX(picLogo->width()), TwY(picLogo->height()));
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_unloading) {
+        event->accept();
+        return;
+    }
+    bool cancel = false;
+    Form_QueryUnload(cancel, event->spontaneous() ? kUnloadFromControlMenu : kUnloadFromCode);
+    if (cancel) {
+        event->ignore();
+        return;
+    }
+    if (m_loaded) {
+        Form_Unload();
+    }
+    event->accept();
+}
+
+void frmMain::Form_QueryUnload(bool& Cancel, int UnloadMode)
+{
+    UnloadPending = true;
+    // The running check stops after the group or cart it is on and unloads the window itself.
+    if (CheckInProgress) {
+        Cancel = true;
+    }
+}
+
+void frmMain::Form_Unload()
+{
+    m_unloading = true;
+    tmrCheckGroups->stop();
+
+    // 1. The playout interfaces go before the importer, whose clean-up then finds them gone.
+    TerminateTool();
+
+    // 2.
+    if (m_trayIcon) {
+        m_trayIcon->hide();
+        delete m_trayIcon;
+        m_trayIcon = nullptr;
+    }
+
+    // 3. Logs "Importer Closing".
+    m_importer.reset();
+
+    // 4.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        QWidget* window = *it;
+        if (window == this || window->windowType() == Qt::Popup ||
+            window->windowType() == Qt::ToolTip || window->windowType() == Qt::Desktop) {
+            continue;
+        }
+        if (window == frmSplash::Loaded()) {
+            frmSplash::Unload();
+            continue;
+        }
+        window->close();
+    }
+
+    // 5.
+    m_renderer.reset();
+
+    m_loaded = false;
+    hide();
+    Q_EMIT Unloaded();
+}
+
+void frmMain::SetOverallStatus(const QString& text)
+{
+    lblOverallStatus->setText(text);
+}
+
+void frmMain::SelectGroupRow(int index)
+{
+    if (QTreeWidgetItem* row = lvwGroups->topLevelItem(index - 1)) {
+        lvwGroups->setCurrentItem(row);
+        lvwGroups->scrollToItem(row);
+    }
+}

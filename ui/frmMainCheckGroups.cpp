@@ -1,0 +1,434 @@
+// The periodic check of all groups: which files and carts are offered to the import engine, in
+// which order, and what happens to a source file afterwards.
+#include "frmMain.h"
+
+#include "engine/cImporter.h"
+#include "engine/cImporterGroup.h"
+#include "framework/AudioFileHelpers.h"
+#include "framework/DebugLog.h"
+#include "framework/GeneralHelpers.h"
+#include "framework/ToolGlobals.h"
+#include "platform/ArchiveAttribute.h"
+#include "platform/DateTimeFunctions.h"
+#include "platform/FileFunctions.h"
+#include "platform/FileInUse.h"
+#include "platform/GeneralFunctions.h"
+#include "platform/PlayoutAudio.h"
+#include "platform/ToolError.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QProgressBar>
+
+#include <cmath>
+#include <exception>
+
+namespace {
+
+void Trace(const QString& text)
+{
+    AddToDebugLog(text, 5, ovNone);
+}
+
+QString GroupPrefix(int index)
+{
+    return QStringLiteral("GRP:") + QString::number(index);
+}
+
+// The cart number at the start of a file title: everything but digits becomes a blank, the
+// text up to the first blank is read as a number and written back in its shortest form
+// ("0042" gives "42", no digits give "0"). Empty when the number cannot be held.
+QString CartFromTitle(const QString& title)
+{
+    const QString digits = FilterCharacters(title, 1, QStringLiteral(" "));
+    qint32 next = 0;
+    const QString token =
+        GeneralFunctions::instance().ExtractToken(digits, 1, QStringLiteral(" "), next, true, true);
+    if (token.isEmpty()) {
+        return QStringLiteral("0");
+    }
+    bool ok = false;
+    const double value = token.toDouble(&ok);
+    if (!ok || !std::isfinite(value)) {
+        return QString();
+    }
+    // Whole numbers print exactly as long as a double holds them to the digit.
+    if (value < 1e15) {
+        return QString::number(qint64(value));
+    }
+    return QString::number(value, 'G', 15);
+}
+
+// The last decimal digit of a cart number, rounded to a whole number first; -1 when it has no
+// usable number.
+int LastDigit(double value)
+{
+    const double whole = std::nearbyint(value);
+    if (!std::isfinite(whole) || std::fabs(whole) > 9e18) {
+        return -1;
+    }
+    return int(qint64(whole) % 10);
+}
+
+bool InEngineFolder(const QString& folder)
+{
+    return folder.contains(QStringLiteral("/Failed!"), Qt::CaseInsensitive) ||
+           folder.contains(QStringLiteral("/Snapshots!"), Qt::CaseInsensitive);
+}
+
+bool SameFile(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty()) {
+        return false;
+    }
+    const QString canonicalA = QFileInfo(a).canonicalFilePath();
+    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
+}
+
+QString Describe(const std::exception& error)
+{
+    if (const auto* toolError = dynamic_cast<const ToolError*>(&error)) {
+        return toolError->Description();
+    }
+    return QString::fromLocal8Bit(error.what());
+}
+
+} // namespace
+
+double frmMain::NumericValue(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && (text.at(i) == u' ' || text.at(i) == u'\t')) {
+        ++i;
+    }
+    const qsizetype start = i;
+    if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-')) {
+        ++i;
+    }
+    while (i < text.size() && text.at(i).isDigit() && text.at(i).unicode() < 128) {
+        ++i;
+    }
+    if (i < text.size() && text.at(i) == u'.') {
+        ++i;
+        while (i < text.size() && text.at(i).isDigit() && text.at(i).unicode() < 128) {
+            ++i;
+        }
+    }
+    bool ok = false;
+    const double value = text.mid(start, i - start).toDouble(&ok);
+    return ok ? value : 0.0;
+}
+
+void frmMain::CheckGroups(const bool& ForceCheck)
+{
+    // 1.
+    Trace(QStringLiteral("CheckGroups ") +
+          (ForceCheck ? QStringLiteral("True") : QStringLiteral("False")));
+
+    // 2. A running pass is never entered again, not even by a forced call.
+    if (NumericValue(tmrCheckGroupsTag) != 0) {
+        return;
+    }
+    // Before start-up and after shut-down there is nothing to check.
+    if (!m_importer) {
+        return;
+    }
+
+    bool running = false;
+    try {
+        DateTimeFunctions& clock = DateTimeFunctions::instance();
+
+        // 3.
+        if (LastCheck.Day > 0) {
+            SetOverallStatus(
+                QStringLiteral(" Time until next check : ") +
+                clock.FormatTimeText(
+                    clock.TimeLeft(clock.NextCheckTime(m_importer->CheckInterval, LastCheck)),
+                    22));
+        }
+
+        // 4.
+        const float elapsed = float(clock.SecondsElapsed(LastCheck));
+        if (!ForceCheck && elapsed < m_importer->CheckInterval) {
+            return;
+        }
+
+        running = true;
+        RunCheck(ForceCheck);
+    } catch (const std::exception& error) {
+        CheckFailed(running, Describe(error));
+    }
+}
+
+void frmMain::RunCheck(const bool& ForceCheck)
+{
+    // 5.
+    setCursor(Qt::WaitCursor);
+    CheckInProgress = true;
+    mnuSettings->menuAction()->setEnabled(false);
+    if (QApplication::activeWindow() == this) {
+        mnuCheckNow->setEnabled(false);
+    }
+    tmrCheckGroupsTag = QStringLiteral("1");
+
+    // 6. The groups can change while the pass yields; each is read afresh by its index.
+    const int count = m_importer->NumberGroups();
+    for (int index = 1; index <= count; ++index) {
+        if (UnloadPending) {
+            break;
+        }
+        SelectGroupRow(index);
+        prgOverallProgress->setValue(0);
+        Trace(QStringLiteral("Check Group ") + QString::number(index));
+        cImporterGroup* group = m_importer->ImporterGroup(qint16(index));
+        if (!group) {
+            break;
+        }
+        if (!group->Enabled) {
+            continue;
+        }
+        SetOverallStatus(QStringLiteral(" Checking ") + group->GroupName);
+        const bool goOn =
+            group->CheckCurrent ? CheckCartRange(index, group) : CheckFolder(index, group);
+        if (!goOn) {
+            break;
+        }
+    }
+
+    // 7.
+    EndCheck();
+}
+
+void frmMain::EndCheck()
+{
+    CheckInProgress = false;
+    if (UnloadPending) {
+        // The window goes away; its busy marks go with it.
+        Unload();
+        return;
+    }
+    prgOverallProgress->setValue(100);
+    tmrCheckGroupsTag = QStringLiteral("0");
+    if (QApplication::activeWindow() == this) {
+        mnuCheckNow->setEnabled(true);
+    }
+    mnuSettings->menuAction()->setEnabled(true);
+    SetOverallStatus(QStringLiteral(" Checking...Finished"));
+    unsetCursor();
+    LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
+}
+
+void frmMain::CheckFailed(bool running, const QString& description)
+{
+    Trace(QStringLiteral("CheckGroups failed: ") + description);
+    if (!running) {
+        return;
+    }
+    // Idle again, and the next try one interval later rather than at the next tick.
+    CheckInProgress = false;
+    tmrCheckGroupsTag = QStringLiteral("0");
+    mnuCheckNow->setEnabled(true);
+    mnuSettings->menuAction()->setEnabled(true);
+    unsetCursor();
+    LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
+    if (m_importer) {
+        try {
+            m_importer->AddToLog(QString(),
+                                 QStringLiteral("Couldn't finish checking the groups Error: ") +
+                                     description);
+        } catch (const std::exception&) {
+            // The log itself failed; the trace above holds the reason.
+        }
+    }
+    if (UnloadPending) {
+        Unload();
+    }
+}
+
+bool frmMain::StillTheGroup(int index, cImporterGroup*& group) const
+{
+    cImporterGroup* current = m_importer ? m_importer->ImporterGroup(qint16(index)) : nullptr;
+    if (current != group) {
+        Trace(QStringLiteral("Group ") + QString::number(index) +
+              QStringLiteral(" changed during the check, check ended"));
+        group = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool frmMain::CheckCartRange(int index, cImporterGroup* group)
+{
+    PlayoutAudio* store = Globals::PlayoutAudio;
+    if (!store) {
+        return true;
+    }
+    FileFunctions& files = FileFunctions::instance();
+
+    // 1.
+    QString cart = store->GetFirstCart(group->StartHDRef);
+    // 2. The range ends are read from the group for every test.
+    while (store->IsCartInRange(cart, group->StartHDRef, group->EndHDRef)) {
+        // 2.1
+        if (UnloadPending) {
+            return false;
+        }
+        // 2.2
+        prgOverallProgress->setValue(
+            qRound(store->GetRangePosition(cart, group->StartHDRef, group->EndHDRef)));
+        // 2.3 The only place where a pass yields.
+        if (LastDigit(NumericValue(cart)) == 1) {
+            QCoreApplication::processEvents();
+            if (!StillTheGroup(index, group)) {
+                return false;
+            }
+            if (!group->Enabled || !group->CheckCurrent) {
+                return true;
+            }
+            SetOverallStatus(QStringLiteral(" Checking ") + group->GroupName +
+                             QStringLiteral(" (Cart ") + cart + QStringLiteral(")"));
+        }
+        // 2.4
+        const QString path = store->GetCartAudioPath(cart, 0, false);
+        // 2.5 A cart whose file has gone is offered all the same: the engine removes it.
+        bool offer = true;
+        if (files.FileExists(path) && !m_fileInUse->OpenExclusively(path)) {
+            Trace(QStringLiteral("Cannot open '") + path +
+                  QStringLiteral("' exclusively, possibly in use"));
+            offer = false;
+        }
+        // 2.6
+        if (offer) {
+            bool ok = false;
+            OfferFile(index, path, cart, ok);
+            if (!StillTheGroup(index, group)) {
+                return false;
+            }
+            if (!group->Enabled || !group->CheckCurrent) {
+                return true;
+            }
+        }
+        // 2.7
+        cart = store->GetNextCart(cart);
+    }
+    return true;
+}
+
+bool frmMain::CheckFolder(int index, cImporterGroup* group)
+{
+    PlayoutAudio* store = Globals::PlayoutAudio;
+    if (!store) {
+        return true;
+    }
+    FileFunctions& files = FileFunctions::instance();
+    const QString prefix = GroupPrefix(index);
+
+    // 1., 2.
+    Trace(QStringLiteral("Check Folder exists ") + group->Path);
+    if (!files.FolderExists(group->Path)) {
+        m_importer->AddToLog(prefix, QStringLiteral("Couldn't find directory \"") +
+                                         group->Path.trimmed() +
+                                         QStringLiteral("\" to check for new files"));
+        return true;
+    }
+
+    // 3.
+    Trace(QStringLiteral("Reading Folder Tree"));
+    const QStringList found = GetFolderTree(group->Path, QStringLiteral("*.*"), false);
+    Trace(QStringLiteral("Reading Folder Tree Ok - ") +
+          (ArrayIsEmpty(found) ? QStringLiteral("None") : QStringLiteral("Found Files")));
+    if (ArrayIsEmpty(found)) {
+        return true;
+    }
+
+    // 4.
+    for (const QString& path : found) {
+        // 4.1
+        Trace(QStringLiteral("Found File ") + path);
+        // 4.2 The engine's own subfolders, at any depth.
+        if (InEngineFolder(files.GetFolderName(path, 0))) {
+            continue;
+        }
+        // 4.3 A file still being written is tried again at the next pass.
+        Trace(QStringLiteral("Check can open exclusively?"));
+        if (!m_fileInUse->OpenExclusively(path)) {
+            Trace(QStringLiteral("Cannot open '") + path +
+                  QStringLiteral("' exclusively, possibly in use"));
+            continue;
+        }
+        // 4.4
+        SetOverallStatus(QStringLiteral(" Checking ") + group->GroupName + QStringLiteral(" (") +
+                         files.GetFileName(path) + QStringLiteral(")"));
+        // 4.5 Audio files and transport files.
+        const bool accepted =
+            GetAudioFileType(path) != AudioFileType::Other ||
+            files.GetExtensionName(path).toUpper() == QLatin1String("ZIP");
+        if (!accepted) {
+            continue;
+        }
+        // 4.6, 4.7
+        const QString cart = CartFromTitle(files.GetFileTitle(path));
+        Trace(QStringLiteral("Checking if ") + cart + QStringLiteral(" is valid HD Reference"));
+        // 4.8
+        if (!store->IsValidCart(cart) ||
+            !store->IsCartInRange(cart, group->StartHDRef, group->EndHDRef)) {
+            continue;
+        }
+        // A folder inside the store: the cart's own audio is never imported over itself, nor
+        // deleted afterwards.
+        if (SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
+            Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
+                  QStringLiteral(" itself"));
+            continue;
+        }
+        // 4.9
+        bool ok = false;
+        OfferFile(index, path, cart, ok);
+        if (!StillTheGroup(index, group)) {
+            return false;
+        }
+        // 4.10
+        if (!ok) {
+            continue;
+        }
+        if (group->DeleteAfterImport && !group->CheckCurrent) {
+            QFile file(path);
+            if (file.remove()) {
+                m_fileInUse->Forget(path);
+                m_importer->AddToLog(prefix, QStringLiteral("Successfully deleted '") + path +
+                                                 QStringLiteral("'"));
+            } else {
+                m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
+                                                 QStringLiteral("' Error: ") +
+                                                 file.errorString());
+            }
+        } else if (group->UseArchiveBit) {
+            try {
+                ArchiveAttribute::Clear(path);
+                m_importer->AddToLog(prefix, QStringLiteral("Successfully cleared Archive flag '") +
+                                                 path + QStringLiteral("'"));
+            } catch (const ToolError& error) {
+                m_importer->AddToLog(prefix, QStringLiteral("Couldn't clear Archive flag on '") +
+                                                 path + QStringLiteral("' Error: ") +
+                                                 error.Description());
+            }
+        }
+    }
+    return true;
+}
+
+void frmMain::OfferFile(int index, const QString& path, const QString& cart, bool& ok)
+{
+    // One file that makes the engine fail must not stop the files and groups after it.
+    qint16 groupIndex = qint16(index);
+    try {
+        ok = m_importer->CheckFileAgainstHD(groupIndex, this, path, cart);
+    } catch (const std::exception& error) {
+        ok = false;
+        m_importer->AddToLog(GroupPrefix(index), QStringLiteral("Couldn't check '") + path +
+                                                     QStringLiteral("' Error: ") +
+                                                     Describe(error));
+    }
+}
