@@ -2,6 +2,8 @@
 
 #include "platform/CartRights.h"
 
+#include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -11,7 +13,9 @@ CartListModel::~CartListModel() = default;
 
 int CartListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_carts.size());
+    if (parent.isValid())
+        return 0;
+    return int(m_words.isEmpty() ? m_carts.size() : m_rows.size());
 }
 
 int CartListModel::columnCount(const QModelIndex& parent) const
@@ -21,9 +25,9 @@ int CartListModel::columnCount(const QModelIndex& parent) const
 
 QVariant CartListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_carts.size())
+    if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const CartSummary& cart = m_carts.at(index.row());
+    const CartSummary& cart = At(index.row());
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
         case CartColumn:
@@ -77,9 +81,25 @@ void CartListModel::Append(const QList<CartSummary>& carts)
 {
     if (carts.isEmpty())
         return;
-    const int first = int(m_carts.size());
-    beginInsertRows({}, first, first + int(carts.size()) - 1);
+    if (m_words.isEmpty()) {
+        const int first = int(m_carts.size());
+        beginInsertRows({}, first, first + int(carts.size()) - 1);
+        m_carts.append(carts);
+        endInsertRows();
+        return;
+    }
+    const int firstNew = int(m_carts.size());
     m_carts.append(carts);
+    QList<int> matching;
+    for (int i = firstNew; i < m_carts.size(); ++i) {
+        if (Matches(m_carts.at(i), m_words))
+            matching.append(i);
+    }
+    if (matching.isEmpty())
+        return;
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(matching.size()) - 1);
+    m_rows.append(matching);
     endInsertRows();
 }
 
@@ -91,24 +111,31 @@ void CartListModel::Replace(QList<CartSummary> carts)
     if (!sameCarts) {
         beginResetModel();
         m_carts = std::move(carts);
+        Refilter();
         endResetModel();
         return;
     }
     // Views keep their current row and scroll position through a change of texts alone.
-    int firstChanged = -1;
-    int lastChanged = -1;
+    bool changed = false;
+    bool matchingChanged = false;
     for (qsizetype i = 0; i < carts.size(); ++i) {
         const CartSummary& a = carts.at(i);
         const CartSummary& b = m_carts.at(i);
         if (a.Title != b.Title || a.Artist != b.Artist || a.Length != b.Length) {
-            if (firstChanged < 0)
-                firstChanged = int(i);
-            lastChanged = int(i);
+            changed = true;
+            matchingChanged = matchingChanged || Matches(a, m_words) != Matches(b, m_words);
         }
     }
+    if (matchingChanged) {
+        beginResetModel();
+        m_carts = std::move(carts);
+        Refilter();
+        endResetModel();
+        return;
+    }
     m_carts = std::move(carts);
-    if (firstChanged >= 0)
-        emit dataChanged(index(firstChanged, 0), index(lastChanged, ColumnCount - 1));
+    if (changed && rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
 }
 
 void CartListModel::Clear()
@@ -117,6 +144,7 @@ void CartListModel::Clear()
         return;
     beginResetModel();
     m_carts.clear();
+    m_rows.clear();
     endResetModel();
 }
 
@@ -127,10 +155,37 @@ int CartListModel::RowOf(const QString& hdReference) const
     const qint64 number = text.toLongLong(&numeric);
     for (qsizetype i = 0; i < m_carts.size(); ++i) {
         const CartSummary& cart = m_carts.at(i);
-        if (numeric ? cart.Number == number && cart.Number != 0 : cart.HDReference == text)
-            return int(i);
+        if (numeric ? cart.Number == number && cart.Number != 0 : cart.HDReference == text) {
+            if (m_words.isEmpty())
+                return int(i);
+            const auto row = std::lower_bound(m_rows.cbegin(), m_rows.cend(), int(i));
+            return row != m_rows.cend() && *row == i ? int(row - m_rows.cbegin()) : -1;
+        }
     }
     return -1;
+}
+
+void CartListModel::SetFilter(const QString& text)
+{
+    static const QRegularExpression blanks("\\s+");
+    QStringList words = text.split(blanks, Qt::SkipEmptyParts);
+    if (words == m_words)
+        return;
+    beginResetModel();
+    m_words = std::move(words);
+    Refilter();
+    endResetModel();
+}
+
+void CartListModel::Refilter()
+{
+    m_rows.clear();
+    if (m_words.isEmpty())
+        return;
+    for (int i = 0; i < m_carts.size(); ++i) {
+        if (Matches(m_carts.at(i), m_words))
+            m_rows.append(i);
+    }
 }
 
 void CartListModel::SetRights(std::shared_ptr<CartRights> rights)
@@ -144,9 +199,9 @@ bool CartListModel::MayChoose(int row) const
 {
     if (!m_rights)
         return true;
-    if (row < 0 || row >= m_carts.size())
+    if (row < 0 || row >= rowCount())
         return false;
-    const qint64 number = m_carts.at(row).Number;
+    const qint64 number = At(row).Number;
     if (number <= 0 || number > std::numeric_limits<qint32>::max())
         return false;
     return m_rights->MayEdit(qint32(number));

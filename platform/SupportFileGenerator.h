@@ -100,7 +100,7 @@ public:
     static void SetSaveLocationHook(SaveLocationHook hook);
     static SaveLocationHook CurrentSaveLocationHook();
 
-signals:
+Q_SIGNALS:
     void CreateStarted();
     void CreateProgress(float percent, bool& cancel);
     void CreateFinished(const QString& path);

@@ -5,5 +5,4 @@
 
 GraphicsRenderer::GraphicsRenderer()
     : m_background(QApplication::palette().color(QPalette::Active, QPalette::Window))
-{
-}
+{}

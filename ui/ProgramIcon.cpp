@@ -46,8 +46,8 @@ QPixmap Picture(int size)
         wave.lineTo(x, middle - std::sin(t * 6 * M_PI) * envelope * s * 0.16);
     }
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(QColor(0x5a, 0xaa, 0xe6), qMax(1.0, s * 0.045), Qt::SolidLine,
-                        Qt::RoundCap, Qt::RoundJoin));
+    painter.setPen(QPen(QColor(0x5a, 0xaa, 0xe6), qMax(1.0, s * 0.045), Qt::SolidLine, Qt::RoundCap,
+                        Qt::RoundJoin));
     painter.drawPath(wave);
     return pixmap;
 }

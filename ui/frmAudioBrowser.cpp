@@ -30,8 +30,7 @@ frmAudioBrowser::frmAudioBrowser(QWidget* owner)
             &frmAudioBrowser::ctlBrowser_ModeChanged);
     connect(ctlBrowser, &uAudioBrowser::CartSelected, this,
             &frmAudioBrowser::ctlBrowser_CartSelected);
-    connect(ctlBrowser, &uAudioBrowser::TextNotify, this,
-            &frmAudioBrowser::ctlBrowser_TextNotify);
+    connect(ctlBrowser, &uAudioBrowser::TextNotify, this, &frmAudioBrowser::ctlBrowser_TextNotify);
     Form_Load();
 }
 
@@ -113,12 +112,11 @@ void frmAudioBrowser::ctlBrowser_ModeChanged(qint32 mode)
         HWndGrab1->setMaxHeight(limits.maxHeight);
     }
     const GeneralFunctions& general = GeneralFunctions::instance();
-    uHWndGrab::SetSizeInTwips(
-        this,
-        general.ClampLong(uHWndGrab::WidthInTwips(this), HWndGrab1->MinWidth(),
-                          HWndGrab1->MaxWidth()),
-        general.ClampLong(uHWndGrab::HeightInTwips(this), HWndGrab1->MinHeight(),
-                          HWndGrab1->MaxHeight()));
+    uHWndGrab::SetSizeInTwips(this,
+                              general.ClampLong(uHWndGrab::WidthInTwips(this),
+                                                HWndGrab1->MinWidth(), HWndGrab1->MaxWidth()),
+                              general.ClampLong(uHWndGrab::HeightInTwips(this),
+                                                HWndGrab1->MinHeight(), HWndGrab1->MaxHeight()));
 }
 
 void frmAudioBrowser::ctlBrowser_CartSelected(const QString& cart)

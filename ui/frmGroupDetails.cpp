@@ -17,6 +17,7 @@
 #include "platform/ToolError.h"
 #include "platform/widgets/ControlFunctions.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -168,46 +169,72 @@ frmGroupDetails::frmGroupDetails(QWidget* parent)
     BuildProgressPanel();
 
     // Every control answers to its name.
-    const QList<QWidget*> named = {
-        cmdOK, cmdCancel, fraGroupName, txtGroupName, optCheckExisting, Frame1,
-        lblCheckExisting, lblExistingStartCart, txtExistingStartCart, lblExistingEndCart,
-        txtExistingEndCart, chkCheckCurrentLastModified, fraLengthChange,
-        lblExistingLengthChangesDesc, optCheckLengthUpdateOnly, optCheckLengthReplace,
-        chkRemoveIfDeleted, optImport, fraImportOptions, lblImportDirectory, txtImportDirectory,
-        cmdBrowseImportDirectory, lblNewFileRange, lblImportStartCart, txtImportStartCart,
-        lblImportEndCart, txtImportEndCart, chkUseArchiveBit, chkImportDeleteAfter,
-        chkEmailNotify, fraEmailNotification, lblEmailNotifyFromDesc, txtEmailNotifyFrom,
-        lblEmailNotifyFromExampleDesc, chkNotifySuccessEmailTo, txtNotifySuccessEmailTo,
-        lblNotifySuccessEmailToExampleDesc, chkNotifyFailEmailTo, txtNotifyFailEmailTo,
-        lblNotifyFailEmailToExampleDesc, fraLoggingOptions, chkTakeSnapShotBeforeImport,
-        fraOverrideTiming, chkOverrideIntroStart, mtxtIntroStart, chkOverrideIntroEnd,
-        mtxtIntroEnd, chkOverrideExtro, mtxtExtro, fraOverrideTitles, chkOverrideTitle,
-        txtOverrideTitle, chkOverrideArtist, txtOverrideArtist, chkOverrideDescription,
-        txtOverrideDescription, cmdOverrideHelp, fraOverrideAudio, chkOverrideNormalise,
-        txtOverrideNormalise, lblOverrideNormliseDesc, pnlProgress, lblCurrentTask,
-        progOverallProcess};
-    const QStringList names = {
-        "cmdOK", "cmdCancel", "fraGroupName", "txtGroupName", "optCheckExisting", "Frame1",
-        "lblCheckExisting", "lblExistingStartCart", "txtExistingStartCart", "lblExistingEndCart",
-        "txtExistingEndCart", "chkCheckCurrentLastModified", "fraLengthChange",
-        "lblExistingLengthChangesDesc", "optCheckLengthUpdateOnly", "optCheckLengthReplace",
-        "chkRemoveIfDeleted", "optImport", "fraImportOptions", "lblImportDirectory",
-        "txtImportDirectory", "cmdBrowseImportDirectory", "lblNewFileRange",
-        "lblImportStartCart", "txtImportStartCart", "lblImportEndCart", "txtImportEndCart",
-        "chkUseArchiveBit", "chkImportDeleteAfter", "chkEmailNotify", "fraEmailNotification",
-        "lblEmailNotifyFromDesc", "txtEmailNotifyFrom", "lblEmailNotifyFromExampleDesc",
-        "chkNotifySuccessEmailTo", "txtNotifySuccessEmailTo",
-        "lblNotifySuccessEmailToExampleDesc", "chkNotifyFailEmailTo", "txtNotifyFailEmailTo",
-        "lblNotifyFailEmailToExampleDesc", "fraLoggingOptions", "chkTakeSnapShotBeforeImport",
-        "fraOverrideTiming", "chkOverrideIntroStart", "mtxtIntroStart", "chkOverrideIntroEnd",
-        "mtxtIntroEnd", "chkOverrideExtro", "mtxtExtro", "fraOverrideTitles",
-        "chkOverrideTitle", "txtOverrideTitle", "chkOverrideArtist", "txtOverrideArtist",
-        "chkOverrideDescription", "txtOverrideDescription", "cmdOverrideHelp",
-        "fraOverrideAudio", "chkOverrideNormalise", "txtOverrideNormalise",
-        "lblOverrideNormliseDesc", "pnlProgress", "lblCurrentTask", "progOverallProcess"};
-    for (qsizetype i = 0; i < named.size(); ++i) {
-        named[i]->setObjectName(names[i]);
-    }
+#define CF_NAME(widget) (widget)->setObjectName(QStringLiteral(#widget))
+    CF_NAME(cmdOK);
+    CF_NAME(cmdCancel);
+    CF_NAME(fraGroupName);
+    CF_NAME(txtGroupName);
+    CF_NAME(optCheckExisting);
+    CF_NAME(Frame1);
+    CF_NAME(lblCheckExisting);
+    CF_NAME(lblExistingStartCart);
+    CF_NAME(txtExistingStartCart);
+    CF_NAME(lblExistingEndCart);
+    CF_NAME(txtExistingEndCart);
+    CF_NAME(chkCheckCurrentLastModified);
+    CF_NAME(fraLengthChange);
+    CF_NAME(lblExistingLengthChangesDesc);
+    CF_NAME(optCheckLengthUpdateOnly);
+    CF_NAME(optCheckLengthReplace);
+    CF_NAME(chkRemoveIfDeleted);
+    CF_NAME(optImport);
+    CF_NAME(fraImportOptions);
+    CF_NAME(lblImportDirectory);
+    CF_NAME(txtImportDirectory);
+    CF_NAME(cmdBrowseImportDirectory);
+    CF_NAME(lblNewFileRange);
+    CF_NAME(lblImportStartCart);
+    CF_NAME(txtImportStartCart);
+    CF_NAME(lblImportEndCart);
+    CF_NAME(txtImportEndCart);
+    CF_NAME(chkUseArchiveBit);
+    CF_NAME(chkImportDeleteAfter);
+    CF_NAME(chkEmailNotify);
+    CF_NAME(fraEmailNotification);
+    CF_NAME(lblEmailNotifyFromDesc);
+    CF_NAME(txtEmailNotifyFrom);
+    CF_NAME(lblEmailNotifyFromExampleDesc);
+    CF_NAME(chkNotifySuccessEmailTo);
+    CF_NAME(txtNotifySuccessEmailTo);
+    CF_NAME(lblNotifySuccessEmailToExampleDesc);
+    CF_NAME(chkNotifyFailEmailTo);
+    CF_NAME(txtNotifyFailEmailTo);
+    CF_NAME(lblNotifyFailEmailToExampleDesc);
+    CF_NAME(fraLoggingOptions);
+    CF_NAME(chkTakeSnapShotBeforeImport);
+    CF_NAME(fraOverrideTiming);
+    CF_NAME(chkOverrideIntroStart);
+    CF_NAME(mtxtIntroStart);
+    CF_NAME(chkOverrideIntroEnd);
+    CF_NAME(mtxtIntroEnd);
+    CF_NAME(chkOverrideExtro);
+    CF_NAME(mtxtExtro);
+    CF_NAME(fraOverrideTitles);
+    CF_NAME(chkOverrideTitle);
+    CF_NAME(txtOverrideTitle);
+    CF_NAME(chkOverrideArtist);
+    CF_NAME(txtOverrideArtist);
+    CF_NAME(chkOverrideDescription);
+    CF_NAME(txtOverrideDescription);
+    CF_NAME(cmdOverrideHelp);
+    CF_NAME(fraOverrideAudio);
+    CF_NAME(chkOverrideNormalise);
+    CF_NAME(txtOverrideNormalise);
+    CF_NAME(lblOverrideNormliseDesc);
+    CF_NAME(pnlProgress);
+    CF_NAME(lblCurrentTask);
+    CF_NAME(progOverallProcess);
+#undef CF_NAME
 
     // Initial states before any rule runs.
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -219,10 +246,10 @@ frmGroupDetails::frmGroupDetails(QWidget* parent)
              lblEmailNotifyFromDesc}) {
         w->setEnabled(false);
     }
-    for (QLineEdit* box : {txtExistingStartCart, txtExistingEndCart, txtImportDirectory,
-                           txtImportStartCart, txtImportEndCart, txtEmailNotifyFrom,
-                           txtNotifySuccessEmailTo, txtNotifyFailEmailTo, txtOverrideTitle,
-                           txtOverrideArtist, txtOverrideDescription, txtOverrideNormalise}) {
+    for (QLineEdit* box :
+         {txtExistingStartCart, txtExistingEndCart, txtImportDirectory, txtImportStartCart,
+          txtImportEndCart, txtEmailNotifyFrom, txtNotifySuccessEmailTo, txtNotifyFailEmailTo,
+          txtOverrideTitle, txtOverrideArtist, txtOverrideDescription, txtOverrideNormalise}) {
         enableTextBox(box, false);
     }
     for (QLineEdit* box : {mtxtIntroStart, mtxtIntroEnd, mtxtExtro}) {
@@ -235,9 +262,10 @@ frmGroupDetails::frmGroupDetails(QWidget* parent)
     connect(cmdOverrideHelp, &QPushButton::clicked, this, &frmGroupDetails::cmdOverrideHelp_Click);
     connect(cmdBrowseImportDirectory, &QPushButton::clicked, this,
             &frmGroupDetails::cmdBrowseImportDirectory_Click);
-    // Qt selects the new option before it clears the old one, so the rule runs again once
-    // the old one is cleared.
-    connect(optCheckExisting, &QRadioButton::toggled, this, &frmGroupDetails::optCheckExisting_Click);
+    // Every change of either option runs the rule, so it ends on the final state whichever
+    // order Qt changes them in.
+    connect(optCheckExisting, &QRadioButton::toggled, this,
+            &frmGroupDetails::optCheckExisting_Click);
     connect(optImport, &QRadioButton::toggled, this, &frmGroupDetails::optImport_Click);
     const QList<QPair<QCheckBox*, void (frmGroupDetails::*)()>> clicks = {
         {chkEmailNotify, &frmGroupDetails::chkEmailNotify_Click},
@@ -259,11 +287,11 @@ frmGroupDetails::frmGroupDetails(QWidget* parent)
     connect(txtOverrideNormalise, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_normaliseText = text; });
 
-    for (QLineEdit* box : {txtGroupName, txtExistingStartCart, txtExistingEndCart,
-                           txtImportDirectory, txtImportStartCart, txtImportEndCart,
-                           txtEmailNotifyFrom, txtNotifySuccessEmailTo, txtNotifyFailEmailTo,
-                           txtOverrideTitle, txtOverrideArtist, txtOverrideDescription,
-                           txtOverrideNormalise}) {
+    for (QLineEdit* box :
+         {txtGroupName, txtExistingStartCart, txtExistingEndCart, txtImportDirectory,
+          txtImportStartCart, txtImportEndCart, txtEmailNotifyFrom, txtNotifySuccessEmailTo,
+          txtNotifyFailEmailTo, txtOverrideTitle, txtOverrideArtist, txtOverrideDescription,
+          txtOverrideNormalise}) {
         box->installEventFilter(this);
     }
 }
@@ -288,9 +316,9 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
         QStringLiteral("Also compare Cart's 'Last Modified' field against the file's date/time."),
         Frame1);
     fraLengthChange = new QGroupBox(Frame1);
-    lblExistingLengthChangesDesc = new QLabel(
-        QStringLiteral("If the length of the audio file for an existing cart changes:"),
-        fraLengthChange);
+    lblExistingLengthChangesDesc =
+        new QLabel(QStringLiteral("If the length of the audio file for an existing cart changes:"),
+                   fraLengthChange);
     optCheckLengthUpdateOnly = new QRadioButton(
         QStringLiteral("Just update the lengths and check Extros etc."), fraLengthChange);
     optCheckLengthReplace = new QRadioButton(
@@ -326,9 +354,9 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
     txtImportDirectory = new QLineEdit(fraImportOptions);
     cmdBrowseImportDirectory = new QPushButton(QStringLiteral("Browse"), fraImportOptions);
     cmdBrowseImportDirectory->setAutoDefault(false);
-    lblNewFileRange = new QLabel(
-        QStringLiteral("Check and import information for any new cart files between:"),
-        fraImportOptions);
+    lblNewFileRange =
+        new QLabel(QStringLiteral("Check and import information for any new cart files between:"),
+                   fraImportOptions);
     lblImportStartCart = new QLabel(QStringLiteral("Start Cart:"), fraImportOptions);
     txtImportStartCart = cartBox(fraImportOptions);
     lblImportEndCart = new QLabel(QStringLiteral("End Cart:"), fraImportOptions);
@@ -358,7 +386,15 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
     importLayout->addWidget(chkUseArchiveBit);
     importLayout->addWidget(chkImportDeleteAfter);
 
-    // The two options share the page as their parent, so selecting one clears the other.
+    // Explicit groups: Qt's automatic exclusion would also reach the length options nested
+    // in the frames.
+    auto* modes = new QButtonGroup(page);
+    modes->addButton(optCheckExisting);
+    modes->addButton(optImport);
+    auto* lengths = new QButtonGroup(page);
+    lengths->addButton(optCheckLengthUpdateOnly);
+    lengths->addButton(optCheckLengthReplace);
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(fraGroupName);
     layout->addSpacing(4);
@@ -372,15 +408,14 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
 
 void frmGroupDetails::BuildNotificationPage(QWidget* page)
 {
-    chkEmailNotify =
-        new QCheckBox(QStringLiteral("Send e-mail notification after import:"), page);
+    chkEmailNotify = new QCheckBox(QStringLiteral("Send e-mail notification after import:"), page);
     fraEmailNotification = new QGroupBox(page);
     lblEmailNotifyFromDesc =
         new QLabel(QStringLiteral("Send 'From' e-mail address:"), fraEmailNotification);
     txtEmailNotifyFrom = new QLineEdit(fraEmailNotification);
-    lblEmailNotifyFromExampleDesc = exampleLabel(
-        QStringLiteral("E.g. : \"Cartfeeder Importer\" <cartfeeder@example.com>"),
-        fraEmailNotification);
+    lblEmailNotifyFromExampleDesc =
+        exampleLabel(QStringLiteral("E.g. : \"Cartfeeder Importer\" <cartfeeder@example.com>"),
+                     fraEmailNotification);
     const QString listExample =
         QStringLiteral("E.g. : \"Jane Smith\" <jane.smith@example.com>; engineer@example.com");
     chkNotifySuccessEmailTo = new QCheckBox(
@@ -578,9 +613,8 @@ bool frmGroupDetails::DisplayGroup(cImporterGroup* clsGroup, cImporter* importer
     txtOverrideTitle->setText(group.OverrideTitle.isEmpty() ? QStringLiteral("<FILENAME>")
                                                             : group.OverrideTitle);
     setTicked(chkOverrideTitle, !group.OverrideTitle.isEmpty());
-    txtOverrideArtist->setText(group.OverrideArtist.isEmpty()
-                                   ? QStringLiteral("On <COMPUTERNAME>")
-                                   : group.OverrideArtist);
+    txtOverrideArtist->setText(group.OverrideArtist.isEmpty() ? QStringLiteral("On <COMPUTERNAME>")
+                                                              : group.OverrideArtist);
     setTicked(chkOverrideArtist, !group.OverrideArtist.isEmpty());
     txtOverrideDescription->setText(group.OverrideDescription.isEmpty()
                                         ? QStringLiteral("Imported <CURRENTDATETIME>")
@@ -689,14 +723,13 @@ void frmGroupDetails::WriteBack(cImporterGroup& group)
         ticked(chkOverrideDescription) ? txtOverrideDescription->text().trimmed() : QString();
 
     // Held within 0..100 here too: Enter accepts the dialog without the box losing the focus.
-    group.OverrideNormalise =
-        ticked(chkOverrideNormalise)
-            ? static_cast<qint16>(GeneralFunctions::instance().ClampLong(
-                  RoundHalfEven(LeadingNumber(txtOverrideNormalise->text()),
-                                std::numeric_limits<qint32>::min(),
-                                std::numeric_limits<qint32>::max()),
-                  0, 100))
-            : 0;
+    group.OverrideNormalise = ticked(chkOverrideNormalise)
+                                  ? static_cast<qint16>(GeneralFunctions::instance().ClampLong(
+                                        RoundHalfEven(LeadingNumber(txtOverrideNormalise->text()),
+                                                      std::numeric_limits<qint32>::min(),
+                                                      std::numeric_limits<qint32>::max()),
+                                        0, 100))
+                                  : 0;
 }
 
 void frmGroupDetails::optCheckExisting_Click()
@@ -708,9 +741,9 @@ void frmGroupDetails::optImport_Click()
 {
     const bool existing = optCheckExisting->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{
-             lblExistingStartCart, lblExistingEndCart, chkCheckCurrentLastModified,
-             fraLengthChange, lblExistingLengthChangesDesc, optCheckLengthUpdateOnly,
-             optCheckLengthReplace, lblCheckExisting, chkRemoveIfDeleted}) {
+             lblExistingStartCart, lblExistingEndCart, chkCheckCurrentLastModified, fraLengthChange,
+             lblExistingLengthChangesDesc, optCheckLengthUpdateOnly, optCheckLengthReplace,
+             lblCheckExisting, chkRemoveIfDeleted}) {
         w->setEnabled(existing);
     }
     enableTextBox(txtExistingStartCart, existing);
@@ -730,9 +763,9 @@ void frmGroupDetails::optImport_Click()
 void frmGroupDetails::chkEmailNotify_Click()
 {
     const bool on = ticked(chkEmailNotify);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             fraEmailNotification, lblEmailNotifyFromDesc, chkNotifySuccessEmailTo,
-             chkNotifyFailEmailTo}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{fraEmailNotification, lblEmailNotifyFromDesc,
+                                         chkNotifySuccessEmailTo, chkNotifyFailEmailTo}) {
         w->setEnabled(on);
     }
     enableTextBox(txtEmailNotifyFrom, on);
@@ -800,8 +833,8 @@ void frmGroupDetails::txtOverrideNormalise_Edited(const QString& text)
     // operator can still shorten it.
     constexpr qsizetype limit = 3;
     if (text.size() > limit && text.size() > m_normaliseText.size()) {
-        const int cursor = txtOverrideNormalise->cursorPosition() -
-                           int(text.size() - m_normaliseText.size());
+        const int cursor =
+            txtOverrideNormalise->cursorPosition() - int(text.size() - m_normaliseText.size());
         txtOverrideNormalise->setText(m_normaliseText);
         txtOverrideNormalise->setCursorPosition(std::max(cursor, 0));
     }
@@ -890,8 +923,7 @@ void frmGroupDetails::cmdOK_Clicked()
     try {
         cmdOK_Click();
     } catch (const ToolError& error) {
-        ShowProblemMessage(QStringLiteral("checking the import group"), error.Description(),
-                           false);
+        ShowProblemMessage(QStringLiteral("checking the import group"), error.Description(), false);
     } catch (const std::exception& error) {
         ShowProblemMessage(QStringLiteral("checking the import group"),
                            QString::fromLocal8Bit(error.what()), false);
@@ -1034,10 +1066,9 @@ void frmGroupDetails::cmdOK_Click()
         }
     }
 
-    const QList<std::pair<QCheckBox*, QLineEdit*>> times = {
-        {chkOverrideIntroStart, mtxtIntroStart},
-        {chkOverrideIntroEnd, mtxtIntroEnd},
-        {chkOverrideExtro, mtxtExtro}};
+    const QList<std::pair<QCheckBox*, QLineEdit*>> times = {{chkOverrideIntroStart, mtxtIntroStart},
+                                                            {chkOverrideIntroEnd, mtxtIntroEnd},
+                                                            {chkOverrideExtro, mtxtExtro}};
     const QStringList timeMessages = {
         QStringLiteral("You must enter a valid 'Intro Start' Override"),
         QStringLiteral("You must enter a valid 'Intro End' Override"),
@@ -1126,7 +1157,8 @@ void frmGroupDetails::RefreshLastModified()
             dates.DateToStamp(dates.NormaliseDate(files.GetDateLastModified(cart->AudioFilePath)),
                               low, high);
             const qint64 fileStamp = dates.MakeStamp(low, high);
-            const qint64 storedStamp = dates.MakeStamp(cart->LastModifiedLow, cart->LastModifiedHigh);
+            const qint64 storedStamp =
+                dates.MakeStamp(cart->LastModifiedLow, cart->LastModifiedHigh);
             if (dates.StampDifference(fileStamp, storedStamp) > 2.0) {
                 cart->LastModifiedLow = low;
                 cart->LastModifiedHigh = high;

@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "platform/widgets/ControlFunctions.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -14,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -29,6 +31,22 @@ void enableTextBox(QLineEdit* box, bool on)
 {
     ControlFunctions::instance().EnableTextBox(box, on);
 }
+
+// Shows the password as "*", whatever mark the style would use.
+class StarPasswordStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter) {
+            return '*';
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 } // namespace
 
@@ -52,6 +70,10 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     lblEmailPasswordDesc = new QLabel(QStringLiteral("Password:"), fraEmail);
     txtEmailPassword = new QLineEdit(fraEmail);
     txtEmailPassword->setEchoMode(QLineEdit::Password);
+    // Created after the box, so the window releases it after the box.
+    auto* passwordStyle = new StarPasswordStyle(QApplication::style()->name());
+    passwordStyle->setParent(this);
+    txtEmailPassword->setStyle(passwordStyle);
 
     auto* email = new QGridLayout(fraEmail);
     email->addWidget(lblemailserverDesc, 0, 0, 1, 3);
@@ -100,26 +122,29 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     layout->addWidget(fraOtherOptions);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    setMinimumWidth(420);
-
-    const QList<QWidget*> named = {
-        chkEnableEmail,       fraEmail,          lblemailserverDesc,   txtEmailServer,
-        chkEmailLogin,        lblEmailUserNameDesc, txtEmailUsername,   lblEmailPasswordDesc,
-        txtEmailPassword,     fraOtherOptions,   lblCheckInterval,     txtCheckInterval,
-        lblCheckIntervalSecs, chkMinimiseToSysTray, cmdOK,             cmdCancel};
-    const QStringList names = {
-        "chkEnableEmail",       "fraEmail",          "lblemailserverDesc",   "txtEmailServer",
-        "chkEmailLogin",        "lblEmailUserNameDesc", "txtEmailUsername",  "lblEmailPasswordDesc",
-        "txtEmailPassword",     "fraOtherOptions",   "lblCheckInterval",     "txtCheckInterval",
-        "lblCheckIntervalSecs", "chkMinimiseToSysTray", "cmdOK",             "cmdCancel"};
-    for (qsizetype i = 0; i < named.size(); ++i) {
-        named[i]->setObjectName(names[i]);
-    }
+    setMinimumWidth(420); // Every control answers to its name.
+#define CF_NAME(widget) (widget)->setObjectName(QStringLiteral(#widget))
+    CF_NAME(chkEnableEmail);
+    CF_NAME(fraEmail);
+    CF_NAME(lblemailserverDesc);
+    CF_NAME(txtEmailServer);
+    CF_NAME(chkEmailLogin);
+    CF_NAME(lblEmailUserNameDesc);
+    CF_NAME(txtEmailUsername);
+    CF_NAME(lblEmailPasswordDesc);
+    CF_NAME(txtEmailPassword);
+    CF_NAME(fraOtherOptions);
+    CF_NAME(lblCheckInterval);
+    CF_NAME(txtCheckInterval);
+    CF_NAME(lblCheckIntervalSecs);
+    CF_NAME(chkMinimiseToSysTray);
+    CF_NAME(cmdOK);
+    CF_NAME(cmdCancel);
+#undef CF_NAME
 
     // As designed, before the stored settings are shown.
     for (QWidget* w : std::initializer_list<QWidget*>{fraEmail, lblemailserverDesc, chkEmailLogin,
-                                                      lblEmailUserNameDesc,
-                                                      lblEmailPasswordDesc}) {
+                                                      lblEmailUserNameDesc, lblEmailPasswordDesc}) {
         w->setEnabled(false);
     }
     for (QLineEdit* box : {txtEmailServer, txtEmailUsername, txtEmailPassword}) {

@@ -15,6 +15,7 @@
 #include "platform/GeneralFunctions.h"
 #include "platform/PlatformPaths.h"
 #include "platform/PlayoutAudio.h"
+#include "platform/widgets/uHWndGrab.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -45,7 +46,7 @@ constexpr double kLabelHeight = 255;
 constexpr double kListLeft = 1080;
 constexpr double kListTop = 480;
 constexpr double kStatusHeight = 870;
-constexpr double kStatusTextLeft = 1380;
+constexpr double kStatusCaptionWidth = 1500;
 constexpr double kLogoSize = 900;
 constexpr double kSettingsButtonSize = 360;
 
@@ -118,7 +119,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), m_fileInUse(std::make_u
     tmrCheckGroups->setInterval(1000);
     connect(tmrCheckGroups, &QTimer::timeout, this, &frmMain::tmrCheckGroups_Timer);
 
-    resize(PxX(kWindowWidth), PxY(kWindowHeight));
+    uHWndGrab1 = new uHWndGrab(this);
+    uHWndGrab::SetSizeInTwips(this, qint32(kWindowWidth), qint32(kWindowHeight));
 }
 
 frmMain::~frmMain()
@@ -136,8 +138,8 @@ void frmMain::BuildMenus()
     mnuFile = bar->addMenu(QStringLiteral("&File"));
     mnuCheckNow = AddEntry(mnuFile, QStringLiteral("&Check Groups Now"), QKeySequence(Qt::Key_F5));
     mnuCartBrowserSep = mnuFile->addSeparator();
-    mnuCartBrowser = AddEntry(mnuFile, QStringLiteral("Cart &Browser"),
-                              QKeySequence(Qt::CTRL | Qt::Key_F1));
+    mnuCartBrowser =
+        AddEntry(mnuFile, QStringLiteral("Cart &Browser"), QKeySequence(Qt::CTRL | Qt::Key_F1));
     mnuFileExitSep = mnuFile->addSeparator();
     mnuFileExit = AddEntry(mnuFile, QStringLiteral("E&xit"));
 
@@ -239,20 +241,24 @@ void frmMain::BuildControls()
     SetGeometryTwips(picStatus, 60, kWindowHeight - 240 - kStatusHeight, kWindowWidth - 300,
                      kStatusHeight);
     lblOverallStatusDesc = MakeLabel(picStatus, QStringLiteral("Overall Status:"));
-    SetGeometryTwips(lblOverallStatusDesc, 60, 60, kStatusTextLeft - 120, kLabelHeight);
-    lblOverallStatus = MakeLabel(picStatus, QString());
-    SetGeometryTwips(lblOverallStatus, kStatusTextLeft, 60, kWindowWidth - 300 - kStatusTextLeft,
-                     kLabelHeight);
     lblCurrentProgressDesc = MakeLabel(picStatus, QStringLiteral("Current Status:"));
-    SetGeometryTwips(lblCurrentProgressDesc, 60, 330, kStatusTextLeft - 120, kLabelHeight);
+    // The status lines start after the wider caption, whatever the desktop's font.
+    const double captionWidth =
+        qMax(kStatusCaptionWidth, TwX(qMax(lblOverallStatusDesc->sizeHint().width(),
+                                           lblCurrentProgressDesc->sizeHint().width())));
+    const double textLeft = 60 + captionWidth + 60;
+    SetGeometryTwips(lblOverallStatusDesc, 60, 60, captionWidth, kLabelHeight);
+    SetGeometryTwips(lblCurrentProgressDesc, 60, 330, captionWidth, kLabelHeight);
+    lblOverallStatus = MakeLabel(picStatus, QString());
+    SetGeometryTwips(lblOverallStatus, textLeft, 60, kWindowWidth - 300 - textLeft, kLabelHeight);
     lblCurrentProgress = MakeLabel(picStatus, QString());
-    SetGeometryTwips(lblCurrentProgress, kStatusTextLeft, 330,
-                     kWindowWidth - 300 - kStatusTextLeft, kLabelHeight);
+    SetGeometryTwips(lblCurrentProgress, textLeft, 330, kWindowWidth - 300 - textLeft,
+                     kLabelHeight);
     prgCurrentProgress = new QProgressBar(picStatus);
     prgCurrentProgress->setRange(0, 100);
     prgCurrentProgress->setTextVisible(false);
-    SetGeometryTwips(prgCurrentProgress, kStatusTextLeft, 330 + kLabelHeight,
-                     kWindowWidth - 300 - kStatusTextLeft, 180);
+    SetGeometryTwips(prgCurrentProgress, textLeft, 330 + kLabelHeight,
+                     kWindowWidth - 300 - textLeft, 180);
     prgCurrentProgress->hide();
 
     prgOverallProgress = new QProgressBar(central);
@@ -314,7 +320,6 @@ void frmMain::Form_Load()
 {
     GeneralFunctions& general = GeneralFunctions::instance();
 
-    // 1.
     QString forcedProfile;
     qint32 playoutFlags = 256;
     if (!InitialiseTool(QStringLiteral("Cartfeeder"), 1, true, forcedProfile, playoutFlags)) {
@@ -324,40 +329,39 @@ void frmMain::Form_Load()
     }
     m_loaded = true;
 
-    // 2. Start-up with playout flags always opens the cart store.
+    // Start-up with playout flags always opens the cart store.
     const QString baseFolder =
         Globals::PlayoutAudio ? Globals::PlayoutAudio->BaseFolder() : PlatformPaths::DataHome();
     InitialiseAppLog(baseFolder + QStringLiteral("/Logs/Cartfeeder"), 6);
 
-    // 3.
     m_renderer = std::make_unique<class GraphicsRenderer>();
 
-    // 4.
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, tbsImporter->palette().color(QPalette::Window));
     setPalette(windowPalette);
 
-    // 5. The window's width is fixed; its height can grow.
-    setMinimumHeight(PxY(kMinHeight));
-    setMinimumWidth(PxX(kWindowWidth));
-    setMaximumWidth(PxX(kWindowWidth));
+    // The window's width is fixed; its height can grow.
+    uHWndGrab1->setMinHeight(qint32(kMinHeight));
+    uHWndGrab1->setMinWidth(qint32(kWindowWidth));
+    uHWndGrab1->setMaxWidth(qint32(kWindowWidth));
 
-    // 6.
     m_importer = std::make_unique<cImporter>();
     QtImporterDialogs::Install(*m_importer);
 
-    // 7. The first check is due one interval from now.
+    // The first check is due one interval from now.
     LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
 
-    // 8.
     lvwGroups->clear();
     lvwGroups->setColumnCount(6);
     const struct
     {
         const char* key;
         const char* caption;
-    } groupColumns[] = {{"ENABLED", ""},      {"NAME", "Name"}, {"PATH", "Path"},
-                        {"RANGE", "Cart Range"}, {"DELETEAFTERIMPORT", "D?"},
+    } groupColumns[] = {{"ENABLED", ""},
+                        {"NAME", "Name"},
+                        {"PATH", "Path"},
+                        {"RANGE", "Cart Range"},
+                        {"DELETEAFTERIMPORT", "D?"},
                         {"USEARCHIVEBIT", "A?"}};
     QTreeWidgetItem* groupHeader = lvwGroups->headerItem();
     for (int column = 0; column < 6; ++column) {
@@ -366,7 +370,6 @@ void frmMain::Form_Load()
     }
     SetGroupColumnWidths();
 
-    // 9.
     lvwHistory->clear();
     lvwHistory->setColumnCount(2);
     QTreeWidgetItem* historyHeader = lvwHistory->headerItem();
@@ -378,40 +381,32 @@ void frmMain::Form_Load()
     lvwHistory->header()->resizeSection(
         1, PxX(general.MaxLong(0, Rounded(TwX(lvwHistory->width()) - kScrollBarRoom - 1800))));
 
-    // 10.
     if (frmSplash* splash = frmSplash::Loaded()) {
         splash->SetCurrentAction(QStringLiteral("Loading Settings..."));
     }
 
-    // 11.
     LoadSettings();
 
-    // 12.
     general.DebugTrace(QStringLiteral("Loaded Settings OK"));
 
-    // 13.
     const bool haveUpdates =
         FileFunctions::instance().GetFileSize(ProgramFolder() + QStringLiteral("/UPDATES.rtf")) > 0;
     mnuUpdateInfo->setVisible(haveUpdates);
     mnuAboutSep->setVisible(haveUpdates);
 
-    // 14.
     general.DebugTrace(QStringLiteral("Displayed OK"));
 
-    // 15.
     show();
 
-    // 16. The tip holds what fits in 64 bytes, the product name and its terminating zero.
+    // The tip holds what fits in 64 bytes, the product name and its terminating zero.
     QByteArray tip(64, '\0');
     StringToByteArray(tip, QCoreApplication::applicationName() + QChar(u'\0'));
     m_trayIcon = new QSystemTrayIcon(windowIcon(), this);
     m_trayIcon->setToolTip(QString::fromLatin1(tip.constData(), qstrnlen(tip.constData(), 64)));
     m_trayIcon->show();
 
-    // 17.
     general.DebugTrace(QStringLiteral("Shown Importers OK"));
 
-    // 18.
     frmSplash::Unload();
 }
 
@@ -506,7 +501,6 @@ void frmMain::changeEvent(QEvent* event)
 
 void frmMain::Form_Resize()
 {
-    // 1.
     if (isMinimized()) {
         if (m_importer && m_importer->MinimiseToSysTray) {
             hide();
@@ -514,30 +508,26 @@ void frmMain::Form_Resize()
         return;
     }
 
-    // 2. In twips throughout; every size is kept at 0 or more.
+    // In twips throughout; every size is kept at 0 or more.
     const QWidget* client = centralWidget();
     const double innerWidth = TwX(client->width());
     const double innerHeight = TwY(client->height());
 
-    // 2.1
     const double tabLeft = TwX(tbsImporter->x());
     const double tabTop = TwY(tbsImporter->y());
     const double tabWidth = qMax(0.0, innerWidth - 2 * tabLeft);
     double tabHeight = qMax(0.0, innerHeight - 2 * tabTop);
 
-    // 2.2
     const double statusLeft = TwX(picStatus->x());
     const double statusHeight = TwY(picStatus->height());
     const double statusTop = tabHeight - 120 - statusHeight;
     const double statusWidth = qMax(0.0, tabWidth - 120 - statusLeft);
     SetGeometryTwips(picStatus, statusLeft, statusTop, statusWidth, statusHeight);
 
-    // 2.3
     const double overallHeight = TwY(prgOverallProgress->height());
     const double overallTop = statusTop - 30 - overallHeight;
     SetGeometryTwips(prgOverallProgress, statusLeft, overallTop, statusWidth, overallHeight);
 
-    // 2.4
     const double statusInnerWidth = TwX(picStatus->contentsRect().width());
     for (QLabel* line : {lblOverallStatus, lblCurrentProgress}) {
         const double left = TwX(line->x());
@@ -545,16 +535,14 @@ void frmMain::Form_Resize()
                          TwY(line->height()));
     }
 
-    // 2.5
     SetGeometryTwips(prgCurrentProgress, TwX(lblCurrentProgress->x()),
                      TwY(lblCurrentProgress->y()) + TwY(lblCurrentProgress->height()),
                      TwX(lblCurrentProgress->width()), TwY(prgCurrentProgress->height()));
 
-    // 2.6 The tab control ends above the overall bar; the status area lies below it.
+    // The tab control ends above the overall bar; the status area lies below it.
     tabHeight = qMax(0.0, overallTop - 120);
     SetGeometryTwips(tbsImporter, tabLeft, tabTop, tabWidth, tabHeight);
 
-    // 2.7
     const double groupsLeft = TwX(lvwGroups->x());
     const double groupsTop = Rounded(TwY(lvwGroups->y()));
     const double groupsHeight = qMax<qint32>(
@@ -562,22 +550,17 @@ void frmMain::Form_Resize()
     const double groupsWidth = qMax(0.0, tabWidth - 120 - groupsLeft);
     SetGeometryTwips(lvwGroups, groupsLeft, groupsTop, groupsWidth, groupsHeight);
 
-    // 2.8
     const double historyTop = Rounded(groupsTop + groupsHeight + 60);
 
-    // 2.9
     SetGroupColumnWidths();
     lvwGroups->raise();
 
-    // 2.10
     SetGeometryTwips(lblHistoryDesc, TwX(lblGroupsDesc->x()), historyTop,
                      TwX(lblHistoryDesc->width()), TwY(lblHistoryDesc->height()));
 
-    // 2.11
     SetGeometryTwips(lvwHistory, groupsLeft, historyTop, groupsWidth,
                      qMax<qint32>(0, Rounded(tabHeight - historyTop - 120)));
 
-    // 2.12
     if (lvwHistory->columnCount() >= 2) {
         const double first = TwX(lvwHistory->header()->sectionSize(0));
         lvwHistory->header()->resizeSection(
@@ -585,7 +568,6 @@ void frmMain::Form_Resize()
     }
     lvwHistory->raise();
 
-    // 2.13
     SetGeometryTwips(picLogo, TwX(picLogo->x()), tabHeight - 120 - TwY(picLogo->height()),
                      TwX(picLogo->width()), TwY(picLogo->height()));
 }
@@ -622,20 +604,18 @@ void frmMain::Form_Unload()
     m_unloading = true;
     tmrCheckGroups->stop();
 
-    // 1. The playout interfaces go before the importer, whose clean-up then finds them gone.
+    // The playout interfaces go before the importer, whose clean-up then finds them gone.
     TerminateTool();
 
-    // 2.
     if (m_trayIcon) {
         m_trayIcon->hide();
         delete m_trayIcon;
         m_trayIcon = nullptr;
     }
 
-    // 3. Logs "Importer Closing".
+    // Logs "Importer Closing".
     m_importer.reset();
 
-    // 4.
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
         QWidget* window = *it;
@@ -650,7 +630,6 @@ void frmMain::Form_Unload()
         window->close();
     }
 
-    // 5.
     m_renderer.reset();
 
     m_loaded = false;

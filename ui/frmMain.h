@@ -20,6 +20,7 @@ class QToolButton;
 class QTreeWidget;
 class cImporter;
 class cImporterGroup;
+class uHWndGrab;
 
 // The program's main window: the import groups and the history of logged events, the status
 // lines and progress bars, the tray icon and the check timer that drives the periodic check of
@@ -66,6 +67,8 @@ public:
     QLabel* lblCurrentProgress = nullptr;
     QProgressBar* prgOverallProgress = nullptr;
     QProgressBar* prgCurrentProgress = nullptr;
+    // Keeps the window within its size limits.
+    uHWndGrab* uHWndGrab1 = nullptr;
     // The tray icon, from start-up to shut-down.
     QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
 
@@ -141,7 +144,7 @@ private:
     void tmrCheckGroups_Timer();
 
     // The periodic check's parts.
-    void RunCheck(const bool& ForceCheck);
+    void RunCheck();
     // False when the pass must end (a close is pending, or the groups changed under it).
     bool CheckCartRange(int index, cImporterGroup* group);
     bool CheckFolder(int index, cImporterGroup* group);

@@ -123,11 +123,10 @@ double frmMain::NumericValue(const QString& text)
 
 void frmMain::CheckGroups(const bool& ForceCheck)
 {
-    // 1.
     Trace(QStringLiteral("CheckGroups ") +
           (ForceCheck ? QStringLiteral("True") : QStringLiteral("False")));
 
-    // 2. A running pass is never entered again, not even by a forced call.
+    // A running pass is never entered again, not even by a forced call.
     if (NumericValue(tmrCheckGroupsTag) != 0) {
         return;
     }
@@ -140,31 +139,27 @@ void frmMain::CheckGroups(const bool& ForceCheck)
     try {
         DateTimeFunctions& clock = DateTimeFunctions::instance();
 
-        // 3.
         if (LastCheck.Day > 0) {
             SetOverallStatus(
                 QStringLiteral(" Time until next check : ") +
                 clock.FormatTimeText(
-                    clock.TimeLeft(clock.NextCheckTime(m_importer->CheckInterval, LastCheck)),
-                    22));
+                    clock.TimeLeft(clock.NextCheckTime(m_importer->CheckInterval, LastCheck)), 22));
         }
 
-        // 4.
         const float elapsed = float(clock.SecondsElapsed(LastCheck));
         if (!ForceCheck && elapsed < m_importer->CheckInterval) {
             return;
         }
 
         running = true;
-        RunCheck(ForceCheck);
+        RunCheck();
     } catch (const std::exception& error) {
         CheckFailed(running, Describe(error));
     }
 }
 
-void frmMain::RunCheck(const bool& ForceCheck)
+void frmMain::RunCheck()
 {
-    // 5.
     setCursor(Qt::WaitCursor);
     CheckInProgress = true;
     mnuSettings->menuAction()->setEnabled(false);
@@ -173,7 +168,7 @@ void frmMain::RunCheck(const bool& ForceCheck)
     }
     tmrCheckGroupsTag = QStringLiteral("1");
 
-    // 6. The groups can change while the pass yields; each is read afresh by its index.
+    // The groups can change while the pass yields; each is read afresh by its index.
     const int count = m_importer->NumberGroups();
     for (int index = 1; index <= count; ++index) {
         if (UnloadPending) {
@@ -197,7 +192,6 @@ void frmMain::RunCheck(const bool& ForceCheck)
         }
     }
 
-    // 7.
     EndCheck();
 }
 
@@ -267,18 +261,15 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
     }
     FileFunctions& files = FileFunctions::instance();
 
-    // 1.
     QString cart = store->GetFirstCart(group->StartHDRef);
-    // 2. The range ends are read from the group for every test.
+    // The range ends are read from the group for every test.
     while (store->IsCartInRange(cart, group->StartHDRef, group->EndHDRef)) {
-        // 2.1
         if (UnloadPending) {
             return false;
         }
-        // 2.2
         prgOverallProgress->setValue(
             qRound(store->GetRangePosition(cart, group->StartHDRef, group->EndHDRef)));
-        // 2.3 The only place where a pass yields.
+        // The only place where a pass yields.
         if (LastDigit(NumericValue(cart)) == 1) {
             QCoreApplication::processEvents();
             if (!StillTheGroup(index, group)) {
@@ -290,16 +281,14 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
             SetOverallStatus(QStringLiteral(" Checking ") + group->GroupName +
                              QStringLiteral(" (Cart ") + cart + QStringLiteral(")"));
         }
-        // 2.4
         const QString path = store->GetCartAudioPath(cart, 0, false);
-        // 2.5 A cart whose file has gone is offered all the same: the engine removes it.
+        // A cart whose file has gone is offered all the same: the engine removes it.
         bool offer = true;
         if (files.FileExists(path) && !m_fileInUse->OpenExclusively(path)) {
             Trace(QStringLiteral("Cannot open '") + path +
                   QStringLiteral("' exclusively, possibly in use"));
             offer = false;
         }
-        // 2.6
         if (offer) {
             bool ok = false;
             OfferFile(index, path, cart, ok);
@@ -310,7 +299,6 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
                 return true;
             }
         }
-        // 2.7
         cart = store->GetNextCart(cart);
     }
     return true;
@@ -325,7 +313,6 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     FileFunctions& files = FileFunctions::instance();
     const QString prefix = GroupPrefix(index);
 
-    // 1., 2.
     Trace(QStringLiteral("Check Folder exists ") + group->Path);
     if (!files.FolderExists(group->Path)) {
         m_importer->AddToLog(prefix, QStringLiteral("Couldn't find directory \"") +
@@ -334,7 +321,6 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         return true;
     }
 
-    // 3.
     Trace(QStringLiteral("Reading Folder Tree"));
     const QStringList found = GetFolderTree(group->Path, QStringLiteral("*.*"), false);
     Trace(QStringLiteral("Reading Folder Tree Ok - ") +
@@ -343,35 +329,29 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         return true;
     }
 
-    // 4.
     for (const QString& path : found) {
-        // 4.1
         Trace(QStringLiteral("Found File ") + path);
-        // 4.2 The engine's own subfolders, at any depth.
+        // The engine's own subfolders, at any depth.
         if (InEngineFolder(files.GetFolderName(path, 0))) {
             continue;
         }
-        // 4.3 A file still being written is tried again at the next pass.
+        // A file still being written is tried again at the next pass.
         Trace(QStringLiteral("Check can open exclusively?"));
         if (!m_fileInUse->OpenExclusively(path)) {
             Trace(QStringLiteral("Cannot open '") + path +
                   QStringLiteral("' exclusively, possibly in use"));
             continue;
         }
-        // 4.4
         SetOverallStatus(QStringLiteral(" Checking ") + group->GroupName + QStringLiteral(" (") +
                          files.GetFileName(path) + QStringLiteral(")"));
-        // 4.5 Audio files and transport files.
-        const bool accepted =
-            GetAudioFileType(path) != AudioFileType::Other ||
-            files.GetExtensionName(path).toUpper() == QLatin1String("ZIP");
+        // Audio files and transport files.
+        const bool accepted = GetAudioFileType(path) != AudioFileType::Other ||
+                              files.GetExtensionName(path).toUpper() == QLatin1String("ZIP");
         if (!accepted) {
             continue;
         }
-        // 4.6, 4.7
         const QString cart = CartFromTitle(files.GetFileTitle(path));
         Trace(QStringLiteral("Checking if ") + cart + QStringLiteral(" is valid HD Reference"));
-        // 4.8
         if (!store->IsValidCart(cart) ||
             !store->IsCartInRange(cart, group->StartHDRef, group->EndHDRef)) {
             continue;
@@ -383,13 +363,11 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                   QStringLiteral(" itself"));
             continue;
         }
-        // 4.9
         bool ok = false;
         OfferFile(index, path, cart, ok);
         if (!StillTheGroup(index, group)) {
             return false;
         }
-        // 4.10
         if (!ok) {
             continue;
         }
@@ -401,8 +379,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                                                  QStringLiteral("'"));
             } else {
                 m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
-                                                 QStringLiteral("' Error: ") +
-                                                 file.errorString());
+                                                 QStringLiteral("' Error: ") + file.errorString());
             }
         } else if (group->UseArchiveBit) {
             try {
@@ -428,7 +405,6 @@ void frmMain::OfferFile(int index, const QString& path, const QString& cart, boo
     } catch (const std::exception& error) {
         ok = false;
         m_importer->AddToLog(GroupPrefix(index), QStringLiteral("Couldn't check '") + path +
-                                                     QStringLiteral("' Error: ") +
-                                                     Describe(error));
+                                                     QStringLiteral("' Error: ") + Describe(error));
     }
 }

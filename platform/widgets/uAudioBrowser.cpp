@@ -6,6 +6,7 @@
 #include "platform/DirectoryUser.h"
 #include "platform/ToolError.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,43 +14,48 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QRegularExpression>
+#include <QPainter>
 #include <QScrollBar>
-#include <QSortFilterProxyModel>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <utility>
 
-class CartFilterProxy : public QSortFilterProxyModel
+namespace {
+
+// Right-aligned cart numbers keep a gap before the title beside them.
+class CartNumberDelegate : public QStyledItemDelegate
 {
 public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
+    using QStyledItemDelegate::QStyledItemDelegate;
 
-    void SetWords(QStringList words)
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
     {
-        if (words == m_words)
-            return;
-        m_words = std::move(words);
-        invalidateFilter();
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        const QString text = std::exchange(item.text, QString());
+        const QWidget* widget = item.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+        const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget)
+                               .adjusted(0, 0, -item.fontMetrics.averageCharWidth(), 0);
+        const QPalette::ColorGroup group =
+            !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (item.state & QStyle::State_Active) ? QPalette::Active
+                                                  : QPalette::Inactive;
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color(group, (item.state & QStyle::State_Selected)
+                                                      ? QPalette::HighlightedText
+                                                      : QPalette::Text));
+        painter->drawText(area, int(item.displayAlignment),
+                          item.fontMetrics.elidedText(text, Qt::ElideLeft, area.width()));
+        painter->restore();
     }
-    bool Filtering() const { return !m_words.isEmpty(); }
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
-    {
-        if (m_words.isEmpty())
-            return true;
-        const auto* carts = static_cast<const CartListModel*>(sourceModel());
-        return CartListModel::Matches(carts->At(row), m_words);
-    }
-
-private:
-    QStringList m_words;
 };
-
-namespace {
 
 // Rights that could not be read allow nothing.
 class NoRights : public CartRights
@@ -62,12 +68,9 @@ public:
 
 uAudioBrowser::uAudioBrowser(QWidget* parent)
     : QWidget(parent), m_loader(new CartListLoader(this)), m_carts(new CartListModel(this)),
-      m_proxy(new CartFilterProxy(this)), m_filter(new QLineEdit(this)),
-      m_modeBox(new QComboBox(this)), m_refresh(new QToolButton(this)),
-      m_list(new QTreeView(this)), m_status(new QLabel(this))
+      m_filter(new QLineEdit(this)), m_modeBox(new QComboBox(this)),
+      m_refresh(new QToolButton(this)), m_list(new QTreeView(this)), m_status(new QLabel(this))
 {
-    m_proxy->setSourceModel(m_carts);
-
     m_filter->setPlaceholderText(tr("Filter by number, title or artist"));
     m_filter->setClearButtonEnabled(true);
     m_modeBox->addItem(tr("Full"), FullMode);
@@ -77,7 +80,7 @@ uAudioBrowser::uAudioBrowser(QWidget* parent)
     m_refresh->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     m_refresh->setToolTip(tr("List the carts again"));
 
-    m_list->setModel(m_proxy);
+    m_list->setModel(m_carts);
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true); // needed for a fast layout of 100,000 rows
@@ -87,14 +90,15 @@ uAudioBrowser::uAudioBrowser(QWidget* parent)
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setAllColumnsShowFocus(true);
     m_list->installEventFilter(this);
+    m_list->setItemDelegateForColumn(CartListModel::CartColumn, new CartNumberDelegate(m_list));
     // Sized from the font, never from the contents, which would measure every row.
     QHeaderView* header = m_list->header();
     header->setStretchLastSection(false);
     const QFontMetrics metrics = m_list->fontMetrics();
     const int padding = 3 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     header->setSectionResizeMode(CartListModel::CartColumn, QHeaderView::Interactive);
-    header->resizeSection(CartListModel::CartColumn,
-                          metrics.horizontalAdvance("99999999") + padding);
+    header->resizeSection(CartListModel::CartColumn, metrics.horizontalAdvance("99999999") +
+                                                         padding + metrics.averageCharWidth());
     header->setSectionResizeMode(CartListModel::TitleColumn, QHeaderView::Stretch);
     header->setSectionResizeMode(CartListModel::ArtistColumn, QHeaderView::Interactive);
     header->resizeSection(CartListModel::ArtistColumn, metrics.averageCharWidth() * 22);
@@ -192,7 +196,7 @@ void uAudioBrowser::ActivateBrowser()
         UpdateState();
         return;
     }
-    m_replacing = m_carts->rowCount() > 0;
+    m_replacing = m_carts->TotalCount() > 0;
     m_pending.clear();
     m_loader->Start(m_engine);
     UpdateState();
@@ -213,7 +217,7 @@ void uAudioBrowser::setBatchSize(int size)
 
 int uAudioBrowser::VisibleCount() const
 {
-    return m_proxy->rowCount();
+    return m_carts->rowCount();
 }
 
 void uAudioBrowser::BatchLoaded(const QList<CartSummary>& carts)
@@ -252,12 +256,11 @@ void uAudioBrowser::LoadFailed(const QString& reason)
 
 void uAudioBrowser::FilterChanged(const QString& text)
 {
-    static const QRegularExpression blanks("\\s+");
-    m_proxy->SetWords(text.split(blanks, Qt::SkipEmptyParts));
+    m_carts->SetFilter(text);
     if (!m_list->currentIndex().isValid() && !SelectCart(m_hdReference) &&
-        m_proxy->rowCount() > 0 && m_proxy->Filtering()) {
+        m_carts->rowCount() > 0 && m_carts->Filtering()) {
         // Something to choose with Enter once the operator moves to the list.
-        m_list->setCurrentIndex(m_proxy->index(0, 0));
+        m_list->setCurrentIndex(m_carts->index(0, 0));
     }
     UpdateState();
 }
@@ -266,14 +269,14 @@ void uAudioBrowser::CurrentChanged(const QModelIndex& current)
 {
     if (m_selecting || !current.isValid())
         return;
-    m_hdReference = m_carts->At(m_proxy->mapToSource(current).row()).HDReference;
+    m_hdReference = m_carts->At(current.row()).HDReference;
 }
 
 void uAudioBrowser::Choose(const QModelIndex& index)
 {
     if (!m_allowSelection || !index.isValid())
         return;
-    const int row = m_proxy->mapToSource(index).row();
+    const int row = index.row();
     if (!m_carts->MayChoose(row))
         return;
     m_hdReference = m_carts->At(row).HDReference;
@@ -287,9 +290,7 @@ bool uAudioBrowser::SelectCart(const QString& hdReference)
     const int row = m_carts->RowOf(hdReference);
     if (row < 0)
         return false;
-    const QModelIndex index = m_proxy->mapFromSource(m_carts->index(row, 0));
-    if (!index.isValid())
-        return false;
+    const QModelIndex index = m_carts->index(row, 0);
     m_selecting = true;
     m_list->setCurrentIndex(index);
     m_selecting = false;
@@ -334,13 +335,15 @@ void uAudioBrowser::UpdateState()
     } else if (Busy()) {
         text = tr("Loading carts... %1")
                    .arg(locale.toString(m_replacing ? qsizetype(m_pending.size())
-                                                    : qsizetype(m_carts->rowCount())));
-    } else if (m_proxy->Filtering()) {
-        text = tr("%1 of %2 carts")
-                   .arg(locale.toString(m_proxy->rowCount()), locale.toString(m_carts->rowCount()));
+                                                    : qsizetype(m_carts->TotalCount())));
+    } else if (m_carts->Filtering()) {
+        text =
+            tr("%1 of %2 carts")
+                .arg(locale.toString(m_carts->rowCount()), locale.toString(m_carts->TotalCount()));
     } else {
-        text = m_carts->rowCount() == 1 ? tr("1 cart")
-                                         : tr("%1 carts").arg(locale.toString(m_carts->rowCount()));
+        text = m_carts->TotalCount() == 1
+                   ? tr("1 cart")
+                   : tr("%1 carts").arg(locale.toString(m_carts->TotalCount()));
     }
     m_status->setText(text);
     m_refresh->setEnabled(m_engine && !Busy());

@@ -7,7 +7,6 @@
 #include <QWidget>
 #include <memory>
 
-class CartFilterProxy;
 class CartListLoader;
 class CartListModel;
 class DirectoryUser;
@@ -98,7 +97,6 @@ private:
 
     CartListLoader* m_loader;
     CartListModel* m_carts;
-    CartFilterProxy* m_proxy;
     QLineEdit* m_filter;
     QComboBox* m_modeBox;
     QToolButton* m_refresh;

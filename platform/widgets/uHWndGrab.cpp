@@ -93,8 +93,8 @@ void uHWndGrab::Apply()
     }
     const int minWidth = qMax(0, TwipsToPixelsX(m_window, m_minWidth) - m_frame.width());
     const int minHeight = qMax(0, TwipsToPixelsY(m_window, m_minHeight) - m_frame.height());
-    const int maxWidth = qBound(minWidth, TwipsToPixelsX(m_window, m_maxWidth) - m_frame.width(),
-                                QWIDGETSIZE_MAX);
+    const int maxWidth =
+        qBound(minWidth, TwipsToPixelsX(m_window, m_maxWidth) - m_frame.width(), QWIDGETSIZE_MAX);
     const int maxHeight = qBound(
         minHeight, TwipsToPixelsY(m_window, m_maxHeight) - m_frame.height(), QWIDGETSIZE_MAX);
     // Widening the old range first keeps Qt from squeezing the window through a stale bound.

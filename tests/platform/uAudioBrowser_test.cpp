@@ -99,8 +99,8 @@ public:
         if (!failure.isEmpty())
             throw ToolError(3146, failure);
         QList<CartSummary> list;
-        for (auto it = carts.upper_bound(afterNumber);
-             it != carts.end() && list.size() < maxCount; ++it)
+        for (auto it = carts.upper_bound(afterNumber); it != carts.end() && list.size() < maxCount;
+             ++it)
             list.append(it->second);
         return list;
     }
@@ -111,8 +111,7 @@ class RangeUser : public DirectoryUser
 public:
     explicit RangeUser(QList<CartRange> ranges)
         : m_rights(std::make_shared<UserCartRights>(std::move(ranges)))
-    {
-    }
+    {}
     std::shared_ptr<CartRights> GetCartRights() const override { return m_rights; }
 
 private:
@@ -212,8 +211,9 @@ TEST(uAudioBrowserTest, AHundredThousandCartsLoadOneBatchPerTurnOfTheEventLoop)
         ++turns;
         largestStep = std::max(largestStep, browser.Carts()->rowCount() - rows);
         rows = browser.Carts()->rowCount();
-        if (rows < 100000)
+        if (rows < 100000) {
             EXPECT_TRUE(browser.Busy());
+        }
     }
     EXPECT_FALSE(browser.Busy());
     EXPECT_EQ(rows, 100000);

@@ -7,11 +7,12 @@
 #include "tests/support/TempHome.h"
 #include "ui/frmAudioBrowser.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
-#include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -138,7 +139,11 @@ TEST_F(frmAudioBrowserTest, TheCloseBoxStopsTheBrowserAndOnlyHidesTheWindow)
     window.Form_Activate();
     ASSERT_TRUE(window.ctlBrowser->Busy());
 
-    window.windowHandle()->close(); // as the window system's close box sends it
+    // The close box's request comes from the window system: a spontaneous event. (Qt 6.4's
+    // QWindow::close() sends an ordinary one, as close() from code does.)
+    QCloseEvent closeBox;
+    QSpontaneKeyEvent::setSpontaneous(&closeBox);
+    QCoreApplication::instance()->notify(&window, &closeBox); // sendEvent would clear the flag
     EXPECT_FALSE(window.ctlBrowser->Busy());
     EXPECT_TRUE(window.isHidden());
     EXPECT_TRUE(window.Cancelled);

@@ -62,8 +62,8 @@ protected:
         Globals::PlayoutAudio = &store;
         ASSERT_EQ(directory.OpenDefaultDirectory(true), 0);
         QString reason;
-        ASSERT_TRUE(directory.WriteUsers({{QString(), UserDirectory::OsLoginName(), {{1, 5000}}}},
-                                         reason));
+        ASSERT_TRUE(
+            directory.WriteUsers({{QString(), UserDirectory::OsLoginName(), {{1, 5000}}}}, reason));
         Globals::DirectoryInterface = &directory;
         importer = std::make_unique<cImporter>();
         importer->setSMTPEmailEnabled(true);
@@ -194,6 +194,8 @@ TEST_F(GroupEditorTest, NewGroupOpensInImportModeWithTheOfferedDefaults)
         EXPECT_FALSE(w.txtImportDirectory->isEnabled());
         EXPECT_FALSE(w.cmdBrowseImportDirectory->isEnabled());
         EXPECT_TRUE(w.fraLengthChange->isEnabled());
+        EXPECT_TRUE(w.optCheckLengthReplace->isChecked()); // the mode leaves the length alone
+        EXPECT_FALSE(w.optImport->isChecked());
 
         w.chkOverrideExtro->setChecked(true);
         EXPECT_TRUE(w.mtxtExtro->isEnabled());
@@ -389,10 +391,12 @@ TEST_F(GroupEditorTest, CartsTheUserMayNotEditAreAskedAbout)
     group.EndHDRef = "6000"; // the user may edit 1 to 5000
     EXPECT_TRUE(Edit(group, [&](frmGroupDetails& w) {
         w.tbsGroupDetails->setCurrentIndex(2);
-        EXPECT_TRUE(PressOK(w, {MsgBoxResult::No}).startsWith(
-            "Warning: Cartfeeder does not have permission to edit some of the carts in that "
-            "range, so it will not be able to correctly check the Cartvault\n\nDo you want to "
-            "continue?"));
+        EXPECT_TRUE(PressOK(w, {MsgBoxResult::No})
+                        .startsWith("Warning: Cartfeeder does not have permission to edit some of "
+                                    "the carts in that "
+                                    "range, so it will not be able to correctly check the "
+                                    "Cartvault\n\nDo you want to "
+                                    "continue?"));
         EXPECT_EQ(LastStyle(), YesNo | Question | DefaultButton2);
         EXPECT_EQ(w.tbsGroupDetails->currentIndex(), 0);
         EXPECT_TRUE(w.isVisible());
@@ -439,8 +443,9 @@ TEST_F(GroupEditorTest, EmailChecksComeInOrderOnTheNotificationPage)
         w.chkNotifySuccessEmailTo->setChecked(true);
         EXPECT_TRUE(w.txtNotifySuccessEmailTo->isEnabled());
         w.txtNotifySuccessEmailTo->setText("   ");
-        EXPECT_EQ(PressOK(w),
-                  "You must enter at least one e-mail address to send 'Success' notifications 'To'");
+        EXPECT_EQ(
+            PressOK(w),
+            "You must enter at least one e-mail address to send 'Success' notifications 'To'");
 
         w.txtNotifySuccessEmailTo->setText("news@example.com;");
         EXPECT_EQ(PressOK(w), "\"\" is not a valid e-mail address to send 'Success' "
@@ -519,8 +524,8 @@ TEST_F(GroupEditorTest, PartlyFilledTimesAreRefusedOnlyWhenTicked)
 
 TEST_F(GroupEditorTest, NewlyTickedLastModifiedRefreshesStampsThatDifferByMoreThanTwoSeconds)
 {
-    const QDateTime fileTime = QDateTime::fromSecsSinceEpoch(
-        QDateTime::currentSecsSinceEpoch() / 60 * 60 - 3600);
+    const QDateTime fileTime =
+        QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() / 60 * 60 - 3600);
     const qint64 fileStamp = DateTimeFunctions::ToStamp(fileTime);
     constexpr qint64 second = 10'000'000;
     auto addCart = [&](qint32 number, bool audio, qint64 stamp) {
@@ -600,8 +605,9 @@ TEST_F(GroupEditorTest, NormaliseBoxIsHeldWithinAHundred)
         EXPECT_EQ(w.txtOverrideNormalise->text(), "80");
         EXPECT_TRUE(w.chkOverrideNormalise->isChecked());
         EXPECT_TRUE(w.txtOverrideNormalise->isEnabled());
-        const QList<std::pair<QString, QString>> cases = {
-            {"150", "100"}, {"abc", "0"}, {"49.5", "50"}, {"50.5", "50"}, {" 7x", "7"}, {"-3", "0"}};
+        const QList<std::pair<QString, QString>> cases = {{"150", "100"}, {"abc", "0"},
+                                                          {"49.5", "50"}, {"50.5", "50"},
+                                                          {" 7x", "7"},   {"-3", "0"}};
         for (const auto& [typed, shown] : cases) {
             w.txtOverrideNormalise->setText(typed);
             focusOut(w.txtOverrideNormalise, Qt::TabFocusReason);
@@ -701,8 +707,8 @@ TEST_F(GroupEditorTest, ErrorsOfTheCartStoreReachTheCallerOrAreReported)
         answerer.Expect(MsgBoxResult::OK);
         w.cmdOK->click();
         ASSERT_EQ(answerer.Shown().size(), 1);
-        EXPECT_TRUE(answerer.Shown()[0].Prompt.startsWith(
-            "There was a problem checking the import group"));
+        EXPECT_TRUE(
+            answerer.Shown()[0].Prompt.startsWith("There was a problem checking the import group"));
         EXPECT_TRUE(w.isVisible());
         Globals::PlayoutAudio = &store;
     }));

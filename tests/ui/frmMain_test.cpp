@@ -9,9 +9,11 @@
 #include "platform/PlatformPaths.h"
 #include "platform/PlayoutAudio.h"
 #include "platform/PlayoutProfile.h"
+#include "platform/ProfileLibrary.h"
 #include "platform/ScriptedAnswerer.h"
 #include "platform/ToolError.h"
 #include "platform/WaveFileWriter.h"
+#include "platform/widgets/uHWndGrab.h"
 #include "tests/support/TempHome.h"
 #include "ui/GraphicsRenderer.h"
 #include "ui/frmMain.h"
@@ -44,7 +46,10 @@ public:
     static bool CheckInProgress(const frmMain& w) { return w.CheckInProgress; }
     static TimeRecord& LastCheck(frmMain& w) { return w.LastCheck; }
     static void Tick(frmMain& w) { w.tmrCheckGroups_Timer(); }
-    static void SetProgramFolder(const QString& folder) { frmMain::ProgramFolderOverride() = folder; }
+    static void SetProgramFolder(const QString& folder)
+    {
+        frmMain::ProgramFolderOverride() = folder;
+    }
 };
 
 namespace {
@@ -118,13 +123,15 @@ public:
     {
         return inner->ImportTransportFile(p, c, file, a4, a5, a6, a7, a8, f);
     }
-    bool ExportCart(QObject* p, S c, S t, QObject* pr, qint32 a5, S a6, bool f1,
-                    bool f2) override
+    bool ExportCart(QObject* p, S c, S t, QObject* pr, qint32 a5, S a6, bool f1, bool f2) override
     {
         return inner->ExportCart(p, c, t, pr, a5, a6, f1, f2);
     }
     bool RemoveCart(S c, bool f1, bool f2) override { return inner->RemoveCart(c, f1, f2); }
-    void RefreshCartInfo(bool f, QString& t, qint32& n) override { inner->RefreshCartInfo(f, t, n); }
+    void RefreshCartInfo(bool f, QString& t, qint32& n) override
+    {
+        inner->RefreshCartInfo(f, t, n);
+    }
     void RegisterCallback(IAudioCallback* s) override { inner->RegisterCallback(s); }
     void UnregisterCallback(IAudioCallback* s) override { inner->UnregisterCallback(s); }
 };
@@ -138,6 +145,13 @@ public:
         return &store;
     }
     FaultyStore store;
+};
+
+class CancelledChooser : public ProfileLibrary
+{
+public:
+    void setSuggestedProfile(const QString&) override {}
+    QString ChooseProfile(const QString&, QObject*) override { return QString(); }
 };
 
 class MainWindowTest : public ::testing::Test
@@ -252,8 +266,8 @@ TEST_F(MainWindowTest, StartsWithoutSettingsShowingAnEmptyListAndWaits)
     EXPECT_TRUE(window->GraphicsRenderer()->BackgroundColour().isValid());
 
     // The application log lives below the store's base folder.
-    EXPECT_TRUE(Globals::AppLogFile.startsWith(Globals::PlayoutAudio->BaseFolder() +
-                                               "/Logs/Cartfeeder/"));
+    EXPECT_TRUE(
+        Globals::AppLogFile.startsWith(Globals::PlayoutAudio->BaseFolder() + "/Logs/Cartfeeder/"));
     EXPECT_TRUE(AppLog().contains("Loaded Settings OK"));
 
     ASSERT_NE(window->TrayIcon(), nullptr);
@@ -263,13 +277,14 @@ TEST_F(MainWindowTest, StartsWithoutSettingsShowingAnEmptyListAndWaits)
     EXPECT_FALSE(window->mnuRemoveGroup->isEnabled());
 
     // Width fixed at 9,780 twips, height from 6,600 up.
+    EXPECT_EQ(window->uHWndGrab1->MinWidth(), 9780);
+    EXPECT_EQ(window->uHWndGrab1->MaxWidth(), 9780);
+    EXPECT_EQ(window->uHWndGrab1->MinHeight(), 6600);
     EXPECT_EQ(window->minimumWidth(), window->maximumWidth());
-    EXPECT_NEAR(window->minimumWidth() * window->TwipsPerPixelX(), 9780, 15);
-    EXPECT_NEAR(window->minimumHeight() * window->TwipsPerPixelY(), 6600, 15);
 
     // Columns: keys, captions and twip widths.
-    const QStringList keys = {"ENABLED", "NAME", "PATH", "RANGE", "DELETEAFTERIMPORT",
-                              "USEARCHIVEBIT"};
+    const QStringList keys = {"ENABLED",           "NAME",         "PATH", "RANGE",
+                              "DELETEAFTERIMPORT", "USEARCHIVEBIT"};
     const QStringList captions = {"", "Name", "Path", "Cart Range", "D?", "A?"};
     ASSERT_EQ(window->lvwGroups->columnCount(), 6);
     for (int column = 0; column < 6; ++column) {
@@ -288,6 +303,22 @@ TEST_F(MainWindowTest, StartsWithoutSettingsShowingAnEmptyListAndWaits)
     EXPECT_NEAR(window->lvwGroups->width() * window->TwipsPerPixelX() - used, 285, 30);
     EXPECT_EQ(window->lvwHistory->headerItem()->data(0, frmMain::KeyRole).toString(), "DATE");
     EXPECT_EQ(window->lvwHistory->headerItem()->text(1), "Information");
+}
+
+TEST_F(MainWindowTest, FailedStartUpUnloadsSplashAndWindow)
+{
+    ToolStartup::Components& components = ToolStartup::Current();
+    components.CommandLine = [] { return QStringLiteral("/NOPREVCHECK"); };
+    components.NewProfileLibrary = [] { return std::make_unique<CancelledChooser>(); };
+    window = std::make_unique<frmMain>();
+    QSignalSpy unloaded(window.get(), &frmMain::Unloaded);
+    EXPECT_FALSE(window->Load());
+    EXPECT_EQ(unloaded.count(), 1);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(frmSplash::Loaded(), nullptr);
+    EXPECT_EQ(window->Importer(), nullptr);
+    EXPECT_EQ(window->TrayIcon(), nullptr);
+    EXPECT_TRUE(DebugLog().contains("Start TerminateTool"));
 }
 
 TEST_F(MainWindowTest, GroupRowsAndUpdateInformationEntry)
@@ -349,8 +380,8 @@ TEST_F(MainWindowTest, DroppedFileIsImportedAtTheNextPassAndDeleted)
         << window->lblOverallStatus->text().toStdString();
     EXPECT_FALSE(CartHasAudio("1234"));
 
-    Access::LastCheck(*window) = DateTimeFunctions::ToTimeRecord(
-        QDateTime::currentDateTime().addSecs(-3));
+    Access::LastCheck(*window) =
+        DateTimeFunctions::ToTimeRecord(QDateTime::currentDateTime().addSecs(-3));
     Access::Tick(*window);
     EXPECT_TRUE(CartHasAudio("1234"));
     EXPECT_FALSE(QFile::exists(file));
@@ -395,8 +426,7 @@ TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileIsNotImportedAgain)
 
 TEST_F(MainWindowTest, DeleteWinsOverTheArchiveFlag)
 {
-    WriteSettings(1,
-                  FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1\nUseArchiveBit=1"));
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1\nUseArchiveBit=1"));
     Start();
     const QString file = watch + "/1500 Both.wav";
     WriteWav(file, 0.3);
@@ -420,8 +450,7 @@ TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
     Check();
     EXPECT_FALSE(CartHasAudio("1300"));
     EXPECT_TRUE(QFile::exists(file));
-    EXPECT_TRUE(
-        DebugLog().contains("Cannot open '" + file + "' exclusively, possibly in use"));
+    EXPECT_TRUE(DebugLog().contains("Cannot open '" + file + "' exclusively, possibly in use"));
 
     writer.kill();
     writer.waitForFinished(5000);
@@ -502,7 +531,8 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
     WriteWav(changing, 2.0);
     QFile changed(changing);
     ASSERT_TRUE(changed.open(QIODevice::ReadWrite));
-    changed.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
+    changed.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                        QFileDevice::FileModificationTime);
     changed.close();
     ASSERT_TRUE(QFile::remove(vanishing));
 
@@ -534,10 +564,9 @@ TEST_F(MainWindowTest, BusyFlagBlocksEvenAForcedCheck)
 TEST_F(MainWindowTest, EngineFoldersAreSkippedAtAnyDepthAndCartsComeFromTheTitle)
 {
     const QString failedWatch = home.File("in/FAILED!/drop");
-    WriteSettings(3,
-                  FolderGroup(1, watch, "1-2000", "DeleteAfterImport=1") +
-                      FolderGroup(2, failedWatch, "1-2000", "DeleteAfterImport=1") +
-                      FolderGroup(3, home.File("nowhere  "), "1-2000"));
+    WriteSettings(3, FolderGroup(1, watch, "1-2000", "DeleteAfterImport=1") +
+                         FolderGroup(2, failedWatch, "1-2000", "DeleteAfterImport=1") +
+                         FolderGroup(3, home.File("nowhere  "), "1-2000"));
     Start();
     WriteWav(watch + "/Failed!/1240 A.wav", 0.2);
     WriteWav(watch + "/sub/snapshots!/deeper/1241 B.wav", 0.2);
@@ -594,6 +623,7 @@ TEST_F(MainWindowTest, CloseDuringACartWalkStopsBeforeTheNextCart)
     EXPECT_EQ(Globals::PlayoutAudio, nullptr);
     EXPECT_EQ(window->Importer(), nullptr);
     EXPECT_EQ(window->TrayIcon(), nullptr);
+    EXPECT_TRUE(AppLog().contains("Importer Closing"));
     // Cart 1 lies at 0 % of the range; cart 2 was never reached.
     EXPECT_EQ(window->prgOverallProgress->value(), 0);
 }
