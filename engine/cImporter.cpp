@@ -3,8 +3,10 @@
 #include "ImporterDialogs.h"
 #include "cImporterGroup.h"
 #include "framework/AppLog.h"
+#include "framework/DebugLog.h"
 #include "framework/ToolGlobals.h"
 #include "platform/PlayoutAudio.h"
+#include "platform/ToolError.h"
 
 #include <cmath>
 #include <limits>
@@ -94,7 +96,15 @@ void cImporter::AddToLog(QString Prefix, QString EventInfo)
     const QString eventString =
         Prefix.isEmpty() ? EventInfo : Prefix + QLatin1Char(':') + EventInfo;
     Q_EMIT LogEventAdded(QDateTime::currentDateTime(), eventString);
-    AddToAppLog(Prefix, EventInfo);
+    // A log file that cannot be written (disk full, folder gone) must not abort the import
+    // being logged, nor shut-down: the line still reaches the history list and the trace.
+    try {
+        AddToAppLog(Prefix, EventInfo);
+    } catch (const ToolError& error) {
+        AddToDebugLog(QStringLiteral("AddToLog: couldn't write to the application log: ") +
+                          error.Description() + QStringLiteral(" - ") + eventString,
+                      5, ovNone);
+    }
 }
 
 void cImporter::Callback(qint32 eventReference, const QString& hdReference1,

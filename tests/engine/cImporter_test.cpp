@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <functional>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/stat.h>
@@ -441,6 +442,18 @@ TEST_F(ImporterTest, AddToLogReachesSignalAndApplicationLog)
     EXPECT_TRUE(lines[0].endsWith("Loaded Settings OK"));
     EXPECT_FALSE(lines[0].contains(":Loaded"));
     EXPECT_TRUE(lines[1].endsWith("GRP:2:Imported 'a.wav'"));
+}
+
+TEST_F(ImporterTest, AnUnwritableApplicationLogNeitherThrowsNorLosesTheHistoryLine)
+{
+    importer = std::make_unique<cImporter>();
+    QSignalSpy spy(importer.get(), &cImporter::LogEventAdded);
+    // The append never creates folders, so a vanished log folder makes every write fail.
+    ASSERT_TRUE(QDir(QFileInfo(Globals::AppLogFile).path()).removeRecursively());
+
+    EXPECT_NO_THROW(importer->AddToLog("GRP:1", "Imported 'a.wav'"));
+    EXPECT_EQ(spy.count(), 1);
+    EXPECT_NO_THROW(importer.reset()); // "Importer Closing" is logged from the destructor
 }
 
 TEST_F(ImporterTest, RegistersWithTheStoreAndRelaysItsProgress)

@@ -160,6 +160,8 @@ protected:
     void SetUp() override
     {
         m_saved = ToolStartup::Current();
+        m_savedLogFile = Globals::AppLogFile;
+        m_savedLogFolder = Globals::AppLogFolder;
         ToolStartup::Components& components = ToolStartup::Current();
         components.CommandLine = [] { return QStringLiteral("/Profile=Test /NOPREVCHECK"); };
         components.Wait = [](double) {};
@@ -178,6 +180,9 @@ protected:
         GeneralFunctions::instance().setDebugLevel(0);
         GeneralFunctions::instance().setDebugPath(QString());
         frmMainTestAccess::SetProgramFolder(QString());
+        // The log pointed into this test's folder.
+        Globals::AppLogFile = m_savedLogFile;
+        Globals::AppLogFolder = m_savedLogFolder;
     }
 
     QString ProfileFolder() const
@@ -248,6 +253,8 @@ protected:
 
 private:
     ToolStartup::Components m_saved;
+    QString m_savedLogFile;
+    QString m_savedLogFolder;
 };
 
 TEST_F(MainWindowTest, StartsWithoutSettingsShowingAnEmptyListAndWaits)
@@ -406,35 +413,28 @@ TEST_F(MainWindowTest, DroppedFileIsImportedAtTheNextPassAndDeleted)
     EXPECT_TRUE(trace.contains("Checking if 1234 is valid HD Reference"));
 }
 
-TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileIsNotImportedAgain)
+TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWins)
 {
-    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "UseArchiveBit=1"));
+    const QString both = home.File("both");
+    WriteSettings(2, FolderGroup(1, watch, "1000-1499", "UseArchiveBit=1") +
+                         FolderGroup(2, both, "1500-1999", "DeleteAfterImport=1\nUseArchiveBit=1"));
     Start();
     const QString file = watch + "/1234 Station Jingle.wav";
     WriteWav(file, 0.5);
+    WriteWav(both + "/1500 Both.wav", 0.3);
     Check();
     EXPECT_TRUE(CartHasAudio("1234"));
     ASSERT_TRUE(QFile::exists(file));
     EXPECT_FALSE(ArchiveAttribute::IsSet(file));
     EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"));
+    EXPECT_TRUE(CartHasAudio("1500"));
+    EXPECT_FALSE(QFile::exists(both + "/1500 Both.wav"));
+    EXPECT_FALSE(AppLog().contains("GRP:2:Successfully cleared Archive flag"));
 
     Check();
     EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
     EXPECT_EQ(AppLog().count("Successfully cleared Archive flag"), 1);
     EXPECT_TRUE(QFile::exists(file));
-}
-
-TEST_F(MainWindowTest, DeleteWinsOverTheArchiveFlag)
-{
-    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1\nUseArchiveBit=1"));
-    Start();
-    const QString file = watch + "/1500 Both.wav";
-    WriteWav(file, 0.3);
-    Check();
-    EXPECT_TRUE(CartHasAudio("1500"));
-    EXPECT_FALSE(QFile::exists(file));
-    EXPECT_TRUE(AppLog().contains("Successfully deleted"));
-    EXPECT_FALSE(AppLog().contains("Archive flag"));
 }
 
 TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
@@ -564,9 +564,12 @@ TEST_F(MainWindowTest, BusyFlagBlocksEvenAForcedCheck)
 TEST_F(MainWindowTest, EngineFoldersAreSkippedAtAnyDepthAndCartsComeFromTheTitle)
 {
     const QString failedWatch = home.File("in/FAILED!/drop");
-    WriteSettings(3, FolderGroup(1, watch, "1-2000", "DeleteAfterImport=1") +
-                         FolderGroup(2, failedWatch, "1-2000", "DeleteAfterImport=1") +
-                         FolderGroup(3, home.File("nowhere  "), "1-2000"));
+    // The last group is disabled: its row is still selected, its folder never read.
+    WriteSettings(4,
+                  FolderGroup(1, watch, "1-2000", "DeleteAfterImport=1") +
+                      FolderGroup(2, failedWatch, "1-2000", "DeleteAfterImport=1") +
+                      FolderGroup(3, home.File("nowhere  "), "1-2000") +
+                      FolderGroup(4, home.File("off"), "1-2000").replace("Enabled=1", "Enabled=0"));
     Start();
     WriteWav(watch + "/Failed!/1240 A.wav", 0.2);
     WriteWav(watch + "/sub/snapshots!/deeper/1241 B.wav", 0.2);
@@ -595,17 +598,8 @@ TEST_F(MainWindowTest, EngineFoldersAreSkippedAtAnyDepthAndCartsComeFromTheTitle
     EXPECT_FALSE(trace.contains("Checking if 1246"));
     EXPECT_TRUE(AppLog().contains("GRP:3:Couldn't find directory \"" + home.File("nowhere") +
                                   "\" to check for new files"));
-}
-
-TEST_F(MainWindowTest, DisabledGroupIsSelectedButNotChecked)
-{
-    WriteSettings(2, FolderGroup(1, watch, "1-2000", "DeleteAfterImport=1") +
-                         FolderGroup(2, watch, "1-2000", "DeleteAfterImport=1")
-                             .replace("Enabled=1", "Enabled=0"));
-    Start();
-    Check();
-    EXPECT_EQ(window->lvwGroups->currentItem(), window->lvwGroups->topLevelItem(1));
-    EXPECT_EQ(DebugLog().count("Check Folder exists"), 1);
+    EXPECT_EQ(window->lvwGroups->currentItem(), window->lvwGroups->topLevelItem(3));
+    EXPECT_FALSE(trace.contains("Check Folder exists " + home.File("off")));
 }
 
 TEST_F(MainWindowTest, CloseDuringACartWalkStopsBeforeTheNextCart)
