@@ -1,6 +1,7 @@
 #include "GoodInputBox.h"
 
 #include "frmGoodInputBox.h"
+#include "platform/widgets/VbColours.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -11,38 +12,6 @@
 #include <QListWidget>
 #include <QPalette>
 #include <QPointer>
-
-namespace {
-
-// Windows' system colour indexes (the low byte of 0x800000nn) as palette roles.
-QColor vbColour(qint32 colour)
-{
-    const quint32 value = quint32(colour);
-    if (value & 0x80000000u) {
-        const QPalette palette = QApplication::palette();
-        switch (value & 0xFF) {
-        case 0x05: // window
-            return palette.color(QPalette::Base);
-        case 0x08: // window text
-            return palette.color(QPalette::Text);
-        case 0x0D: // highlight
-            return palette.color(QPalette::Highlight);
-        case 0x0E: // highlighted text
-            return palette.color(QPalette::HighlightedText);
-        case 0x12: // button text
-            return palette.color(QPalette::ButtonText);
-        case 0x17: // tool-tip text
-            return palette.color(QPalette::ToolTipText);
-        case 0x18: // tool-tip background
-            return palette.color(QPalette::ToolTipBase);
-        default: // button face (0x0F), 3-D face and the rest
-            return palette.color(QPalette::Window);
-        }
-    }
-    return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
-}
-
-} // namespace
 
 bool GoodInputBox(const QString& Prompt, const QString& Title, const QString& Default,
                   qint32 MaxLength, QString& Result, QWidget* OwnerForm,
@@ -57,7 +26,7 @@ bool GoodInputBox(const QString& Prompt, const QString& Title, const QString& De
     }
 
     QPalette palette = box->palette();
-    palette.setColor(QPalette::Window, vbColour(BackColour));
+    palette.setColor(QPalette::Window, VbColours::ToColor(quint32(BackColour)));
     box->setPalette(palette);
     box->setAutoFillBackground(true);
     box->setWindowTitle(Title.trimmed());

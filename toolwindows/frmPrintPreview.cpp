@@ -54,19 +54,19 @@ frmPrintPreview::frmPrintPreview(QWidget* parent) : QDialog(parent)
         {"printsep", nullptr, nullptr, nullptr},
         {"print", "Print", "Print this information", "print"},
     };
-    for (const ButtonSpec& spec : kButtons) {
+    for (const ButtonSpec& button : kButtons) {
         QAction* action = nullptr;
-        if (!spec.caption) {
+        if (!button.caption) {
             action = toolButtons->addSeparator();
         } else {
-            action = toolButtons->addAction(imgIcons.value(QString::fromLatin1(spec.picture)),
-                                            QString::fromLatin1(spec.caption));
-            action->setToolTip(QString::fromLatin1(spec.toolTip));
-            if (!*spec.caption) {
+            action = toolButtons->addAction(imgIcons.value(QString::fromLatin1(button.picture)),
+                                            QString::fromLatin1(button.caption));
+            action->setToolTip(QString::fromLatin1(button.toolTip));
+            if (!*button.caption) {
                 action->setIconText(QString());
             }
         }
-        action->setObjectName(QString::fromLatin1(spec.key));
+        action->setObjectName(QString::fromLatin1(button.key));
     }
     connect(toolButtons, &QToolBar::actionTriggered, this,
             [this](QAction* action) { toolButtons_ButtonClick(action->objectName()); });

@@ -20,6 +20,10 @@ QColor ToColor(quint32 colour)
             return palette.color(QPalette::HighlightedText);
         case 0x12: // button text
             return palette.color(QPalette::ButtonText);
+        case 0x17: // tool-tip text
+            return palette.color(QPalette::ToolTipText);
+        case 0x18: // tool-tip background
+            return palette.color(QPalette::ToolTipBase);
         default: // button face and the other 3-D colours
             return palette.color(QPalette::Button);
         }
