@@ -2,6 +2,7 @@
 #include "cImporterGroup.h"
 
 #include "framework/GeneralHelpers.h"
+#include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
 #include "platform/FileFunctions.h"
 #include "platform/GeneralFunctions.h"
@@ -53,15 +54,6 @@ QString singleText(float value)
         }
     }
     return text.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
-}
-
-// The numeric value of the text's leading number; 0 when it has none.
-double leadingNumber(const QString& text)
-{
-    static const QRegularExpression number(
-        QStringLiteral("^\\s*[+-]?(\\d+(\\.\\d*)?|\\.\\d+)([eE][+-]?\\d+)?"));
-    const QRegularExpressionMatch match = number.match(text);
-    return match.hasMatch() ? match.captured(0).trimmed().toDouble() : 0.0;
 }
 
 qint16 toInt16(qint32 value)
@@ -135,7 +127,7 @@ bool cImporter::ReadSettings(QString& Profilename)
         static_cast<float>(readInt(file, kGeneral, QStringLiteral("CheckInterval"), 60));
     MinimiseToSysTray = readInt(file, kGeneral, QStringLiteral("MinimiseToSysTray"), 0) != 0;
 
-    m_smtpEmailEnabled = leadingNumber(readText(file, kSmtp, QStringLiteral("Enabled"),
+    m_smtpEmailEnabled = LeadingNumber(readText(file, kSmtp, QStringLiteral("Enabled"),
                                                 QStringLiteral("False"))) != 0;
     m_smtpServerAddress = readText(file, kSmtp, QStringLiteral("Address"));
     m_smtpLoginName = readText(file, kSmtp, QStringLiteral("LoginName"));
