@@ -14,7 +14,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     app.setApplicationName("Cartfeeder");
-    app.setApplicationVersion("0.1.0");
+    app.setApplicationVersion(QStringLiteral(CARTFEEDER_VERSION));
     app.setOrganizationName("Orvane");
     app.setWindowIcon(ProgramIcon::Icon());
     // The program ends with its main window, which may be hidden in the tray while other

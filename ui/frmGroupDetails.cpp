@@ -1,10 +1,10 @@
 #include "frmGroupDetails.h"
 
-#include "DialogNumbers.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/CartPermissions.h"
 #include "framework/DebugLog.h"
+#include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
 #include "framework/widgets/FolderBrowser.h"
 #include "platform/Cart.h"

@@ -1,7 +1,7 @@
 #include "frmImporterSettings.h"
 
-#include "DialogNumbers.h"
 #include "engine/cImporter.h"
+#include "framework/NumberText.h"
 #include "platform/MessageBox.h"
 #include "platform/widgets/ControlFunctions.h"
 

@@ -3,22 +3,28 @@
 #include "GraphicsRenderer.h"
 #include "ProgramIcon.h"
 #include "QtImporterDialogs.h"
+#include "SessionEndWatcher.h"
+#include "engine/cEmail.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/AppLog.h"
+#include "framework/DebugLog.h"
 #include "framework/GeneralHelpers.h"
+#include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
 #include "framework/widgets/ToolsCommon.h"
 #include "framework/widgets/frmSplash.h"
 #include "platform/FileFunctions.h"
 #include "platform/FileInUse.h"
 #include "platform/GeneralFunctions.h"
+#include "platform/MessageBox.h"
 #include "platform/PlatformPaths.h"
 #include "platform/PlayoutAudio.h"
 #include "platform/widgets/uHWndGrab.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -32,6 +38,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <cmath>
 
@@ -53,6 +60,7 @@ constexpr double kSettingsButtonSize = 360;
 // Unload modes of the close guard.
 constexpr int kUnloadFromControlMenu = 0;
 constexpr int kUnloadFromCode = 1;
+constexpr int kUnloadFromSessionEnd = 2;
 
 qint32 Rounded(double twips)
 {
@@ -112,8 +120,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), m_fileInUse(std::make_u
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QCoreApplication::applicationName());
     setWindowIcon(ProgramIcon::Icon());
+    OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     BuildMenus();
     BuildControls();
+    ConnectHandlers();
 
     tmrCheckGroups = new QTimer(this);
     tmrCheckGroups->setInterval(1000);
@@ -347,6 +357,31 @@ void frmMain::Form_Load()
 
     m_importer = std::make_unique<cImporter>();
     QtImporterDialogs::Install(*m_importer);
+    connect(m_importer.get(), &cImporter::LogEventAdded, this,
+            &frmMain::mclsImporter_LogEventAdded);
+    connect(m_importer.get(), &cImporter::ImportStarted, this,
+            &frmMain::mclsImporter_ImportStarted);
+    connect(m_importer.get(), &cImporter::ImportProgress, this,
+            &frmMain::mclsImporter_ImportProgress);
+    connect(m_importer.get(), &cImporter::ImportFinished, this,
+            &frmMain::mclsImporter_ImportFinished);
+    connect(m_importer.get(), &cImporter::ProcessStarted, this,
+            &frmMain::mclsImporter_ProcessStarted);
+    connect(m_importer.get(), &cImporter::ProcessProgress, this,
+            &frmMain::mclsImporter_ProcessProgress);
+    connect(m_importer.get(), &cImporter::ProcessEnd, this, &frmMain::mclsImporter_ProcessEnd);
+    // A notification mail blocks the window thread while it is sent.
+    cEmail::SetBusyPointerHandler([](bool busy) {
+        if (busy) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    });
+    // The end of the desktop session, or a termination request, is a close like any other:
+    // asked nothing, and deferred while a check runs.
+    m_sessionEnd = std::make_unique<SessionEndWatcher>();
+    connect(m_sessionEnd.get(), &SessionEndWatcher::SessionEnding, this, &frmMain::SessionEnding);
 
     // The first check is due one interval from now.
     LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
@@ -403,6 +438,22 @@ void frmMain::Form_Load()
     StringToByteArray(tip, QCoreApplication::applicationName() + QChar(u'\0'));
     m_trayIcon = new QSystemTrayIcon(windowIcon(), this);
     m_trayIcon->setToolTip(QString::fromLatin1(tip.constData(), qstrnlen(tip.constData(), 64)));
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                switch (reason) {
+                case QSystemTrayIcon::Trigger:
+                    Form_MouseMove(514);
+                    break;
+                case QSystemTrayIcon::DoubleClick:
+                    Form_MouseMove(515);
+                    break;
+                case QSystemTrayIcon::Context:
+                    Form_MouseMove(517);
+                    break;
+                default:
+                    break;
+                }
+            });
     m_trayIcon->show();
 
     general.DebugTrace(QStringLiteral("Shown Importers OK"));
@@ -478,7 +529,7 @@ void frmMain::SetGroupColumnWidths()
 
 void frmMain::tmrCheckGroups_Timer()
 {
-    if (NumericValue(tmrCheckGroupsTag) == 0) {
+    if (LeadingNumber(tmrCheckGroupsTag) == 0) {
         CheckGroups(false);
     }
 }
@@ -579,7 +630,20 @@ void frmMain::closeEvent(QCloseEvent* event)
         return;
     }
     bool cancel = false;
-    Form_QueryUnload(cancel, event->spontaneous() ? kUnloadFromControlMenu : kUnloadFromCode);
+    const int origin = m_closeOrigin >= 0     ? m_closeOrigin
+                       : event->spontaneous() ? kUnloadFromControlMenu
+                                              : kUnloadFromCode;
+    m_closeOrigin = -1;
+    Form_QueryUnload(cancel, origin);
+    if (UnloadPending && m_modalDepth > 0) {
+        // Code of ours waits below a modal window and still uses the importer and the playout
+        // interfaces: that window goes first, the unload follows once the code has returned
+        // (or the running check unloads).
+        m_unloadAfterModal = !cancel;
+        UnloadOtherWindows();
+        event->ignore();
+        return;
+    }
     if (cancel) {
         event->ignore();
         return;
@@ -590,32 +654,8 @@ void frmMain::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void frmMain::Form_QueryUnload(bool& Cancel, int UnloadMode)
+void frmMain::UnloadOtherWindows()
 {
-    UnloadPending = true;
-    // The running check stops after the group or cart it is on and unloads the window itself.
-    if (CheckInProgress) {
-        Cancel = true;
-    }
-}
-
-void frmMain::Form_Unload()
-{
-    m_unloading = true;
-    tmrCheckGroups->stop();
-
-    // The playout interfaces go before the importer, whose clean-up then finds them gone.
-    TerminateTool();
-
-    if (m_trayIcon) {
-        m_trayIcon->hide();
-        delete m_trayIcon;
-        m_trayIcon = nullptr;
-    }
-
-    // Logs "Importer Closing".
-    m_importer.reset();
-
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
         QWidget* window = *it;
@@ -629,6 +669,79 @@ void frmMain::Form_Unload()
         }
         window->close();
     }
+}
+
+frmMain::ModalScope::ModalScope(frmMain& window) : m_window(window)
+{
+    ++m_window.m_modalDepth;
+}
+
+frmMain::ModalScope::~ModalScope()
+{
+    if (--m_window.m_modalDepth == 0 && m_window.m_unloadAfterModal && !m_window.m_unloading) {
+        m_window.m_unloadAfterModal = false;
+        QMetaObject::invokeMethod(&m_window, &frmMain::Unload, Qt::QueuedConnection);
+    }
+}
+
+void frmMain::SessionEnding()
+{
+    if (!m_loaded || m_unloading) {
+        return;
+    }
+    // A close is already waiting for the operator's answer; Qt would not start another.
+    if (m_asking) {
+        m_sessionEndedWhileAsking = true;
+        UnloadOtherWindows();
+        return;
+    }
+    m_closeOrigin = kUnloadFromSessionEnd;
+    close();
+    m_closeOrigin = -1;
+}
+
+void frmMain::Form_QueryUnload(bool& Cancel, int UnloadMode)
+{
+    // Only the operator's own close box asks; menus and the session's end do not.
+    if (UnloadMode == kUnloadFromControlMenu) {
+        m_asking = true;
+        const int answer = MessageBox::Show(
+            QStringLiteral("Are you sure you want to close the Cartfeeder?"),
+            MsgBoxStyle::YesNo | MsgBoxStyle::Question | MsgBoxStyle::DefaultButton2);
+        m_asking = false;
+        // The session ended while the question was open: that close needs no answer.
+        if (answer != MsgBoxResult::Yes && !m_sessionEndedWhileAsking) {
+            Cancel = true;
+            return;
+        }
+    }
+    UnloadPending = true;
+    // The running check stops after the group or cart it is on and unloads the window itself.
+    if (CheckInProgress) {
+        Cancel = true;
+    }
+}
+
+void frmMain::Form_Unload()
+{
+    m_unloading = true;
+    tmrCheckGroups->stop();
+    m_sessionEnd.reset();
+
+    // The playout interfaces go before the importer, whose clean-up then finds them gone.
+    TerminateTool();
+
+    if (m_trayIcon) {
+        m_trayIcon->hide();
+        delete m_trayIcon;
+        m_trayIcon = nullptr;
+    }
+
+    // Logs "Importer Closing".
+    m_importer.reset();
+    cEmail::SetBusyPointerHandler({});
+
+    UnloadOtherWindows();
 
     m_renderer.reset();
 
@@ -639,7 +752,10 @@ void frmMain::Form_Unload()
 
 void frmMain::SetOverallStatus(const QString& text)
 {
-    lblOverallStatus->setText(text);
+    if (lblOverallStatus->text() != text) {
+        lblOverallStatus->setText(text);
+        lblOverallStatus_Change();
+    }
 }
 
 void frmMain::SelectGroupRow(int index)

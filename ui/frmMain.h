@@ -3,11 +3,17 @@
 #include "platform/DateTimeFunctions.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class FileInUse;
 class GraphicsRenderer;
+class QDateTime;
+class QUrl;
+class SessionEndWatcher;
+class frmAudioBrowser;
 class QAction;
 class QFrame;
 class QLabel;
@@ -72,7 +78,10 @@ public:
     // The tray icon, from start-up to shut-down.
     QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
 
-    // Menus (their handlers come with the window's event side).
+    // Opens web pages and folders in the desktop's programs; tests replace it.
+    std::function<bool(const QUrl&)> OpenUrl;
+
+    // Menus.
     QMenu* mnuFile = nullptr;
     QAction* mnuCheckNow = nullptr;
     QAction* mnuCartBrowserSep = nullptr;
@@ -129,6 +138,7 @@ protected:
 
 private:
     friend class frmMainTestAccess;
+    friend class frmMainHandlersTestAccess;
 
     // The folder holding "UPDATES.rtf": the program's, unless a test points elsewhere.
     static QString& ProgramFolderOverride();
@@ -143,6 +153,63 @@ private:
     void Form_Unload();
     void tmrCheckGroups_Timer();
 
+    // The window's event side.
+    void ConnectHandlers();
+    // The tray icon's mouse messages: 514 left release, 515 double click, 517 context request.
+    void Form_MouseMove(int message);
+    void RestoreWindow();
+    // The desktop session ends or the process was told to terminate: a close without question.
+    void SessionEnding();
+    void SetCurrentProgress(const QString& text);
+    void lblCurrentProgress_Change();
+    void lblOverallStatus_Change();
+    void lvwGroups_DblClick();
+    void lvwGroups_ItemClick();
+    void mclsImporter_LogEventAdded(const QDateTime& EventDate, const QString& EventString);
+    void mclsImporter_ImportStarted(const QString& FileName, const QString& HDReference);
+    void mclsImporter_ImportProgress(const QString& FileName, const QString& HDReference,
+                                     qint16 Progress);
+    void mclsImporter_ImportFinished(const QString& FileName, const QString& HDReference);
+    void mclsImporter_ProcessStarted(const QString& Caption, bool ShowProgress);
+    void mclsImporter_ProcessProgress(const QString& Caption, qint16 Progress);
+    void mclsImporter_ProcessEnd(const QString& Caption, bool UsedProgress);
+    void cmdSettings_Click();
+    void mnuCheckNow_Click();
+    void mnuCartBrowser_Click();
+    void mnuFileExit_Click();
+    void mnuAddGroup_Click();
+    void mnuRemoveGroup_Click();
+    void mnuViewHistory_Click();
+    void mnuViewLogFiles_Click();
+    void mnuGlobalCartvaultSettings_Click();
+    void mnuFileLocations_Click();
+    void mnuImporterSettings_Click();
+    void mnuDirectorySettings_Click();
+    void mnuCreateSupportFile_Click();
+    void mnuUpdateInfo_Click();
+    void mnuOrvaneSupportWebsite_Click();
+    void mnuOrvaneWebsite_Click();
+    void mnuAbout_Click();
+    void mnuSysRestore_Click();
+    void mnuSysCheckNow_Click();
+    void mnuSysExit_Click();
+    void UnloadOtherWindows();
+    // Held while a handler waits for a modal window: a close meanwhile is put off until the
+    // handler has returned.
+    class ModalScope
+    {
+    public:
+        explicit ModalScope(frmMain& window);
+        ~ModalScope();
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+
+    private:
+        frmMain& m_window;
+    };
+    // The importer's dialogs; an error they raise (no cart store) is reported, not thrown on.
+    void ShowImporterDialog(const QString& what, const std::function<void()>& show);
+
     // The periodic check's parts.
     void RunCheck();
     // False when the pass must end (a close is pending, or the groups changed under it).
@@ -155,9 +222,6 @@ private:
     // An error escaped the pass: back to idle.
     void CheckFailed(bool running, const QString& description);
     void SetOverallStatus(const QString& text);
-    // A text's numeric value as the timer's tag and cart numbers are read: blanks, a sign,
-    // digits and a decimal fraction from the start; 0 when it does not start with a number.
-    static double NumericValue(const QString& text);
     void SelectGroupRow(int index);
 
     // Twips to pixels and back, rounded to whole pixels and twips.
@@ -178,4 +242,13 @@ private:
     bool CheckInProgress = false;
     bool m_loaded = false;
     bool m_unloading = false;
+    // The origin of a close asked for from code with a reason of its own; -1 otherwise.
+    int m_closeOrigin = -1;
+    int m_modalDepth = 0;
+    // The close box's question is open.
+    bool m_asking = false;
+    bool m_sessionEndedWhileAsking = false;
+    bool m_unloadAfterModal = false;
+    QPointer<frmAudioBrowser> m_audioBrowser;
+    std::unique_ptr<SessionEndWatcher> m_sessionEnd;
 };

@@ -7,6 +7,7 @@
 #include "framework/AudioFileHelpers.h"
 #include "framework/DebugLog.h"
 #include "framework/GeneralHelpers.h"
+#include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
 #include "platform/ArchiveAttribute.h"
 #include "platform/DateTimeFunctions.h"
@@ -97,37 +98,13 @@ QString Describe(const std::exception& error)
 
 } // namespace
 
-double frmMain::NumericValue(const QString& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && (text.at(i) == u' ' || text.at(i) == u'\t')) {
-        ++i;
-    }
-    const qsizetype start = i;
-    if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-')) {
-        ++i;
-    }
-    while (i < text.size() && text.at(i).isDigit() && text.at(i).unicode() < 128) {
-        ++i;
-    }
-    if (i < text.size() && text.at(i) == u'.') {
-        ++i;
-        while (i < text.size() && text.at(i).isDigit() && text.at(i).unicode() < 128) {
-            ++i;
-        }
-    }
-    bool ok = false;
-    const double value = text.mid(start, i - start).toDouble(&ok);
-    return ok ? value : 0.0;
-}
-
 void frmMain::CheckGroups(const bool& ForceCheck)
 {
     Trace(QStringLiteral("CheckGroups ") +
           (ForceCheck ? QStringLiteral("True") : QStringLiteral("False")));
 
     // A running pass is never entered again, not even by a forced call.
-    if (NumericValue(tmrCheckGroupsTag) != 0) {
+    if (LeadingNumber(tmrCheckGroupsTag) != 0) {
         return;
     }
     // Before start-up and after shut-down there is nothing to check.
@@ -270,7 +247,7 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
         prgOverallProgress->setValue(
             qRound(store->GetRangePosition(cart, group->StartHDRef, group->EndHDRef)));
         // The only place where a pass yields.
-        if (LastDigit(NumericValue(cart)) == 1) {
+        if (LastDigit(LeadingNumber(cart)) == 1) {
             QCoreApplication::processEvents();
             if (!StillTheGroup(index, group)) {
                 return false;

@@ -1,0 +1,450 @@
+// The main window's event side: the menus, the tray icon, the close requests of the session,
+// the history list and what the importer reports while it works.
+#include "frmMain.h"
+
+#include "GraphicsRenderer.h"
+#include "engine/cImporter.h"
+#include "framework/DebugLog.h"
+#include "framework/ToolGlobals.h"
+#include "platform/CartvaultSettings.h"
+#include "platform/DirectoryInterface.h"
+#include "platform/FileFunctions.h"
+#include "platform/MessageBox.h"
+#include "platform/PlayoutAudio.h"
+#include "platform/PlayoutGeneral.h"
+#include "platform/ToolError.h"
+#include "platform/widgets/VbColours.h"
+#include "toolwindows/SupportLinks.h"
+#include "toolwindows/frmAbout.h"
+#include "toolwindows/frmPrintPreview.h"
+#include "toolwindows/frmSupportFile.h"
+#include "ui/frmAudioBrowser.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <exception>
+
+namespace {
+
+// At most this many rows stay in the history list.
+constexpr int kHistoryRows = 500;
+constexpr qint32 kPlayoutFlags = 256;
+
+int Percent(qint16 progress)
+{
+    return qBound(0, int(progress), 100);
+}
+
+// A file below a folder, each part of the relative path matched without regard to case as on
+// the desktops the notes come from; the exact spelling wins. Empty when there is none.
+QString ExistingFileIgnoringCase(const QString& folder, const QString& relative)
+{
+    if (folder.isEmpty()) {
+        return QString();
+    }
+    QString path = folder;
+    const QStringList parts = relative.split(u'/', Qt::SkipEmptyParts);
+    for (int i = 0; i < parts.size(); ++i) {
+        const bool last = i == parts.size() - 1;
+        const QDir dir(path);
+        const QFileInfo exact(dir.filePath(parts[i]));
+        if (last ? exact.isFile() : exact.isDir()) {
+            path = exact.filePath();
+            continue;
+        }
+        const QStringList entries =
+            dir.entryList(last ? QDir::Files : QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        QString match;
+        for (const QString& entry : entries) {
+            if (entry.compare(parts[i], Qt::CaseInsensitive) == 0) {
+                match = entry;
+                break;
+            }
+        }
+        if (match.isEmpty()) {
+            return QString();
+        }
+        path = dir.filePath(match);
+    }
+    return path;
+}
+
+QString Describe(const std::exception& error)
+{
+    if (const auto* toolError = dynamic_cast<const ToolError*>(&error)) {
+        return toolError->Description();
+    }
+    return QString::fromLocal8Bit(error.what());
+}
+
+} // namespace
+
+void frmMain::ConnectHandlers()
+{
+    connect(lvwGroups, &QTreeWidget::itemDoubleClicked, this, &frmMain::lvwGroups_DblClick);
+    connect(lvwGroups, &QTreeWidget::itemClicked, this, &frmMain::lvwGroups_ItemClick);
+    connect(cmdSettings, &QToolButton::clicked, this, &frmMain::cmdSettings_Click);
+
+    const std::pair<QAction*, void (frmMain::*)()> entries[] = {
+        {mnuCheckNow, &frmMain::mnuCheckNow_Click},
+        {mnuCartBrowser, &frmMain::mnuCartBrowser_Click},
+        {mnuFileExit, &frmMain::mnuFileExit_Click},
+        {mnuAddGroup, &frmMain::mnuAddGroup_Click},
+        {mnuRemoveGroup, &frmMain::mnuRemoveGroup_Click},
+        {mnuViewHistory, &frmMain::mnuViewHistory_Click},
+        {mnuViewLogFiles, &frmMain::mnuViewLogFiles_Click},
+        {mnuGlobalCartvaultSettings, &frmMain::mnuGlobalCartvaultSettings_Click},
+        {mnuFileLocations, &frmMain::mnuFileLocations_Click},
+        {mnuImporterSettings, &frmMain::mnuImporterSettings_Click},
+        {mnuDirectorySettings, &frmMain::mnuDirectorySettings_Click},
+        {mnuCreateSupportFile, &frmMain::mnuCreateSupportFile_Click},
+        {mnuUpdateInfo, &frmMain::mnuUpdateInfo_Click},
+        {mnuOrvaneSupportWebsite, &frmMain::mnuOrvaneSupportWebsite_Click},
+        {mnuOrvaneWebsite, &frmMain::mnuOrvaneWebsite_Click},
+        {mnuAbout, &frmMain::mnuAbout_Click},
+        {mnuSysRestore, &frmMain::mnuSysRestore_Click},
+        {mnuSysCheckNow, &frmMain::mnuSysCheckNow_Click},
+        {mnuSysExit, &frmMain::mnuSysExit_Click},
+    };
+    for (const auto& [action, handler] : entries) {
+        connect(action, &QAction::triggered, this, handler);
+    }
+}
+
+void frmMain::Form_MouseMove(int message)
+{
+    switch (message) {
+    case 514:
+    case 515:
+        RestoreWindow();
+        break;
+    case 517:
+        // The pop-up serves the window where it is: a hidden window stays hidden.
+        if (isVisible()) {
+            raise();
+            activateWindow();
+        }
+        mPopupSys->popup(QCursor::pos());
+        break;
+    default:
+        break;
+    }
+}
+
+void frmMain::RestoreWindow()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void frmMain::SetCurrentProgress(const QString& text)
+{
+    if (lblCurrentProgress->text() != text) {
+        lblCurrentProgress->setText(text);
+        lblCurrentProgress_Change();
+    }
+}
+
+void frmMain::lblCurrentProgress_Change()
+{
+    AddToDebugLog(QStringLiteral("Current Status: ") + lblCurrentProgress->text(), 5, ovNone);
+    // The folder walk does not yield, so the label is painted now or not at all.
+    lblCurrentProgress->repaint();
+}
+
+void frmMain::lblOverallStatus_Change()
+{
+    lblOverallStatus->repaint();
+}
+
+void frmMain::lvwGroups_DblClick()
+{
+    QTreeWidgetItem* item = lvwGroups->currentItem();
+    if (!item || !item->isSelected() || !m_importer) {
+        return;
+    }
+    qint16 index = qint16(lvwGroups->indexOfTopLevelItem(item) + 1);
+    ShowImporterDialog(QStringLiteral("showing the import group"),
+                       [this, &index] { m_importer->DisplayGroup(index); });
+    UpdateDisplay();
+}
+
+void frmMain::lvwGroups_ItemClick()
+{
+    mnuRemoveGroup->setEnabled(true);
+}
+
+void frmMain::mclsImporter_LogEventAdded(const QDateTime& EventDate, const QString& EventString)
+{
+    while (lvwHistory->topLevelItemCount() >= kHistoryRows) {
+        delete lvwHistory->takeTopLevelItem(0);
+    }
+    auto* row = new QTreeWidgetItem(lvwHistory);
+    row->setText(0, QLocale::system().toString(EventDate.date(), QLocale::ShortFormat) +
+                        QStringLiteral(" ") +
+                        EventDate.time().toString(QStringLiteral("HH:mm:ss")));
+    row->setText(1, EventString);
+    lvwHistory->scrollToItem(row);
+}
+
+void frmMain::mclsImporter_ImportStarted(const QString& FileName, const QString& HDReference)
+{
+    prgOverallProgress->setValue(0);
+    prgOverallProgress->show();
+    prgOverallProgress->raise();
+    prgOverallProgress->repaint();
+    SetOverallStatus(QStringLiteral("Importing ") +
+                     FileFunctions::instance().GetFileName(FileName) +
+                     QStringLiteral(" into Cart ") + HDReference);
+}
+
+void frmMain::mclsImporter_ImportProgress(const QString& FileName, const QString& HDReference,
+                                          qint16 Progress)
+{
+    prgOverallProgress->setValue(Percent(Progress));
+    prgOverallProgress->repaint();
+}
+
+void frmMain::mclsImporter_ImportFinished(const QString& FileName, const QString& HDReference)
+{
+    prgOverallProgress->hide();
+    prgOverallProgress->setValue(0);
+}
+
+void frmMain::mclsImporter_ProcessStarted(const QString& Caption, bool ShowProgress)
+{
+    if (Caption.isEmpty()) {
+        return;
+    }
+    SetCurrentProgress(Caption);
+    if (ShowProgress) {
+        prgCurrentProgress->setValue(0);
+        prgCurrentProgress->show();
+        prgCurrentProgress->raise();
+    }
+}
+
+void frmMain::mclsImporter_ProcessProgress(const QString& Caption, qint16 Progress)
+{
+    SetCurrentProgress(Caption);
+    prgCurrentProgress->setValue(Percent(Progress));
+}
+
+void frmMain::mclsImporter_ProcessEnd(const QString& Caption, bool UsedProgress)
+{
+    SetCurrentProgress(Caption);
+    prgCurrentProgress->hide();
+    prgCurrentProgress->setValue(0);
+}
+
+void frmMain::ShowImporterDialog(const QString& what, const std::function<void()>& show)
+{
+    const ModalScope modal(*this);
+    try {
+        show();
+    } catch (const std::exception& error) {
+        ShowProblemMessage(what, Describe(error), Globals::Silent);
+    }
+}
+
+void frmMain::cmdSettings_Click()
+{
+    mnuImporterSettings_Click();
+}
+
+void frmMain::mnuCheckNow_Click()
+{
+    CheckGroups(true);
+}
+
+void frmMain::mnuCartBrowser_Click()
+{
+    // One browser, owned by this window; a closed one is loaded afresh.
+    if (!m_audioBrowser) {
+        m_audioBrowser = new frmAudioBrowser(this);
+        m_audioBrowser->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_audioBrowser->show();
+    m_audioBrowser->raise();
+    m_audioBrowser->activateWindow();
+}
+
+void frmMain::mnuFileExit_Click()
+{
+    Unload();
+}
+
+void frmMain::mnuAddGroup_Click()
+{
+    if (!m_importer) {
+        return;
+    }
+    ShowImporterDialog(QStringLiteral("adding an import group"),
+                       [this] { m_importer->AddGroup(); });
+    UpdateDisplay();
+}
+
+void frmMain::mnuRemoveGroup_Click()
+{
+    QTreeWidgetItem* item = lvwGroups->currentItem();
+    if (!item || !item->isSelected() || !m_importer) {
+        return;
+    }
+    const ModalScope modal(*this);
+    if (MessageBox::Show(QStringLiteral("Are you sure you want to remove \"") + item->text(0) +
+                             QStringLiteral("\""),
+                         MsgBoxStyle::YesNo | MsgBoxStyle::Question |
+                             MsgBoxStyle::DefaultButton2) != MsgBoxResult::Yes) {
+        return;
+    }
+    // The row may have gone while the question was open (a check yields), and the window may
+    // be closing.
+    const int row = lvwGroups->indexOfTopLevelItem(item);
+    if (row < 0 || UnloadPending) {
+        return;
+    }
+    qint16 index = qint16(row + 1);
+    ShowImporterDialog(QStringLiteral("removing the import group"),
+                       [this, &index] { m_importer->RemoveGroup(index); });
+    UpdateDisplay();
+    mnuRemoveGroup->setEnabled(lvwGroups->topLevelItemCount() > 0);
+}
+
+void frmMain::mnuViewHistory_Click()
+{
+    if (!FileFunctions::instance().FileExists(Globals::AppLogFile)) {
+        MessageBox::Show(QStringLiteral("There has not been a History Log File created yet!"),
+                         MsgBoxStyle::OKOnly | MsgBoxStyle::Exclamation);
+        return;
+    }
+    const ModalScope modal(*this);
+    frmPrintPreview viewer(this);
+    bool floating = false;
+    viewer.DisplayFile(Globals::AppLogFile, QString(), 1, floating);
+}
+
+void frmMain::mnuViewLogFiles_Click()
+{
+    FileFunctions& files = FileFunctions::instance();
+    const QString folder = files.GetFolderName(Globals::AppLogFile, 0);
+    if (files.FolderExists(folder)) {
+        OpenUrl(QUrl::fromLocalFile(folder));
+    }
+}
+
+void frmMain::mnuGlobalCartvaultSettings_Click()
+{
+    if (!Globals::PlayoutAudio) {
+        return;
+    }
+    const ModalScope modal(*this);
+    CartvaultSettings* settings = Globals::PlayoutAudio->GetCartvaultSettings();
+    if (settings && settings->ShowSettingsDialog(VbColours::ButtonFace) && !UnloadPending &&
+        Globals::PlayoutGeneral) {
+        Globals::PlayoutGeneral->Start(QCoreApplication::instance(), kPlayoutFlags);
+    }
+}
+
+void frmMain::mnuFileLocations_Click()
+{
+    PlayoutGeneral* general = Globals::PlayoutGeneral;
+    if (!general) {
+        return;
+    }
+    const ModalScope modal(*this);
+    if (general->ShowFileLocations(kPlayoutFlags, true, VbColours::ButtonFace) != 0 &&
+        !UnloadPending && general->ReloadProfile(Globals::ProfileName, kPlayoutFlags) != 0) {
+        general->Start(QCoreApplication::instance(), kPlayoutFlags);
+    }
+}
+
+void frmMain::mnuImporterSettings_Click()
+{
+    if (!m_importer) {
+        return;
+    }
+    ShowImporterDialog(QStringLiteral("showing the importer settings"),
+                       [this] { m_importer->DisplaySettings(); });
+}
+
+void frmMain::mnuDirectorySettings_Click()
+{
+    if (Globals::DirectoryInterface) {
+        const ModalScope modal(*this);
+        Globals::DirectoryInterface->ShowSettingsDialog();
+    }
+}
+
+void frmMain::mnuCreateSupportFile_Click()
+{
+    const QColor background =
+        m_renderer ? m_renderer->BackgroundColour() : palette().color(QPalette::Window);
+    const ModalScope modal(*this);
+    frmSupportFile window(background, this);
+    window.exec();
+}
+
+void frmMain::mnuUpdateInfo_Click()
+{
+    setCursor(Qt::WaitCursor);
+    FileFunctions& files = FileFunctions::instance();
+    const QString program = ProgramFolder();
+    QString name = ExistingFileIgnoringCase(program, QStringLiteral("Updates.rtf"));
+    const QString parent = files.GetParentFolder(program);
+    if (name.isEmpty()) {
+        name = ExistingFileIgnoringCase(parent, QStringLiteral("Updates.rtf"));
+    }
+    if (name.isEmpty()) {
+        name = ExistingFileIgnoringCase(parent, QStringLiteral("Common/Updates.rtf"));
+    }
+    {
+        const ModalScope modal(*this);
+        frmPrintPreview viewer(this);
+        bool floating = false;
+        viewer.DisplayFile(name, QStringLiteral("Update Information"), 1, floating);
+    }
+    unsetCursor();
+}
+
+void frmMain::mnuOrvaneSupportWebsite_Click()
+{
+    OpenUrl(QUrl(QString::fromLatin1(SupportLinks::WebPage)));
+}
+
+void frmMain::mnuOrvaneWebsite_Click()
+{
+    OpenUrl(QUrl(QString::fromLatin1(SupportLinks::HomePage)));
+}
+
+void frmMain::mnuAbout_Click()
+{
+    const ModalScope modal(*this);
+    frmAbout about(this);
+    about.exec();
+}
+
+void frmMain::mnuSysRestore_Click()
+{
+    RestoreWindow();
+}
+
+void frmMain::mnuSysCheckNow_Click()
+{
+    CheckGroups(true);
+}
+
+void frmMain::mnuSysExit_Click()
+{
+    Unload();
+}
