@@ -29,6 +29,8 @@ frmGoodInputBox::frmGoodInputBox(QWidget* parent)
                           Qt::WindowStaysOnTopHint)
 {
     lblCaption = new QLabel(this);
+    // The caller's prompt is shown as written, never read as markup.
+    lblCaption->setTextFormat(Qt::PlainText);
     lblCaption->setWordWrap(true);
     lblCaption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 

@@ -424,8 +424,8 @@ void frmMain::Form_Load()
 
     general.DebugTrace(QStringLiteral("Loaded Settings OK"));
 
-    const bool haveUpdates =
-        FileFunctions::instance().GetFileSize(ProgramFolder() + QStringLiteral("/UPDATES.rtf")) > 0;
+    const bool haveUpdates = FileFunctions::instance().GetFileSize(ExistingFileIgnoringCase(
+                                 ProgramFolder(), QStringLiteral("UPDATES.rtf"))) > 0;
     mnuUpdateInfo->setVisible(haveUpdates);
     mnuAboutSep->setVisible(haveUpdates);
 

@@ -143,6 +143,9 @@ private:
     // The folder holding "UPDATES.rtf": the program's, unless a test points elsewhere.
     static QString& ProgramFolderOverride();
     static QString ProgramFolder();
+    // The file below the folder, its names matched without regard to case as on Windows;
+    // "" when there is none.
+    static QString ExistingFileIgnoringCase(const QString& folder, const QString& relative);
 
     void BuildMenus();
     void BuildControls();

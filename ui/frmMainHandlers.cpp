@@ -47,7 +47,18 @@ int Percent(qint16 progress)
 
 // A file below a folder, each part of the relative path matched without regard to case as on
 // the desktops the notes come from; the exact spelling wins. Empty when there is none.
-QString ExistingFileIgnoringCase(const QString& folder, const QString& relative)
+
+QString Describe(const std::exception& error)
+{
+    if (const auto* toolError = dynamic_cast<const ToolError*>(&error)) {
+        return toolError->Description();
+    }
+    return QString::fromLocal8Bit(error.what());
+}
+
+} // namespace
+
+QString frmMain::ExistingFileIgnoringCase(const QString& folder, const QString& relative)
 {
     if (folder.isEmpty()) {
         return QString();
@@ -78,16 +89,6 @@ QString ExistingFileIgnoringCase(const QString& folder, const QString& relative)
     }
     return path;
 }
-
-QString Describe(const std::exception& error)
-{
-    if (const auto* toolError = dynamic_cast<const ToolError*>(&error)) {
-        return toolError->Description();
-    }
-    return QString::fromLocal8Bit(error.what());
-}
-
-} // namespace
 
 void frmMain::ConnectHandlers()
 {

@@ -12,6 +12,7 @@ int showBox(const MessageBoxRequest& request)
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(request.Title.isEmpty() ? QCoreApplication::applicationName()
                                                : request.Title);
+    box.setTextFormat(Qt::PlainText);
     box.setText(request.Prompt);
     switch (request.Icon()) {
     case MsgBoxStyle::Critical:

@@ -10,12 +10,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QVariant>
 #include <functional>
-#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/stat.h>
@@ -211,6 +211,10 @@ TEST_F(ImporterTest, FileWithOnlyNumberGroupsGivesReaderDefaults)
 {
     writeFile("[General]\nNumberGroups=2\n");
     cImporter& imp = load();
+    const QStringList log = appLogLines();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_TRUE(log[0].endsWith("Loading Settings for Profile 'Main'")) << log[0].toStdString();
+    EXPECT_TRUE(log[1].endsWith("Loaded Settings OK")) << log[1].toStdString();
     EXPECT_EQ(imp.CheckInterval, 60.0f);
     EXPECT_FALSE(imp.MinimiseToSysTray || imp.SMTPEmailEnabled());
     ASSERT_EQ(imp.NumberGroups(), 2);
@@ -338,6 +342,21 @@ TEST_F(ImporterTest, FullyPopulatedSettingsSurviveARoundTrip)
     ASSERT_EQ(imp.AddGroup(), 1);
 
     EXPECT_NE(value("SMTPServer", "Password"), "s3cret!pass"); // not stored in clear
+    // Files are shared with the Windows version: the names must match letter for letter.
+    EXPECT_EQ(keysOf("General"),
+              (QStringList{"NumberGroups", "CheckInterval", "MinimiseToSysTray"}));
+    EXPECT_EQ(keysOf("SMTPServer"), (QStringList{"Enabled", "Address", "LoginName", "Password"}));
+    // clang-format off
+    EXPECT_EQ(keysOf("Group1"), (QStringList{"Name", "Directory", "TakeSnapShotBeforeImport",
+        "CheckCurrentLastModified", "RemoveIfDeleted", "ReplaceChangedLengthCarts", "StartHDRef",
+        "EndHDRef", "Enabled", "DeleteAfterImport", "UseArchiveBit", "NotifyEmailSender",
+        "NotifySuccessEmailRecipients", "NotifyFailEmailRecipients", "OverrideIntroStartMS",
+        "OverrideIntroEndMS", "OverrideExtroMS", "OverrideTitle", "OverrideArtist",
+        "OverrideDescription", "OverrideNormalise"}));
+    // clang-format on
+    const QString raw = rawFile();
+    EXPECT_TRUE(raw.contains("[General]") && raw.contains("[SMTPServer]") &&
+                raw.contains("[Group1]"));
 
     cImporter& back = load();
     EXPECT_EQ(back.CheckInterval, 90.0f);

@@ -193,6 +193,19 @@ TEST(GoodInputBoxTest, ALongPromptPushesTheInputAndButtonsDown)
     Ask("", 0, result, true, "  " + longPrompt + "  ");
 }
 
+TEST(GoodInputBoxTest, ThePromptIsShownAsWrittenNotAsMarkup)
+{
+    // Without plain text the label would take the tags for markup and show "Cart number?".
+    const QString prompt = "<b>Cart</b> number &lt;1-9999&gt;?";
+    QString result;
+    WhenShown([&](frmGoodInputBox* box) {
+        EXPECT_EQ(box->lblCaption->text(), prompt);
+        EXPECT_EQ(box->lblCaption->textFormat(), Qt::PlainText);
+        box->cmdOK->click();
+    });
+    Ask("", 0, result, true, prompt);
+}
+
 TEST(GoodInputBoxTest, ModelessBoxKeepsTheMessageLoopRunning)
 {
     int ticks = 0;

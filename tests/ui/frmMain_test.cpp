@@ -330,7 +330,9 @@ TEST_F(MainWindowTest, FailedStartUpUnloadsSplashAndWindow)
 
 TEST_F(MainWindowTest, GroupRowsAndUpdateInformationEntry)
 {
-    QFile updates(home.File("program/UPDATES.rtf"));
+    // Named as a Windows copy may name it: found whatever the letter case, as the menu's
+    // handler finds it.
+    QFile updates(home.File("program/Updates.RTF"));
     ASSERT_TRUE(updates.open(QIODevice::WriteOnly));
     updates.write("{\\rtf1 notes}");
     updates.close();
