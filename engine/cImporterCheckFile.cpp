@@ -329,6 +329,9 @@ void ImportDecision::CopyAncillaryFiles(const Cart& cart)
         // Windows drops the trailing dot of a name without an extension.
         const QString destination =
             extension.isEmpty() ? target : target + QLatin1Char('.') + extension;
+        // A companion with the stored audio's own extension must not replace the new audio.
+        if (destination == cart.AudioFilePath)
+            continue;
         qint16 flag1 = 0;
         qint16 flag2 = 0;
         qint32 flags = 4;

@@ -4,6 +4,7 @@
 #include "platform/CartStoreSettings.h"
 #include "platform/DateTimeFunctions.h"
 #include "platform/FfmpegAudioReader.h"
+#include "platform/FileFunctions.h"
 #include "platform/IAudioCallback.h"
 #include "platform/PlatformPaths.h"
 #include "platform/StoreLog.h"
@@ -85,6 +86,15 @@ private:
     bool m_used = false;
     bool m_cancelled = false;
 };
+
+namespace {
+bool s_hardLinksDisabled = false;
+} // namespace
+
+void CartStore::SetHardLinksDisabledForTests(bool disabled)
+{
+    s_hardLinksDisabled = disabled;
+}
 
 namespace {
 
@@ -587,10 +597,19 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     const bool hadAudio = QFileInfo::exists(finalPath);
     if (hadAudio) {
         ::unlink(backupBytes.constData());
-        if (::link(finalBytes.constData(), backupBytes.constData()) != 0)
-            return Fail(QString("cannot keep the old audio of cart %1: %2")
-                            .arg(number)
-                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        if (s_hardLinksDisabled || ::link(finalBytes.constData(), backupBytes.constData()) != 0) {
+            // Stores on file systems without hard links (vfat, SMB without Unix extensions)
+            // keep a copy instead, with the old modification time.
+            qint16 flag1 = 0;
+            qint16 flag2 = 0;
+            qint32 copyFlags = 4;
+            const qint32 status = FileFunctions::instance().CopyFileWithProgress(
+                finalPath, backupPath, QString(), nullptr, flag1, flag2, copyFlags);
+            if (status != 0)
+                return Fail(QString("cannot keep the old audio of cart %1: %2")
+                                .arg(number)
+                                .arg(QString::fromLocal8Bit(std::strerror(status))));
+        }
     }
     if (::rename(QFile::encodeName(tempPath).constData(), finalBytes.constData()) != 0) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));

@@ -33,6 +33,8 @@ public:
     static QString DefaultBaseFolder();
     static constexpr const char* DatabaseName = "cartvault.db";
     static constexpr const char* AudioFolderName = "Audio";
+    // Behave as on a file system without hard links.
+    static void SetHardLinksDisabledForTests(bool disabled);
 
     AudioSettingsInterface* AudioSettings() const override;
     void setAudioSettings(AudioSettingsInterface* settings) override;

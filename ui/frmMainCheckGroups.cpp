@@ -25,6 +25,7 @@
 
 #include <cmath>
 #include <exception>
+#include <sys/stat.h>
 
 namespace {
 
@@ -86,6 +87,29 @@ bool SameFile(const QString& a, const QString& b)
     }
     const QString canonicalA = QFileInfo(a).canonicalFilePath();
     return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
+}
+
+// What tells one version of a file from the next: a copy that lands while the previous
+// version is being imported changes at least one of these.
+struct FileVersion
+{
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    qint64 Size = -1;
+    qint64 ModifiedNs = -1;
+    bool operator==(const FileVersion&) const = default;
+};
+
+FileVersion VersionOf(const QString& path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return {};
+    }
+    return {info.st_dev, info.st_ino, qint64(info.st_size),
+            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
 QString Describe(const std::exception& error)
@@ -340,6 +364,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                   QStringLiteral(" itself"));
             continue;
         }
+        const FileVersion offered = VersionOf(path);
         bool ok = false;
         OfferFile(index, path, cart, ok);
         if (!StillTheGroup(index, group)) {
@@ -348,9 +373,18 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         if (!ok) {
             continue;
         }
+        // Another version copied in during the import was not imported: it stays for the next
+        // pass, neither deleted nor marked as archived.
+        QString replaced;
+        if (!(VersionOf(path) == offered)) {
+            replaced = QStringLiteral("the file changed while it was being imported");
+        }
         if (group->DeleteAfterImport && !group->CheckCurrent) {
             QFile file(path);
-            if (file.remove()) {
+            if (!replaced.isEmpty()) {
+                m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
+                                                 QStringLiteral("' Error: ") + replaced);
+            } else if (file.remove()) {
                 m_fileInUse->Forget(path);
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully deleted '") + path +
                                                  QStringLiteral("'"));
@@ -359,6 +393,11 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                                                  QStringLiteral("' Error: ") + file.errorString());
             }
         } else if (group->UseArchiveBit) {
+            if (!replaced.isEmpty()) {
+                m_importer->AddToLog(prefix, QStringLiteral("Couldn't clear Archive flag on '") +
+                                                 path + QStringLiteral("' Error: ") + replaced);
+                continue;
+            }
             try {
                 ArchiveAttribute::Clear(path);
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully cleared Archive flag '") +

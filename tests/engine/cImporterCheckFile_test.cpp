@@ -126,6 +126,26 @@ TEST_F(ImportDecisionTest, WavIntoEmptyCartWithSnapshot)
     EXPECT_TRUE(QFileInfo::exists(file)); // deleting it is the periodic check's
 }
 
+// A WAV beside an MP3 of the same name would land on the stored audio's own name.
+TEST_F(ImportDecisionTest, AncillaryFileNeverReplacesTheAudioJustImported)
+{
+    REQUIRE_FFMPEG();
+    AddGroup();
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 2.5, 22050, 1, 0.5));
+    const QString file = Drop("1234 Promo.mp3");
+    ASSERT_TRUE(AudioFixtures::Encode(source, file));
+    const QString other = Wav("1234 Promo.wav", 0.5);
+    WriteFile(Drop("1234 Promo.txt"), "cue sheet");
+
+    ASSERT_TRUE(Check(file, "1234"));
+    const Cart cart = GetCart("1234");
+    EXPECT_NEAR(cart.Length, 2.5, 0.1);
+    EXPECT_NE(Content(cart.AudioFilePath), Content(other));
+    EXPECT_EQ(AudioFixtures::WavSampleRate(cart.AudioFilePath), 22050);
+    EXPECT_EQ(Content(store->AudioFolder() + "/01234.txt"), "cue sheet");
+}
+
 TEST_F(ImportDecisionTest, Mp3WithGroupLevelIsNotImportedAgainOnceUnchanged)
 {
     REQUIRE_FFMPEG();

@@ -461,6 +461,44 @@ TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
     EXPECT_FALSE(QFile::exists(file));
 }
 
+// A new version copied in while the previous one is being imported was never imported: it is
+// neither deleted nor marked as archived, and the next pass takes it.
+TEST_F(MainWindowTest, FileReplacedDuringItsImportIsKeptForTheNextPass)
+{
+    const QString archived = home.File("archived");
+    WriteSettings(2, FolderGroup(1, watch, "1000-1499", "DeleteAfterImport=1") +
+                         FolderGroup(2, archived, "1500-1999", "UseArchiveBit=1"));
+    Start();
+    const QString deleted = watch + "/1234 Replaced.wav";
+    const QString cleared = archived + "/1500 Replaced.wav";
+    WriteWav(deleted, 0.5);
+    WriteWav(cleared, 0.5);
+    bool replace = true;
+    QObject::connect(window->Importer(), &cImporter::ImportFinished,
+                     [&](const QString& fileName, const QString&) {
+                         if (replace) {
+                             WriteWav(fileName, 1.5, 880);
+                         }
+                     });
+    Check();
+    EXPECT_NEAR(CartLength("1234"), 0.5, 0.05);
+    EXPECT_NEAR(CartLength("1500"), 0.5, 0.05);
+    ASSERT_TRUE(QFile::exists(deleted));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(cleared));
+    const QString log = AppLog();
+    EXPECT_TRUE(log.contains("GRP:1:Couldn't delete '" + deleted + "' Error: "))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("GRP:2:Couldn't clear Archive flag on '" + cleared + "' Error: "))
+        << log.toStdString();
+
+    replace = false;
+    Check();
+    EXPECT_NEAR(CartLength("1234"), 1.5, 0.05);
+    EXPECT_NEAR(CartLength("1500"), 1.5, 0.05);
+    EXPECT_FALSE(QFile::exists(deleted));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(cleared));
+}
+
 TEST_F(MainWindowTest, FileThatMakesTheEngineFailIsLoggedAndLaterFilesStillImported)
 {
     ToolStartup::Current().NewPlayoutGeneral = [] { return std::make_unique<FaultyPlayout>(); };
