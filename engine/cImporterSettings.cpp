@@ -116,6 +116,8 @@ bool cImporter::ReadSettings(QString& Profilename)
     FileFunctions& files = FileFunctions::instance();
     files.CreateFolder(files.GetFolderName(file, 0), 0);
     restrictToOwner(file);
+    // One reading of the file for all its keys.
+    IniFile::Batch batch(file);
 
     GeneralFunctions& general = GeneralFunctions::instance();
     const qint32 count =
@@ -207,6 +209,9 @@ bool cImporter::WriteSettings(QString& Profilename)
     }
     createPrivate(m_settingsFile);
     restrictToOwner(m_settingsFile);
+    // The whole file is replaced once at the end: a crash during a save never leaves a group
+    // section holding keys of two groups.
+    IniFile::Batch batch(m_settingsFile);
 
     const QString empty;
     WriteValue(kGeneral, QStringLiteral("NumberGroups"), QString::number(NumberGroups()),
@@ -225,6 +230,8 @@ bool cImporter::WriteSettings(QString& Profilename)
     for (qint16 i = 1; i <= NumberGroups(); ++i) {
         WriteGroup(*ImporterGroup(i), QStringLiteral("Group") + QString::number(i));
     }
+    batch.Commit();
+    restrictToOwner(m_settingsFile);
     return true;
 }
 

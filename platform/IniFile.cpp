@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QStringList>
 #include <optional>
 
@@ -44,11 +46,53 @@ struct Document
     bool exists = false;
     bool readable = true;
     bool bom = false;
+    bool utf16 = false; // little-endian with its mark, as Windows Notepad saves "Unicode"
     bool crlf = false;
 };
 
-// Reads the whole file afresh. A file that cannot be opened reads as missing.
+// Files with a batch open: their reads and writes go to this copy until the batch commits.
+struct OpenBatch
+{
+    Document doc;
+    int depth = 0;
+    bool dirty = false;
+};
+QHash<QString, OpenBatch>& openBatches()
+{
+    static QHash<QString, OpenBatch> batches;
+    return batches;
+}
+QString batchKey(const QString& path)
+{
+    return QFileInfo(path).absoluteFilePath();
+}
+
+Document loadFromDisk(const QString& path);
+bool saveToDisk(const QString& path, const Document& doc);
+
 Document load(const QString& path)
+{
+    const auto batch = openBatches().constFind(batchKey(path));
+    if (batch != openBatches().constEnd()) {
+        return batch->doc;
+    }
+    return loadFromDisk(path);
+}
+
+bool save(const QString& path, const Document& doc)
+{
+    const auto batch = openBatches().find(batchKey(path));
+    if (batch != openBatches().end()) {
+        batch->doc = doc;
+        batch->doc.exists = true;
+        batch->dirty = true;
+        return true;
+    }
+    return saveToDisk(path, doc);
+}
+
+// Reads the whole file afresh. A file that cannot be opened reads as missing.
+Document loadFromDisk(const QString& path)
 {
     Document doc;
     QFile file(path);
@@ -68,6 +112,11 @@ Document load(const QString& path)
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         doc.bom = true;
         bytes.remove(0, 3);
+    } else if (bytes.startsWith("\xFF\xFE")) {
+        // Windows' profile functions read and write such files; keep them in their form.
+        doc.utf16 = true;
+        QStringDecoder decoder(QStringConverter::Utf16LE);
+        bytes = QString(decoder.decode(QByteArrayView(bytes).sliced(2))).toUtf8();
     }
     const qsizetype firstLf = bytes.indexOf('\n');
     doc.crlf = firstLf > 0 && bytes.at(firstLf - 1) == '\r';
@@ -94,7 +143,7 @@ Document load(const QString& path)
     return doc;
 }
 
-bool save(const QString& path, const Document& doc)
+bool saveToDisk(const QString& path, const Document& doc)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
@@ -113,6 +162,11 @@ bool save(const QString& path, const Document& doc)
     for (const QString& line : doc.lines) {
         bytes.append(line.toUtf8());
         bytes.append(lineEnd);
+    }
+    if (doc.utf16) {
+        const QString text = QString::fromUtf8(bytes);
+        bytes = QByteArray("\xFF\xFE");
+        bytes.append(QStringEncoder(QStringConverter::Utf16LE).encode(text));
     }
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
@@ -292,6 +346,12 @@ bool WriteString(const QString& file, const QString& section, const QString& key
     // A line break would let a value write further keys into the file.
     QString clean = value;
     clean.replace(u'\r', u' ').replace(u'\n', u' ');
+    // The reader drops blanks around a value and one pair of quotes: such a value goes in
+    // quotes, so that it reads back as written (here and on Windows alike).
+    if (clean != clean.trimmed() ||
+        (clean.size() >= 2 && clean.startsWith(u'"') && clean.endsWith(u'"'))) {
+        clean = u'"' + clean + u'"';
+    }
 
     const auto range = findSection(doc.lines, section);
     if (!range) {
@@ -349,6 +409,37 @@ bool DeleteSection(const QString& file, const QString& section)
     }
     doc.lines.remove(range->header, range->end - range->header);
     return save(file, doc);
+}
+
+Batch::Batch(const QString& file) : m_key(batchKey(file))
+{
+    OpenBatch& batch = openBatches()[m_key];
+    if (batch.depth++ == 0) {
+        batch.doc = loadFromDisk(m_key);
+        batch.dirty = false;
+    }
+}
+
+Batch::~Batch()
+{
+    OpenBatch& batch = openBatches()[m_key];
+    if (--batch.depth == 0) {
+        // Uncommitted writes are dropped: the file keeps its last complete state.
+        openBatches().remove(m_key);
+    }
+}
+
+bool Batch::Commit()
+{
+    OpenBatch& batch = openBatches()[m_key];
+    if (batch.depth > 1 || !batch.dirty) {
+        return true;
+    }
+    if (!batch.doc.readable || !saveToDisk(m_key, batch.doc)) {
+        return false;
+    }
+    batch.dirty = false;
+    return true;
 }
 
 } // namespace IniFile

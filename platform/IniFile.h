@@ -25,4 +25,23 @@ bool WriteString(const QString& file, const QString& section, const QString& key
 // Deletes the whole section.
 bool DeleteSection(const QString& file, const QString& section);
 
+// Gathers the reads and writes of one file while it lives: the file is read once, and the
+// writes replace it in one step at Commit, so a crash never leaves it half saved and a save of
+// many keys costs one write. Writes not committed are dropped. Batches of one file nest; the
+// outermost commits.
+class Batch
+{
+public:
+    explicit Batch(const QString& file);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    // Writes the file if anything changed; false when it could not be written.
+    bool Commit();
+
+private:
+    QString m_key;
+};
+
 } // namespace IniFile

@@ -372,6 +372,32 @@ TEST_F(ImporterTest, FullyPopulatedSettingsSurviveARoundTrip)
     EXPECT_EQ(fields(*back.ImporterGroup(1)), fields(expected));
 }
 
+TEST_F(ImporterTest, ValuesTheReaderWouldTrimOrUnquoteSurviveARoundTrip)
+{
+    cImporter& imp = load();
+    // Its stored form begins and ends with a double quote.
+    imp.setSMTPPassword("QuickQ");
+    imp.setSMTPLoginName("\"feeder\"");
+    ScriptedDialogs dialogs;
+    dialogs.editGroup = [](cImporterGroup& g) {
+        fillGroup(g);
+        // The editor keeps blanks around these two as typed.
+        g.GroupName = "  Morning ";
+        g.Path = "/srv/drop/news ";
+        g.OverrideTitle = "\"Live\"";
+    };
+    imp.setDialogs(&dialogs);
+    ASSERT_EQ(imp.AddGroup(), 1);
+
+    cImporter& back = load();
+    EXPECT_EQ(back.SMTPPassword(), "QuickQ");
+    EXPECT_EQ(back.SMTPLoginName(), "\"feeder\"");
+    ASSERT_EQ(back.NumberGroups(), 1);
+    EXPECT_EQ(back.ImporterGroup(1)->GroupName, "  Morning ");
+    EXPECT_EQ(back.ImporterGroup(1)->Path, "/srv/drop/news ");
+    EXPECT_EQ(back.ImporterGroup(1)->OverrideTitle, "\"Live\"");
+}
+
 TEST_F(ImporterTest, SettingsFileWrittenOnWindowsIsReadCompletely)
 {
     // clang-format off

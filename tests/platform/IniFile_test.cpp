@@ -121,6 +121,11 @@ TEST_F(IniFileTest, WriteCreatesFolderAndFileAtomically)
     // A line break in a value must not inject a further key.
     ASSERT_TRUE(IniFile::WriteString(path, "Section", "Key", "a\nInjected=1"));
     EXPECT_EQ(IniFile::ReadString(path, "Section", "Injected", "none"), "none");
+    // Values the reader would trim or unquote read back as written.
+    for (const QString& text : {QString(" padded "), QString("\"quoted\"")}) {
+        ASSERT_TRUE(IniFile::WriteString(path, "Section", "Key", text));
+        EXPECT_EQ(IniFile::ReadString(path, "Section", "Key", "d"), text);
+    }
     EXPECT_FALSE(IniFile::WriteString(path, "Bad]Section", "Key", "v"));
     EXPECT_FALSE(IniFile::WriteString(path, "Section", "K=ey", "v"));
 }
@@ -135,6 +140,25 @@ TEST_F(IniFileTest, EncodingsBomAndWindows1252)
     ASSERT_TRUE(IniFile::WriteString(m_path, "S", "New", "1"));
     EXPECT_EQ(Contents(), QByteArray("\xEF\xBB\xBF[S]\nUtf=Caf\xC3\xA9\nAnsi=Caf\xC3\xA9 "
                                      "\xE2\x82\xAC\xE2\x80\x9C\nNew=1\n"));
+}
+
+TEST_F(IniFileTest, Utf16FileSavedByWindowsNotepadIsReadAndKeptUtf16)
+{
+    const QString text =
+        QString::fromUtf8("[General]\r\nNumberGroups=2\r\n[Group1]\r\nName=Café\r\n");
+    QByteArray bytes("\xFF\xFE");
+    for (const QChar c : text) {
+        bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    }
+    Write(bytes);
+    EXPECT_EQ(IniFile::ReadInt(m_path, "General", "NumberGroups", 0), 2);
+    EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Name", "d"), QString::fromUtf8("Café"));
+
+    ASSERT_TRUE(IniFile::WriteString(m_path, "Group1", "Path", "/srv/drop"));
+    EXPECT_TRUE(Contents().startsWith(QByteArray("\xFF\xFE[\0G\0", 6)));
+    EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Name", "d"), QString::fromUtf8("Café"));
+    EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Path", "d"), "/srv/drop");
+    EXPECT_EQ(IniFile::ReadInt(m_path, "General", "NumberGroups", 0), 2);
 }
 
 TEST_F(IniFileTest, GarbageAndUnreadableFilesDoNotHarm)
@@ -162,4 +186,34 @@ TEST_F(IniFileTest, GarbageAndUnreadableFilesDoNotHarm)
     // A folder in place of the file: reads as missing, and is not replaced by a write.
     EXPECT_EQ(IniFile::ReadString(m_home.Path(), "S", "k", "d"), "d");
     EXPECT_FALSE(IniFile::WriteString(m_home.Path(), "S", "k", "v"));
+}
+
+TEST_F(IniFileTest, BatchReplacesTheFileOnceAndDropsWhatWasNotCommitted)
+{
+    Write("[Group1]\nName=Old\n");
+    {
+        IniFile::Batch batch(m_path);
+        ASSERT_TRUE(IniFile::WriteString(m_path, "Group1", "Name", "New"));
+        ASSERT_TRUE(IniFile::WriteString(m_path, "Group1", "Directory", "/srv/in"));
+        // Reads inside the batch see its writes; the file does not change yet.
+        EXPECT_EQ(IniFile::ReadString(m_path, "group1", "NAME", ""), "New");
+        EXPECT_EQ(Contents(), "[Group1]\nName=Old\n");
+        // Left without committing, as when a save is cut short: nothing of it reaches the file.
+    }
+    EXPECT_EQ(Contents(), "[Group1]\nName=Old\n");
+
+    {
+        IniFile::Batch outer(m_path);
+        {
+            IniFile::Batch inner(m_path);
+            ASSERT_TRUE(IniFile::WriteString(m_path, "Group1", "Name", "New"));
+            ASSERT_TRUE(inner.Commit()); // the outer batch commits
+        }
+        ASSERT_TRUE(IniFile::WriteString(m_path, "Group1", "Directory", "/srv/in"));
+        EXPECT_EQ(Contents(), "[Group1]\nName=Old\n");
+        ASSERT_TRUE(outer.Commit());
+    }
+    EXPECT_EQ(Contents(), "[Group1]\nName=New\nDirectory=/srv/in\n");
+    EXPECT_EQ(QDir(m_home.Path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"settings.ini"});
 }
