@@ -3,6 +3,8 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,9 +48,15 @@ size_t SmtpTransport::ReadData(char* buffer, size_t size, size_t count, void* se
 
 int SmtpTransport::Trace(void*, int type, char* data, size_t size, void* self)
 {
+    // QUIT goes out once the mail has gone or failed: its answer is not worth another
+    // timeout of a silent server, so the connection ends as soon as QUIT is written.
+    auto* transport = static_cast<SmtpTransport*>(self);
+    if (type == CURLINFO_HEADER_OUT && size >= 4 && std::strncmp(data, "QUIT", 4) == 0 &&
+        transport->m_socket >= 0)
+        ::shutdown(transport->m_socket, SHUT_RDWR);
     if (type == CURLINFO_HEADER_IN) {
         const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
-        QList<QByteArray>& responses = static_cast<SmtpTransport*>(self)->m_responses;
+        QList<QByteArray>& responses = transport->m_responses;
         if (!line.isEmpty())
             responses.append(line.left(200));
         if (responses.size() > 8)
@@ -115,6 +123,23 @@ qint32 SmtpTransport::Configure(const Request& request)
     set(CURLOPT_DEBUGFUNCTION, &SmtpTransport::Trace);
     set(CURLOPT_DEBUGDATA, static_cast<void*>(this));
     set(CURLOPT_VERBOSE, 1L);
+    // The connection's socket, for Trace.
+    const curl_sockopt_callback opened = [](void* self, curl_socket_t socket, curlsocktype) {
+        static_cast<SmtpTransport*>(self)->m_socket = int(socket);
+        return int(CURL_SOCKOPT_OK);
+    };
+    const curl_closesocket_callback closing = [](void* self, curl_socket_t socket) {
+        auto* transport = static_cast<SmtpTransport*>(self);
+        if (transport->m_socket == int(socket))
+            transport->m_socket = -1;
+        return ::close(socket);
+    };
+    // Closed at the end of the send, not left to the handle's clean-up, which traces nothing.
+    set(CURLOPT_FORBID_REUSE, 1L);
+    set(CURLOPT_SOCKOPTFUNCTION, opened);
+    set(CURLOPT_SOCKOPTDATA, static_cast<void*>(this));
+    set(CURLOPT_CLOSESOCKETFUNCTION, closing);
+    set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(this));
     set(CURLOPT_URL, address.constData());
     set(CURLOPT_MAIL_FROM, Bracketed(request.EnvelopeFrom.toUtf8()).constData());
     set(CURLOPT_MAIL_RCPT, m_recipients);

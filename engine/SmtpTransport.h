@@ -45,5 +45,6 @@ private:
     qsizetype m_sent = 0;
     QString m_setupError;
     QList<QByteArray> m_responses; // the server's last answer lines
+    int m_socket = -1;             // the connection's socket while it is open
     char m_errorBuffer[256] = {};
 };

@@ -5,7 +5,9 @@
 #include "platform/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -253,4 +255,53 @@ TEST_F(cEmailTest, TakesUpTlsWithoutTrustingTheCertificate)
     EXPECT_EQ(Send(email), QStringLiteral("sent"));
     ASSERT_EQ(server.Received().size(), 1);
     EXPECT_TRUE(server.Received()[0].Record.value("tls").toBool());
+}
+
+// A server that answers every command but one, at which it falls silent. After a send has
+// succeeded or timed out, the answer to QUIT must not cost the window another timeout.
+TEST_F(cEmailTest, SilentServerCostsOneTimeoutAtMost)
+{
+    const QString script = QStringLiteral(R"(
+import socket, sys
+silent = sys.argv[1].encode()
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept()
+f = c.makefile("rb")
+c.sendall(b"220 hi\r\n")
+for line in f:
+    cmd = line.strip().upper()
+    if cmd.startswith(silent):
+        f.read()
+        break
+    if cmd == b"DATA":
+        c.sendall(b"354 go\r\n")
+        while f.readline() not in (b".\r\n", b""):
+            pass
+    c.sendall(b"250 ok\r\n")
+)");
+    for (const char* silent : {"MAIL", "QUIT"}) {
+        QProcess server;
+        server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, silent});
+        ASSERT_TRUE(server.waitForReadyRead(10000)) << silent;
+        cEmail email;
+        Fill(email, server.readLine().trimmed().toInt());
+        email.SendTimeout = 3;
+        QElapsedTimer clock;
+        clock.start();
+        const QString result = Send(email);
+        const qint64 elapsed = clock.elapsed();
+        if (QByteArray(silent) == "MAIL") {
+            EXPECT_TRUE(result.contains("timeout")) << result.toStdString();
+            EXPECT_LT(elapsed, 5000) << "two timeouts";
+        } else {
+            EXPECT_EQ(result, QStringLiteral("sent"));
+            EXPECT_LT(elapsed, 2500) << "waited for the answer to QUIT";
+        }
+        EXPECT_EQ(Guard(), QStringLiteral("<none>"));
+        server.kill();
+        server.waitForFinished();
+    }
 }
