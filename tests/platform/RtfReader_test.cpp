@@ -159,6 +159,35 @@ TEST(RtfReaderTest, FilesWrittenByWordProcessors)
     EXPECT_EQ(RunWith(word.Paragraphs[2], "Big").PointSize, 16);
 }
 
+TEST(RtfReaderTest, FileWrittenByLibreOfficeWriter)
+{
+    // Made by "soffice --headless --convert-to rtf" from a small HTML page.
+    const RtfDocument doc = Read(DataFile("libreoffice.rtf"));
+    QStringList texts;
+    for (const RtfParagraph& paragraph : doc.Paragraphs) {
+        if (!paragraph.Text().trimmed().isEmpty())
+            texts << paragraph.Text();
+    }
+    ASSERT_EQ(texts.size(), 4) << doc.PlainText().toStdString();
+    EXPECT_EQ(texts[0], "Cartfeeder update notes");
+    EXPECT_EQ(texts[1], "Version 0.1");
+    EXPECT_EQ(texts[2], QString::fromUtf8("Fixed: café costs €5 – naïve"));
+    EXPECT_EQ(texts[3], QString::fromUtf8("Привет"));
+    const auto paragraphWith = [&](const QString& word) -> const RtfParagraph& {
+        for (const RtfParagraph& paragraph : doc.Paragraphs) {
+            if (paragraph.Text().contains(word))
+                return paragraph;
+        }
+        return doc.Paragraphs.first();
+    };
+    EXPECT_TRUE(RunWith(paragraphWith("Cartfeeder"), "Cartfeeder").Bold);
+    EXPECT_FALSE(RunWith(paragraphWith("Cartfeeder"), "update").Bold);
+    EXPECT_TRUE(RunWith(paragraphWith("Version"), "Version").Italic);
+    EXPECT_EQ(RunWith(paragraphWith("Version"), "0.1").PointSize, 16);
+    EXPECT_TRUE(RunWith(paragraphWith("Fixed"), "Fixed:").Underline);
+    EXPECT_FALSE(RunWith(paragraphWith("Fixed"), "café").Underline);
+}
+
 TEST(RtfReaderTest, MalformedInputEndsQuietly)
 {
     // Unbalanced braces: what was read stands; a surplus closing brace ends the document.
