@@ -206,34 +206,34 @@ void Send(cImporter& importer, const Outcome& outcome, const QString& recipients
 
 } // namespace
 
+namespace {
+// Both notification mails: trace, then a mail only to a group that has recipients for it.
+void Notify(cImporter& importer, const Outcome& outcome, QString cImporterGroup::*recipients,
+            qint16 groupNumber, const QString& fileName, const QString& hdReference,
+            const QString& note)
+{
+    AddToDebugLog(outcome.TraceWord + QString::number(groupNumber) + QLatin1Char(',') + fileName +
+                      QLatin1Char(',') + hdReference + QLatin1Char(',') + note,
+                  5, ovNone);
+    if (groupNumber <= 0)
+        return;
+    cImporterGroup* group = importer.ImporterGroup(groupNumber);
+    if (!group || (group->*recipients).isEmpty())
+        return;
+    Send(importer, outcome, group->*recipients, *group, groupNumber, fileName, hdReference, note);
+}
+} // namespace
+
 void cImporter::SendSuccessEmail(qint16& GroupNumber, QString& FileName, QString& HDReference,
                                  QString& Note)
 {
-    const Outcome& outcome = SuccessOutcome();
-    AddToDebugLog(outcome.TraceWord + QString::number(GroupNumber) + QLatin1Char(',') + FileName +
-                      QLatin1Char(',') + HDReference + QLatin1Char(',') + Note,
-                  5, ovNone);
-    if (GroupNumber <= 0)
-        return;
-    cImporterGroup* group = ImporterGroup(GroupNumber);
-    if (!group || group->NotifySuccessEmailRecipients.isEmpty())
-        return;
-    Send(*this, outcome, group->NotifySuccessEmailRecipients, *group, GroupNumber, FileName,
-         HDReference, Note);
+    Notify(*this, SuccessOutcome(), &cImporterGroup::NotifySuccessEmailRecipients, GroupNumber,
+           FileName, HDReference, Note);
 }
 
 void cImporter::SendFailedEmail(qint16& GroupNumber, QString& FileName, QString& HDReference,
                                 QString& Note)
 {
-    const Outcome& outcome = FailOutcome();
-    AddToDebugLog(outcome.TraceWord + QString::number(GroupNumber) + QLatin1Char(',') + FileName +
-                      QLatin1Char(',') + HDReference + QLatin1Char(',') + Note,
-                  5, ovNone);
-    if (GroupNumber <= 0)
-        return;
-    cImporterGroup* group = ImporterGroup(GroupNumber);
-    if (!group || group->NotifyFailEmailRecipients.isEmpty())
-        return;
-    Send(*this, outcome, group->NotifyFailEmailRecipients, *group, GroupNumber, FileName,
-         HDReference, Note);
+    Notify(*this, FailOutcome(), &cImporterGroup::NotifyFailEmailRecipients, GroupNumber, FileName,
+           HDReference, Note);
 }
