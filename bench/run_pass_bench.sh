@@ -1,0 +1,37 @@
+#!/bin/sh
+# Times check passes over large drop folders and stores against find and ffmpeg, one BENCH line
+# per row. Builds a release build of its own and works in a temporary folder that it removes.
+# Usage: bench/run_pass_bench.sh   (BUILD_DIR overrides the build folder, KEEP=1 keeps the files)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+command -v ffmpeg >/dev/null || { echo "the ffmpeg command is needed" >&2; exit 1; }
+extra=
+if ! grep -q 'add_subdirectory(bench)' "$root/CMakeLists.txt"; then
+  extra="-DCMAKE_PROJECT_Cartfeeder_INCLUDE=$root/bench/with-bench.cmake"
+fi
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $extra >/dev/null
+cmake --build "$build" -j"$(nproc)" --target pass_bench >/dev/null
+bench=$build/bin/pass_bench
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pass-bench.XXXXXX")
+[ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$work"' EXIT
+files=$work/files
+echo "making the files in $work" >&2
+"$bench" gen-wav "$files/wav1000" 10000 1000
+"$bench" gen-wav "$files/wav10000" 20000 10000
+"$bench" gen-wav "$files/outofrange" 50000 10000
+ffmpeg -v quiet -f lavfi -i "sine=frequency=440:duration=1" -c:a libmp3lame -b:a 64k "$work/short.mp3"
+"$bench" gen-copies "$files/mp3" 40000 1000 "$work/short.mp3"
+mkdir -p "$files/long"
+ffmpeg -v quiet -f lavfi -i "sine=frequency=440:duration=180" -ac 2 -ar 44100 -c:a libmp3lame \
+  -b:a 192k "$files/long/60000 Bench.mp3"
+
+out=$work/out.txt
+: >"$out"
+for row in first-pass-1000 first-pass-10000 pass-unchanged-10000 pass-out-of-range-10000 \
+  recheck-10000 pass-mp3-1000 import-mp3; do
+  echo "running $row" >&2
+  "$bench" "$row" "$work" >>"$out"
+done
+cat "$out"
