@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -102,4 +103,7 @@ private:
     QString m_smtpLoginName;
     QString m_smtpPassword; // in clear
     ImporterDialogs* m_dialogs = nullptr;
+    // File and reason of each fail mail sent for a failure of the cart store: the same failure
+    // at every pass mails once. Forgotten for a file once it imports.
+    QSet<QString> m_storeFailuresMailed;
 };

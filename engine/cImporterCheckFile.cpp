@@ -62,6 +62,14 @@ double ModifiedDate(const QString& path)
     return dates.NormaliseDate(FileFunctions::instance().GetDateLastModified(path));
 }
 
+// Faults of the store itself, after which the file is not to blame. An unavailable store is
+// not among them: it ends the pass, which logs it once.
+bool IsStoreFault(const ToolError& error)
+{
+    return error.Number() == PlayoutAudio::StoreWriteFailed ||
+           error.Number() == PlayoutAudio::StoreDatabaseFailed;
+}
+
 // Whether the folder that should hold a vanished file is there and can be read: only then
 // does the file's absence mean that it was deleted.
 bool FolderCanBeListed(const QString& folder)
@@ -147,6 +155,9 @@ private:
     void SendFailed(const QString& note);
     void MoveToFailed();
     bool Failure(const QString& line, const QString& note, const QString& exitTrace);
+    bool StoreFailure(const QString& line, const QString& note, const QString& reason,
+                      const QString& exitTrace);
+    void TraceStoreReason();
     QString DecidedLine(const QString& reason) const;
 
     cImporter& m_importer;
@@ -245,9 +256,20 @@ bool ImportDecision::TransportFile(Cart& cart)
     Trace(QStringLiteral("Calling ImportTransportFile"));
     QString text;
     bool flag = true;
-    const bool ok = m_store.ImportTransportFile(m_parentWindow, m_hdReference, m_fileName, -1,
-                                                nullptr, 0, text, -1, flag);
+    bool ok = false;
+    try {
+        ok = m_store.ImportTransportFile(m_parentWindow, m_hdReference, m_fileName, -1, nullptr, 0,
+                                         text, -1, flag);
+    } catch (const ToolError& error) {
+        if (!IsStoreFault(error))
+            throw;
+        return StoreFailure(QStringLiteral("Failed to import '") + m_name +
+                                QStringLiteral("' into Cart ") + m_hdReference,
+                            QStringLiteral("Could not import transport file"), error.Description(),
+                            QStringLiteral("Exit - Couldn't import Transport File"));
+    }
     if (!ok) {
+        TraceStoreReason();
         return Failure(QStringLiteral("Failed to import '") + m_name +
                            QStringLiteral("' into Cart ") + m_hdReference,
                        QStringLiteral("Could not import transport file, file moved to 'Failed!' "
@@ -277,9 +299,20 @@ bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
     Trace(QStringLiteral("Calling ImportAudioFile"));
     bool flag1 = false;
     bool flag2 = true;
-    const bool ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 0x24,
-                                            NormaliseValue(), flag1, 0, -1, flag2);
+    bool ok = false;
+    try {
+        ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 0x24,
+                                     NormaliseValue(), flag1, 0, -1, flag2);
+    } catch (const ToolError& error) {
+        if (!IsStoreFault(error))
+            throw;
+        return StoreFailure(QStringLiteral("Failed to import '") + m_name +
+                                QStringLiteral("' into Cart ") + m_hdReference,
+                            QStringLiteral("Could not import new audio file"), error.Description(),
+                            QStringLiteral("Exit - Couldn't import new audio file"));
+    }
     if (!ok) {
+        TraceStoreReason();
         return Failure(QStringLiteral("Failed to import '") + m_name +
                            QStringLiteral("' into Cart ") + m_hdReference,
                        QStringLiteral("Could not import new audio file, file moved to 'Failed!' "
@@ -454,9 +487,21 @@ bool ImportDecision::FullReimport()
     Trace(QStringLiteral("Calling ImportAudioFile"));
     bool flag1 = false;
     bool flag2 = true;
-    const bool ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 4,
-                                            NormaliseValue(), flag1, 0, -1, flag2);
+    bool ok = false;
+    try {
+        ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 4, NormaliseValue(),
+                                     flag1, 0, -1, flag2);
+    } catch (const ToolError& error) {
+        if (!IsStoreFault(error))
+            throw;
+        return StoreFailure(QStringLiteral("Failed to import '") + m_name +
+                                QStringLiteral("' into Cart ") + m_hdReference,
+                            QStringLiteral("Could not import new audio file over existing cart"),
+                            error.Description(),
+                            QStringLiteral("Exit - Couldn't import new audio file"));
+    }
     if (!ok) {
+        TraceStoreReason();
         return Failure(QStringLiteral("Failed to import '") + m_name +
                            QStringLiteral("' into Cart ") + m_hdReference,
                        QStringLiteral("Could not import new audio file over existing cart, file "
@@ -545,6 +590,10 @@ QString ImportDecision::DecidedLine(const QString& reason) const
 
 void ImportDecision::SendSuccess(const QString& note)
 {
+    // A later failure of the store is news again.
+    const QString prefix = m_fileName + QLatin1Char('\n');
+    m_importer.m_storeFailuresMailed.removeIf(
+        [&](const QString& key) { return key.startsWith(prefix); });
     QString text = note;
     m_importer.SendSuccessEmail(m_groupIndex, m_fileName, m_hdReference, text);
 }
@@ -564,6 +613,32 @@ void ImportDecision::MoveToFailed()
         return;
     }
     m_importer.MoveToFailedFolder(m_groupIndex, m_fileName);
+}
+
+// The store failed, not the file: it stays where it is for the next pass, and the same failure
+// of the same file mails once however many passes meet it.
+bool ImportDecision::StoreFailure(const QString& line, const QString& note, const QString& reason,
+                                  const QString& exitTrace)
+{
+    Trace(QStringLiteral("Cart store: ") + reason);
+    Log(line + QStringLiteral(" Error: ") + reason);
+    const QString key = m_fileName + QLatin1Char('\n') + reason;
+    if (!m_importer.m_storeFailuresMailed.contains(key)) {
+        m_importer.m_storeFailuresMailed.insert(key);
+        SendFailed(note + QStringLiteral(", the cart store failed: ") + reason +
+                   QStringLiteral(". The file stays where it is and is tried again at the next "
+                                  "check."));
+    }
+    m_frame.Finish();
+    Trace(exitTrace);
+    return false;
+}
+
+void ImportDecision::TraceStoreReason()
+{
+    const QString reason = m_store.LastError();
+    if (!reason.isEmpty())
+        Trace(QStringLiteral("Cart store: ") + reason);
 }
 
 bool ImportDecision::Failure(const QString& line, const QString& note, const QString& exitTrace)

@@ -4,13 +4,13 @@
 
 #include <sqlite3.h>
 
-CartDatabase::CartDatabase(const QString& path) : m_path(path)
+CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_path(path)
 {
     sqlite3* db = nullptr;
     const QByteArray name = path.toUtf8();
     const int rc = sqlite3_open_v2(
-        name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-        nullptr);
+        name.constData(), &db,
+        SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         m_error =
             db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
@@ -22,7 +22,7 @@ CartDatabase::CartDatabase(const QString& path) : m_path(path)
     // Another process (or another store object) may hold a write lock for a moment.
     sqlite3_busy_timeout(m_db, 10000);
     // WAL keeps the last committed state through a crash in the middle of an import.
-    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
+    if (walMode && !Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
         qCWarning(lcStore) << "cannot switch" << path << "to WAL mode:" << m_error;
         sqlite3_close(m_db);
         m_db = nullptr;

@@ -12,8 +12,10 @@ struct sqlite3_stmt;
 class CartDatabase
 {
 public:
-    // Opens (creating) the file. IsOpen() tells whether it worked.
-    explicit CartDatabase(const QString& path);
+    // Opens the file, creating it when create is set, and switches it to WAL mode unless
+    // told not to (a caller that checks the file first switches it later with Exec).
+    // IsOpen() tells whether it worked; Error() holds SQLite's reason when not.
+    explicit CartDatabase(const QString& path, bool create = true, bool walMode = true);
     ~CartDatabase();
 
     CartDatabase(const CartDatabase&) = delete;

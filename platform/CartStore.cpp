@@ -6,6 +6,7 @@
 #include "platform/FfmpegAudioReader.h"
 #include "platform/FileFunctions.h"
 #include "platform/IAudioCallback.h"
+#include "platform/LeftoverFiles.h"
 #include "platform/PlatformPaths.h"
 #include "platform/StoreLog.h"
 #include "platform/ToolError.h"
@@ -16,10 +17,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTemporaryFile>
+#include <QUuid>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 struct CartStore::Row
@@ -130,36 +135,206 @@ QString BackupName(const QString& audioFile)
     return "." + audioFile + ".bak";
 }
 
+QString NewMarkName(const QString& audioFile)
+{
+    return "." + audioFile + ".new";
+}
+
 } // namespace
+
+namespace {
+
+const char* const kSchema = "CREATE TABLE IF NOT EXISTS carts ("
+                            " number INTEGER PRIMARY KEY,"
+                            " title TEXT NOT NULL DEFAULT '',"
+                            " artist TEXT NOT NULL DEFAULT '',"
+                            " description TEXT NOT NULL DEFAULT '',"
+                            " length REAL NOT NULL DEFAULT 0,"
+                            " start_point REAL NOT NULL DEFAULT 0,"
+                            " out_point REAL NOT NULL DEFAULT 0,"
+                            " intro_start REAL NOT NULL DEFAULT -1,"
+                            " intro_end REAL NOT NULL DEFAULT -1,"
+                            " extro REAL NOT NULL DEFAULT -1,"
+                            " modified_low INTEGER NOT NULL DEFAULT 0,"
+                            " modified_high INTEGER NOT NULL DEFAULT 0,"
+                            " source_file TEXT NOT NULL DEFAULT '',"
+                            " audio_file TEXT NOT NULL DEFAULT '');"
+                            "CREATE TABLE IF NOT EXISTS settings ("
+                            " name TEXT PRIMARY KEY,"
+                            " value TEXT NOT NULL);";
+
+const char* const kStoreIdSetting = "StoreId";
+
+// Leftovers of interrupted writes in the audio folder: our own temporary files, unpacked
+// transport audio and half-made copies (backups, companion files).
+const QRegularExpression& AudioLeftovers()
+{
+    static const QRegularExpression names(
+        QStringLiteral("^(\\..+\\.tmp|\\.transport-.+|\\.~.+\\.[A-Za-z0-9]{6})$"));
+    return names;
+}
+
+bool HoldsAudio(const QString& folder)
+{
+    return !QDir(folder).entryList({"*.wav"}, QDir::Files).isEmpty();
+}
+
+} // namespace
+
+QString CartStore::ReadMarker(const QString& folder)
+{
+    QFile file(folder + "/" + MarkerName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.read(256)).trimmed();
+}
+
+bool CartStore::WriteMarker(const QString& folder) const
+{
+    const QString path = folder + "/" + MarkerName;
+    if (ReadMarker(folder) == m_storeId)
+        return true;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_storeId.toLatin1() + "\n") < 0 ||
+        !file.commit()) {
+        qCWarning(lcStore) << "cannot write the store's marker" << path << file.errorString();
+        return false;
+    }
+    ::chmod(QFile::encodeName(path).constData(), LeftoverFiles::DefaultFileMode());
+    return true;
+}
+
+QString CartStore::MissingAudioReason() const
+{
+    return QString("The cart store's audio folder %1 is missing or is not this cart store's "
+                   "folder: is its disk mounted?")
+        .arg(AudioFolder());
+}
+
+void CartStore::EnsureAvailable() const
+{
+    if (ReadMarker(AudioFolder()) != m_storeId)
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+}
 
 CartStore::CartStore(const QString& baseFolder) : m_baseFolder(QDir::cleanPath(baseFolder))
 {
-    if (!QDir().mkpath(AudioFolder()))
-        throw ToolError(75, QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
-    m_db = std::make_shared<CartDatabase>(DatabasePath());
-    if (!m_db->IsOpen() || !m_db->Exec("CREATE TABLE IF NOT EXISTS carts ("
-                                       " number INTEGER PRIMARY KEY,"
-                                       " title TEXT NOT NULL DEFAULT '',"
-                                       " artist TEXT NOT NULL DEFAULT '',"
-                                       " description TEXT NOT NULL DEFAULT '',"
-                                       " length REAL NOT NULL DEFAULT 0,"
-                                       " start_point REAL NOT NULL DEFAULT 0,"
-                                       " out_point REAL NOT NULL DEFAULT 0,"
-                                       " intro_start REAL NOT NULL DEFAULT -1,"
-                                       " intro_end REAL NOT NULL DEFAULT -1,"
-                                       " extro REAL NOT NULL DEFAULT -1,"
-                                       " modified_low INTEGER NOT NULL DEFAULT 0,"
-                                       " modified_high INTEGER NOT NULL DEFAULT 0,"
-                                       " source_file TEXT NOT NULL DEFAULT '',"
-                                       " audio_file TEXT NOT NULL DEFAULT '');"
-                                       "CREATE TABLE IF NOT EXISTS settings ("
-                                       " name TEXT PRIMARY KEY,"
-                                       " value TEXT NOT NULL);")) {
-        throw ToolError(
-            75, QString("Cannot open the cart store %1: %2").arg(DatabasePath(), m_db->Error()));
+    const QString databasePath = DatabasePath();
+    const QFileInfo database(databasePath);
+    const QString audioMarker = ReadMarker(AudioFolder());
+    const QString baseMarker = ReadMarker(m_baseFolder);
+    // Signs that a store lived here: its database must then be there and whole.
+    const bool storeWasHere =
+        !audioMarker.isEmpty() || !baseMarker.isEmpty() || HoldsAudio(AudioFolder());
+    const QString damaged = QString("The cart store's database %1 is damaged or unreadable: %2");
+    if (!database.exists() && storeWasHere)
+        throw ToolError(StoreUnavailable,
+                        QString("The cart store's database %1 is missing or is not this cart "
+                                "store's database: is its disk mounted?")
+                            .arg(databasePath));
+    if (database.exists() && database.size() == 0 && storeWasHere)
+        throw ToolError(StoreUnavailable,
+                        damaged.arg(databasePath, "the file is empty, but the audio folder " +
+                                                      AudioFolder() + " holds a store's audio"));
+    const bool brandNew = !database.exists();
+    if (brandNew && !QDir().mkpath(AudioFolder()))
+        throw ToolError(StoreUnavailable,
+                        QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
+
+    m_db = std::make_shared<CartDatabase>(databasePath, brandNew, false);
+    if (!m_db->IsOpen())
+        throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+    // Reading the schema and a quick check tell a damaged or foreign file before anything is
+    // written into it.
+    QStringList tables;
+    {
+        CartDatabase::Query q(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+        while (q.Step())
+            tables << q.Text(0);
+        if (!q.IsValid() || q.Failed())
+            throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
     }
+    {
+        CartDatabase::Query q(*m_db, "PRAGMA quick_check(1)");
+        const bool stepped = q.Step();
+        if (!stepped || q.Text(0) != "ok")
+            throw ToolError(StoreUnavailable,
+                            damaged.arg(databasePath, stepped ? q.Text(0) : m_db->Error()));
+    }
+    if (!tables.isEmpty() && !tables.contains("carts"))
+        throw ToolError(StoreUnavailable,
+                        QString("The file %1 is not a cart store's database").arg(databasePath));
+    if (tables.contains("settings")) {
+        CartDatabase::Query q(*m_db, "SELECT value FROM settings WHERE name = ?");
+        q.Bind(1, kStoreIdSetting);
+        if (q.Step())
+            m_storeId = q.Text(0);
+    }
+    // Decided before anything is written, so that a refused store stays exactly as it was.
+    const bool adopt = m_storeId.isEmpty() || audioMarker != m_storeId;
+    if (adopt)
+        CheckAudioFolder(audioMarker, baseMarker, tables.contains("carts"));
+    if (!m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") || !m_db->Exec(kSchema))
+        throw ToolError(
+            StoreUnavailable,
+            QString("Cannot open the cart store %1: %2").arg(databasePath, m_db->Error()));
     m_settings = std::make_unique<CartStoreSettings>(m_db);
+    if (adopt)
+        AdoptAudioFolder();
+    WriteMarker(m_baseFolder);
     RecoverInterruptedImports();
+}
+
+// A store without its marker in the audio folder: a new one, one of an earlier build, or one
+// whose marker was lost. Its audio folder is taken as its own only when it holds the files the
+// database names; an empty mount point or another store's folder never is.
+void CartStore::CheckAudioFolder(const QString& audioMarker, const QString& baseMarker,
+                                 bool hasCarts) const
+{
+    if (!audioMarker.isEmpty()) {
+        // The base folder's marker agrees with the audio folder's: the database is the stranger.
+        if (baseMarker == audioMarker)
+            throw ToolError(StoreUnavailable,
+                            QString("The cart store's database %1 is not the database of the "
+                                    "store in %2: was it replaced?")
+                                .arg(DatabasePath(), m_baseFolder));
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+    }
+    QStringList named;
+    if (hasCarts) {
+        CartDatabase::Query q(*m_db, "SELECT audio_file FROM carts WHERE audio_file <> ''");
+        while (q.Step())
+            named << q.Text(0);
+    }
+    if (named.isEmpty())
+        return;
+    if (!QFileInfo(AudioFolder()).isDir())
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+    qsizetype present = 0;
+    for (const QString& name : std::as_const(named))
+        present += QFileInfo::exists(AudioFolder() + "/" + name) ? 1 : 0;
+    // Files removed since the last pass are no reason to refuse; most of them gone is.
+    if (present * 2 < named.size())
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+}
+
+void CartStore::AdoptAudioFolder()
+{
+    if (!QDir().mkpath(AudioFolder()))
+        throw ToolError(StoreUnavailable,
+                        QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
+    if (m_storeId.isEmpty()) {
+        m_storeId = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
+        CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
+        q.Bind(1, kStoreIdSetting).Bind(2, m_storeId);
+        if (!q.Run())
+            throw ToolError(
+                StoreUnavailable,
+                QString("Cannot write the cart store %1: %2").arg(DatabasePath(), m_db->Error()));
+    }
+    if (!WriteMarker(AudioFolder()))
+        throw ToolError(StoreUnavailable,
+                        QString("Cannot write in the cart store's folder %1").arg(AudioFolder()));
 }
 
 CartStore::~CartStore() = default;
@@ -209,6 +384,13 @@ bool CartStore::Fail(const QString& reason)
     m_lastError = reason;
     qCInfo(lcStore).noquote() << reason;
     return false;
+}
+
+void CartStore::StoreFault(StoreError number, const QString& reason)
+{
+    m_lastError = reason;
+    qCWarning(lcStore).noquote() << reason;
+    throw ToolError(number, reason);
 }
 
 // ---- numbering ----
@@ -374,6 +556,8 @@ std::optional<Cart> CartStore::GetCart(const QString& hdReference, qint32 detail
     const auto number = CartNumber(hdReference);
     if (!number)
         return std::nullopt;
+    // Without its audio folder every cart would look empty, or another store's.
+    EnsureAvailable();
     const auto row = ReadRow(*number);
     return MakeCart(*number, row ? &*row : nullptr);
 }
@@ -383,6 +567,7 @@ QString CartStore::GetCartAudioPath(const QString& hdReference, qint32 flags, bo
     const auto number = CartNumber(hdReference);
     if (!number)
         return {};
+    EnsureAvailable();
     const auto row = ReadRow(*number);
     return MakeCart(*number, row ? &*row : nullptr).AudioFilePath;
 }
@@ -393,6 +578,7 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
     const auto number = CartNumber(hdReference);
     if (!number)
         return 1;
+    EnsureAvailable();
     Row row;
     if (const auto stored = ReadRow(*number))
         row = *stored;
@@ -478,18 +664,28 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     const QString finalName =
         old && !old->audioFile.isEmpty() ? old->audioFile : AudioFileNameFor(number);
     const QString finalPath = AudioFolder() + "/" + finalName;
-    if (!QDir().mkpath(AudioFolder()))
-        return Fail("cannot create " + AudioFolder());
+    // Never into a folder that is not the store's own (never recreated either).
+    EnsureAvailable();
+    RemoveLeftovers(false);
 
-    QString tempPath;
-    {
-        QTemporaryFile reserve(AudioFolder() + "/." + finalName + ".XXXXXX.tmp");
+    // The reserved file stays open, and locked, until the import is over: the lock tells
+    // everybody sweeping leftovers that its writer lives.
+    QTemporaryFile reserve;
+    for (int attempt = 0;; ++attempt) {
+        reserve.setFileTemplate(AudioFolder() + "/." + finalName + ".XXXXXX.tmp");
         reserve.setAutoRemove(false);
         if (!reserve.open())
-            return Fail(
-                QString("cannot write in %1: %2").arg(AudioFolder(), reserve.errorString()));
-        tempPath = reserve.fileName();
+            StoreFault(StoreWriteFailed,
+                       QString("cannot write in %1: %2").arg(AudioFolder(), reserve.errorString()));
+        if (LeftoverFiles::Own(reserve.handle(), reserve.fileName()) || attempt == 3)
+            break;
+        reserve.close();
     }
+    const QString tempPath = reserve.fileName();
+    // Stored audio is read by playout and backups under other accounts, as the database is.
+    ::fchmod(reserve.handle(), LeftoverFiles::DefaultFileMode());
+    // The writer's messages name its file; the temporary name would differ at every attempt.
+    auto storeReason = [&](QString reason) { return reason.replace(tempPath, finalPath); };
     struct RemoveOnExit
     {
         QString path;
@@ -505,7 +701,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     const double decodeShare = normalise ? 0.8 : 0.95;
     WaveFileWriter writer;
     if (!writer.Open(tempPath, reader.SampleRate(), reader.Channels()))
-        return Fail(writer.Error());
+        StoreFault(StoreWriteFailed, storeReason(writer.Error()));
     const bool decoded = reader.Decode(
         [&](const qint16* samples, int frames) { return writer.Write(samples, frames); },
         [&](double fraction) {
@@ -514,16 +710,22 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     if (!decoded) {
         if (progress.Cancelled())
             return Fail("import cancelled");
-        return Fail(writer.Error().isEmpty() ? reader.Error() : writer.Error());
+        if (!writer.Error().isEmpty())
+            StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+        return Fail(reader.Error());
     }
     if (normalise) {
         const double gain = WaveFileWriter::NormaliseGain(writer.Peak(), normaliseLevel);
         const double from = progressFrom + span * decodeShare;
-        if (!writer.Scale(gain, [&](double f) { return progress.Report(from + span * 0.15 * f); }))
-            return Fail(progress.Cancelled() ? QString("import cancelled") : writer.Error());
+        if (!writer.Scale(gain,
+                          [&](double f) { return progress.Report(from + span * 0.15 * f); })) {
+            if (progress.Cancelled())
+                return Fail("import cancelled");
+            StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+        }
     }
     if (!writer.Finish())
-        return Fail(writer.Error());
+        StoreFault(StoreWriteFailed, storeReason(writer.Error()));
     if (progress.Cancelled())
         return Fail("import cancelled");
 
@@ -583,18 +785,33 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     }
     const auto stamp = FileStamp(tempPath);
     if (!stamp)
-        return Fail("the new audio file disappeared");
+        StoreFault(
+            StoreWriteFailed,
+            QString("the new audio of cart %1 disappeared from %2").arg(number).arg(AudioFolder()));
     SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
 
     // The old audio stays reachable under a backup name until the new row is committed; a
     // crash in between is undone when the store is next opened.
     CartDatabase::Transaction transaction(*m_db);
     if (!transaction.IsActive() || !WriteRow(row))
-        return Fail("cannot update the cart: " + m_db->Error());
+        StoreFault(StoreDatabaseFailed,
+                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
     const QString backupPath = AudioFolder() + "/" + BackupName(finalName);
     const QByteArray finalBytes = QFile::encodeName(finalPath);
     const QByteArray backupBytes = QFile::encodeName(backupPath);
     const bool hadAudio = QFileInfo::exists(finalPath);
+    // Without old audio an empty mark stands in for the backup: a crash before the commit
+    // leaves audio that no row names, and the next open removes it.
+    const QByteArray newMarkBytes = QFile::encodeName(AudioFolder() + "/" + NewMarkName(finalName));
+    if (!hadAudio) {
+        const int mark =
+            ::open(newMarkBytes.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (mark < 0)
+            StoreFault(StoreWriteFailed,
+                       QString("cannot write in %1: %2")
+                           .arg(AudioFolder(), QString::fromLocal8Bit(std::strerror(errno))));
+        ::close(mark);
+    }
     if (hadAudio) {
         ::unlink(backupBytes.constData());
         if (s_hardLinksDisabled || ::link(finalBytes.constData(), backupBytes.constData()) != 0) {
@@ -606,16 +823,17 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
             const qint32 status = FileFunctions::instance().CopyFileWithProgress(
                 finalPath, backupPath, QString(), nullptr, flag1, flag2, copyFlags);
             if (status != 0)
-                return Fail(QString("cannot keep the old audio of cart %1: %2")
-                                .arg(number)
-                                .arg(QString::fromLocal8Bit(std::strerror(status))));
+                StoreFault(StoreWriteFailed,
+                           QString("cannot keep the old audio of cart %1: %2")
+                               .arg(number)
+                               .arg(QString::fromLocal8Bit(std::strerror(status))));
         }
     }
     if (::rename(QFile::encodeName(tempPath).constData(), finalBytes.constData()) != 0) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        if (hadAudio)
-            ::unlink(backupBytes.constData());
-        return Fail(QString("cannot move the new audio into place: %1").arg(reason));
+        ::unlink(hadAudio ? backupBytes.constData() : newMarkBytes.constData());
+        StoreFault(StoreWriteFailed,
+                   QString("cannot move the new audio into %1: %2").arg(finalPath, reason));
     }
     tempGuard.path.clear();
     if (!transaction.Commit()) {
@@ -623,35 +841,40 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
             ::rename(backupBytes.constData(), finalBytes.constData());
         else
             ::unlink(finalBytes.constData());
-        return Fail("cannot update the cart: " + m_db->Error());
+        ::unlink(newMarkBytes.constData());
+        StoreFault(StoreDatabaseFailed,
+                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
     }
-    if (hadAudio)
-        ::unlink(backupBytes.constData());
+    ::unlink(hadAudio ? backupBytes.constData() : newMarkBytes.constData());
     progress.Report(100.0);
     qCDebug(lcStore) << "imported" << sourceFile << "into cart" << number << "length" << length;
     return true;
 }
 
+void CartStore::RemoveLeftovers(bool now)
+{
+    const qint64 clock = QDateTime::currentMSecsSinceEpoch();
+    // A sweep reads the whole folder: once a minute is soon enough for a store in use.
+    if (!now && clock - m_lastSweep < 60000)
+        return;
+    m_lastSweep = clock;
+    LeftoverFiles::RemoveUnowned(AudioFolder(), AudioLeftovers());
+}
+
 void CartStore::RecoverInterruptedImports()
 {
+    RemoveLeftovers(true);
     QDir audio(AudioFolder());
-    // Temporary files of another process sharing the store may still be in use: only those left
-    // alone for an hour are taken for leftovers of a crash.
-    const QDateTime stale = QDateTime::currentDateTimeUtc().addSecs(-3600);
-    for (const QFileInfo& info :
-         audio.entryInfoList({".*.tmp", ".transport-*"}, QDir::Files | QDir::Hidden)) {
-        if (info.lastModified().toUTC() < stale)
-            QFile::remove(info.filePath());
-    }
-    const QStringList backups = audio.entryList({".*.bak"}, QDir::Files | QDir::Hidden);
-    if (backups.isEmpty())
+    const QStringList marks = audio.entryList({".*.bak", ".*.new"}, QDir::Files | QDir::Hidden);
+    if (marks.isEmpty())
         return;
     // An import holds the write lock from before it moves its audio in until the backup is
     // gone, so with the lock held here no backup belongs to an import in progress.
     CartDatabase::Transaction lock(*m_db);
     if (!lock.IsActive())
         return;
-    for (const QString& name : backups) {
+    for (const QString& name : marks) {
+        const bool hadAudio = name.endsWith(".bak");
         const QString finalName = name.mid(1, name.size() - 5);
         const QString finalPath = audio.filePath(finalName);
         bool committed = false;
@@ -668,10 +891,14 @@ void CartStore::RecoverInterruptedImports()
         }
         if (committed) {
             audio.remove(name);
-        } else {
+        } else if (hadAudio) {
             qCWarning(lcStore) << "restoring the audio of an interrupted import:" << finalPath;
             ::rename(QFile::encodeName(audio.filePath(name)).constData(),
                      QFile::encodeName(finalPath).constData());
+        } else {
+            qCWarning(lcStore) << "removing the audio of an interrupted import:" << finalPath;
+            audio.remove(finalName);
+            audio.remove(name);
         }
     }
 }
@@ -703,17 +930,29 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
     QString audio;
     TransportFile::Fields fields;
     QString error;
-    if (!QDir().mkpath(AudioFolder()))
-        return Fail("cannot create " + AudioFolder());
+    EnsureAvailable();
+    RemoveLeftovers(false);
     const bool unpacked = TransportFile::Read(
         fileName, AudioFolder(), audio, fields,
         [&](double fraction) { return progress.Report(30.0 * fraction); }, error);
-    if (!unpacked)
-        return Fail(progress.Cancelled() ? QString("import cancelled") : error);
-    const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
-                               !ReadRow(*number), -1, &fields, progress, 30.0);
-    QFile::remove(audio);
-    return ok;
+    if (!unpacked) {
+        if (progress.Cancelled())
+            return Fail("import cancelled");
+        // Writing into the audio folder failed: the store's fault, not the file's.
+        if (error.startsWith("cannot unpack into"))
+            StoreFault(StoreWriteFailed, error);
+        return Fail(error);
+    }
+    QFile unpackedAudio(audio);
+    if (unpackedAudio.open(QIODevice::ReadOnly))
+        LeftoverFiles::Own(unpackedAudio.handle(), audio);
+    struct RemoveOnExit
+    {
+        QFile& file;
+        ~RemoveOnExit() { file.remove(); }
+    } unpackedGuard{unpackedAudio};
+    return ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(), !ReadRow(*number), -1,
+                      &fields, progress, 30.0);
 }
 
 bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
@@ -724,6 +963,7 @@ bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
     const auto number = CartNumber(hdReference);
     if (!number)
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    EnsureAvailable();
     const auto row = ReadRow(*number);
     const Cart cart = MakeCart(*number, row ? &*row : nullptr);
     if (!row || !cart.HasAudio)
@@ -755,6 +995,9 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     const auto number = CartNumber(hdReference);
     if (!number)
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    // A cart whose audio seems gone is removed only while its folder is surely the store's own:
+    // an unmounted disk hides every file at once.
+    EnsureAvailable();
     const auto row = ReadRow(*number);
     const Cart cart = MakeCart(*number, row ? &*row : nullptr);
     // Files first: a row without audio is an empty cart, audio without a row would not be.
@@ -776,6 +1019,7 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
 
 void CartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)
 {
+    EnsureAvailable();
     QList<Row> rows;
     {
         CartDatabase::Query q(*m_db, "SELECT number FROM carts WHERE audio_file <> ''");

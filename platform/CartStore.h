@@ -18,11 +18,19 @@ class CartStoreSettings;
 // highest cart number ("01234.wav"). Every whole number from 1 to the highest cart number is a
 // valid cart; one that never held anything is empty. Cart texts name carts by their value, so
 // "0042" and "42" are the same cart.
+//
+// The store knows its own folders: a marker file holding the store's identity (kept in its
+// database) sits in the base and the audio folder. An audio folder without that marker (an
+// unplugged disk, the empty mount point of an unmounted share, another store's folder) is never
+// taken for this store's, so no cart is removed or imported through it.
 class CartStore : public PlayoutAudio, public CartListing
 {
 public:
-    // Creates the folders and the database when missing. Raises ToolError when the store
-    // cannot be opened.
+    // Creates the folders, the database and the markers for a brand-new store (no database, no
+    // marker, no audio). Raises ToolError StoreUnavailable, with a reason naming the folder or
+    // file, when the store cannot be opened: its database is missing, empty beside the store's
+    // audio, damaged or foreign, or its audio folder is missing or not its own. Nothing is
+    // created or overwritten then.
     explicit CartStore(const QString& baseFolder);
     ~CartStore() override;
 
@@ -33,6 +41,10 @@ public:
     static QString DefaultBaseFolder();
     static constexpr const char* DatabaseName = "cartvault.db";
     static constexpr const char* AudioFolderName = "Audio";
+    // One line, the store's identity "{UPPER-CASE-UUID}".
+    static constexpr const char* MarkerName = ".cartvault-store";
+    // The identity in a folder's marker; empty without one.
+    static QString ReadMarker(const QString& folder);
     // Behave as on a file system without hard links.
     static void SetHardLinksDisabledForTests(bool disabled);
 
@@ -79,8 +91,11 @@ public:
     qint32 HighestCart() const;
     // The cart's number, or empty when the text is not a valid cart.
     std::optional<qint32> CartNumber(const QString& hdReference) const;
-    // The reason of the last failed import or export, for diagnostics.
-    QString LastError() const { return m_lastError; }
+    // The reason of the last failed import, export or removal, for diagnostics.
+    QString LastError() const override { return m_lastError; }
+    QString StoreId() const { return m_storeId; }
+    // Raises StoreUnavailable unless the audio folder carries this store's marker.
+    void EnsureAvailable() const;
 
     // The flag of ImportAudioFile that marks an import into an empty cart.
     static constexpr qint32 ImportIntoEmpty = 0x20;
@@ -101,6 +116,14 @@ private:
     Cart MakeCart(qint32 number, const Row* row) const;
     QString AudioFileNameFor(qint32 number) const;
     bool Fail(const QString& reason);
+    // A failure of the store itself, not of the file being imported: raised.
+    [[noreturn]] void StoreFault(StoreError number, const QString& reason);
+    void CheckAudioFolder(const QString& audioMarker, const QString& baseMarker,
+                          bool hasCarts) const;
+    void AdoptAudioFolder();
+    bool WriteMarker(const QString& folder) const;
+    QString MissingAudioReason() const;
+    void RemoveLeftovers(bool now);
     bool ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
                     bool intoEmpty, qint16 normaliseLevel,
                     const QList<QPair<QString, QString>>* fields, Progress& progress,
@@ -113,4 +136,6 @@ private:
     AudioSettingsInterface* m_audioSettings = nullptr;
     QList<IAudioCallback*> m_callbacks;
     QString m_lastError;
+    QString m_storeId;
+    qint64 m_lastSweep = 0; // ms since the epoch
 };

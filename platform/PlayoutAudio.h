@@ -14,6 +14,17 @@ class QObject;
 class PlayoutAudio
 {
 public:
+    // Numbers of the errors a store raises for faults of its own: it is not there (not
+    // opened, or its audio folder is missing or not its own: nothing may be imported into or
+    // removed from it now); a write of its audio failed (refused, no space); its database
+    // failed (busy past its timeout, damaged).
+    enum StoreError : qint32
+    {
+        StoreUnavailable = 75,
+        StoreWriteFailed = 57,
+        StoreDatabaseFailed = 3146
+    };
+
     virtual ~PlayoutAudio() = default;
 
     virtual AudioSettingsInterface* AudioSettings() const = 0;
@@ -39,13 +50,14 @@ public:
     // 0 when stored. timingOnly: the timing-only update of an existing cart, which also takes
     // the Last-Modified stamp from the audio file; afterImport: after an import or overrides.
     // With both false the cart's stamp is stored as given.
-    virtual qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail,
-                            bool timingOnly, bool afterImport, bool& flag) = 0;
+    virtual qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,
+                            bool afterImport, bool& flag) = 0;
     virtual QString GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const = 0;
 
     // flags 0x24 into an empty cart, 4 over an existing one; normaliseLevel in percent of full
     // scale, or -1 for none. Progress goes to the registered callbacks. Raises ToolError only
-    // for faults of the store itself; an unreadable file answers false.
+    // for faults of the store itself (unavailable, write refused, no space, database busy),
+    // after which the source file is not to blame; an unreadable file answers false.
     virtual bool ImportAudioFile(QObject* parentWindow, const QString& hdReference,
                                  const QString& fileName, qint32 flags, qint16 normaliseLevel,
                                  bool& flag1, qint32 arg7, qint32 arg8, bool& flag2) = 0;
@@ -60,4 +72,8 @@ public:
 
     virtual void RegisterCallback(IAudioCallback* sink) = 0;
     virtual void UnregisterCallback(IAudioCallback* sink) = 0;
+
+    // Our addition, the stand-in for the component's own error log: why the last import,
+    // export or removal answered false. Empty when not known.
+    virtual QString LastError() const { return {}; }
 };

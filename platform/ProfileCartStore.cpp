@@ -2,6 +2,7 @@
 
 #include "platform/CartStore.h"
 #include "platform/ComponentLog.h"
+#include "platform/MessageBox.h"
 #include "platform/ToolError.h"
 
 #include <QDir>
@@ -22,6 +23,10 @@ bool ProfileCartStore::Open(const QString& baseFolder)
     } catch (const ToolError& error) {
         qCWarning(lcProfile) << "cannot open the cart store in" << baseFolder
                              << error.Description();
+        // The operator must hear why the program does not start, not only stderr.
+        MessageBox::Show(QStringLiteral("The cart store in %1 cannot be opened.\n\n%2")
+                             .arg(QDir::toNativeSeparators(baseFolder), error.Description()),
+                         MsgBoxStyle::OKOnly | MsgBoxStyle::Critical);
         return false;
     }
     Close();
@@ -152,6 +157,11 @@ bool ProfileCartStore::RemoveCart(const QString& hdReference, bool flag1, bool f
 void ProfileCartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)
 {
     Current().RefreshCartInfo(flag, text, number);
+}
+
+QString ProfileCartStore::LastError() const
+{
+    return m_store ? m_store->LastError() : QString();
 }
 
 void ProfileCartStore::RegisterCallback(IAudioCallback* sink)

@@ -1,5 +1,6 @@
 #include "platform/TransportFile.h"
 
+#include "platform/LeftoverFiles.h"
 #include "platform/StoreLog.h"
 
 #include <QDir>
@@ -284,14 +285,21 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
         error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
         return false;
     }
+    // Locked while unpacking, so that a sweep for leftovers leaves the file alone.
+    LeftoverFiles::Own(out.handle(), out.fileName());
     const bool ok = readEntry(audioIndex, audioSize, [&](const char* data, qint64 n) {
         if (out.write(data, n) == n)
             return true;
         error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
         return false;
     });
-    if (!ok || !out.flush())
+    if (!ok)
         return false;
+    if (!out.flush()) {
+        error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
+        return false;
+    }
+
     out.setAutoRemove(false);
     audioPath = out.fileName();
     return true;

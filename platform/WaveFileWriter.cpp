@@ -1,6 +1,7 @@
 #include "platform/WaveFileWriter.h"
 
 #include <QtEndian>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <unistd.h>
@@ -38,6 +39,17 @@ WaveFileWriter::~WaveFileWriter()
 {
     m_file.close();
 }
+
+namespace {
+
+// Qt's buffered writes lose the system's reason ("Unknown error"); errno still holds it.
+QString WriteErrorText(const QFile& file)
+{
+    const int error = errno;
+    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
+}
+
+} // namespace
 
 bool WaveFileWriter::Fail(const QString& error)
 {
@@ -77,8 +89,9 @@ bool WaveFileWriter::Write(const qint16* samples, int frames)
     }
     m_peak = peak;
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "WAV data is written as it lies in memory");
+    errno = 0;
     if (m_file.write(reinterpret_cast<const char*>(samples), bytes) != bytes)
-        return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString()));
+        return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file)));
     m_frames += frames;
     m_dataBytes += bytes;
     return true;
@@ -128,11 +141,13 @@ bool WaveFileWriter::Finish()
     if (!m_file.isOpen())
         return Fail("not open");
     const QByteArray header = Header(m_sampleRate, m_channels, m_dataBytes);
+    errno = 0;
     if (!m_file.seek(0) || m_file.write(header) != HeaderSize || !m_file.flush())
-        return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString()));
+        return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file)));
     // The file is renamed over a cart's audio next; it must be on disk before that.
     if (::fsync(m_file.handle()) != 0)
-        return Fail(QString("cannot write %1 to disk").arg(m_file.fileName()));
+        return Fail(QString("cannot write %1 to disk: %2")
+                        .arg(m_file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
     m_file.close();
     return true;
 }

@@ -418,6 +418,15 @@ void frmMain::OfferFile(int index, const QString& path, const QString& cart, boo
     qint16 groupIndex = qint16(index);
     try {
         ok = m_importer->CheckFileAgainstHD(groupIndex, this, path, cart);
+    } catch (const ToolError& error) {
+        // A store that is not there fails every file alike: the pass ends and says so once,
+        // having moved, removed and imported nothing.
+        if (error.Number() == PlayoutAudio::StoreUnavailable) {
+            throw;
+        }
+        ok = false;
+        m_importer->AddToLog(GroupPrefix(index), QStringLiteral("Couldn't check '") + path +
+                                                     QStringLiteral("' Error: ") + Describe(error));
     } catch (const std::exception& error) {
         ok = false;
         m_importer->AddToLog(GroupPrefix(index), QStringLiteral("Couldn't check '") + path +

@@ -28,8 +28,8 @@ bool RecordingCartStore::ImportAudioFile(QObject* parentWindow, const QString& h
                                          qint32 arg8, bool& flag2)
 {
     imports.append({hdReference, fileName, flags, normaliseLevel});
-    if (throwOnImport)
-        throw ToolError(3146, QStringLiteral("The cart store's database is locked"));
+    if (throwOnImport != 0)
+        throw ToolError(throwOnImport, throwText);
     if (refuseImport)
         return false;
     return CartStore::ImportAudioFile(parentWindow, hdReference, fileName, flags, normaliseLevel,

@@ -29,7 +29,9 @@ public:
     QList<ImportCall> imports;
     QList<QPair<bool, bool>> saves; // timingOnly, afterImport
     bool refuseImport = false;
-    bool throwOnImport = false;
+    // Raised by imports when not 0, as a store raises its own faults.
+    qint32 throwOnImport = 0;
+    QString throwText = QStringLiteral("The cart store's database is locked");
     bool refuseRemove = false;
     qint32 timingSaveStatus = 0;
 

@@ -6,6 +6,9 @@
 #include "platform/DateTimeFunctions.h"
 #include "platform/ToolError.h"
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -660,33 +663,133 @@ TEST_F(ImportDecisionTest, MissingAudioFolderRemovesNothing)
     });
     const Cart cart = PrepareCart("1234");
     const QString folder = store->AudioFolder();
-    // A disk or share that is not there just now.
+    // A disk that is not there just now, then the empty mount point of a share: the store
+    // refuses, so the decision ends before it could take the file's absence for a deletion.
     ASSERT_TRUE(QDir().rename(folder, folder + ".unplugged"));
     ForgetSoFar();
-    EXPECT_FALSE(Check(cart.AudioFilePath, "1234"));
-    EXPECT_EQ(Traces().value(Traces().size() - 1),
-              "Exit - the folder '" + folder +
-                  "' of the audio file is missing or cannot be read, cart kept");
-    EXPECT_TRUE(Record().isEmpty());
+    for (const char* situation : {"moved away", "empty mount point"}) {
+        SCOPED_TRACE(situation);
+        try {
+            Check(cart.AudioFilePath, "1234");
+            ADD_FAILURE() << "no error raised";
+        } catch (const ToolError& error) {
+            EXPECT_EQ(error.Number(), PlayoutAudio::StoreUnavailable);
+        }
+        EXPECT_TRUE(Record().isEmpty());
+        ASSERT_TRUE(QDir().mkpath(folder));
+    }
+    ASSERT_TRUE(QDir(folder).removeRecursively());
     ASSERT_TRUE(QDir().rename(folder + ".unplugged", folder));
     const Cart after = GetCart("1234");
     EXPECT_TRUE(after.HasAudio);
     EXPECT_GT(after.Length, 0.0f);
 }
 
-TEST_F(ImportDecisionTest, ComponentErrorEndsTheDecisionButFinishesTheImport)
+TEST_F(ImportDecisionTest, UnavailableStoreEndsTheDecisionButFinishesTheImport)
 {
     AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
-    store->throwOnImport = true;
+    store->throwOnImport = PlayoutAudio::StoreUnavailable;
     const QString file = Wav("1234 Jingle.wav", 0.5);
 
     EXPECT_THROW(Check(file, "1234"), ToolError);
     EXPECT_EQ(Lines(ImportEvents()),
               Lines({"ImportStarted", "ProcessStarted Taking Snapshot of '1234 Jingle.wav' false",
                      "ProcessEnd Taken Snapshot of '1234 Jingle.wav' false", "ImportFinished"}));
-    // No failure line, mail or move: the error is the caller's to handle.
+    // No failure line, mail or move: the pass ends and logs it once.
     const QStringList record = Record();
     ASSERT_EQ(record.size(), 1);
     EXPECT_TRUE(record[0].startsWith("log:Copied '"));
     EXPECT_TRUE(QFileInfo::exists(file));
+}
+
+// The store failed, not the file: it stays for the next pass, the log says why, and the same
+// failure mails once, not at every pass; a new reason, or the same after a success, mails again.
+TEST_F(ImportDecisionTest, StoreFailureKeepsTheSourceLogsWhyAndMailsOnce)
+{
+    AddGroup();
+    store->throwOnImport = PlayoutAudio::StoreDatabaseFailed;
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+    const QString line =
+        "log:Failed to import '1234 Jingle.wav' into Cart 1234 Error: The cart store's database "
+        "is locked";
+    const QString mail = "fail:Could not import new audio file, the cart store failed: The cart "
+                         "store's database is locked. The file stays where it is and is tried "
+                         "again at the next check.";
+
+    EXPECT_FALSE(Check(file, "1234"));
+    EXPECT_EQ(Lines(Record()), Lines({line, mail}));
+    EXPECT_TRUE(Traces().contains("Cart store: The cart store's database is locked"));
+    EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"}));
+    ForgetSoFar();
+    EXPECT_FALSE(Check(file, "1234"));
+    EXPECT_EQ(Lines(Record()), Lines({line}));
+    EXPECT_TRUE(QFileInfo::exists(file));
+    EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));
+
+    ForgetSoFar();
+    store->throwText = "cannot write in " + store->AudioFolder() + ": No space left on device";
+    EXPECT_FALSE(Check(file, "1234"));
+    EXPECT_EQ(Record().size(), 2);
+
+    auto mails = [&] { return Record().filter(QRegularExpression("^fail:")).size(); };
+    store->throwOnImport = 0;
+    EXPECT_TRUE(Check(file, "1234"));
+    store->throwOnImport = PlayoutAudio::StoreWriteFailed;
+    ForgetSoFar();
+    EXPECT_FALSE(Check(file, "1234"));
+    EXPECT_EQ(mails(), 1);
+
+    // Other components' errors are not the store's verdict on the file: they stay the caller's.
+    store->throwOnImport = 3021;
+    ForgetSoFar();
+    EXPECT_THROW(Check(file, "1234"), ToolError);
+    EXPECT_EQ(mails(), 0);
+    EXPECT_TRUE(Record().filter("Failed to import").isEmpty());
+}
+
+// A real write failure of the store's disk: the file size limit stands in for a full disk.
+TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
+{
+    AddGroup([](cImporterGroup& g) { g.DeleteAfterImport = true; });
+    const QString file = Wav("1234 Jingle.wav", 20.0);
+    const QString small = Wav("1235 Short.wav", 0.2);
+    // A damaged file is still the file's fault and goes to "Failed!", with the store's reason
+    // in the debug log.
+    const QString damaged = Drop("1236 Damaged.zip");
+    {
+        QFile f(damaged);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("PK\x03\x04 not a whole archive ").repeated(40));
+    }
+
+    struct rlimit saved
+    {
+    };
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 128 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool imported = Check(file, "1234");
+    const bool smallImported = Check(small, "1235");
+    const bool damagedImported = Check(damaged, "1236");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(imported);
+    EXPECT_TRUE(QFileInfo::exists(file));
+    EXPECT_FALSE(GetCart("1234").HasAudio);
+    const QString why = "Failed to import '1234 Jingle.wav' into Cart 1234 Error: cannot write " +
+                        store->AudioFolder() + "/01234.wav: File too large";
+    EXPECT_TRUE(AppLog().contains(why)) << AppLog().join("\n").toStdString();
+    EXPECT_TRUE(smallImported);
+    EXPECT_FALSE(damagedImported);
+    EXPECT_TRUE(QFileInfo::exists(Drop("Failed!/1236 Damaged.zip")));
+    bool traced = false;
+    for (const QString& trace : Traces())
+        traced = traced || (trace.startsWith("Cart store: ") && trace.contains(damaged));
+    EXPECT_TRUE(traced) << Lines(Traces());
+    // No temporary file is left in the store.
+    EXPECT_EQ(QDir(store->AudioFolder()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({CartStore::MarkerName, "01235.wav"}));
 }

@@ -1,16 +1,23 @@
 #include "AudioFixtures.h"
+#include "platform/CartDatabase.h"
 #include "platform/CartStore.h"
 #include "platform/CartStoreSettings.h"
 #include "platform/DateTimeFunctions.h"
 #include "platform/IAudioCallback.h"
+#include "platform/LeftoverFiles.h"
 #include "platform/PlayerSetting.h"
+#include "platform/ProfileCartStore.h"
+#include "platform/ScriptedAnswerer.h"
+#include "platform/ToolError.h"
 #include "tests/support/TempHome.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -73,9 +80,12 @@ protected:
     {
         return DateTimeFunctions::ToStamp(QFileInfo(path).lastModified());
     }
+    // Everything but the store's own marker.
     QStringList AudioFolderEntries()
     {
-        return QDir(store->AudioFolder()).entryList(QDir::Files | QDir::Hidden);
+        QStringList entries = QDir(store->AudioFolder()).entryList(QDir::Files | QDir::Hidden);
+        entries.removeAll(CartStore::MarkerName);
+        return entries;
     }
 
     TempHome home;
@@ -380,13 +390,24 @@ TEST_F(CartStoreTest, OpeningTheStoreFinishesAnInterruptedImport)
     ASSERT_TRUE(AudioFixtures::WriteSineWav(folder + "/00001.wav", 1.0));
     // Cart 2: crashed after the commit, before the backup was removed.
     ASSERT_TRUE(QFile::copy(folder + "/00002.wav", folder + "/.00002.wav.bak"));
-    // And a fresh temporary file of an import still running elsewhere stays.
+    // The temporary file of an import still running elsewhere (its writer holds the lock)
+    // stays; those of writers that died go, however young, as do half-made copies.
     ASSERT_TRUE(QFile::copy(jingle, folder + "/.00003.wav.abcdef.tmp"));
+    QFile running(folder + "/.00003.wav.abcdef.tmp");
+    ASSERT_TRUE(running.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(LeftoverFiles::Own(running.handle(), running.fileName()));
+    ASSERT_TRUE(QFile::copy(jingle, folder + "/.00004.wav.Xy12Zq.tmp"));
+    ASSERT_TRUE(QFile::copy(jingle, folder + "/.transport-Ab12Cd.mp3"));
+    ASSERT_TRUE(QFile::copy(jingle, folder + "/.~.00002.wav.bak.Qw34Er"));
+    // A first import into cart 5 that died before its commit: its audio goes with its mark.
+    ASSERT_TRUE(QFile::copy(jingle, folder + "/00005.wav"));
+    ASSERT_TRUE(QFile(folder + "/.00005.wav.new").open(QIODevice::WriteOnly));
 
     store = std::make_unique<CartStore>(home.File("store"));
     EXPECT_EQ(Hash(folder + "/00001.wav"), original);
     EXPECT_EQ(AudioFolderEntries(),
               (QStringList{".00003.wav.abcdef.tmp", "00001.wav", "00002.wav"}));
+    EXPECT_FALSE(Get("5").HasAudio);
 }
 
 // The process dies in the middle of an import: the cart and its database are as before.
@@ -442,4 +463,193 @@ TEST_F(CartStoreTest, SettingsHaveDefaultsAndPersist)
     EXPECT_EQ(reopened.BaseFolder(), home.File("store"));
     EXPECT_EQ(CartStore::DefaultBaseFolder().toStdString(),
               home.File("home/.local/share/Orvane/Cartvault v3").toStdString());
+}
+
+namespace {
+
+// The number and text of the error that the call raises; 0 when it raises none.
+template <typename Call> QPair<qint32, QString> RaisedBy(Call call)
+{
+    try {
+        call();
+    } catch (const ToolError& error) {
+        return {error.Number(), error.Description()};
+    }
+    return {0, QString()};
+}
+
+} // namespace
+
+// An unplugged disk, the empty mount point of an unmounted share or another store's folder in
+// place of the audio folder: no cart is removed or imported and no folder made; once the folder
+// is back everything is as it was, and a real deletion still removes its one cart.
+TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
+{
+    ASSERT_TRUE(Import("1", jingle, 0x24));
+    ASSERT_TRUE(Import("2", jingle, 0x24));
+    const QString audio = store->AudioFolder();
+    const QString away = audio + ".unplugged";
+    CartStore other(home.File("other"));
+    bool f1 = false, f2 = true;
+    ASSERT_TRUE(other.ImportAudioFile(nullptr, "1", jingle, 0x24, -1, f1, 0, -1, f2));
+
+    const QString reason = "The cart store's audio folder " + audio +
+                           " is missing or is not this cart store's folder: is its disk mounted?";
+    auto expectRefused = [&](const char* situation) {
+        SCOPED_TRACE(situation);
+        const QByteArray database = Hash(store->DatabasePath());
+        for (const auto& raised : {RaisedBy([&] { store->RemoveCart("2", true, true); }),
+                                   RaisedBy([&] { store->GetCartAudioPath("2", 0, false); }),
+                                   RaisedBy([&] { store->GetCart("2", 3, true); }),
+                                   RaisedBy([&] { Import("3", jingle, 0x24); }),
+                                   RaisedBy([&] { CartStore reopened(home.File("store")); })}) {
+            EXPECT_EQ(raised.first, PlayoutAudio::StoreUnavailable);
+            EXPECT_EQ(raised.second.toStdString(), reason.toStdString());
+        }
+        EXPECT_EQ(Hash(store->DatabasePath()), database);
+    };
+
+    ASSERT_TRUE(QDir().rename(audio, away));
+    expectRefused("moved away");
+    EXPECT_FALSE(QFileInfo::exists(audio)); // not made again
+
+    ASSERT_TRUE(QDir().mkdir(audio));
+    expectRefused("an empty mount point");
+    EXPECT_TRUE(QDir(audio).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    ASSERT_TRUE(QDir(audio).removeRecursively());
+
+    ASSERT_TRUE(QDir().rename(other.AudioFolder(), audio));
+    expectRefused("another store's folder");
+    EXPECT_TRUE(QFileInfo::exists(audio + "/00001.wav"));
+    ASSERT_TRUE(QDir().rename(audio, other.AudioFolder()));
+
+    ASSERT_TRUE(QDir().rename(away, audio));
+    store = std::make_unique<CartStore>(home.File("store"));
+    EXPECT_TRUE(Get("1").HasAudio);
+    EXPECT_NEAR(Get("2").Length, 3.0, 0.001);
+    ASSERT_TRUE(QFile::remove(Get("2").AudioFilePath));
+    EXPECT_TRUE(store->RemoveCart("2", true, true));
+    EXPECT_EQ(Get("2").Length, 0.0f);
+    EXPECT_NEAR(Get("1").Length, 3.0, 0.001);
+    EXPECT_EQ(AudioFolderEntries(), QStringList{"00001.wav"});
+}
+
+// Stores made before the marker existed: taken over when their audio folder holds the files
+// their database names, never through an empty folder.
+TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
+{
+    ASSERT_TRUE(Import("1", jingle, 0x24));
+    ASSERT_TRUE(Import("2", jingle, 0x24));
+    const QString audio = store->AudioFolder();
+    const QString id = store->StoreId();
+    EXPECT_TRUE(QRegularExpression("^\\{[0-9A-F-]{36}\\}$").match(id).hasMatch())
+        << id.toStdString();
+    EXPECT_EQ(CartStore::ReadMarker(audio), id);
+    EXPECT_EQ(CartStore::ReadMarker(home.File("store")), id);
+    store.reset();
+    auto makeEarlier = [&] {
+        CartDatabase db(home.File("store/cartvault.db"));
+        ASSERT_TRUE(db.Exec("DELETE FROM settings WHERE name = 'StoreId'"));
+        QFile::remove(audio + "/" + CartStore::MarkerName);
+        QFile::remove(home.File("store/") + CartStore::MarkerName);
+    };
+    makeEarlier();
+
+    ASSERT_TRUE(QDir().rename(audio, audio + ".away"));
+    ASSERT_TRUE(QDir().mkdir(audio));
+    EXPECT_EQ(RaisedBy([&] { CartStore s(home.File("store")); }).first,
+              PlayoutAudio::StoreUnavailable);
+    EXPECT_TRUE(QDir(audio).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    ASSERT_TRUE(QDir(audio).removeRecursively());
+    ASSERT_TRUE(QDir().rename(audio + ".away", audio));
+
+    // One file deleted since the last pass is no reason to refuse the folder.
+    ASSERT_TRUE(QFile::remove(audio + "/00002.wav"));
+    store = std::make_unique<CartStore>(home.File("store"));
+    EXPECT_FALSE(store->StoreId().isEmpty());
+    EXPECT_EQ(CartStore::ReadMarker(audio), store->StoreId());
+    EXPECT_TRUE(Get("1").HasAudio);
+}
+
+// A damaged, empty or foreign database is reported in words and never replaced by a new store.
+TEST_F(CartStoreTest, ADamagedOrForeignDatabaseIsReportedAndLeftAlone)
+{
+    ASSERT_TRUE(Import("1", jingle, 0x24));
+    const QString database = store->DatabasePath();
+    const QByteArray audio = Hash(Get("1").AudioFilePath);
+    CartStore other(home.File("other"));
+    store.reset();
+    QFile::remove(database + "-wal");
+    QFile::remove(database + "-shm");
+    const QByteArray original = [&] {
+        QFile f(database);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    auto put = [&](const QByteArray& bytes) {
+        QFile f(database);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        QString reason;
+    };
+    QByteArray random(4096, 0);
+    for (int i = 0; i < random.size(); ++i)
+        random[i] = char((i * 7919 + 13) * 31 >> 3);
+    QFile foreignFile(other.DatabasePath());
+    ASSERT_TRUE(foreignFile.open(QIODevice::ReadOnly));
+    const QByteArray foreign = foreignFile.readAll();
+    const QList<Case> cases = {
+        {"random bytes", random, "is damaged or unreadable: file is not a database"},
+        {"zero length", QByteArray(), "is damaged or unreadable: the file is empty"},
+        {"another store's database", foreign, "is not the database of the store"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put(c.bytes);
+        const auto raised = RaisedBy([&] { CartStore s(home.File("store")); });
+        EXPECT_EQ(raised.first, PlayoutAudio::StoreUnavailable);
+        EXPECT_TRUE(raised.second.contains(database)) << raised.second.toStdString();
+        EXPECT_TRUE(raised.second.contains(c.reason)) << raised.second.toStdString();
+        QFile f(database);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), c.bytes);
+    }
+    ASSERT_TRUE(QFile::remove(database));
+    const auto missing = RaisedBy([&] { CartStore s(home.File("store")); });
+    EXPECT_TRUE(missing.second.contains(database + " is missing")) << missing.second.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(database));
+
+    // Through the profile's store the operator is told, naming the file and SQLite's reason.
+    put(random);
+    ScriptedAnswerer answers;
+    answers.Expect(MsgBoxResult::OK);
+    ProfileCartStore profileStore;
+    EXPECT_FALSE(profileStore.Open(home.File("store")));
+    ASSERT_EQ(answers.Shown().size(), 1);
+    EXPECT_TRUE(answers.Shown()[0].Prompt.contains(database + " is damaged or unreadable: file is "
+                                                              "not a database"))
+        << answers.Shown()[0].Prompt.toStdString();
+    EXPECT_EQ(answers.Shown()[0].Icon(), MsgBoxStyle::Critical);
+
+    put(original);
+    store = std::make_unique<CartStore>(home.File("store"));
+    EXPECT_EQ(Hash(Get("1").AudioFilePath), audio);
+}
+
+TEST_F(CartStoreTest, StoredAudioFollowsTheUmask)
+{
+    ASSERT_TRUE(Import("1", jingle, 0x24));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const auto mode = QFileInfo(Get("1").AudioFilePath).permissions();
+    const auto expected = QFileInfo(store->DatabasePath()).permissions();
+    EXPECT_EQ(mode, expected);
+    // The test runs under the usual umask, so this also shows that the file is not owner-only.
+    if (mask == 022) {
+        EXPECT_TRUE(mode & QFileDevice::ReadOther);
+    }
 }
