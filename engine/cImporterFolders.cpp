@@ -2,9 +2,11 @@
 
 #include "platform/DateTimeFunctions.h"
 #include "platform/FileFunctions.h"
+#include "platform/LeftoverFiles.h"
 #include "platform/ToolError.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +43,13 @@ QString DeleteFile(const QString& path)
     if (::unlink(QFile::encodeName(path).constData()) == 0)
         return {};
     return ErrorText(errno);
+}
+
+// The temporary names of FileFunctions::CopyFileWithProgress.
+const QRegularExpression& HalfMadeCopies()
+{
+    static const QRegularExpression names(QStringLiteral("^\\.~.+\\.[A-Za-z0-9]{6}$"));
+    return names;
 }
 
 // ProcessEnd once for the snapshot's ProcessStarted, on every way out.
@@ -152,6 +161,8 @@ bool cImporter::TakeSnapshot(qint16& GroupIndex, QString FileName)
         return false;
     }
 
+    // Half-made copies of snapshots whose writer died (a crash, a kill) go before a new one.
+    LeftoverFiles::RemoveUnowned(snapshotFolder, HalfMadeCopies());
     qint32 status = -1;
     Attempt(pendingError, [&] {
         qint16 flag1 = 0;

@@ -1,5 +1,6 @@
 #include "FileFunctions.h"
 
+#include "LeftoverFiles.h"
 #include "PlatformPaths.h"
 #include "ProgressDisplay.h"
 #include "ToolError.h"
@@ -290,14 +291,30 @@ qint32 FileFunctions::CopyFileWithProgress(const QString& source, const QString&
     // The copy grows under a hidden name beside the destination and only a complete, synced
     // file takes the destination's name.
     const QFileInfo target(destination);
-    QByteArray temporary =
+    const QByteArray pattern =
         QFile::encodeName(target.absolutePath() + QStringLiteral("/.~") +
                           target.fileName().left(40) + QStringLiteral(".XXXXXX"));
-    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    QByteArray temporary;
+    int out = -1;
+    // Locked while it grows, so that a sweep for leftovers of dead writers leaves it alone; a
+    // sweep that took it in the moment before the lock costs a new name.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        temporary = pattern;
+        out = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (out < 0) {
+            const int error = errno;
+            ::close(in);
+            return error;
+        }
+        if (LeftoverFiles::Own(out, QFile::decodeName(temporary))) {
+            break;
+        }
+        ::close(out);
+        out = -1;
+    }
     if (out < 0) {
-        const int error = errno;
         ::close(in);
-        return error;
+        return EAGAIN;
     }
     auto fail = [&](int error) {
         ::close(out);

@@ -1,4 +1,5 @@
 #include "ImportDecisionFixture.h"
+#include "platform/LeftoverFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,4 +139,29 @@ TEST_F(FailedAndSnapshotFoldersTest, SnapshotThatCannotBeTakenDoesNotStopTheImpo
                      "ImportProgress 90", "ImportFinished"}));
     EXPECT_EQ(AppLog().value(0), "Couldn't create folder '" + Drop("Snapshots!") + "'");
     EXPECT_TRUE(AppLog().value(1).startsWith("Imported '1234 Jingle.wav' into Cart 1234"));
+}
+
+// A copy cut short by a kill stays behind under its temporary name; the next snapshot removes
+// it, but never the copy of a writer still alive, nor a file of someone else's.
+TEST_F(FailedAndSnapshotFoldersTest, HalfMadeSnapshotsOfDeadWritersAreRemoved)
+{
+    AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
+    const QString folder = Drop("Snapshots!");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const char* name :
+         {".~1234 Old.wav.Ab12Cd", ".~lock.notes.odt#", ".~9999 Alive.wav.Zz99Yy"}) {
+        QFile f(folder + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("half a copy");
+    }
+    QFile alive(folder + "/.~9999 Alive.wav.Zz99Yy");
+    ASSERT_TRUE(alive.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(LeftoverFiles::Own(alive.handle(), alive.fileName()));
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+
+    ASSERT_TRUE(Check(file, "1234"));
+    QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(left.size(), 3) << Lines(left);
+    EXPECT_EQ(left.mid(0, 2), QStringList({".~9999 Alive.wav.Zz99Yy", ".~lock.notes.odt#"}));
+    EXPECT_TRUE(left[2].endsWith(" - 1234 Jingle.wav"));
 }

@@ -721,3 +721,48 @@ TEST_F(MainWindowTest, ResizeKeepsTheStatusAreaBelowTheListsAndTheListsApart)
 }
 
 } // namespace
+
+// The store's audio folder is unplugged, then an empty mount point: each pass says so once and
+// removes, moves, deletes and imports nothing; once the folder is back all goes on as before.
+TEST_F(MainWindowTest, UnavailableStoreIsLoggedOncePerPassAndNothingIsTouched)
+{
+    WriteSettings(2, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1") +
+                         "[Group2]\nName=Recheck\nStartHDRef=2000\nEndHDRef=2005\nEnabled=1\n"
+                         "RemoveIfDeleted=1\n");
+    Start();
+    const QString source = home.File("source.wav");
+    WriteWav(source, 0.3);
+    for (const char* cart : {"2000", "2001"}) {
+        bool f1 = false, f2 = true;
+        ASSERT_TRUE(
+            Globals::PlayoutAudio->ImportAudioFile(nullptr, cart, source, 0x24, -1, f1, 0, -1, f2));
+    }
+    const QString audio = Globals::PlayoutAudio->BaseFolder() + "/Audio";
+    const QString dropped = watch + "/1500 News.wav";
+    WriteWav(dropped, 0.3);
+    const QString line =
+        "Couldn't finish checking the groups Error: The cart store's audio folder " + audio +
+        " is missing or is not this cart store's folder: is its disk "
+        "mounted?";
+
+    ASSERT_TRUE(QDir().rename(audio, audio + ".unplugged"));
+    Check();
+    EXPECT_EQ(AppLog().count(line), 1) << AppLog().toStdString();
+    ASSERT_TRUE(QDir().mkdir(audio));
+    Check();
+    EXPECT_EQ(AppLog().count(line), 2);
+    EXPECT_TRUE(QFile::exists(dropped));
+    EXPECT_FALSE(QFileInfo::exists(watch + "/Failed!"));
+    EXPECT_FALSE(AppLog().contains("Removed cart"));
+    EXPECT_TRUE(QDir(audio).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_EQ(window->tmrCheckGroupsTag, "0");
+
+    ASSERT_TRUE(QDir(audio).removeRecursively());
+    ASSERT_TRUE(QDir().rename(audio + ".unplugged", audio));
+    Check();
+    EXPECT_EQ(AppLog().count(line), 2);
+    EXPECT_TRUE(CartHasAudio("1500"));
+    EXPECT_FALSE(QFile::exists(dropped));
+    EXPECT_TRUE(CartHasAudio("2000"));
+    EXPECT_TRUE(CartHasAudio("2001"));
+}
