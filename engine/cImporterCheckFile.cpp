@@ -462,6 +462,7 @@ bool ImportDecision::RemoveCartOfVanishedFile(Cart& cart, float newLength)
     const QString title = TrimBlanks(cart.Title);
     Trace(QStringLiteral("Removing Cart Information"));
     if (!m_store.RemoveCart(m_hdReference, true, true)) {
+        TraceStoreReason();
         Log(QStringLiteral("Couldn't remove cart ") + m_hdReference + QStringLiteral(" (") + title +
             QStringLiteral(")"));
         SendFailed(QStringLiteral("Could not remove cart information from Cartvault after the "

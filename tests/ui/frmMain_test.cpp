@@ -766,3 +766,34 @@ TEST_F(MainWindowTest, UnavailableStoreIsLoggedOncePerPassAndNothingIsTouched)
     EXPECT_TRUE(CartHasAudio("2000"));
     EXPECT_TRUE(CartHasAudio("2001"));
 }
+
+// A damaged database: the operator is told in words which file and why, the start-up fails
+// and the file is left exactly as it was.
+TEST_F(MainWindowTest, DamagedStoreDatabaseIsReportedAndTheStartUpFails)
+{
+    const QString base = PlatformPaths::DataHome() + "/Orvane/Cartvault v3";
+    ASSERT_TRUE(QDir().mkpath(base + "/Audio"));
+    WriteWav(base + "/Audio/01000.wav", 0.3);
+    QByteArray noise(4096, 0);
+    for (int i = 0; i < noise.size(); ++i) {
+        noise[i] = char(i * 131 + 7);
+    }
+    const QString database = base + "/cartvault.db";
+    {
+        QFile file(database);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(noise);
+    }
+    answers.Expect(MsgBoxResult::OK);
+    window = std::make_unique<frmMain>();
+    EXPECT_FALSE(window->Load());
+    ASSERT_EQ(answers.Shown().size(), 1);
+    EXPECT_TRUE(answers.Shown()[0].Prompt.contains(database +
+                                                   " is damaged or unreadable: file is not a "
+                                                   "database"))
+        << answers.Shown()[0].Prompt.toStdString();
+    QFile file(database);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), noise);
+    EXPECT_EQ(Globals::PlayoutAudio, nullptr);
+}
