@@ -211,10 +211,27 @@ QString CartStore::MissingAudioReason() const
         .arg(AudioFolder());
 }
 
-void CartStore::EnsureAvailable() const
+void CartStore::EnsureAvailable(bool readMarker) const
 {
-    if (ReadMarker(AudioFolder()) != m_storeId)
+    // The folder and marker seen at the last reading; a folder swapped, a share mounted or
+    // unmounted, a marker rewritten change one of them.
+    struct stat folder
+    {
+    };
+    struct stat marker
+    {
+    };
+    const bool seen =
+        ::stat(QFile::encodeName(AudioFolder()).constData(), &folder) == 0 &&
+        ::stat(QFile::encodeName(AudioFolder() + "/" + MarkerName).constData(), &marker) == 0;
+    const Seen now{folder.st_dev, folder.st_ino, marker.st_ino,
+                   qint64(marker.st_mtim.tv_sec) * 1000000000 + marker.st_mtim.tv_nsec};
+    if (seen && !readMarker && m_verified == now)
+        return;
+    m_verified = {};
+    if (!seen || ReadMarker(AudioFolder()) != m_storeId)
         throw ToolError(StoreUnavailable, MissingAudioReason());
+    m_verified = now;
 }
 
 CartStore::CartStore(const QString& baseFolder) : m_baseFolder(QDir::cleanPath(baseFolder))
@@ -997,7 +1014,7 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
     // A cart whose audio seems gone is removed only while its folder is surely the store's own:
     // an unmounted disk hides every file at once.
-    EnsureAvailable();
+    EnsureAvailable(true);
     const auto row = ReadRow(*number);
     const Cart cart = MakeCart(*number, row ? &*row : nullptr);
     // Files first: a row without audio is an empty cart, audio without a row would not be.

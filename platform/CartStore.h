@@ -94,8 +94,9 @@ public:
     // The reason of the last failed import, export or removal, for diagnostics.
     QString LastError() const override { return m_lastError; }
     QString StoreId() const { return m_storeId; }
-    // Raises StoreUnavailable unless the audio folder carries this store's marker.
-    void EnsureAvailable() const;
+    // Raises StoreUnavailable unless the audio folder carries this store's marker; the marker
+    // is read again when the folder or the marker changed since, or when asked to.
+    void EnsureAvailable(bool readMarker = false) const;
 
     // The flag of ImportAudioFile that marks an import into an empty cart.
     static constexpr qint32 ImportIntoEmpty = 0x20;
@@ -138,4 +139,13 @@ private:
     QString m_lastError;
     QString m_storeId;
     qint64 m_lastSweep = 0; // ms since the epoch
+    struct Seen
+    {
+        quint64 folderDevice = 0;
+        quint64 folderInode = 0;
+        quint64 markerInode = 0;
+        qint64 markerModifiedNs = 0;
+        bool operator==(const Seen&) const = default;
+    };
+    mutable Seen m_verified;
 };
