@@ -140,10 +140,6 @@ QString NewMarkName(const QString& audioFile)
     return "." + audioFile + ".new";
 }
 
-} // namespace
-
-namespace {
-
 const char* const kSchema = "CREATE TABLE IF NOT EXISTS carts ("
                             " number INTEGER PRIMARY KEY,"
                             " title TEXT NOT NULL DEFAULT '',"
