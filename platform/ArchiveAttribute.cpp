@@ -1,6 +1,7 @@
 #include "platform/ArchiveAttribute.h"
 
 #include "framework/ToolGlobals.h"
+#include "platform/SaveWhole.h"
 #include "platform/ToolError.h"
 
 #include <QDir>
@@ -169,9 +170,11 @@ void WriteTableRecord(const QString& path, const Record& record)
     table.insert(TableKey(path), QString::fromLatin1(RecordText(record)));
     QDir().mkpath(Globals::ToolProfileFolder);
     QSaveFile file(tablePath);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(table).toJson(QJsonDocument::Compact)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
         Raise(kClearing, path, file.errorString());
+    QString reason;
+    if (!SaveWhole(file, QJsonDocument(table).toJson(QJsonDocument::Compact), &reason))
+        Raise(kClearing, path, reason);
 }
 
 } // namespace
