@@ -35,7 +35,10 @@
 #include <QTreeWidget>
 
 #include <cmath>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -434,12 +437,78 @@ TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWi
     EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"));
     EXPECT_TRUE(CartHasAudio("1500"));
     EXPECT_FALSE(QFile::exists(both + "/1500 Both.wav"));
+    // Deleted, so there is no flag left to clear, nor a failure to clear it.
     EXPECT_FALSE(AppLog().contains("GRP:2:Successfully cleared Archive flag"));
+    EXPECT_FALSE(AppLog().contains("GRP:2:Couldn't clear Archive flag"));
 
     Check();
     EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
     EXPECT_EQ(AppLog().count("Successfully cleared Archive flag"), 1);
     EXPECT_TRUE(QFile::exists(file));
+}
+
+// A file whose own attribute record is refused (immutable for root, which ignores permissions,
+// else read-only) has its mark in the profile's table instead.
+TEST_F(MainWindowTest, ArchiveFlagOfAFileThatRefusesTheRecordStaysCleared)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "UseArchiveBit=1"));
+    Start();
+    const QString file = watch + "/1234 Locked.wav";
+    WriteWav(file, 0.5);
+    const QByteArray native = QFile::encodeName(file);
+    const auto setImmutable = [&](bool on) {
+        const int fd = ::open(native.constData(), O_RDONLY);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return done;
+    };
+    const bool immutable = ::geteuid() == 0 && setImmutable(true);
+    if (::geteuid() == 0 && !immutable) {
+        GTEST_SKIP() << "no immutable files here";
+    }
+    if (!immutable) {
+        ASSERT_EQ(::chmod(native.constData(), 0444), 0);
+    }
+    // The file itself refuses the record now.
+    EXPECT_NE(::setxattr(native.constData(), ArchiveAttribute::RecordName, "1 1", 3, 0), 0);
+
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"))
+        << AppLog().toStdString();
+    EXPECT_FALSE(ArchiveAttribute::IsSet(file));
+    Check();
+    EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
+    if (immutable) {
+        setImmutable(false);
+    }
+}
+
+// The title names a real cart, but one of another group's range: neither the file nor the cart
+// is this group's business.
+TEST_F(MainWindowTest, FileForACartOutsideTheRangeStaysAndTheCartIsUntouched)
+{
+    const QString other = home.File("other");
+    WriteSettings(2, FolderGroup(1, watch, "1000-1499", "DeleteAfterImport=1") +
+                         FolderGroup(2, other, "1500-1999", "DeleteAfterImport=1"));
+    Start();
+    WriteWav(other + "/1600 Original.wav", 0.5);
+    Check();
+    ASSERT_NEAR(CartLength("1600"), 0.5, 0.05);
+
+    const QString intruder = watch + "/1600 Intruder.wav";
+    WriteWav(intruder, 1.0);
+    WriteWav(watch + "/1234 Own.wav", 0.3);
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_TRUE(QFile::exists(intruder));
+    EXPECT_NEAR(CartLength("1600"), 0.5, 0.05);
+    EXPECT_EQ(AppLog().count("Cart 1600"), 1);
 }
 
 TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
@@ -585,6 +654,31 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
     const QString log = AppLog();
     EXPECT_TRUE(log.contains("GRP:2:Updated times for Cart 2001")) << log.toStdString();
     EXPECT_TRUE(log.contains("GRP:2:Removed cart 2002")) << log.toStdString();
+}
+
+// An editor truncates a file before it writes it anew: an empty audio file is no deletion.
+TEST_F(MainWindowTest, RecheckGroupKeepsACartWhoseAudioFileIsEmptyForAMoment)
+{
+    WriteSettings(2, FolderGroup(1, watch, "2000-2009", "DeleteAfterImport=1") +
+                         "[Group2]\nName=Recheck\nStartHDRef=2000\nEndHDRef=2005\nEnabled=1\n"
+                         "RemoveIfDeleted=1\n");
+    Start();
+    WriteWav(watch + "/2001 Being Edited.wav", 0.5);
+    Check();
+    ASSERT_TRUE(CartHasAudio("2001"));
+    const QString audio = Globals::PlayoutAudio->GetCartAudioPath("2001", 0, false);
+    QFile truncated(audio);
+    ASSERT_TRUE(truncated.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    truncated.close();
+    ASSERT_EQ(QFileInfo(audio).size(), 0);
+
+    Check();
+    EXPECT_FALSE(AppLog().contains("Removed cart 2001")) << AppLog().toStdString();
+    const std::optional<Cart> kept = Globals::PlayoutAudio->GetCart("2001", 0xFFFF, false);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_NEAR(kept->Length, 0.5, 0.05);
+    EXPECT_EQ(kept->Title, "Being Edited");
+    EXPECT_TRUE(QFileInfo::exists(audio));
 }
 
 TEST_F(MainWindowTest, BusyFlagBlocksEvenAForcedCheck)
