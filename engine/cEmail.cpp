@@ -5,6 +5,7 @@
 #include "platform/FileFunctions.h"
 #include "platform/MessageBox.h"
 #include "platform/RegistryFunctions.h"
+#include "platform/SaveWhole.h"
 
 #include <QSaveFile>
 #include <curl/curl.h>
@@ -152,6 +153,5 @@ bool cEmail::SaveToFile(const QString& FileName)
     QSaveFile file(FileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(mime);
-    return file.commit();
+    return SaveWhole(file, mime);
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +51,19 @@ const QRegularExpression& HalfMadeCopies()
 {
     static const QRegularExpression names(QStringLiteral("^\\.~.+\\.[A-Za-z0-9]{6}$"));
     return names;
+}
+
+// Made only inside a folder that is there: a watched folder that vanished (a share unmounted
+// during the pass) must not come back as an empty folder at its mount point.
+bool CreateSubfolder(const QString& folder)
+{
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0)
+        return true;
+    struct stat info
+    {
+    };
+    return errno == EEXIST && ::stat(QFile::encodeName(folder).constData(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
 }
 
 // ProcessEnd once for the snapshot's ProcessStarted, on every way out.
@@ -104,7 +118,7 @@ bool cImporter::MoveToFailedFolder(qint16& GroupIndex, QString& FileName)
             return false;
         }
     }
-    Attempt(pendingError, [&] { files.CreateFolder(failedFolder, 0); });
+    CreateSubfolder(failedFolder);
     if (::rename(QFile::encodeName(FileName).constData(),
                  QFile::encodeName(destination).constData()) != 0) {
         const int error = errno;
@@ -153,9 +167,7 @@ bool cImporter::TakeSnapshot(qint16& GroupIndex, QString FileName)
             return false;
         }
     }
-    bool created = false;
-    Attempt(pendingError, [&] { created = files.CreateFolder(snapshotFolder, 0); });
-    if (!created) {
+    if (!CreateSubfolder(snapshotFolder)) {
         AddToLog(prefix,
                  QStringLiteral("Couldn't create folder '") + snapshotFolder + QLatin1Char('\''));
         return false;

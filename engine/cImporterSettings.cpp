@@ -230,9 +230,10 @@ bool cImporter::WriteSettings(QString& Profilename)
     for (qint16 i = 1; i <= NumberGroups(); ++i) {
         WriteGroup(*ImporterGroup(i), QStringLiteral("Group") + QString::number(i));
     }
-    batch.Commit();
+    // A save that could not replace the file (disk full) left the old one as it was.
+    const bool saved = batch.Commit();
     restrictToOwner(m_settingsFile);
-    return true;
+    return saved;
 }
 
 void cImporter::WriteGroup(const cImporterGroup& group, const QString& section)

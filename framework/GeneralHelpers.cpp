@@ -47,7 +47,9 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
         if (!isFolder || includeFolders) {
             result.append(fullPath);
         }
-        if (isFolder && !visited.contains(info.canonicalFilePath())) {
+        // As find and rsync do: a link to a folder may lead anywhere, outside the watched
+        // folder too, where a delete after importing must never reach.
+        if (isFolder && !info.isSymLink() && !visited.contains(info.canonicalFilePath())) {
             result.append(FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited));
         }
     }

@@ -8,9 +8,9 @@
 #include <QStringList>
 
 // Full paths of the entries under path that match mask ("*.*" when empty), depth first, a
-// folder's own entry (with includeFolders) right before its contents. Each real folder is
-// entered once, so links that loop back are not followed; an unreadable folder lists nothing.
-// Empty when nothing was found.
+// folder's own entry (with includeFolders) right before its contents. Symbolic links to folders
+// are never entered (listed as folders); a link to a file is listed as a file. Each folder is
+// entered once; an unreadable folder lists nothing. Empty when nothing was found.
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders);
 
 // "YYYY-MM-DDThh:mm:ss" of a time record.

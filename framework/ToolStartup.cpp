@@ -163,6 +163,9 @@ bool Initialise(const QString& ToolName, qint32 SecurityMode, bool ShowSplash,
             Trace(QStringLiteral("Exit as App already running"), ovOutdent);
             return false;
         }
+    } else {
+        // Skipping the check must not hide this instance from a later one that checks.
+        general.AnnounceInstance();
     }
 
     // 4.

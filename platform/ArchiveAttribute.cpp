@@ -1,6 +1,7 @@
 #include "platform/ArchiveAttribute.h"
 
 #include "framework/ToolGlobals.h"
+#include "platform/SaveWhole.h"
 #include "platform/ToolError.h"
 
 #include <QDir>
@@ -57,6 +58,16 @@ Record StatRecord(const QByteArray& native, const QString& path, const QString& 
     if (::stat(native.constData(), &st) != 0)
         Raise(what, path, errno);
     return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// A link's mark is the link's own, kept in the table: the target's attributes belong to a file
+// that may lie outside every watched folder, and Linux keeps no user attributes on links.
+bool IsLink(const QByteArray& native)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool OnCifs(const QByteArray& native)
@@ -159,9 +170,11 @@ void WriteTableRecord(const QString& path, const Record& record)
     table.insert(TableKey(path), QString::fromLatin1(RecordText(record)));
     QDir().mkpath(Globals::ToolProfileFolder);
     QSaveFile file(tablePath);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(table).toJson(QJsonDocument::Compact)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
         Raise(kClearing, path, file.errorString());
+    QString reason;
+    if (!SaveWhole(file, QJsonDocument(table).toJson(QJsonDocument::Compact), &reason))
+        Raise(kClearing, path, reason);
 }
 
 } // namespace
@@ -170,9 +183,10 @@ bool ArchiveAttribute::IsSet(const QString& path)
 {
     const QByteArray native = QFile::encodeName(path);
     const Record current = StatRecord(native, path, kReading);
-    if (OnCifs(native))
+    const bool link = IsLink(native);
+    if (!link && OnCifs(native))
         return (CifsAttributes(native, path, kReading) & ArchiveBit) != 0;
-    if (!extendedAttributesDisabled) {
+    if (!link && !extendedAttributesDisabled) {
         char buffer[64];
         const ssize_t got = ::getxattr(native.constData(), RecordName, buffer, sizeof buffer);
         const int error = got < 0 ? errno : 0;
@@ -191,7 +205,8 @@ void ArchiveAttribute::Clear(const QString& path)
 {
     const QByteArray native = QFile::encodeName(path);
     const Record current = StatRecord(native, path, kClearing);
-    if (OnCifs(native)) {
+    const bool link = IsLink(native);
+    if (!link && OnCifs(native)) {
         quint32 attributes = CifsAttributes(native, path, kClearing);
         if ((attributes & ArchiveBit) == 0)
             return;
@@ -204,7 +219,7 @@ void ArchiveAttribute::Clear(const QString& path)
             Raise(kClearing, path, errno);
         return;
     }
-    if (!extendedAttributesDisabled) {
+    if (!link && !extendedAttributesDisabled) {
         const QByteArray text = RecordText(current);
         if (::setxattr(native.constData(), RecordName, text.constData(), size_t(text.size()), 0) ==
             0)

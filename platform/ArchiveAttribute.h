@@ -7,7 +7,8 @@
 // file's size and modification time (in the extended attribute "user.cartfeeder.archive", or,
 // where the file system takes no user extended attributes, in a table in the tool's profile
 // folder keyed by the full path), and the attribute counts as set while there is no record or
-// the file no longer matches it.
+// the file no longer matches it. A symbolic link has its own record, in the table, holding its
+// target's size and time: the target itself is never marked.
 class ArchiveAttribute
 {
 public:

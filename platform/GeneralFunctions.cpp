@@ -51,43 +51,94 @@ QString GeneralFunctions::TraceFilePath()
            QStringLiteral(".trace.log");
 }
 
-bool GeneralFunctions::AlreadyRunning()
+int GeneralFunctions::OpenLockFile()
 {
-    if (m_lockFd >= 0) {
-        return false;
-    }
     const QString path = LockFilePath();
     QDir().mkpath(QFileInfo(path).absolutePath());
     // O_NOFOLLOW: the fallback folder is shared, so a planted link must not redirect us.
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        // Without a lock file nothing proves another instance; let this one run.
         DebugTrace(QStringLiteral("AlreadyRunning: cannot open %1: %2")
                        .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-        return false;
     }
+    return fd;
+}
+
+namespace {
+
+int Lock(int fd, int operation)
+{
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        rc = ::flock(fd, operation | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
-        // Held until the process ends; the kernel releases it even after a crash.
-        m_lockFd = fd;
+    return rc == 0 ? 0 : errno;
+}
+
+} // namespace
+
+// Every running instance holds a shared lock on the file; a check asks for it exclusively, which
+// only succeeds while no instance holds it. The kernel releases it even after a crash.
+bool GeneralFunctions::AlreadyRunning()
+{
+    if (m_lockFd >= 0) {
+        return false;
+    }
+    const int fd = OpenLockFile();
+    if (fd < 0) {
+        // Without a lock file nothing proves another instance; let this one run.
+        return false;
+    }
+    int error = Lock(fd, LOCK_EX);
+    if (error == 0) {
         const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
         if (::ftruncate(fd, 0) == 0) {
             [[maybe_unused]] auto written = ::write(fd, pid.constData(), pid.size());
         }
-        return false;
+        // Shared from now on, so that an instance started without the check can announce
+        // itself too. The change is not atomic: a check that slips in between holds the lock
+        // first, and this instance gives way to it.
+        error = Lock(fd, LOCK_SH);
+        if (error == 0) {
+            m_lockFd = fd;
+            return false;
+        }
     }
-    const int error = errno;
     ::close(fd);
     if (error == EWOULDBLOCK) {
         return true;
     }
     DebugTrace(QStringLiteral("AlreadyRunning: cannot lock %1: %2")
-                   .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+                   .arg(LockFilePath(), QString::fromLocal8Bit(std::strerror(error))));
     return false;
+}
+
+void GeneralFunctions::AnnounceInstance()
+{
+    if (m_lockFd >= 0) {
+        return;
+    }
+    const int fd = OpenLockFile();
+    if (fd < 0) {
+        return;
+    }
+    // A check elsewhere holds the lock exclusively only for a moment.
+    int error = 0;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        error = Lock(fd, LOCK_SH);
+        if (error != EWOULDBLOCK) {
+            break;
+        }
+        ::usleep(10000);
+    }
+    if (error == 0) {
+        m_lockFd = fd;
+        return;
+    }
+    ::close(fd);
+    DebugTrace(QStringLiteral("AnnounceInstance: cannot lock %1: %2")
+                   .arg(LockFilePath(), QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void GeneralFunctions::AppendToTextFile(const QString& filePath, bool addLineEnd,

@@ -23,9 +23,12 @@ public:
     QString CommandLine() const { return m_commandLine; }
     void setCommandLine(const QString& text) { m_commandLine = text; }
 
-    // True when another instance of this program runs for the same user. A call that finds no
-    // other instance takes the per-user lock (LockFilePath) and holds it until the process ends.
+    // True when another instance of this program runs for the same user, whether it was started
+    // with the check or not. A call that finds none announces this instance (as below).
     bool AlreadyRunning();
+    // Holds a share of the per-user lock (LockFilePath) until the process ends, without asking
+    // whether another instance runs, so that a later AlreadyRunning elsewhere sees this one.
+    void AnnounceInstance();
     // <runtime folder>/<application name>.<uid>.lock
     static QString LockFilePath();
 
@@ -80,5 +83,6 @@ private:
     qint32 m_debugLevel = 0;
     QString m_debugPath;
     QString m_commandLine;
+    int OpenLockFile();
     int m_lockFd = -1;
 };

@@ -1,5 +1,7 @@
 #include "IniFile.h"
 
+#include "platform/SaveWhole.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -168,11 +170,7 @@ bool saveToDisk(const QString& path, const Document& doc)
         bytes = QByteArray("\xFF\xFE");
         bytes.append(QStringEncoder(QStringConverter::Utf16LE).encode(text));
     }
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return SaveWhole(file, bytes);
 }
 
 bool sameName(const QString& a, const QString& b)

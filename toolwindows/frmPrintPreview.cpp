@@ -5,6 +5,7 @@
 #include "platform/FileFunctions.h"
 #include "platform/RtfReader.h"
 #include "platform/RtfWriter.h"
+#include "platform/SaveWhole.h"
 #include "platform/TextFileDecoder.h"
 
 #include <QAction>
@@ -229,9 +230,15 @@ void frmPrintPreview::Save()
     }
     // Written whole or not at all, so a failed save never leaves half a file.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        ShowProblemMessage(QStringLiteral("while saving to ") + fileName + u'.', file.errorString(),
-                           false);
+    QString reason;
+    bool saved = file.open(QIODevice::WriteOnly);
+    if (!saved) {
+        reason = file.errorString();
+    } else {
+        saved = SaveWhole(file, bytes, &reason);
+    }
+    if (!saved) {
+        ShowProblemMessage(QStringLiteral("while saving to ") + fileName + u'.', reason, false);
     }
 }
 

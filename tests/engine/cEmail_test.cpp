@@ -3,8 +3,10 @@
 #include "SmtpTestServer.h"
 #include "platform/RegistryFunctions.h"
 #include "platform/ScriptedAnswerer.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -118,6 +120,31 @@ TEST_F(cEmailTest, LoadAndSaveFiles)
     junk.close();
     EXPECT_FALSE(other.LoadFromFile(junk.fileName()));
     EXPECT_TRUE(other.Message()->Subject().isEmpty());
+}
+
+// A full disk (here a file-size limit) that shows only when the last buffered bytes go out.
+TEST_F(cEmailTest, SaveThatFailsPartwayLeavesTheOldFile)
+{
+    cEmail email;
+    email.Message()->setSubject(QStringLiteral("old"));
+    const QString path = home.File("m.eml");
+    ASSERT_TRUE(email.SaveToFile(path));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    email.Message()->setSubject(QStringLiteral("new"));
+    email.Message()->setTextBody(QString(8000, 'x'));
+    {
+        const FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_FALSE(email.SaveToFile(path));
+    }
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == before);
+    EXPECT_EQ(QDir(home.Path()).entryList({"*m.eml*"}, QDir::Files | QDir::Hidden),
+              QStringList{"m.eml"});
 }
 
 TEST_F(cEmailTest, SendsEnvelopeAndHeadersWithTheGuardHeldMeanwhile)

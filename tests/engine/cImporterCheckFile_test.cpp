@@ -594,6 +594,36 @@ TEST_F(ImportDecisionTest, TimingOnlyUpdateOfAReCheckedCart)
         EXPECT_FALSE(trace.startsWith("Exit")) << trace.toStdString();
 }
 
+// The cart's own audio file was edited to another length: the group asks for everything anew.
+TEST_F(ImportDecisionTest, ReCheckGroupReplacingAllInformationReimportsInFull)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.CheckCurrent = true;
+        g.ReplaceChangedLengthCarts = true;
+        g.UseArchiveBit = false;
+    });
+    const Cart cart = PrepareCart("1240", [](Cart& c) { c.Title = "Edited Bed"; });
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(cart.AudioFilePath, 1.5, 8000, 1, 0.5));
+    ForgetSoFar();
+
+    ASSERT_TRUE(Check(cart.AudioFilePath, "1240"));
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:Decided to import '01240.wav' into Cart 1240 : File is different "
+                     "length from current cart",
+                     "log:Imported '01240.wav' into Cart 1240 (Edited Bed, Length: 00:00:01)",
+                     "success:Successfully imported new audio file over existing cart."}));
+    EXPECT_EQ(Lines(ImportEvents()),
+              Lines({"ImportStarted", "ImportProgress 10", "ImportFinished"}));
+    EXPECT_TRUE(Traces().contains("ReplaceChangedLength=True, CheckCurrent=True"));
+    EXPECT_TRUE(Traces().contains("Full information import"));
+    ASSERT_EQ(store->imports.size(), 1);
+    EXPECT_EQ(store->imports[0].flags, 4);
+    EXPECT_TRUE(store->saves.isEmpty() || !store->saves.first().first); // no timing-only save
+    // Imported over itself, the audio is still whole.
+    EXPECT_NEAR(GetCart("1240").Length, 1.5, 0.01);
+    EXPECT_NEAR(QFileInfo(cart.AudioFilePath).size(), 44 + 1.5 * 8000 * 2, 64);
+}
+
 TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
 {
     auto recheck = [](bool remove) {

@@ -6,6 +6,7 @@
 #include "platform/Cart.h"
 #include "platform/IniFile.h"
 #include "platform/PlayoutAudio.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -448,6 +449,39 @@ TEST_F(ImporterTest, OutOfRangeNumbersAreClampedAndBadOnesDefaulted)
     EXPECT_EQ(imp.ImporterGroup(2)->OverrideNormalise, -32768);
     EXPECT_FALSE(imp.ImporterGroup(3)->Enabled); // section missing entirely
     EXPECT_TRUE(imp.ImporterGroup(3)->CheckCurrent);
+}
+
+// A full disk (here a file-size limit) that shows only when the last buffered bytes go out.
+TEST_F(ImporterTest, SaveThatFailsPartwayKeepsEveryGroupOfTheOldFile)
+{
+    QByteArray text = "[General]\nNumberGroups=3\n";
+    for (int i = 1; i <= 3; ++i) {
+        text += QStringLiteral("[Group%1]\nName=Group %1\nDirectory=/drop/%1\nStartHDRef=%100\n"
+                               "EndHDRef=%199\nOverrideDescription=%2\n")
+                    .arg(i)
+                    .arg(QString(1500, QChar('a' + i)))
+                    .toUtf8();
+    }
+    writeFile(text);
+    cImporter& imp = load();
+    ASSERT_EQ(imp.NumberGroups(), 3);
+    ASSERT_TRUE(save());
+    const QString before = rawFile();
+    ASSERT_GT(before.size(), 4096);
+
+    imp.ImporterGroup(1)->GroupName = "Renamed";
+    {
+        const FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_FALSE(save());
+    }
+    EXPECT_EQ(rawFile().size(), before.size());
+    EXPECT_TRUE(rawFile() == before);
+    EXPECT_EQ(QDir(Globals::ToolProfileFolder).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"Importer.ini"});
+    EXPECT_TRUE(save());
+    EXPECT_EQ(value("Group1", "Name"), "Renamed");
+    EXPECT_EQ(value("Group3", "Name"), "Group 3");
 }
 
 TEST_F(ImporterTest, SettingsFileIsPrivateToItsOwner)

@@ -88,7 +88,7 @@ TEST_F(GeneralHelpersTest, FolderTreeTracesAreBalanced)
                                   "     Found File: a.wav", " Finish GetFolderTree", " After"}));
 }
 
-TEST_F(GeneralHelpersTest, FolderTreeDoesNotFollowALinkLoop)
+TEST_F(GeneralHelpersTest, FolderTreeNeverEntersLinksToFolders)
 {
     ASSERT_EQ(symlink(QFile::encodeName(root).constData(),
                       QFile::encodeName(root + "/Sub/loop").constData()),
@@ -96,15 +96,23 @@ TEST_F(GeneralHelpersTest, FolderTreeDoesNotFollowALinkLoop)
     ASSERT_EQ(symlink(QFile::encodeName(root + "/Sub").constData(),
                       QFile::encodeName(root + "/Again").constData()),
               0);
+    MakeFile("Elsewhere/c.wav");
+    ASSERT_TRUE(QDir(root).rename("Elsewhere", "../Elsewhere"));
+    ASSERT_EQ(symlink(QFile::encodeName(root + "/../Elsewhere").constData(),
+                      QFile::encodeName(root + "/Out").constData()),
+              0);
+    ASSERT_EQ(symlink(QFile::encodeName(root + "/../Elsewhere/c.wav").constData(),
+                      QFile::encodeName(root + "/c.wav").constData()),
+              0);
     QStringList found = GetFolderTree(root, "*.*", true);
     found.sort();
-    // Every real folder is entered through one path only, whichever the enumeration gives
-    // first; the other links show as entries.
-    const QStringList subFirst = {root + "/Again", root + "/Sub", root + "/Sub/b.wav",
-                                  root + "/Sub/loop", root + "/a.wav"};
-    const QStringList linkFirst = {root + "/Again", root + "/Again/b.wav", root + "/Again/loop",
-                                   root + "/Sub", root + "/a.wav"};
-    EXPECT_TRUE(found == subFirst || found == linkFirst) << found.join(", ").toStdString();
+    // Links to folders show as entries, whatever they point at; a link to a file is a file.
+    EXPECT_EQ(found,
+              QStringList({root + "/Again", root + "/Out", root + "/Sub", root + "/Sub/b.wav",
+                           root + "/Sub/loop", root + "/a.wav", root + "/c.wav"}));
+    found = GetFolderTree(root, "*.*", false);
+    found.sort();
+    EXPECT_EQ(found, QStringList({root + "/Sub/b.wav", root + "/a.wav", root + "/c.wav"}));
 }
 
 TEST_F(GeneralHelpersTest, FolderTreeSkipsAnUnreadableFolder)

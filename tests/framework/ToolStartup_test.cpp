@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -541,13 +542,13 @@ int SecondInstanceScenario(ToolStartupTest& test)
         std::fprintf(stderr, "failed: %s\n", #condition);                                          \
         return __LINE__;                                                                           \
     }
-    // Another instance holds the per-user lock (flock locks belong to the open file, so a second
-    // open stands for a second process).
+    // Another instance holds its share of the per-user lock (flock locks belong to the open
+    // file, so a second open stands for a second process).
     const QByteArray lockPath = QFile::encodeName(GeneralFunctions::LockFilePath());
     QDir().mkpath(QFileInfo(QFile::decodeName(lockPath)).absolutePath());
     const int other = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     CHECK_OR_EXIT(other >= 0);
-    CHECK_OR_EXIT(::flock(other, LOCK_EX | LOCK_NB) == 0);
+    CHECK_OR_EXIT(::flock(other, LOCK_SH | LOCK_NB) == 0);
 
     CHECK_OR_EXIT(!test.Start("/Profile=Studio"));
     CHECK_OR_EXIT(test.Trace().endsWith("Exit as App already running"));
@@ -573,6 +574,58 @@ TEST_F(ToolStartupTest, SecondInstanceIsRefusedUnlessNoPrevCheck)
     EXPECT_EXIT(
         {
             const int result = SecondInstanceScenario(*this);
+            std::fflush(stderr);
+            ::_exit(result);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// Runs in a fresh process, which forks an instance started with "/NOPREVCHECK" that lives
+// until told to end. Exits with the line number of the first failed check.
+int NoPrevCheckInstanceScenario(ToolStartupTest& test)
+{
+#define CHECK_OR_EXIT(condition)                                                                   \
+    if (!(condition)) {                                                                            \
+        std::fprintf(stderr, "failed: %s\n", #condition);                                          \
+        return __LINE__;                                                                           \
+    }
+    int ready[2];
+    int end[2];
+    CHECK_OR_EXIT(::pipe(ready) == 0 && ::pipe(end) == 0);
+    const pid_t other = ::fork();
+    CHECK_OR_EXIT(other >= 0);
+    if (other == 0) {
+        ::close(ready[0]);
+        ::close(end[1]);
+        const char started = test.Start("/NOPREVCHECK /Profile=Studio", 0, 0) ? '1' : '0';
+        [[maybe_unused]] auto written = ::write(ready[1], &started, 1);
+        char unused;
+        [[maybe_unused]] auto got = ::read(end[0], &unused, 1);
+        ::_exit(0);
+    }
+    ::close(end[0]);
+    ::close(ready[1]);
+    char started = 0;
+    CHECK_OR_EXIT(::read(ready[0], &started, 1) == 1 && started == '1');
+
+    CHECK_OR_EXIT(!test.Start("/Profile=Studio"));
+    CHECK_OR_EXIT(test.Trace().endsWith("Exit as App already running"));
+
+    ::close(end[1]);
+    int status = 0;
+    CHECK_OR_EXIT(::waitpid(other, &status, 0) == other && WIFEXITED(status));
+    CHECK_OR_EXIT(test.Start("/Profile=Studio"));
+    TerminateTool();
+    return 0;
+#undef CHECK_OR_EXIT
+}
+
+TEST_F(ToolStartupTest, InstanceStartedWithoutTheCheckStillRefusesALaterOne)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const int result = NoPrevCheckInstanceScenario(*this);
             std::fflush(stderr);
             ::_exit(result);
         },

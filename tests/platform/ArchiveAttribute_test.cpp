@@ -1,12 +1,14 @@
 #include "framework/ToolGlobals.h"
 #include "platform/ArchiveAttribute.h"
 #include "platform/ToolError.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
 
@@ -94,6 +96,34 @@ TEST_F(ArchiveAttributeTest, RecordedInTheProfileTableWhereFilesTakeNone)
 
     Globals::ToolProfileFolder.clear();
     EXPECT_THROW(ArchiveAttribute::Clear(other), ToolError);
+}
+
+// A full disk (here a file-size limit) that shows only when the last buffered bytes go out.
+TEST_F(ArchiveAttributeTest, TableThatCannotBeSavedWholeStaysAsItWas)
+{
+    ArchiveAttribute::SetExtendedAttributesDisabledForTests(true);
+    QStringList cleared;
+    for (int i = 0; i < 80; ++i) {
+        cleared << Write(QStringLiteral("%1 A jingle with a longer name.wav").arg(i), "x");
+        ArchiveAttribute::Clear(cleared.last());
+    }
+    const QString table = home.File("profile/") + ArchiveAttribute::TableName;
+    QFile file(table);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    ASSERT_GT(before.size(), 4096);
+
+    const QString late = Write("Late.wav", "y");
+    {
+        const FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_THROW(ArchiveAttribute::Clear(late), ToolError);
+    }
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == before);
+    EXPECT_TRUE(ArchiveAttribute::IsSet(late));
+    EXPECT_EQ(std::count_if(cleared.begin(), cleared.end(), ArchiveAttribute::IsSet), 0);
 }
 
 TEST_F(ArchiveAttributeTest, MissingFileCannotBeReadOrCleared)

@@ -97,6 +97,26 @@ TEST(FileInUseTest, WithoutLeasesAFileMustSettleBetweenTwoLooks)
     EXPECT_TRUE(inUse.OpenExclusively(path));
 }
 
+// The two seconds themselves: a Windows client's copy may still be under way a second after
+// its last write, and a settled file must not wait much longer than that.
+TEST(FileInUseTest, WithoutLeasesTwoSecondsOfQuietSettleAFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("1234 share.wav");
+    Write(path, "RIFF", QIODevice::WriteOnly);
+    FileInUse inUse(false);
+
+    SetModified(path, QDateTime::currentDateTime().addMSecs(-1500));
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    QString reason;
+    EXPECT_FALSE(inUse.OpenExclusively(path, &reason));
+    EXPECT_EQ(reason, "modified less than two seconds ago");
+
+    SetModified(path, QDateTime::currentDateTime().addMSecs(-2500));
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+}
+
 TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
 {
     QTemporaryDir dir;

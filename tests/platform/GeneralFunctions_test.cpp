@@ -124,19 +124,27 @@ TEST(GeneralFunctionsTest, AlreadyRunningHonoursTheUserLock)
     const QByteArray path = QFile::encodeName(GeneralFunctions::LockFilePath());
     ASSERT_TRUE(path.startsWith(QFile::encodeName(home.File("runtime/"))));
 
-    // Another instance holds the lock (flock locks belong to the open file description, so a
-    // second open of the file stands for a second process).
+    // Another instance holds its share of the lock (flock locks belong to the open file
+    // description, so a second open of the file stands for a second process); one in the middle
+    // of its own check holds it whole.
     const int other = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_SH | LOCK_NB), 0);
+    EXPECT_TRUE(general.AlreadyRunning());
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     EXPECT_TRUE(general.AlreadyRunning());
 
     // Once it has gone, this instance takes the lock and keeps it.
     ::close(other);
     EXPECT_FALSE(general.AlreadyRunning());
+    // A later check is refused; a later instance that skips the check still announces itself.
     const int late = ::open(path.constData(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(late, 0);
     EXPECT_NE(::flock(late, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(::flock(late, LOCK_SH | LOCK_NB), 0);
     ::close(late);
     EXPECT_FALSE(general.AlreadyRunning());
+    QFile pid(QFile::decodeName(path));
+    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pid.readAll(), QByteArray::number(qint64(::getpid())) + '\n');
 }

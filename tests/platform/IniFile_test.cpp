@@ -1,4 +1,5 @@
 #include "platform/IniFile.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -128,6 +129,25 @@ TEST_F(IniFileTest, WriteCreatesFolderAndFileAtomically)
     }
     EXPECT_FALSE(IniFile::WriteString(path, "Bad]Section", "Key", "v"));
     EXPECT_FALSE(IniFile::WriteString(path, "Section", "K=ey", "v"));
+}
+
+// A full disk (here a file-size limit) that shows only when the last buffered bytes go out.
+TEST_F(IniFileTest, SaveThatFailsPartwayLeavesTheOldFileExactly)
+{
+    Write("[General]\nNumberGroups=3\n");
+    const QByteArray before = Contents();
+    {
+        const FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Ok());
+        EXPECT_FALSE(IniFile::WriteString(m_path, "General", "Note", QString(8000, 'x')));
+        // Small enough to pass the write, too big for the limit once flushed.
+        EXPECT_FALSE(IniFile::WriteString(m_path, "General", "Note", QString(4500, 'y')));
+    }
+    EXPECT_EQ(Contents(), before);
+    EXPECT_EQ(QDir(m_home.Path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"settings.ini"});
+    EXPECT_TRUE(IniFile::WriteString(m_path, "General", "Note", QString(8000, 'x')));
+    EXPECT_EQ(IniFile::ReadString(m_path, "General", "Note", "").size(), 8000);
 }
 
 TEST_F(IniFileTest, EncodingsBomAndWindows1252)

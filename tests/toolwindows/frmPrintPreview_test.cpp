@@ -2,6 +2,7 @@
 
 #include "platform/RtfReader.h"
 #include "platform/ScriptedAnswerer.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
 #include <QAction>
@@ -192,6 +193,23 @@ TEST_F(PrintPreviewTest, SaveCancelledWritesNothingAndAFailedSaveIsReported)
     EXPECT_TRUE(answerer.Shown()[0].Prompt.startsWith("There was a problem while saving to " +
                                                       home.File("no/such/folder/a.txt")));
     EXPECT_FALSE(QFile::exists(home.File("no/such/folder/a.txt")));
+}
+
+// A full disk (here a file-size limit) that shows only when the last buffered bytes go out.
+TEST_F(PrintPreviewTest, SaveThatFailsPartwayIsReportedAndLeavesTheOldFile)
+{
+    Show(Write("big.log", QByteArray(8000, 'x') + "\n"));
+    const QString target = Write("kept.txt", "the old notes\n");
+    answerer.Expect(MsgBoxResult::OK);
+    {
+        const FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Ok());
+        SaveAs(target);
+    }
+    ASSERT_EQ(answerer.Shown().size(), 1);
+    EXPECT_TRUE(
+        answerer.Shown()[0].Prompt.startsWith("There was a problem while saving to " + target));
+    EXPECT_EQ(Contents(target), "the old notes\n");
 }
 
 TEST_F(PrintPreviewTest, PrintButtonNeedsAPrinter)

@@ -35,7 +35,13 @@
 #include <QTreeWidget>
 
 #include <cmath>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <vector>
 
 // Reaches the window's private state and handlers.
@@ -431,12 +437,78 @@ TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWi
     EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"));
     EXPECT_TRUE(CartHasAudio("1500"));
     EXPECT_FALSE(QFile::exists(both + "/1500 Both.wav"));
+    // Deleted, so there is no flag left to clear, nor a failure to clear it.
     EXPECT_FALSE(AppLog().contains("GRP:2:Successfully cleared Archive flag"));
+    EXPECT_FALSE(AppLog().contains("GRP:2:Couldn't clear Archive flag"));
 
     Check();
     EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
     EXPECT_EQ(AppLog().count("Successfully cleared Archive flag"), 1);
     EXPECT_TRUE(QFile::exists(file));
+}
+
+// A file whose own attribute record is refused (immutable for root, which ignores permissions,
+// else read-only) has its mark in the profile's table instead.
+TEST_F(MainWindowTest, ArchiveFlagOfAFileThatRefusesTheRecordStaysCleared)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "UseArchiveBit=1"));
+    Start();
+    const QString file = watch + "/1234 Locked.wav";
+    WriteWav(file, 0.5);
+    const QByteArray native = QFile::encodeName(file);
+    const auto setImmutable = [&](bool on) {
+        const int fd = ::open(native.constData(), O_RDONLY);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return done;
+    };
+    const bool immutable = ::geteuid() == 0 && setImmutable(true);
+    if (::geteuid() == 0 && !immutable) {
+        GTEST_SKIP() << "no immutable files here";
+    }
+    if (!immutable) {
+        ASSERT_EQ(::chmod(native.constData(), 0444), 0);
+    }
+    // The file itself refuses the record now.
+    EXPECT_NE(::setxattr(native.constData(), ArchiveAttribute::RecordName, "1 1", 3, 0), 0);
+
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"))
+        << AppLog().toStdString();
+    EXPECT_FALSE(ArchiveAttribute::IsSet(file));
+    Check();
+    EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
+    if (immutable) {
+        setImmutable(false);
+    }
+}
+
+// The title names a real cart, but one of another group's range: neither the file nor the cart
+// is this group's business.
+TEST_F(MainWindowTest, FileForACartOutsideTheRangeStaysAndTheCartIsUntouched)
+{
+    const QString other = home.File("other");
+    WriteSettings(2, FolderGroup(1, watch, "1000-1499", "DeleteAfterImport=1") +
+                         FolderGroup(2, other, "1500-1999", "DeleteAfterImport=1"));
+    Start();
+    WriteWav(other + "/1600 Original.wav", 0.5);
+    Check();
+    ASSERT_NEAR(CartLength("1600"), 0.5, 0.05);
+
+    const QString intruder = watch + "/1600 Intruder.wav";
+    WriteWav(intruder, 1.0);
+    WriteWav(watch + "/1234 Own.wav", 0.3);
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_TRUE(QFile::exists(intruder));
+    EXPECT_NEAR(CartLength("1600"), 0.5, 0.05);
+    EXPECT_EQ(AppLog().count("Cart 1600"), 1);
 }
 
 TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
@@ -584,6 +656,31 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
     EXPECT_TRUE(log.contains("GRP:2:Removed cart 2002")) << log.toStdString();
 }
 
+// An editor truncates a file before it writes it anew: an empty audio file is no deletion.
+TEST_F(MainWindowTest, RecheckGroupKeepsACartWhoseAudioFileIsEmptyForAMoment)
+{
+    WriteSettings(2, FolderGroup(1, watch, "2000-2009", "DeleteAfterImport=1") +
+                         "[Group2]\nName=Recheck\nStartHDRef=2000\nEndHDRef=2005\nEnabled=1\n"
+                         "RemoveIfDeleted=1\n");
+    Start();
+    WriteWav(watch + "/2001 Being Edited.wav", 0.5);
+    Check();
+    ASSERT_TRUE(CartHasAudio("2001"));
+    const QString audio = Globals::PlayoutAudio->GetCartAudioPath("2001", 0, false);
+    QFile truncated(audio);
+    ASSERT_TRUE(truncated.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    truncated.close();
+    ASSERT_EQ(QFileInfo(audio).size(), 0);
+
+    Check();
+    EXPECT_FALSE(AppLog().contains("Removed cart 2001")) << AppLog().toStdString();
+    const std::optional<Cart> kept = Globals::PlayoutAudio->GetCart("2001", 0xFFFF, false);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_NEAR(kept->Length, 0.5, 0.05);
+    EXPECT_EQ(kept->Title, "Being Edited");
+    EXPECT_TRUE(QFileInfo::exists(audio));
+}
+
 TEST_F(MainWindowTest, BusyFlagBlocksEvenAForcedCheck)
 {
     WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
@@ -640,6 +737,108 @@ TEST_F(MainWindowTest, EngineFoldersAreSkippedAtAnyDepthAndCartsComeFromTheTitle
                                   "\" to check for new files"));
     EXPECT_EQ(window->lvwGroups->currentItem(), window->lvwGroups->topLevelItem(3));
     EXPECT_FALSE(trace.contains("Check Folder exists " + home.File("off")));
+}
+
+// A link in a drop folder never carries the walk, nor a delete or a mark, to a file elsewhere.
+TEST_F(MainWindowTest, LinksInAWatchFolderNeverReachOutsideIt)
+{
+    const QString outside = home.File("outside");
+    const QString archived = home.File("archived");
+    WriteSettings(2, FolderGroup(1, watch, "1000-1499", "DeleteAfterImport=1") +
+                         FolderGroup(2, archived, "1500-1999",
+                                     "UseArchiveBit=1\nTakeSnapShotBeforeImport=1"));
+    Start();
+    WriteWav(outside + "/1300 Elsewhere.wav", 0.3);
+    WriteWav(outside + "/1301 Target.wav", 0.4);
+    WriteWav(outside + "/1501 Target.wav", 0.6);
+    // A WAV of an unknown format: found, then refused.
+    WriteWav(outside + "/1502 Garbage.wav", 0.2);
+    QFile garbage(outside + "/1502 Garbage.wav");
+    ASSERT_TRUE(garbage.open(QIODevice::ReadWrite));
+    garbage.seek(20);
+    garbage.write("\x77\x77", 2);
+    garbage.close();
+    const qint64 garbageSize = QFileInfo(outside + "/1502 Garbage.wav").size();
+    QDir().mkpath(archived);
+    const auto link = [](const QString& target, const QString& path) {
+        return ::symlink(QFile::encodeName(target).constData(),
+                         QFile::encodeName(path).constData());
+    };
+    ASSERT_EQ(link(outside, watch + "/Outside"), 0);
+    ASSERT_EQ(link(outside + "/1301 Target.wav", watch + "/1302 Link.wav"), 0);
+    ASSERT_EQ(link(outside + "/1501 Target.wav", archived + "/1503 Link.wav"), 0);
+    ASSERT_EQ(link(outside + "/1502 Garbage.wav", archived + "/1504 Link.wav"), 0);
+    const auto isLink = [](const QString& path) {
+        struct stat info
+        {
+        };
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+    };
+
+    Check();
+    EXPECT_FALSE(CartHasAudio("1300"));
+    EXPECT_TRUE(QFile::exists(outside + "/1300 Elsewhere.wav"));
+    // A link to one file is imported; the delete takes the link only.
+    EXPECT_NEAR(CartLength("1302"), 0.4, 0.05);
+    EXPECT_FALSE(isLink(watch + "/1302 Link.wav"));
+    EXPECT_TRUE(QFile::exists(outside + "/1301 Target.wav"));
+
+    // The mark belongs to the link: the target's own record stays unwritten.
+    EXPECT_NEAR(CartLength("1503"), 0.6, 0.05);
+    EXPECT_TRUE(isLink(archived + "/1503 Link.wav"));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(archived + "/1503 Link.wav"));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(outside + "/1501 Target.wav"));
+    char record[64];
+    EXPECT_LT(::getxattr(QFile::encodeName(outside + "/1501 Target.wav").constData(),
+                         ArchiveAttribute::RecordName, record, sizeof record),
+              0);
+    // The snapshot is a copy beside the link; the link that failed goes to "Failed!" itself.
+    EXPECT_EQ(QDir(archived + "/Snapshots!").entryList(QDir::Files).size(), 2);
+    EXPECT_FALSE(QDir(outside + "/Snapshots!").exists());
+    EXPECT_TRUE(isLink(archived + "/Failed!/1504 Link.wav"));
+    EXPECT_FALSE(QDir(outside + "/Failed!").exists());
+    EXPECT_EQ(QFileInfo(outside + "/1502 Garbage.wav").size(), garbageSize);
+    EXPECT_EQ(QDir(outside).entryList(QDir::Files).size(), 4);
+
+    Check();
+    EXPECT_EQ(AppLog().count("into Cart 1503"), 1);
+    // A new version behind the link counts as a change, as for a file.
+    WriteWav(outside + "/1501 Target.wav", 0.8);
+    Check();
+    EXPECT_NEAR(CartLength("1503"), 0.8, 0.05);
+}
+
+// An unmounted share leaves its mount point: the engine's folders must not bring the watched
+// folder back there, or the next pass would find an empty folder instead of reporting it.
+TEST_F(MainWindowTest, WatchFolderThatVanishesDuringAPassIsNotRecreated)
+{
+    WriteSettings(
+        1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1\nTakeSnapShotBeforeImport=1"));
+    Start();
+    WriteWav(watch + "/1234 Jingle.wav", 0.3);
+    const QString away = home.File("unmounted");
+    bool vanish = true;
+    QObject::connect(window->Importer(), &cImporter::ImportStarted, [&] {
+        if (vanish) {
+            ASSERT_TRUE(QDir().rename(watch, away));
+        }
+    });
+    Check();
+    EXPECT_FALSE(QFileInfo::exists(watch));
+    EXPECT_FALSE(CartHasAudio("1234"));
+    EXPECT_FALSE(QFileInfo::exists(away + "/Failed!"));
+    Check();
+    EXPECT_TRUE(
+        AppLog().contains("GRP:1:Couldn't find directory \"" + watch + "\" to check for new files"))
+        << AppLog().toStdString();
+
+    // Back again: imported as if nothing had happened.
+    vanish = false;
+    ASSERT_TRUE(QDir().rename(away, watch));
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_FALSE(QFileInfo::exists(watch + "/1234 Jingle.wav"));
+    EXPECT_EQ(QDir(watch + "/Snapshots!").entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(MainWindowTest, CloseDuringACartWalkStopsBeforeTheNextCart)
