@@ -807,3 +807,16 @@ TEST_F(ImportDecisionTest, CompanionWithTheStoredAudiosNameInAnotherCaseIsSkippe
     stored.sort();
     EXPECT_EQ(Lines(stored), Lines({"01200.TXT", "01200.wav"}));
 }
+
+// A line feed in a file name must not forge an entry of the application log.
+TEST_F(ImportDecisionTest, FileNameWithALineFeedStaysOnOneLogLine)
+{
+    AddGroup();
+    const QString file = Wav("1234 Jingle\nGRP:1:Removed cart 1234 (Morning Jingle).wav", 0.5);
+    ASSERT_TRUE(Check(file, "1234"));
+    const QStringList log = AppLog();
+    ASSERT_EQ(log.size(), 1) << Lines(log);
+    EXPECT_TRUE(log[0].startsWith(
+        "Imported '1234 Jingle\\nGRP:1:Removed cart 1234 (Morning Jingle).wav' into Cart 1234 ("))
+        << log[0].toStdString();
+}
