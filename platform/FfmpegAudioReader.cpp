@@ -117,7 +117,9 @@ bool FfmpegAudioReader::Open(const QString& fileName)
             m_format->streams[i]->discard = AVDISCARD_ALL;
     }
     const AVCodecParameters* par = m_format->streams[m_stream]->codecpar;
-    if (!AudioFormatLimits::IsSane(par->sample_rate, par->ch_layout.nb_channels)) {
+    // Some containers leave the rate to the decoder; only what is declared is judged here.
+    if (par->sample_rate > AudioFormatLimits::MaxSampleRate ||
+        par->ch_layout.nb_channels > AudioFormatLimits::MaxChannels) {
         Close();
         return Reject(QString("%1 declares %2 Hz and %3 channels, which no audio uses")
                           .arg(fileName)
