@@ -341,12 +341,18 @@ void ImportDecision::CopyAncillaryFiles(const Cart& cart)
     FileFunctions& files = FileFunctions::instance();
     const QString folder = files.GetFolderName(m_fileName, 0);
     const QString target = files.GetPathWithoutExtension(cart.AudioFilePath);
+    // The title is matched as written: "*" and "?" are ordinary characters of a file name, and
+    // a search pattern made from it would pick up other people's files.
+    const QString title = files.GetFileName(files.GetPathWithoutExtension(m_fileName));
+    const QString withDot = title + QLatin1Char('.');
     QStringList names;
     qint32 handle = 0;
-    for (QString name = files.FindFirst(
-             files.GetPathWithoutExtension(m_fileName) + QStringLiteral(".*"), 0, handle);
-         !name.isEmpty(); name = files.FindNext(handle)) {
-        names.append(name);
+    for (QString name = files.FindFirst(folder + QStringLiteral("/*"), 0, handle); !name.isEmpty();
+         name = files.FindNext(handle)) {
+        // "title.*" also finds "title" itself when it holds no dot, as on Windows.
+        if (name.startsWith(withDot, Qt::CaseInsensitive) ||
+            (!name.contains(QLatin1Char('.')) && name.compare(title, Qt::CaseInsensitive) == 0))
+            names.append(name);
     }
     if (handle != 0)
         files.FindClose(handle);
@@ -362,8 +368,9 @@ void ImportDecision::CopyAncillaryFiles(const Cart& cart)
         // Windows drops the trailing dot of a name without an extension.
         const QString destination =
             extension.isEmpty() ? target : target + QLatin1Char('.') + extension;
-        // A companion with the stored audio's own extension must not replace the new audio.
-        if (destination == cart.AudioFilePath)
+        // A companion with the stored audio's own extension must not replace the new audio,
+        // whatever the letter case: on an SMB share "01200.WAV" is "01200.wav".
+        if (destination.compare(cart.AudioFilePath, Qt::CaseInsensitive) == 0)
             continue;
         qint16 flag1 = 0;
         qint16 flag2 = 0;

@@ -1,6 +1,7 @@
 #include "AppLog.h"
 
 #include "DebugLog.h"
+#include "LogText.h"
 #include "ToolGlobals.h"
 #include "platform/FileFunctions.h"
 #include "platform/GeneralFunctions.h"
@@ -98,7 +99,8 @@ void AddToAppLog(const QString& prefix, const QString& text)
             MsgBoxStyle::OKOnly | MsgBoxStyle::Exclamation);
         return;
     }
-    const QString entry = prefix.isEmpty() ? text : prefix + QLatin1Char(':') + text;
+    const QString entry =
+        EscapeControlCharacters(prefix.isEmpty() ? text : prefix + QLatin1Char(':') + text);
     if ((Globals::AppLogOptions & kNewFilePerDay) && Today() != Globals::AppLogDate) {
         BuildAppLogFileName();
     }

@@ -1,11 +1,13 @@
 #include "framework/AudioFileHelpers.h"
 
 #include "platform/AudioDecoder.h"
+#include "platform/AudioFormatLimits.h"
 #include "platform/FileFunctions.h"
 #include "platform/RiffReader.h"
 
 #include <QFile>
 #include <QtEndian>
+#include <cstring>
 #include <memory>
 
 bool IsWithinTolerance(double value, double centre, double tolerance)
@@ -26,10 +28,29 @@ qint32 ReadWaveInfo(const QString& fileName, WAVEFORMATEX& format, qint32& dataS
     return ReadWaveInfo(file, format, dataSize);
 }
 
-qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize)
+namespace {
+
+// What the header says beyond the format record, for telling whether it can be trusted.
+struct WaveHeaderDetail
+{
+    bool hasData = false;
+    quint32 declaredDataSize = 0;
+    qint64 heldDataSize = 0;
+    // The format tag inside an extensible record (the first two bytes of its sub-format).
+    quint16 subFormat = 0;
+    bool subFormatIsStandard = false;
+};
+
+constexpr quint16 FormatPcm = 1;
+constexpr quint16 FormatFloat = 3;
+constexpr quint16 FormatExtensible = 0xFFFE;
+
+qint32 ReadWaveHeader(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize,
+                      WaveHeaderDetail& detail)
 {
     dataSize = 0;
     format = WAVEFORMATEX();
+    detail = WaveHeaderDetail();
     RiffReader reader(device);
 
     RiffChunk riff;
@@ -50,8 +71,12 @@ qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize)
         reader.Ascend(riff);
         return 0;
     }
-    char record[WaveFormatRecordSize] = {};
-    if (reader.Read(record, qMin<qint64>(fmt.Size, WaveFormatRecordSize)) < 0) {
+    // The record, then an extensible format's valid bits, channel mask and sub-format GUID.
+    constexpr qint64 ExtensibleSize = 40;
+    char record[ExtensibleSize] = {};
+    const qint64 wanted = qMin<qint64>(fmt.Size, ExtensibleSize);
+    const qint64 got = reader.Read(record, wanted);
+    if (got < 0) {
         reader.Ascend(fmt);
         reader.Ascend(riff);
         return -1;
@@ -63,6 +88,13 @@ qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize)
     format.nBlockAlign = qFromLittleEndian<quint16>(record + 12);
     format.wBitsPerSample = qFromLittleEndian<quint16>(record + 14);
     format.cbSize = qFromLittleEndian<quint16>(record + 16);
+    if (got >= ExtensibleSize) {
+        // KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT share all but their first two bytes.
+        static const unsigned char standardTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                       0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        detail.subFormat = qFromLittleEndian<quint16>(record + 24);
+        detail.subFormatIsStandard = std::memcmp(record + 26, standardTail, 14) == 0;
+    }
     reader.Ascend(fmt);
 
     // Search again from the first sub-chunk: "data" may come before "fmt ".
@@ -73,22 +105,70 @@ qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize)
         // A truncated or still-streaming file claims more than it holds; the decoder measures
         // what is there, and so must this, or the two lengths never agree.
         const qint64 held = qMax<qint64>(0, reader.DeviceSize() - data.DataOffset);
-        dataSize = qint32(quint32(qMin<qint64>(data.Size, held)));
+        detail.hasData = true;
+        detail.declaredDataSize = quint32(data.Size);
+        detail.heldDataSize = qMin<qint64>(data.Size, held);
+        dataSize = qint32(quint32(detail.heldDataSize));
         reader.Ascend(data);
     }
     reader.Ascend(riff);
     return 0;
 }
 
+// Plain PCM or float whose every field agrees with the others and with the file: only then does
+// the header's length equal the decoded length that the cart store records.
+bool HeaderTellsTheLength(const WAVEFORMATEX& format, const WaveHeaderDetail& detail)
+{
+    quint16 tag = format.wFormatTag;
+    if (tag == FormatExtensible) {
+        if (!detail.subFormatIsStandard)
+            return false;
+        tag = detail.subFormat;
+    }
+    const quint16 bits = format.wBitsPerSample;
+    const bool pcm = tag == FormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    const bool floating = tag == FormatFloat && (bits == 32 || bits == 64);
+    if (!pcm && !floating)
+        return false;
+    if (!AudioFormatLimits::IsSane(format.nSamplesPerSec, format.nChannels))
+        return false;
+    const qint64 blockAlign = qint64(format.nChannels) * (bits / 8);
+    if (format.nBlockAlign != blockAlign ||
+        qint64(format.nAvgBytesPerSec) != qint64(format.nSamplesPerSec) * blockAlign)
+        return false;
+    if (!detail.hasData)
+        return true; // no audio by either measure
+    // 0 and 0xFFFFFFFF are what streaming writers leave; a size beyond the end is a cut copy.
+    return detail.declaredDataSize != 0 && detail.declaredDataSize != 0xFFFFFFFFu &&
+           qint64(detail.declaredDataSize) == detail.heldDataSize;
+}
+
+} // namespace
+
+qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize)
+{
+    WaveHeaderDetail detail;
+    return ReadWaveHeader(device, format, dataSize, detail);
+}
+
 float GetWaveDuration(const QString& fileName)
 {
     WAVEFORMATEX format;
     qint32 dataSize = 0;
-    if (ReadWaveInfo(fileName, format, dataSize) != 0 || format.nAvgBytesPerSec == 0) {
-        return 0.0f;
+    WaveHeaderDetail detail;
+    qint32 status = -1;
+    if (FileFunctions::instance().GetFileSize(fileName) > 0) {
+        QFile file(fileName);
+        if (file.open(QIODevice::ReadOnly))
+            status = ReadWaveHeader(file, format, dataSize, detail);
     }
-    // The size is a 32-bit chunk size: files beyond 2 GB must not come out negative.
-    return float(double(quint32(dataSize)) / double(format.nAvgBytesPerSec));
+    if (status == 0 && HeaderTellsTheLength(format, detail)) {
+        // The size is a 32-bit chunk size: files beyond 2 GB must not come out negative.
+        return float(double(quint32(dataSize)) / double(format.nAvgBytesPerSec));
+    }
+    // Anything else is measured as the cart store will measure it: by decoding, remembered in
+    // the length cache like the other types.
+    return float(qMax(0.0, GetAudioFileDuration(fileName)));
 }
 
 qint32 GetAudioFileType(const QString& fileName)

@@ -40,8 +40,10 @@ qint32 ReadWaveInfo(const QString& fileName, WAVEFORMATEX& format, qint32& dataS
 // The same over an open random-access device.
 qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize);
 
-// Seconds of audio from the WAV header; 0 when the header cannot be read or gives no byte
-// rate.
+// Seconds of audio from the WAV header when it is plain PCM or float (extensible included) and
+// every field agrees with the others and with the file's size; any other WAV (ADPCM, mu-law, a
+// wrong byte rate, a streaming or cut-short data size, an absurd format) is measured by
+// decoding, as the cart store measures it. 0 when neither gives a length.
 float GetWaveDuration(const QString& fileName);
 
 qint32 GetAudioFileType(const QString& fileName);

@@ -1,6 +1,7 @@
 #include "DebugLog.h"
 
 #include "CommandLineSwitches.h"
+#include "LogText.h"
 #include "platform/FileFunctions.h"
 #include "platform/GeneralFunctions.h"
 #include "platform/MessageBox.h"
@@ -148,8 +149,8 @@ void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode)
                     QLatin1Char(' ') + general.PadText(QString::number(pagefile), 10);
         }
     }
-    line += QString(indentSteps * 4, QLatin1Char(' ')) + QLatin1Char(' ') + text +
-            QStringLiteral("\r\n");
+    line += QString(indentSteps * 4, QLatin1Char(' ')) + QLatin1Char(' ') +
+            EscapeControlCharacters(text) + QStringLiteral("\r\n");
 
     // A line that cannot be written is dropped: tracing must never stop the program.
     QFile file(fileName);

@@ -22,20 +22,32 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
         throw ToolError(53, QString("File not found: %1").arg(fileName));
     AudioLengthCache& cache = AudioLengthCache::instance();
     if (const auto cached = cache.Lookup(fileName, *before)) {
+        if (*cached < 0)
+            throw ToolError(
+                321,
+                QString("Cannot decode %1: it held no audio when last examined").arg(fileName));
         m_fileName = fileName;
         m_durationMs = *cached;
         return;
     }
+    // A file that changed while it was decoded (still being copied in) is measured again next
+    // time rather than remembered with a result that belongs to neither version.
+    auto unchanged = [&] {
+        const auto after = AudioLengthCache::KeyOf(fileName);
+        return after && after->size == before->size && after->modifiedNs == before->modifiedNs &&
+               after->inode == before->inode;
+    };
     FfmpegAudioReader reader;
-    if (!reader.Open(fileName) || !reader.Decode())
+    if (!reader.Open(fileName) || !reader.Decode()) {
+        // Only the content's fault is remembered: a file that could not be reached, or a
+        // measurement cut short, is tried again.
+        if (reader.Rejected() && !reader.Stopped() && unchanged())
+            cache.Store(fileName, *before, AudioLengthCache::Unmeasurable);
         throw ToolError(321, QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
+    }
     m_fileName = fileName;
     m_durationMs = reader.DurationMs();
-    // A file that changed while it was decoded (still being copied in) is measured again next
-    // time rather than remembered with a length that belongs to neither version.
-    const auto after = AudioLengthCache::KeyOf(fileName);
-    if (after && after->size == before->size && after->modifiedNs == before->modifiedNs &&
-        after->inode == before->inode)
+    if (unchanged())
         cache.Store(fileName, *before, m_durationMs);
 }
 

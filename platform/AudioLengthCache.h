@@ -29,6 +29,12 @@ public:
     QString Folder() const;
     static constexpr const char* FileName = "audiolengths.db";
 
+    // Stored for a file whose content holds no measurable audio, so that the same bytes are
+    // not probed again at every check.
+    static constexpr double Unmeasurable = -1.0;
+
+    // The stored length in milliseconds, or Unmeasurable; empty when nothing is known for
+    // this version of the file.
     std::optional<double> Lookup(const QString& path, const FileKey& key);
     void Store(const QString& path, const FileKey& key, double durationMs);
 

@@ -1,5 +1,6 @@
 #include "platform/FfmpegAudioReader.h"
 
+#include "platform/AudioFormatLimits.h"
 #include "platform/StoreLog.h"
 
 #include <QFile>
@@ -71,12 +72,19 @@ bool FfmpegAudioReader::Fail(const QString& error)
     return false;
 }
 
+bool FfmpegAudioReader::Reject(const QString& error)
+{
+    m_rejected = true;
+    return Fail(error);
+}
+
 bool FfmpegAudioReader::Open(const QString& fileName)
 {
     Close();
     m_error.clear();
     m_frames = 0;
     m_stopped = false;
+    m_rejected = false;
     m_sampleRate = 0;
     m_channels = 0;
 
@@ -84,24 +92,40 @@ bool FfmpegAudioReader::Open(const QString& fileName)
     int rc = avformat_open_input(&m_format, path.constData(), nullptr, nullptr);
     if (rc < 0) {
         m_format = nullptr;
-        return Fail(QString("cannot open %1: %2").arg(fileName, AvError(rc)));
+        // A file that cannot be reached may be readable later; one that was read is not audio.
+        const QString error = QString("cannot open %1: %2").arg(fileName, AvError(rc));
+        const bool unreachable = rc == AVERROR(ENOENT) || rc == AVERROR(EACCES) ||
+                                 rc == AVERROR(EPERM) || rc == AVERROR(EIO) ||
+                                 rc == AVERROR(ENOMEM) || rc == AVERROR(EMFILE) ||
+                                 rc == AVERROR(ENFILE) || rc == AVERROR(EINTR);
+        return unreachable ? Fail(error) : Reject(error);
     }
     rc = avformat_find_stream_info(m_format, nullptr);
     if (rc < 0) {
         Close();
-        return Fail(QString("cannot read %1: %2").arg(fileName, AvError(rc)));
+        const QString error = QString("cannot read %1: %2").arg(fileName, AvError(rc));
+        return rc == AVERROR(EIO) || rc == AVERROR(ENOMEM) ? Fail(error) : Reject(error);
     }
     const AVCodec* decoder = nullptr;
     m_stream = av_find_best_stream(m_format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (m_stream < 0 || !decoder) {
         Close();
-        return Fail(QString("no audio stream in %1").arg(fileName));
+        return Reject(QString("no audio stream in %1").arg(fileName));
     }
     for (unsigned i = 0; i < m_format->nb_streams; ++i) {
         if (int(i) != m_stream)
             m_format->streams[i]->discard = AVDISCARD_ALL;
     }
     const AVCodecParameters* par = m_format->streams[m_stream]->codecpar;
+    // Some containers leave the rate to the decoder; only what is declared is judged here.
+    if (par->sample_rate > AudioFormatLimits::MaxSampleRate ||
+        par->ch_layout.nb_channels > AudioFormatLimits::MaxChannels) {
+        Close();
+        return Reject(QString("%1 declares %2 Hz and %3 channels, which no audio uses")
+                          .arg(fileName)
+                          .arg(par->sample_rate)
+                          .arg(par->ch_layout.nb_channels));
+    }
     m_codec = avcodec_alloc_context3(decoder);
     if (!m_codec || avcodec_parameters_to_context(m_codec, par) < 0) {
         Close();
@@ -112,13 +136,13 @@ bool FfmpegAudioReader::Open(const QString& fileName)
     rc = avcodec_open2(m_codec, decoder, nullptr);
     if (rc < 0) {
         Close();
-        return Fail(QString("cannot open the decoder for %1: %2").arg(fileName, AvError(rc)));
+        return Reject(QString("cannot open the decoder for %1: %2").arg(fileName, AvError(rc)));
     }
     m_sampleRate = m_codec->sample_rate;
     m_channels = m_codec->ch_layout.nb_channels;
-    if (m_sampleRate <= 0 || m_channels <= 0) {
+    if (!AudioFormatLimits::IsSane(m_sampleRate, m_channels)) {
         Close();
-        return Fail(QString("%1 gives no sample rate or channel count").arg(fileName));
+        return Reject(QString("%1 gives no usable sample rate or channel count").arg(fileName));
     }
     m_frame = av_frame_alloc();
     m_packet = av_packet_alloc();
@@ -167,6 +191,9 @@ bool FfmpegAudioReader::Convert(const PcmSink& sink, const quint8** input, int i
 bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
 {
     const int rate = m_frame->sample_rate > 0 ? m_frame->sample_rate : m_sampleRate;
+    // A damaged packet may claim a format of its own; it is skipped like any damaged packet.
+    if (!AudioFormatLimits::IsSane(rate, m_frame->ch_layout.nb_channels))
+        return true;
     if (!sink) {
         // Counting only; a stream that changes rate midway is counted at the first rate.
         m_frames += rate == m_sampleRate ? m_frame->nb_samples
@@ -210,6 +237,7 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
         return Fail("no file open");
     m_frames = 0;
     m_stopped = false;
+    m_rejected = false;
     const qint64 size = m_format->pb ? avio_size(m_format->pb) : -1;
     int badPackets = 0;
     qint64 packets = 0;
@@ -271,7 +299,7 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
     if (badPackets > 0)
         qCDebug(lcStore) << badPackets << "damaged packets skipped";
     if (m_frames <= 0)
-        return Fail("no audio could be decoded");
+        return Reject("no audio could be decoded");
     if (progress && !progress(1.0)) {
         m_stopped = true;
         return Fail("stopped");

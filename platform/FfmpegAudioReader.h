@@ -44,9 +44,13 @@ public:
     double DurationMs() const;
     bool Stopped() const { return m_stopped; }
     QString Error() const { return m_error; }
+    // The last failure lay in the file's content (not audio, an absurd format, nothing
+    // decodable), not in reaching it: the same bytes will fail again.
+    bool Rejected() const { return m_rejected; }
 
 private:
     bool Fail(const QString& error);
+    bool Reject(const QString& error);
     bool HandleFrame(const PcmSink& sink);
     bool Convert(const PcmSink& sink, const quint8** input, int inputFrames);
 
@@ -64,5 +68,6 @@ private:
     int m_channels = 0;
     qint64 m_frames = 0;
     bool m_stopped = false;
+    bool m_rejected = false;
     QString m_error;
 };

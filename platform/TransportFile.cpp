@@ -8,7 +8,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryFile>
+#include <limits>
 #include <memory>
+#include <sys/statvfs.h>
 #include <zip.h>
 
 namespace {
@@ -41,6 +43,20 @@ void ProgressCallback(zip_t*, double fraction, void* state)
 int CancelCallback(zip_t*, void* state)
 {
     return static_cast<ProgressState*>(state)->stopped ? 1 : 0;
+}
+
+// Bytes an ordinary user may still write in the folder; -1 when the system cannot tell.
+qint64 FreeBytes(const QString& folder)
+{
+    struct statvfs st
+    {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &st) != 0)
+        return -1;
+    const quint64 block = qMax<quint64>(1, st.f_frsize);
+    if (quint64(st.f_bavail) > quint64(std::numeric_limits<qint64>::max()) / block)
+        return std::numeric_limits<qint64>::max();
+    return qint64(quint64(st.f_bavail) * block);
 }
 
 QString Escape(const QString& value)
@@ -170,7 +186,6 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
 {
     audioPath.clear();
     fields.clear();
-    const qint64 archiveSize = QFileInfo(zipPath).size();
     int code = 0;
     zip_t* zip =
         zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
@@ -199,11 +214,12 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
             error = QString("%1 holds an unsafe entry name: %2").arg(zipPath, name);
             return false;
         }
-        total += qint64(st.size);
-        if (total > MaxUnpackedBytes || total > MaxExpansion * archiveSize) {
+        // Declared sizes are at most 64 bits each; stop adding before the sum could wrap.
+        if (st.size > quint64(MaxUnpackedBytes) || total + qint64(st.size) > MaxUnpackedBytes) {
             error = QString("%1 would unpack to too much data").arg(zipPath);
             return false;
         }
+        total += qint64(st.size);
         if (IsAudioEntry(name)) {
             if (audioIndex >= 0) {
                 error = QString("%1 holds more than one audio file").arg(zipPath);
@@ -218,6 +234,16 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
     }
     if (audioIndex < 0) {
         error = QString("%1 holds no audio file").arg(zipPath);
+        return false;
+    }
+    // Only the audio entry is written to disk.
+    const qint64 room = FreeBytes(targetFolder);
+    if (room >= 0 && audioSize > room) {
+        error = QString("%1 would unpack to %2 bytes, more than the %3 bytes free in %4")
+                    .arg(zipPath)
+                    .arg(audioSize)
+                    .arg(room)
+                    .arg(targetFolder);
         return false;
     }
 

@@ -15,13 +15,13 @@ public:
     using Progress = std::function<bool(double)>;
 
     static constexpr const char* FieldsEntry = "cart.txt";
-    // Refused when the entries would unpack to more than this many times the archive's size
-    static constexpr qint64 MaxExpansion = 10;
-    // or to more than this in all.
+    // Refused when the entries would unpack to more than this in all, or to more than the
+    // target folder has room for. Quiet audio deflates a thousandfold, so the ratio of the
+    // archive's size to the unpacked size says nothing.
     static constexpr qint64 MaxUnpackedBytes = 4LL * 1024 * 1024 * 1024;
 
     // Writes (replacing) zipPath with the audio file stored as audioEntry, uncompressed (audio
-    // hardly compresses, and a stored entry keeps the archive far from the expansion limit).
+    // hardly compresses).
     static bool Write(const QString& zipPath, const QString& audioFile, const QString& audioEntry,
                       const Fields& fields, const Progress& progress, QString& error);
 

@@ -1,5 +1,7 @@
 #include "platform/WaveFileWriter.h"
 
+#include "platform/AudioFormatLimits.h"
+
 #include <QtEndian>
 #include <cerrno>
 #include <cmath>
@@ -19,14 +21,16 @@ QByteArray Header(int sampleRate, int channels, qint64 dataBytes)
     auto put32 = [&](int at, quint32 v) { qToLittleEndian<quint32>(v, p + at); };
     auto put16 = [&](int at, quint16 v) { qToLittleEndian<quint16>(v, p + at); };
     std::memcpy(p, "RIFF", 4);
+    // Sizes in 64 bits: Open has bounded the format, Write the data, so each fits its field.
+    const qint64 blockAlign = qint64(channels) * 2;
     put32(4, quint32(HeaderSize - 8 + dataBytes));
     std::memcpy(p + 8, "WAVEfmt ", 8);
     put32(16, 16);
     put16(20, 1); // PCM
     put16(22, quint16(channels));
     put32(24, quint32(sampleRate));
-    put32(28, quint32(sampleRate * channels * 2));
-    put16(32, quint16(channels * 2));
+    put32(28, quint32(qint64(sampleRate) * blockAlign));
+    put16(32, quint16(blockAlign));
     put16(34, 16);
     std::memcpy(p + 36, "data", 4);
     put32(40, quint32(dataBytes));
@@ -66,8 +70,9 @@ bool WaveFileWriter::Open(const QString& path, int sampleRate, int channels)
     m_peak = 0;
     m_frames = 0;
     m_dataBytes = 0;
-    if (sampleRate <= 0 || channels <= 0 || channels > 0xFFFF / 2)
-        return Fail("unsupported sample format");
+    if (!AudioFormatLimits::IsSane(sampleRate, channels))
+        return Fail(
+            QString("unsupported sample format: %1 Hz, %2 channels").arg(sampleRate).arg(channels));
     if (!m_file.open(QIODevice::ReadWrite | QIODevice::Truncate))
         return Fail(QString("cannot write %1: %2").arg(path, m_file.errorString()));
     if (m_file.write(Header(sampleRate, channels, 0)) != HeaderSize)

@@ -5,6 +5,7 @@
 #include "GraphicsRenderer.h"
 #include "engine/cImporter.h"
 #include "framework/DebugLog.h"
+#include "framework/LogText.h"
 #include "framework/ToolGlobals.h"
 #include "platform/CartvaultSettings.h"
 #include "platform/DirectoryInterface.h"
@@ -195,7 +196,7 @@ void frmMain::mclsImporter_LogEventAdded(const QDateTime& EventDate, const QStri
     row->setText(0, QLocale::system().toString(EventDate.date(), QLocale::ShortFormat) +
                         QStringLiteral(" ") +
                         EventDate.time().toString(QStringLiteral("HH:mm:ss")));
-    row->setText(1, EventString);
+    row->setText(1, EscapeControlCharacters(EventString));
     lvwHistory->scrollToItem(row);
 }
 

@@ -36,17 +36,6 @@ void WriteFile(const QString& path, const QByteArray& content)
     file.write(content);
 }
 
-// A WAV whose header measures fine but whose codec no decoder knows: the store refuses it.
-void MakeUndecodable(const QString& path)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    file.seek(20);
-    uchar tag[2];
-    qToLittleEndian<quint16>(0x7777, tag);
-    file.write(reinterpret_cast<const char*>(tag), 2);
-}
-
 qint64 StampOf(const QString& path)
 {
     DateTimeFunctions& dates = DateTimeFunctions::instance();
@@ -209,11 +198,11 @@ TEST_F(ImportDecisionTest, UnreadableFileForEmptyCartStaysSilently)
 TEST_F(ImportDecisionTest, RefusedImportGoesToFailedAndReplacesTheEarlierFailure)
 {
     AddGroup();
+    store->refuseImport = true;
     const QString failed = Drop("Failed!/1234 Jingle.wav");
     for (double seconds : {0.5, 0.75}) {
         ForgetSoFar();
         const QString file = Wav("1234 Jingle.wav", seconds);
-        MakeUndecodable(file);
         const QByteArray content = Content(file);
 
         EXPECT_FALSE(Check(file, "1234"));
@@ -822,4 +811,145 @@ TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
     // No temporary file is left in the store.
     EXPECT_EQ(QDir(store->AudioFolder()).entryList(QDir::Files | QDir::Hidden),
               QStringList({CartStore::MarkerName, "01235.wav"}));
+}
+
+namespace {
+
+// Byte offsets of a canonical 44-byte header.
+void PatchLe32(const QString& path, qint64 offset, quint32 value)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    uchar bytes[4];
+    qToLittleEndian<quint32>(value, bytes);
+    file.seek(offset);
+    file.write(reinterpret_cast<const char*>(bytes), 4);
+}
+
+} // namespace
+
+// A WAV header that misstates the audio (a codec other than PCM, a wrong byte rate, a copy cut
+// short) must be measured the way the store measures, or every check imports it again.
+TEST_F(ImportDecisionTest, WavsWhoseHeaderMisstatesTheAudioAreImportedOnce)
+{
+    REQUIRE_FFMPEG();
+    AddGroup();
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 3.0, 22050, 2, 0.5));
+
+    struct Case
+    {
+        const char* name;
+        QString cart;
+        std::function<void(const QString&)> make;
+    };
+    const QList<Case> cases = {
+        {"adpcm", "1001",
+         [&](const QString& file) {
+             ASSERT_TRUE(AudioFixtures::Encode(source, file, {"-c:a", "adpcm_ms"}));
+         }},
+        {"mu-law", "1002",
+         [&](const QString& file) {
+             ASSERT_TRUE(AudioFixtures::Encode(source, file, {"-c:a", "pcm_mulaw"}));
+         }},
+        {"wrong byte rate", "1003",
+         [&](const QString& file) {
+             ASSERT_TRUE(QFile::copy(source, file));
+             PatchLe32(file, 28, 22050 * 4 * 2);
+         }},
+        {"truncated", "1004",
+         [&](const QString& file) {
+             ASSERT_TRUE(QFile::copy(source, file));
+             QFile cut(file);
+             ASSERT_TRUE(cut.resize(44 + 22050 * 4 * 2 + 3)); // two seconds and a bit
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgetSoFar();
+        const QString file = Drop(c.cart + " Clip.wav");
+        c.make(file);
+        for (int pass = 1; pass <= 3; ++pass) {
+            SCOPED_TRACE(pass);
+            EXPECT_EQ(Check(file, c.cart), pass == 1);
+            // What the periodic check does after an import.
+            ArchiveAttribute::Clear(file);
+        }
+        EXPECT_EQ(store->imports.size(), 1);
+        EXPECT_GT(GetCart(c.cart).Length, 1.9f);
+    }
+}
+
+// 45 bytes that declare a sample rate of over a billion: no audio at all.
+TEST_F(ImportDecisionTest, WavOfAnAbsurdFormatIsNeverImported)
+{
+    AddGroup();
+    const QString file = Wav("1234 Odd.wav", 0.0);
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("\x01", 1);
+    }
+    PatchLe32(file, 4, 37);
+    PatchLe32(file, 24, 1077805184);
+    PatchLe32(file, 28, 1);
+    PatchLe32(file, 40, 1);
+    ASSERT_EQ(QFileInfo(file).size(), 45);
+
+    for (int pass = 1; pass <= 3; ++pass)
+        EXPECT_FALSE(Check(file, "1234"));
+    EXPECT_TRUE(store->imports.isEmpty());
+    EXPECT_FALSE(GetCart("1234").HasAudio);
+    EXPECT_TRUE(AppLog().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(file));
+}
+
+// "*" and "?" in a file's title are characters of the name, not wildcards.
+TEST_F(ImportDecisionTest, CompanionSearchTakesTheTitleLiterally)
+{
+    AddGroup();
+    const QString file = Wav("3411 *.wav", 0.5);
+    WriteFile(Drop("3411 private.key"), "secret");
+    WriteFile(Drop("3411 other.doc"), "other");
+    WriteFile(Drop("3411 *.txt"), "cue sheet");
+    const QString question = Wav("3412 ?.wav", 0.5);
+    WriteFile(Drop("3412 a.txt"), "not mine");
+
+    ASSERT_TRUE(Check(file, "3411"));
+    ASSERT_TRUE(Check(question, "3412"));
+    QStringList stored = QDir(store->AudioFolder()).entryList(QDir::Files);
+    stored.sort();
+    EXPECT_EQ(Lines(stored), Lines({"03411.txt", "03411.wav", "03412.wav"}));
+    EXPECT_EQ(Content(store->AudioFolder() + "/03411.txt"), "cue sheet");
+}
+
+// On a store that ignores letter case (an SMB share) "01200.WAV" is the audio just imported.
+TEST_F(ImportDecisionTest, CompanionWithTheStoredAudiosNameInAnotherCaseIsSkipped)
+{
+    REQUIRE_FFMPEG();
+    AddGroup();
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 2.5, 22050, 1, 0.5));
+    const QString file = Drop("1200 Promo.mp3");
+    ASSERT_TRUE(AudioFixtures::Encode(source, file));
+    Wav("1200 Promo.WAV", 0.5);
+    WriteFile(Drop("1200 Promo.TXT"), "cue sheet");
+
+    ASSERT_TRUE(Check(file, "1200"));
+    QStringList stored = QDir(store->AudioFolder()).entryList(QDir::Files);
+    stored.sort();
+    EXPECT_EQ(Lines(stored), Lines({"01200.TXT", "01200.wav"}));
+}
+
+// A line feed in a file name must not forge an entry of the application log.
+TEST_F(ImportDecisionTest, FileNameWithALineFeedStaysOnOneLogLine)
+{
+    AddGroup();
+    const QString file = Wav("1234 Jingle\nGRP:1:Removed cart 1234 (Morning Jingle).wav", 0.5);
+    ASSERT_TRUE(Check(file, "1234"));
+    const QStringList log = AppLog();
+    ASSERT_EQ(log.size(), 1) << Lines(log);
+    EXPECT_TRUE(log[0].startsWith(
+        "Imported '1234 Jingle\\nGRP:1:Removed cart 1234 (Morning Jingle).wav' into Cart 1234 ("))
+        << log[0].toStdString();
 }

@@ -171,3 +171,28 @@ TEST_F(AppLogTest, LogFilesOfARangeOfDays)
     Touch("2026-12-06-001.log");
     EXPECT_EQ(GetAppLogFiles(sixth, sixth), QStringList({folder + "/2026-12-06-???.log"}));
 }
+
+// A file name holding a line feed once wrote a forged entry of its own.
+TEST_F(AppLogTest, ControlCharactersInAnEntryAreShownEscaped)
+{
+    GeneralFunctions::instance().setDebugPath(home.File("debug") + "/");
+    GeneralFunctions::instance().setDebugLevel(5);
+    ASSERT_TRUE(InitialiseAppLog(folder, 0));
+    AddToAppLog(
+        "GRP:1",
+        "Imported '1234 x\nGRP:1:Removed cart 1234 (Morning Jingle)\r\t\x1b.wav' into Cart 1234");
+    AddToAppLog("", QStringLiteral("next\u2028line\u0085end \\n stays"));
+
+    const QString forged = "GRP:1:Imported '1234 x\\nGRP:1:Removed cart 1234 (Morning "
+                           "Jingle)\\r\\t\\x1b.wav' into Cart 1234";
+    const QString unicode = "next\\u2028line\\u0085end \\n stays";
+    QFile file(Globals::AppLogFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), forged + "\n" + unicode + "\n");
+
+    const QStringList debugFiles = QDir(home.File("debug")).entryList(QDir::Files);
+    ASSERT_EQ(debugFiles.size(), 1);
+    const QStringList mirrored = Lines(home.File("debug/" + debugFiles.first()));
+    ASSERT_EQ(mirrored.size(), 2);
+    EXPECT_TRUE(mirrored[0].endsWith(" AppLog: " + forged)) << mirrored[0].toStdString();
+}

@@ -45,10 +45,13 @@ QByteArray PcmFormat(quint32 averageBytes = 176400)
     return Le16(1) + Le16(2) + Le32(44100) + Le32(averageBytes) + Le16(4) + Le16(16);
 }
 
-QByteArray ExtensibleFormat()
+// Sub-format PCM, or another GUID.
+QByteArray ExtensibleFormat(bool pcm = true)
 {
+    const QByteArray guid =
+        pcm ? QByteArray::fromHex("0100000000001000800000aa00389b71") : QByteArray(16, '\x11');
     return Le16(0xFFFE) + Le16(2) + Le32(44100) + Le32(176400) + Le16(4) + Le16(16) + Le16(22) +
-           Le16(16) + Le32(3) + QByteArray(16, '\x11');
+           Le16(16) + Le32(3) + guid;
 }
 
 class AudioFileHelpersTest : public ::testing::Test
@@ -126,12 +129,49 @@ TEST_F(AudioFileHelpersTest, HeadersWithoutAudioGiveNoDuration)
     EXPECT_EQ(dataSize, 0);
     EXPECT_EQ(GetWaveDuration(emptyFormat), 0.0f);
 
-    // No byte rate: no division by zero.
+    // No byte rate: no division by zero; the decoder measures the 25 frames instead.
     const QString noRate =
         Write("norate.wav", Wave(Chunk("fmt ", PcmFormat(0)) + Chunk("data", QByteArray(100, 1))));
     EXPECT_EQ(ReadWaveInfo(noRate, format, dataSize), 0);
     EXPECT_EQ(dataSize, 100);
-    EXPECT_EQ(GetWaveDuration(noRate), 0.0f);
+    EXPECT_NEAR(GetWaveDuration(noRate), 25.0 / 44100, 1e-6);
+}
+
+// The cart store records the decoded length; a header that would give another one must not be
+// believed, or the import decision sees a changed file at every check.
+TEST_F(AudioFileHelpersTest, HeadersThatMisstateTheAudioAreMeasuredByDecoding)
+{
+    const QByteArray oneSecond(176400, '\0');
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        float seconds;
+    };
+    const Case cases[] = {
+        {"byte rate twice too high",
+         Wave(Chunk("fmt ", PcmFormat(352800)) + Chunk("data", oneSecond)), 1.0f},
+        {"streaming size", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", oneSecond, 0xFFFFFFFF)),
+         1.0f},
+        {"claims two seconds, holds one",
+         Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", oneSecond, 352800)), 1.0f},
+        {"float",
+         Wave(Chunk("fmt ", Le16(3) + Le16(1) + Le32(44100) + Le32(176400) + Le16(4) + Le16(32)) +
+              Chunk("data", oneSecond)),
+         1.0f},
+        // A codec nobody knows: no length, rather than the header's.
+        {"unknown sub-format",
+         Wave(Chunk("fmt ", ExtensibleFormat(false)) + Chunk("data", oneSecond)), 0.0f},
+        {"a billion samples a second",
+         Wave(Chunk("fmt ", Le16(1) + Le16(1) + Le32(1077805184) + Le32(1) + Le16(2) + Le16(16)) +
+              Chunk("data", "\x01")),
+         0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NEAR(GetWaveDuration(Write("case.wav", c.bytes)), c.seconds, 0.0001);
+        QFile::remove(home.File("case.wav"));
+    }
 }
 
 TEST_F(AudioFileHelpersTest, MissingTruncatedAndGarbageFilesAreHandled)

@@ -250,6 +250,19 @@ TEST_F(DebugLogTest, ProblemMessagesAreShownUnlessSilentAndAlwaysTraced)
                                       "description was reported as : \n\n\""));
     EXPECT_GT(withNumber.size(), 90);
 
-    EXPECT_EQ(Lines(folder), QStringList({" There was a problem while printing.", " " + message,
-                                          " There was a problem while saving.", " " + withNumber}));
+    // The trace keeps each message on its one line.
+    auto escaped = [](QString text) { return text.replace("\n", "\\n"); };
+    EXPECT_EQ(Lines(folder),
+              QStringList({" There was a problem while printing.", " " + escaped(message),
+                           " There was a problem while saving.", " " + escaped(withNumber)}));
+}
+
+TEST_F(DebugLogTest, ControlCharactersAreShownEscapedOnTheirLine)
+{
+    const QString folder = UseFolder();
+    General().setDebugLevel(5);
+    AddToDebugLog("Found '1234 a\r\nb\tc\x01\x7f.wav'", 5, ovNone);
+    AddToDebugLog(QStringLiteral("C:\\Audio\\new \u2029 file"), 5, ovNone);
+    EXPECT_EQ(Lines(folder), QStringList({" Found '1234 a\\r\\nb\\tc\\x01\\x7f.wav'",
+                                          " C:\\Audio\\new \\u2029 file"}));
 }

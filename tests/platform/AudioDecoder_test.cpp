@@ -6,10 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QtEndian>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -134,4 +137,82 @@ TEST_F(AudioDecoderTest, MissingAndDamagedFilesRaiseErrors)
     f.write(QByteArray("this is no audio at all\n").repeated(200));
     f.close();
     EXPECT_THROW(Duration(junk), ToolError);
+}
+
+// A large file of no audio takes seconds to probe: the verdict is kept like a length, for the
+// same size, modification time and inode, and a changed file is examined again.
+TEST_F(AudioDecoderTest, AFileThatHoldsNoAudioIsRememberedUntilItChanges)
+{
+    const QString file = home.File("junk.wav");
+    const qint64 size = QFileInfo(source).size();
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(size, '\0'));
+    }
+    EXPECT_THROW(Duration(file), ToolError);
+
+    // Real audio behind the same size, time and inode: the remembered verdict still answers.
+    struct stat before
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &before), 0);
+    {
+        QFile in(source);
+        QFile out(file);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(out.open(QIODevice::ReadWrite));
+        out.write(in.readAll());
+    }
+    const timespec same[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), same, 0), 0);
+    try {
+        Duration(file);
+        FAIL() << "the earlier verdict was not remembered";
+    } catch (const ToolError& e) {
+        EXPECT_EQ(e.Number(), 321);
+    }
+
+    timespec later[2] = {before.st_atim, before.st_mtim};
+    later[1].tv_sec += 1;
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), later, 0), 0);
+    EXPECT_NEAR(Duration(file), 2500.0, 0.1);
+}
+
+// A file that cannot be reached says nothing about its content and is not remembered.
+TEST_F(AudioDecoderTest, AFileThatCannotBeReadIsTriedAgain)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    const QString file = home.File("locked.wav");
+    ASSERT_TRUE(QFile::copy(source, file));
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0), 0);
+    EXPECT_THROW(Duration(file), ToolError);
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    EXPECT_NEAR(Duration(file), 2500.0, 0.1);
+}
+
+// 45 bytes declaring over a billion samples a second: refused, never decoded into a header
+// whose byte rate overflows.
+TEST_F(AudioDecoderTest, FormatsNoAudioUsesAreRefused)
+{
+    const QString file = home.File("odd.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(file, 0.0, 8000, 1));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll() + '\x01';
+    qToLittleEndian<quint32>(37, bytes.data() + 4);
+    qToLittleEndian<quint32>(1077805184, bytes.data() + 24);
+    qToLittleEndian<quint32>(1, bytes.data() + 28);
+    qToLittleEndian<quint32>(1, bytes.data() + 40);
+    f.seek(0);
+    f.write(bytes);
+    f.close();
+    ASSERT_EQ(QFileInfo(file).size(), 45);
+    EXPECT_THROW(Duration(file), ToolError);
+
+    CartStore store(home.File("store"));
+    bool f1 = false, f2 = true;
+    EXPECT_FALSE(store.ImportAudioFile(nullptr, "100", file, 0x24, -1, f1, 0, -1, f2));
+    EXPECT_FALSE(store.GetCart("100", 3, false)->HasAudio);
 }

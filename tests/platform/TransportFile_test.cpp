@@ -5,7 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <zip.h>
 
@@ -30,6 +32,29 @@ bool MakeZip(const QString& path, const QList<QPair<QByteArray, QByteArray>>& en
         zip_set_file_compression(zip, index, deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0);
     }
     return zip_close(zip) == 0;
+}
+
+// Makes every entry of a zip claim the given unpacked size, in its local and central headers
+// alike, so that the archive stays consistent.
+bool ClaimSize(const QString& path, quint32 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+    int patched = 0;
+    for (qsizetype at = 0; (at = bytes.indexOf("PK", at)) >= 0; at += 2) {
+        const QByteArray signature = bytes.mid(at, 4);
+        const qsizetype offset = signature == "PK\x03\x04"   ? 22
+                                 : signature == "PK\x01\x02" ? 24
+                                                             : -1;
+        if (offset < 0)
+            continue;
+        qToLittleEndian<quint32>(size, bytes.data() + at + offset);
+        ++patched;
+    }
+    file.seek(0);
+    return patched == 4 && file.write(bytes) == bytes.size();
 }
 
 QByteArray ReadFile(const QString& path)
@@ -133,12 +158,18 @@ TEST_F(TransportFileTest, UnsafeOrOversizedArchivesAreRefused)
         EXPECT_FALSE(ImportZip("500", zip)) << entries.first().first.toStdString();
         EXPECT_TRUE(store->LastError().contains("unsafe")) << store->LastError().toStdString();
     }
-    // 16 MB of silence deflates to a few kilobytes: far beyond ten times the archive.
+    // Two entries that claim nearly 4 GiB each, in a file of a few hundred bytes: refused
+    // before a byte is unpacked.
     const QString bomb = home.File("bomb.zip");
-    ASSERT_TRUE(MakeZip(bomb, {{"big.wav", QByteArray(16 << 20, '\0')}}, true));
+    ASSERT_TRUE(MakeZip(bomb, {{"big.wav", QByteArray(4096, '\0')}, {"notes.txt", "x"}}, true));
+    ASSERT_TRUE(ClaimSize(bomb, 0xFFFFFFF0u));
     EXPECT_FALSE(ImportZip("500", bomb));
     EXPECT_TRUE(store->LastError().contains("too much")) << store->LastError().toStdString();
     EXPECT_EQ(ReadFile(store->GetCart("500", 3, false)->AudioFilePath), wavBytes);
+    EXPECT_EQ(QDir(store->AudioFolder())
+                  .entryList(QDir::Files | QDir::Hidden)
+                  .filter(QRegularExpression("^[^.]")),
+              QStringList{"00500.wav"});
 
     for (const char* name : {"a.wav", "dir/a.wav", "a..b.wav", "..a.wav"})
         EXPECT_TRUE(TransportFile::IsSafeEntryName(name)) << name;
@@ -182,4 +213,20 @@ TEST_F(TransportFileTest, DamagedArchivesFailWithoutHarm)
                   .entryList(QDir::Files | QDir::Hidden)
                   .filter(QRegularExpression("^[^.]")),
               QStringList{"00500.wav"});
+}
+
+// Quiet audio deflates to almost nothing; only the unpacked size itself can be too much.
+TEST_F(TransportFileTest, ADeflatedArchiveOfSilenceImports)
+{
+    const QString silence = home.File("silence.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(silence, 20.0, 44100, 2, 0.0));
+    const QString zip = home.File("0043 Silence.zip");
+    ASSERT_TRUE(
+        MakeZip(zip, {{"silence.wav", ReadFile(silence)}, {"cart.txt", "Title=Quiet"}}, true));
+    ASSERT_LT(QFileInfo(zip).size() * 100, QFileInfo(silence).size());
+
+    ASSERT_TRUE(ImportZip("43", zip)) << store->LastError().toStdString();
+    const Cart cart = *store->GetCart("43", 3, false);
+    EXPECT_EQ(cart.Title, "Quiet");
+    EXPECT_FLOAT_EQ(cart.Length, 20.0f);
 }

@@ -241,6 +241,11 @@ TEST_F(MainWindowHandlersTest, HistoryKeepsTheNewest500RowsWithLocalDateAndTime)
     // The importer's own log lines arrive the same way.
     window->Importer()->AddToLog("GRP:2", "Imported 'x.wav'");
     EXPECT_EQ(window->lvwHistory->topLevelItem(499)->text(1), "GRP:2:Imported 'x.wav'");
+
+    // A line break in a file name shows as such, never as a second line of the row.
+    window->Importer()->AddToLog("GRP:2", "Imported 'x\nGRP:1:Removed cart 1234\t.wav'");
+    EXPECT_EQ(window->lvwHistory->topLevelItem(499)->text(1),
+              "GRP:2:Imported 'x\\nGRP:1:Removed cart 1234\\t.wav'");
 }
 
 TEST_F(MainWindowHandlersTest, ImporterEventsDriveTheStatusLinesAndBars)

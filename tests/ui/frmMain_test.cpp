@@ -751,14 +751,12 @@ TEST_F(MainWindowTest, LinksInAWatchFolderNeverReachOutsideIt)
     WriteWav(outside + "/1300 Elsewhere.wav", 0.3);
     WriteWav(outside + "/1301 Target.wav", 0.4);
     WriteWav(outside + "/1501 Target.wav", 0.6);
-    // A WAV of an unknown format: found, then refused.
-    WriteWav(outside + "/1502 Garbage.wav", 0.2);
-    QFile garbage(outside + "/1502 Garbage.wav");
-    ASSERT_TRUE(garbage.open(QIODevice::ReadWrite));
-    garbage.seek(20);
-    garbage.write("\x77\x77", 2);
+    // A damaged transport file: found, then refused.
+    QFile garbage(outside + "/1502 Garbage.zip");
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray("PK\x03\x04 not a whole archive ").repeated(40));
     garbage.close();
-    const qint64 garbageSize = QFileInfo(outside + "/1502 Garbage.wav").size();
+    const qint64 garbageSize = QFileInfo(outside + "/1502 Garbage.zip").size();
     QDir().mkpath(archived);
     const auto link = [](const QString& target, const QString& path) {
         return ::symlink(QFile::encodeName(target).constData(),
@@ -767,7 +765,7 @@ TEST_F(MainWindowTest, LinksInAWatchFolderNeverReachOutsideIt)
     ASSERT_EQ(link(outside, watch + "/Outside"), 0);
     ASSERT_EQ(link(outside + "/1301 Target.wav", watch + "/1302 Link.wav"), 0);
     ASSERT_EQ(link(outside + "/1501 Target.wav", archived + "/1503 Link.wav"), 0);
-    ASSERT_EQ(link(outside + "/1502 Garbage.wav", archived + "/1504 Link.wav"), 0);
+    ASSERT_EQ(link(outside + "/1502 Garbage.zip", archived + "/1504 Link.zip"), 0);
     const auto isLink = [](const QString& path) {
         struct stat info
         {
@@ -793,11 +791,11 @@ TEST_F(MainWindowTest, LinksInAWatchFolderNeverReachOutsideIt)
                          ArchiveAttribute::RecordName, record, sizeof record),
               0);
     // The snapshot is a copy beside the link; the link that failed goes to "Failed!" itself.
-    EXPECT_EQ(QDir(archived + "/Snapshots!").entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(archived + "/Snapshots!").entryList(QDir::Files).size(), 1);
     EXPECT_FALSE(QDir(outside + "/Snapshots!").exists());
-    EXPECT_TRUE(isLink(archived + "/Failed!/1504 Link.wav"));
+    EXPECT_TRUE(isLink(archived + "/Failed!/1504 Link.zip"));
     EXPECT_FALSE(QDir(outside + "/Failed!").exists());
-    EXPECT_EQ(QFileInfo(outside + "/1502 Garbage.wav").size(), garbageSize);
+    EXPECT_EQ(QFileInfo(outside + "/1502 Garbage.zip").size(), garbageSize);
     EXPECT_EQ(QDir(outside).entryList(QDir::Files).size(), 4);
 
     Check();
