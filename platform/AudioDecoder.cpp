@@ -2,6 +2,7 @@
 
 #include "platform/AudioLengthCache.h"
 #include "platform/FfmpegAudioReader.h"
+#include "platform/LongWork.h"
 #include "platform/ToolError.h"
 
 AudioDecoder::AudioDecoder() = default;
@@ -27,8 +28,13 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
         return;
     }
     FfmpegAudioReader reader;
-    if (!reader.Open(fileName) || !reader.Decode())
+    if (!reader.Open(fileName) || !reader.Decode()) {
+        // Cut short because the program is closing: the file is neither measured nor known bad.
+        if (reader.Stopped())
+            throw ToolError(LongWork::StoppedError,
+                            QString("Measuring %1 stopped: the program is closing").arg(fileName));
         throw ToolError(321, QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
+    }
     m_fileName = fileName;
     m_durationMs = reader.DurationMs();
     // A file that changed while it was decoded (still being copied in) is measured again next

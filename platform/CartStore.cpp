@@ -6,6 +6,7 @@
 #include "platform/FfmpegAudioReader.h"
 #include "platform/FileFunctions.h"
 #include "platform/IAudioCallback.h"
+#include "platform/LongWork.h"
 #include "platform/PlatformPaths.h"
 #include "platform/StoreLog.h"
 #include "platform/ToolError.h"
@@ -63,6 +64,8 @@ public:
     // False once a sink asked to stop.
     bool Report(double percent)
     {
+        if (!LongWork::Breathe())
+            m_cancelled = true;
         if (m_cancelled)
             return false;
         const int whole = int(percent);
@@ -686,8 +689,20 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
     Progress progress(m_callbacks, AudioImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
-    return ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
-                      (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+    const bool ok =
+        ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
+                   (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+    ThrowIfStopped(ok, fileName);
+    return ok;
+}
+
+// An import cut short because the program is closing is no failure of the file: raised, so
+// that the caller neither reports it as one nor moves the file aside.
+void CartStore::ThrowIfStopped(bool ok, const QString& fileName)
+{
+    if (!ok && LongWork::Stopped())
+        throw ToolError(LongWork::StoppedError,
+                        QString("Importing %1 stopped: the program is closing").arg(fileName));
 }
 
 bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdReference,
@@ -708,11 +723,15 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
     const bool unpacked = TransportFile::Read(
         fileName, AudioFolder(), audio, fields,
         [&](double fraction) { return progress.Report(30.0 * fraction); }, error);
-    if (!unpacked)
-        return Fail(progress.Cancelled() ? QString("import cancelled") : error);
+    if (!unpacked) {
+        Fail(progress.Cancelled() ? QString("import cancelled") : error);
+        ThrowIfStopped(false, fileName);
+        return false;
+    }
     const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
                                !ReadRow(*number), -1, &fields, progress, 30.0);
     QFile::remove(audio);
+    ThrowIfStopped(ok, fileName);
     return ok;
 }
 

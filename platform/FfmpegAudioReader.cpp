@@ -1,5 +1,6 @@
 #include "platform/FfmpegAudioReader.h"
 
+#include "platform/LongWork.h"
 #include "platform/StoreLog.h"
 
 #include <QFile>
@@ -30,6 +31,12 @@ void InstallFfmpegLog()
 {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_callback(FfmpegLog); });
+}
+
+// FFmpeg asks before every read; a damaged file can keep it reading for long without a packet.
+int Interrupted(void*)
+{
+    return LongWork::Breathe() ? 0 : 1;
 }
 
 QString AvError(int code)
@@ -66,6 +73,11 @@ void FfmpegAudioReader::Close()
 
 bool FfmpegAudioReader::Fail(const QString& error)
 {
+    if (LongWork::Stopped()) {
+        m_stopped = true;
+        m_error = QStringLiteral("stopped");
+        return false;
+    }
     m_error = error;
     qCDebug(lcStore).noquote() << error;
     return false;
@@ -81,6 +93,10 @@ bool FfmpegAudioReader::Open(const QString& fileName)
     m_channels = 0;
 
     const QByteArray path = QFile::encodeName(fileName);
+    m_format = avformat_alloc_context();
+    if (!m_format)
+        return Fail("out of memory");
+    m_format->interrupt_callback.callback = Interrupted;
     int rc = avformat_open_input(&m_format, path.constData(), nullptr, nullptr);
     if (rc < 0) {
         m_format = nullptr;
@@ -240,6 +256,10 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
             if (m_format->pb && avio_feof(m_format->pb))
                 break;
             return Fail("read error: " + AvError(rc));
+        }
+        if (!LongWork::Breathe()) {
+            av_packet_unref(m_packet);
+            return Fail("stopped");
         }
         if (m_packet->stream_index == m_stream) {
             ++packets;

@@ -1,5 +1,6 @@
 #include "FileFunctions.h"
 
+#include "LongWork.h"
 #include "PlatformPaths.h"
 #include "ProgressDisplay.h"
 #include "ToolError.h"
@@ -327,6 +328,9 @@ qint32 FileFunctions::CopyFileWithProgress(const QString& source, const QString&
             return fail(errno);
         }
         copied += got;
+        if (!LongWork::Breathe()) {
+            return fail(ECANCELED);
+        }
         if (display) {
             const int percent =
                 total > 0 ? static_cast<int>(qMin<qint64>(copied * 100 / total, 100)) : 100;

@@ -39,13 +39,14 @@ public:
     // 0 when stored. timingOnly: the timing-only update of an existing cart, which also takes
     // the Last-Modified stamp from the audio file; afterImport: after an import or overrides.
     // With both false the cart's stamp is stored as given.
-    virtual qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail,
-                            bool timingOnly, bool afterImport, bool& flag) = 0;
+    virtual qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,
+                            bool afterImport, bool& flag) = 0;
     virtual QString GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const = 0;
 
     // flags 0x24 into an empty cart, 4 over an existing one; normaliseLevel in percent of full
     // scale, or -1 for none. Progress goes to the registered callbacks. Raises ToolError only
-    // for faults of the store itself; an unreadable file answers false.
+    // for faults of the store itself and for an import cut short because the program is
+    // closing (LongWork::StoppedError, the cart untouched); an unreadable file answers false.
     virtual bool ImportAudioFile(QObject* parentWindow, const QString& hdReference,
                                  const QString& fileName, qint32 flags, qint16 normaliseLevel,
                                  bool& flag1, qint32 arg7, qint32 arg8, bool& flag2) = 0;

@@ -2,6 +2,7 @@
 #include "platform/AudioDecoder.h"
 #include "platform/CartStore.h"
 #include "platform/ToolError.h"
+#include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -134,4 +135,44 @@ TEST_F(AudioDecoderTest, MissingAndDamagedFilesRaiseErrors)
     f.write(QByteArray("this is no audio at all\n").repeated(200));
     f.close();
     EXPECT_THROW(Duration(junk), ToolError);
+}
+
+// Measuring a long file keeps the window alive and ends as soon as the program closes. A file
+// of zeros named .mp3 keeps FFmpeg searching for a frame that never comes, without a packet.
+TEST_F(AudioDecoderTest, MeasuringBreathesAndStopsForAClosingProgram)
+{
+    const QString zeros = home.File("zeros.mp3");
+    {
+        QFile f(zeros);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(qint64(400) << 20));
+    }
+    const QString silence = home.File("silence.wav");
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(3) << 30));
+    for (const QString& file : {zeros, silence}) {
+        SCOPED_TRACE(file.toStdString());
+        BreathRecorder window(300);
+        qint32 error = 0;
+        {
+            const LongWork::Scope scope(window.Handler());
+            try {
+                Duration(file);
+            } catch (const ToolError& e) {
+                error = e.Number();
+            }
+        }
+        EXPECT_EQ(error, LongWork::StoppedError);
+        ASSERT_GE(window.StoppedAtMs, 0);
+        EXPECT_LT(window.ElapsedMs() - window.StoppedAtMs, 500);
+        EXPECT_GE(window.Breaths, 5);
+        EXPECT_LT(window.LongestGapMs, 250);
+    }
+
+    // Cut short, a good file is not taken for a bad one: measured in full next time.
+    const QString shortSilence = home.File("short.wav");
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(shortSilence, 17'640'000)); // 100 s
+    {
+        const LongWork::Scope scope([] { return false; });
+        EXPECT_THROW(Duration(shortSilence), ToolError);
+    }
+    EXPECT_NEAR(Duration(shortSilence), 100000.0, 0.5);
 }
