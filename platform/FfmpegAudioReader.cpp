@@ -249,6 +249,11 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
 
     for (;;) {
         const int rc = av_read_frame(m_format, m_packet);
+        // An interrupted read looks like the end of the file.
+        if (LongWork::Stopped()) {
+            av_packet_unref(m_packet);
+            return Fail("stopped");
+        }
         if (rc == AVERROR_EOF)
             break;
         if (rc < 0) {
@@ -290,7 +295,7 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
         return false;
     if (badPackets > 0)
         qCDebug(lcStore) << badPackets << "damaged packets skipped";
-    if (m_frames <= 0)
+    if (m_frames <= 0 || LongWork::Stopped())
         return Fail("no audio could be decoded");
     if (progress && !progress(1.0)) {
         m_stopped = true;

@@ -167,6 +167,16 @@ TEST_F(AudioDecoderTest, MeasuringBreathesAndStopsForAClosingProgram)
         EXPECT_LT(window.LongestGapMs, 250);
     }
 
+    // Stopped at any point, a measurement never passes off the part it read as the length
+    // (FFmpeg's interrupted read looks like the end of the file).
+    const QString medium = home.File("medium.wav");
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(medium, qint64(400) << 20));
+    for (int run = 0; run < 30; ++run) {
+        int calls = 0;
+        const LongWork::Scope scope([&] { return ++calls < 2; });
+        EXPECT_THROW(Duration(medium), ToolError) << run;
+    }
+
     // Cut short, a good file is not taken for a bad one: measured in full next time.
     const QString shortSilence = home.File("short.wav");
     ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(shortSilence, 17'640'000)); // 100 s
