@@ -420,11 +420,11 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
 
 void frmMain::OfferFile(int index, const QString& path, const QString& cart, bool& ok)
 {
-    // One file that makes the engine fail must not stop the files and groups after it.
-    qint16 groupIndex = qint16(index);
     const LongWork::Scope breathing([this] { return BreatheDuringWork(); });
     m_offeringFile = true;
     const auto offered = qScopeGuard([this] { m_offeringFile = false; });
+    // One file that makes the engine fail must not stop the files and groups after it.
+    qint16 groupIndex = qint16(index);
     try {
         ok = m_importer->CheckFileAgainstHD(groupIndex, this, path, cart);
     } catch (const std::exception& error) {

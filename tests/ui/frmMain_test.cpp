@@ -791,6 +791,8 @@ TEST_F(MainWindowTest, LongWorkOnAFileKeepsTheWindowAliveAndStopsForAClose)
         if (row.file.endsWith(".mp3")) {
             QFile zeros(file);
             ASSERT_TRUE(zeros.open(QIODevice::WriteOnly) && zeros.resize(qint64(400) << 20));
+            // Comes after it, and is left for the next run.
+            WriteWav(watch + "/1235 Next.wav", 0.2);
         } else if (row.file.contains("Long")) {
             WriteWav(file, 0.1);
             // The same header with its data size made large, and the file made as large.
@@ -849,6 +851,7 @@ TEST_F(MainWindowTest, LongWorkOnAFileKeepsTheWindowAliveAndStopsForAClose)
 
         const QString log = AppLog();
         EXPECT_FALSE(log.contains("Failed to import")) << log.toStdString();
+        EXPECT_FALSE(log.contains("1235 Next.wav")) << log.toStdString();
         EXPECT_FALSE(QDir(watch + "/Failed!").exists());
         if (QByteArray(row.name) == "mailing") {
             EXPECT_TRUE(log.contains("Sending stopped: the program is closing"))
@@ -863,6 +866,7 @@ TEST_F(MainWindowTest, LongWorkOnAFileKeepsTheWindowAliveAndStopsForAClose)
         EXPECT_EQ(stored.size(), QByteArray(row.name) == "mailing" ? 1 : 0)
             << stored.join(' ').toStdString();
         QFile::remove(file);
+        QFile::remove(watch + "/1235 Next.wav");
     }
     NotificationEmail::SetServerPort(25);
 }
