@@ -5,6 +5,7 @@
 #include "platform/IAudioCallback.h"
 #include "platform/PlayerSetting.h"
 #include "platform/ToolError.h"
+#include "platform/TransportFile.h"
 #include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
 
@@ -330,6 +331,21 @@ TEST_F(CartStoreTest, ALongImportBreathesAndAClosingProgramStopsIt)
     EXPECT_NEAR(Get("5").Length, 3.0, 0.001);
     EXPECT_EQ(AudioFolderEntries(), QStringList{"00005.wav"});
     store->UnregisterCallback(&recorder);
+
+    // A transport file, stopped while it is unpacked.
+    const QString zip = home.File("5 Long.zip");
+    QString failure;
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(20) << 20));
+    ASSERT_TRUE(TransportFile::Write(zip, silence, "5.wav", {}, {}, failure));
+    {
+        const LongWork::Scope scope([] { return false; });
+        bool f = true;
+        QString text;
+        EXPECT_THROW(store->ImportTransportFile(nullptr, "5", zip, -1, nullptr, 0, text, -1, f),
+                     ToolError);
+    }
+    EXPECT_EQ(Hash(Get("5").AudioFilePath), audio);
+    EXPECT_EQ(AudioFolderEntries(), QStringList{"00005.wav"});
 }
 
 // A check compares the audio file's time with the cart's stamp; the stamp rules keep an
