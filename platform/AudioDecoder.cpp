@@ -31,8 +31,7 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
     if (!reader.Open(fileName) || !reader.Decode()) {
         // Cut short because the program is closing: the file is neither measured nor known bad.
         if (reader.Stopped())
-            throw ToolError(LongWork::StoppedError,
-                            QString("Measuring %1 stopped: the program is closing").arg(fileName));
+            throw ToolError(LongWork::StoppedError, "Measuring stopped: the program is closing");
         throw ToolError(321, QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
     }
     m_fileName = fileName;

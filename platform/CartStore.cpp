@@ -692,17 +692,16 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
     const bool ok =
         ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
                    (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
-    ThrowIfStopped(ok, fileName);
+    ThrowIfStopped(ok);
     return ok;
 }
 
 // An import cut short because the program is closing is no failure of the file: raised, so
 // that the caller neither reports it as one nor moves the file aside.
-void CartStore::ThrowIfStopped(bool ok, const QString& fileName)
+void CartStore::ThrowIfStopped(bool ok)
 {
     if (!ok && LongWork::Stopped())
-        throw ToolError(LongWork::StoppedError,
-                        QString("Importing %1 stopped: the program is closing").arg(fileName));
+        throw ToolError(LongWork::StoppedError, "Import stopped: the program is closing");
 }
 
 bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdReference,
@@ -725,13 +724,13 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         [&](double fraction) { return progress.Report(30.0 * fraction); }, error);
     if (!unpacked) {
         Fail(progress.Cancelled() ? QString("import cancelled") : error);
-        ThrowIfStopped(false, fileName);
+        ThrowIfStopped(false);
         return false;
     }
     const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
                                !ReadRow(*number), -1, &fields, progress, 30.0);
     QFile::remove(audio);
-    ThrowIfStopped(ok, fileName);
+    ThrowIfStopped(ok);
     return ok;
 }
 

@@ -101,7 +101,7 @@ private:
     Cart MakeCart(qint32 number, const Row* row) const;
     QString AudioFileNameFor(qint32 number) const;
     bool Fail(const QString& reason);
-    static void ThrowIfStopped(bool ok, const QString& fileName);
+    static void ThrowIfStopped(bool ok);
     bool ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
                     bool intoEmpty, qint16 normaliseLevel,
                     const QList<QPair<QString, QString>>* fields, Progress& progress,
