@@ -17,9 +17,10 @@ struct State
     bool inHandler = false;
 };
 
+// A scope belongs to the thread that opened it.
 State& Current()
 {
-    static State state;
+    static thread_local State state;
     return state;
 }
 
