@@ -4,6 +4,7 @@
 #include "platform/LongWork.h"
 #include "platform/RegistryFunctions.h"
 #include "platform/ScriptedAnswerer.h"
+#include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
 
 #include <QElapsedTimer>
@@ -372,31 +373,17 @@ TEST_F(cEmailTest, SendBreathesAndStopsWhenTold)
     cEmail email;
     Fill(email, port);
     ASSERT_EQ(email.SendTimeout, 15);
-    QElapsedTimer clock;
-    clock.start();
-    int calls = 0;
-    qint64 longestGap = 0;
-    qint64 last = 0;
-    qint64 stoppedAt = -1;
+    BreathRecorder window(400);
     QString result;
     {
-        const LongWork::Scope scope([&] {
-            ++calls;
-            longestGap = qMax(longestGap, clock.elapsed() - last);
-            last = clock.elapsed();
-            if (clock.elapsed() < 400)
-                return true;
-            stoppedAt = clock.elapsed();
-            return false;
-        });
+        const LongWork::Scope scope(window.Handler());
         result = Send(email);
     }
-    const qint64 elapsed = clock.elapsed();
     EXPECT_EQ(result, QStringLiteral("Sending stopped: the program is closing"));
-    ASSERT_GE(stoppedAt, 0);
-    EXPECT_LT(elapsed - stoppedAt, 500) << "the stop was not honoured at once";
-    EXPECT_GE(calls, 5);
-    EXPECT_LT(longestGap, 300);
+    ASSERT_GE(window.StoppedAtMs, 0);
+    EXPECT_LT(window.ElapsedMs() - window.StoppedAtMs, 500) << "the stop was not honoured at once";
+    EXPECT_GE(window.Breaths, 5);
+    EXPECT_LT(window.LongestGapMs, 300);
     EXPECT_EQ(Guard(), QStringLiteral("<none>"));
     ::close(fd);
 }
