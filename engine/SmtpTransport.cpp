@@ -1,5 +1,7 @@
 #include "SmtpTransport.h"
 
+#include "platform/LongWork.h"
+
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
@@ -13,6 +15,9 @@ void EnsureCurl()
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+// How long one wait for the server lasts before the window gets its turn.
+constexpr int kPollMs = 20;
 
 QByteArray Bracketed(const QByteArray& address)
 {
@@ -119,6 +124,8 @@ qint32 SmtpTransport::Configure(const Request& request)
     };
     set(CURLOPT_ERRORBUFFER, m_errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
+    // A send stopped while the name is still being looked up does not wait for the lookup.
+    set(CURLOPT_QUICK_EXIT, 1L);
     // Only to learn the server's answers for the failure reason; nothing is printed.
     set(CURLOPT_DEBUGFUNCTION, &SmtpTransport::Trace);
     set(CURLOPT_DEBUGDATA, static_cast<void*>(this));
@@ -147,7 +154,10 @@ qint32 SmtpTransport::Configure(const Request& request)
     set(CURLOPT_READFUNCTION, &SmtpTransport::ReadData);
     set(CURLOPT_READDATA, static_cast<void*>(this));
     set(CURLOPT_INFILESIZE_LARGE, curl_off_t(m_data.size()));
-    set(CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+    // A password goes only over an encrypted connection: with a login, no STARTTLS means no
+    // send (also when someone in between strips the offer); without one, TLS when offered.
+    m_login = !request.UserName.isEmpty();
+    set(CURLOPT_USE_SSL, long(m_login ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     set(CURLOPT_SSL_VERIFYPEER, 0L);
     set(CURLOPT_SSL_VERIFYHOST, 0L);
     // The connection timeout also covers the greeting, STARTTLS and the login; every later
@@ -179,9 +189,19 @@ bool SmtpTransport::Send(QString& failReason)
     m_errorBuffer[0] = '\0';
     m_sent = 0;
     m_responses.clear();
-    const CURLcode code = curl_easy_perform(curl);
+    bool stopped = false;
+    const CURLcode code = CURLcode(Perform(stopped));
     if (code == CURLE_OK)
         return true;
+    if (stopped) {
+        failReason = QStringLiteral("Sending stopped: the program is closing");
+        return false;
+    }
+    if (code == CURLE_USE_SSL_FAILED && m_login) {
+        failReason = QStringLiteral(
+            "The mail server offers no encrypted connection; the password was not sent.");
+        return false;
+    }
     QString reason = QString::fromUtf8(m_errorBuffer).trimmed();
     if (reason.isEmpty())
         reason = QString::fromUtf8(curl_easy_strerror(code));
@@ -200,4 +220,50 @@ bool SmtpTransport::Send(QString& failReason)
     }
     failReason = reason;
     return false;
+}
+
+int SmtpTransport::Perform(bool& stopped)
+{
+    // Driven step by step rather than by curl_easy_perform, so that the window keeps painting
+    // and a close ends the send at once, however long the server takes.
+    CURL* curl = static_cast<CURL*>(m_curl);
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi, curl) != CURLM_OK) {
+        curl_multi_cleanup(multi);
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode code = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            code = CURLE_RECV_ERROR;
+            break;
+        }
+        if (!running) {
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == curl)
+                    code = message->data.result;
+            }
+            break;
+        }
+        if (!LongWork::Breathe()) {
+            stopped = true;
+            code = CURLE_ABORTED_BY_CALLBACK;
+            // libcurl ends an unfinished mail by waiting for the server's answer to its end
+            // of data; a dead socket answers at once.
+            if (m_socket >= 0)
+                ::shutdown(m_socket, SHUT_RDWR);
+            break;
+        }
+        if (curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr) != CURLM_OK) {
+            code = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
+    return code;
 }

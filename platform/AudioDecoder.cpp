@@ -2,6 +2,7 @@
 
 #include "platform/AudioLengthCache.h"
 #include "platform/FfmpegAudioReader.h"
+#include "platform/LongWork.h"
 #include "platform/ToolError.h"
 
 AudioDecoder::AudioDecoder() = default;
@@ -39,9 +40,12 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
     };
     FfmpegAudioReader reader;
     if (!reader.Open(fileName) || !reader.Decode()) {
-        // Only the content's fault is remembered: a file that could not be reached, or a
-        // measurement cut short, is tried again.
-        if (reader.Rejected() && !reader.Stopped() && unchanged())
+        // Cut short because the program is closing: the file is neither measured nor known bad.
+        if (reader.Stopped())
+            throw ToolError(LongWork::StoppedError, "Measuring stopped: the program is closing");
+        // Only the content's fault is remembered: a file that could not be reached is tried
+        // again.
+        if (reader.Rejected() && unchanged())
             cache.Store(fileName, *before, AudioLengthCache::Unmeasurable);
         throw ToolError(321, QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
     }

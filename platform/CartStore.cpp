@@ -7,6 +7,7 @@
 #include "platform/FileFunctions.h"
 #include "platform/IAudioCallback.h"
 #include "platform/LeftoverFiles.h"
+#include "platform/LongWork.h"
 #include "platform/PlatformPaths.h"
 #include "platform/StoreLog.h"
 #include "platform/ToolError.h"
@@ -68,6 +69,8 @@ public:
     // False once a sink asked to stop.
     bool Report(double percent)
     {
+        if (!LongWork::Breathe())
+            m_cancelled = true;
         if (m_cancelled)
             return false;
         const int whole = int(percent);
@@ -926,8 +929,19 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
     Progress progress(m_callbacks, AudioImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
-    return ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
-                      (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+    const bool ok =
+        ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
+                   (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+    ThrowIfStopped(ok);
+    return ok;
+}
+
+// An import cut short because the program is closing is no failure of the file: raised, so
+// that the caller neither reports it as one nor moves the file aside.
+void CartStore::ThrowIfStopped(bool ok)
+{
+    if (!ok && LongWork::Stopped())
+        throw ToolError(LongWork::StoppedError, "Import stopped: the program is closing");
 }
 
 bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdReference,
@@ -949,8 +963,11 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         fileName, AudioFolder(), audio, fields,
         [&](double fraction) { return progress.Report(30.0 * fraction); }, error);
     if (!unpacked) {
-        if (progress.Cancelled())
-            return Fail("import cancelled");
+        if (progress.Cancelled() || LongWork::Stopped()) {
+            Fail("import cancelled");
+            ThrowIfStopped(false);
+            return false;
+        }
         // Writing into the audio folder failed: the store's fault, not the file's.
         if (error.startsWith("cannot unpack into"))
             StoreFault(StoreWriteFailed, error);
@@ -964,8 +981,10 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         QFile& file;
         ~RemoveOnExit() { file.remove(); }
     } unpackedGuard{unpackedAudio};
-    return ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(), !ReadRow(*number), -1,
-                      &fields, progress, 30.0);
+    const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
+                               !ReadRow(*number), -1, &fields, progress, 30.0);
+    ThrowIfStopped(ok);
+    return ok;
 }
 
 bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,

@@ -125,6 +125,7 @@ private:
     bool WriteMarker(const QString& folder) const;
     QString MissingAudioReason() const;
     void RemoveLeftovers(bool now);
+    static void ThrowIfStopped(bool ok);
     bool ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
                     bool intoEmpty, qint16 normaliseLevel,
                     const QList<QPair<QString, QString>>* fields, Progress& progress,

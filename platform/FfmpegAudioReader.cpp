@@ -1,6 +1,7 @@
 #include "platform/FfmpegAudioReader.h"
 
 #include "platform/AudioFormatLimits.h"
+#include "platform/LongWork.h"
 #include "platform/StoreLog.h"
 
 #include <QFile>
@@ -31,6 +32,12 @@ void InstallFfmpegLog()
 {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_callback(FfmpegLog); });
+}
+
+// FFmpeg asks before every read; a damaged file can keep it reading for long without a packet.
+int Interrupted(void*)
+{
+    return LongWork::Breathe() ? 0 : 1;
 }
 
 QString AvError(int code)
@@ -67,6 +74,11 @@ void FfmpegAudioReader::Close()
 
 bool FfmpegAudioReader::Fail(const QString& error)
 {
+    if (LongWork::Stopped()) {
+        m_stopped = true;
+        m_error = QStringLiteral("stopped");
+        return false;
+    }
     m_error = error;
     qCDebug(lcStore).noquote() << error;
     return false;
@@ -89,6 +101,10 @@ bool FfmpegAudioReader::Open(const QString& fileName)
     m_channels = 0;
 
     const QByteArray path = QFile::encodeName(fileName);
+    m_format = avformat_alloc_context();
+    if (!m_format)
+        return Fail("out of memory");
+    m_format->interrupt_callback.callback = Interrupted;
     int rc = avformat_open_input(&m_format, path.constData(), nullptr, nullptr);
     if (rc < 0) {
         m_format = nullptr;
@@ -261,6 +277,11 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
 
     for (;;) {
         const int rc = av_read_frame(m_format, m_packet);
+        // An interrupted read looks like the end of the file.
+        if (LongWork::Stopped()) {
+            av_packet_unref(m_packet);
+            return Fail("stopped");
+        }
         if (rc == AVERROR_EOF)
             break;
         if (rc < 0) {
@@ -268,6 +289,10 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
             if (m_format->pb && avio_feof(m_format->pb))
                 break;
             return Fail("read error: " + AvError(rc));
+        }
+        if (!LongWork::Breathe()) {
+            av_packet_unref(m_packet);
+            return Fail("stopped");
         }
         if (m_packet->stream_index == m_stream) {
             ++packets;
@@ -298,6 +323,10 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
         return false;
     if (badPackets > 0)
         qCDebug(lcStore) << badPackets << "damaged packets skipped";
+    if (LongWork::Stopped()) {
+        m_stopped = true;
+        return Fail("no audio could be decoded");
+    }
     if (m_frames <= 0)
         return Reject("no audio could be decoded");
     if (progress && !progress(1.0)) {

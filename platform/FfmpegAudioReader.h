@@ -42,6 +42,7 @@ public:
 
     qint64 FrameCount() const { return m_frames; }
     double DurationMs() const;
+    // Stopped by a sink, or because long work had to stop (LongWork).
     bool Stopped() const { return m_stopped; }
     QString Error() const { return m_error; }
     // The last failure lay in the file's content (not audio, an absurd format, nothing

@@ -1,6 +1,7 @@
 #include "FileFunctions.h"
 
 #include "LeftoverFiles.h"
+#include "LongWork.h"
 #include "PlatformPaths.h"
 #include "ProgressDisplay.h"
 #include "ToolError.h"
@@ -344,6 +345,9 @@ qint32 FileFunctions::CopyFileWithProgress(const QString& source, const QString&
             return fail(errno);
         }
         copied += got;
+        if (!LongWork::Breathe()) {
+            return fail(ECANCELED);
+        }
         if (display) {
             const int percent =
                 total > 0 ? static_cast<int>(qMin<qint64>(copied * 100 / total, 100)) : 100;

@@ -57,7 +57,9 @@ public:
     // flags 0x24 into an empty cart, 4 over an existing one; normaliseLevel in percent of full
     // scale, or -1 for none. Progress goes to the registered callbacks. Raises ToolError only
     // for faults of the store itself (unavailable, write refused, no space, database busy),
-    // after which the source file is not to blame; an unreadable file answers false.
+    // after which the source file is not to blame, and for an import cut short because the
+    // program is closing (LongWork::StoppedError, the cart untouched); an unreadable file
+    // answers false.
     virtual bool ImportAudioFile(QObject* parentWindow, const QString& hdReference,
                                  const QString& fileName, qint32 flags, qint16 normaliseLevel,
                                  bool& flag1, qint32 arg7, qint32 arg8, bool& flag2) = 0;

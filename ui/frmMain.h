@@ -219,6 +219,9 @@ private:
     bool CheckCartRange(int index, cImporterGroup* group);
     bool CheckFolder(int index, cImporterGroup* group);
     void OfferFile(int index, const QString& path, const QString& cart, bool& ok);
+    // The window's turn while the engine works on a file (measuring, importing, mailing): it
+    // paints and takes a close, which stops the work. False once the work must stop.
+    bool BreatheDuringWork();
     // After the pass yielded: whether the group at the index is still the one being checked.
     bool StillTheGroup(int index, cImporterGroup*& group) const;
     void EndCheck();
@@ -252,6 +255,8 @@ private:
     bool m_asking = false;
     bool m_sessionEndedWhileAsking = false;
     bool m_unloadAfterModal = false;
+    // The engine works on a file and holds its group.
+    bool m_offeringFile = false;
     QPointer<frmAudioBrowser> m_audioBrowser;
     std::unique_ptr<SessionEndWatcher> m_sessionEnd;
 };

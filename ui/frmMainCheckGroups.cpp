@@ -14,6 +14,7 @@
 #include "platform/FileFunctions.h"
 #include "platform/FileInUse.h"
 #include "platform/GeneralFunctions.h"
+#include "platform/LongWork.h"
 #include "platform/PlayoutAudio.h"
 #include "platform/ToolError.h"
 
@@ -22,6 +23,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScopeGuard>
 
 #include <cmath>
 #include <exception>
@@ -331,6 +333,10 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     }
 
     for (const QString& path : found) {
+        // A close taken while the previous file was worked on.
+        if (UnloadPending) {
+            return false;
+        }
         Trace(QStringLiteral("Found File ") + path);
         // The engine's own subfolders, at any depth.
         if (InEngineFolder(files.GetFolderName(path, 0))) {
@@ -414,6 +420,9 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
 
 void frmMain::OfferFile(int index, const QString& path, const QString& cart, bool& ok)
 {
+    const LongWork::Scope breathing([this] { return BreatheDuringWork(); });
+    m_offeringFile = true;
+    const auto offered = qScopeGuard([this] { m_offeringFile = false; });
     // One file that makes the engine fail must not stop the files and groups after it.
     qint16 groupIndex = qint16(index);
     try {
@@ -432,4 +441,14 @@ void frmMain::OfferFile(int index, const QString& path, const QString& cart, boo
         m_importer->AddToLog(GroupPrefix(index), QStringLiteral("Couldn't check '") + path +
                                                      QStringLiteral("' Error: ") + Describe(error));
     }
+}
+
+bool frmMain::BreatheDuringWork()
+{
+    // A close meanwhile only sets UnloadPending (the check is running); the work then stops and
+    // the check unloads the window.
+    if (!UnloadPending) {
+        QCoreApplication::processEvents();
+    }
+    return !UnloadPending;
 }

@@ -300,7 +300,8 @@ void frmMain::mnuAddGroup_Click()
 void frmMain::mnuRemoveGroup_Click()
 {
     QTreeWidgetItem* item = lvwGroups->currentItem();
-    if (!item || !item->isSelected() || !m_importer) {
+    // The engine still uses the group of the file it works on.
+    if (!item || !item->isSelected() || !m_importer || m_offeringFile) {
         return;
     }
     const ModalScope modal(*this);

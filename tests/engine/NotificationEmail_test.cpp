@@ -245,7 +245,8 @@ TEST_F(NotificationEmailTest, FileNamesAreTextInTheHtmlBody)
 TEST_F(NotificationEmailTest, LogsInWithTheImportersLoginName)
 {
     SmtpTestServer server;
-    ASSERT_TRUE(server.Start("feeder", "s3cret"));
+    if (!server.Start("feeder", "s3cret", true))
+        GTEST_SKIP() << "no TLS test server (openssl missing?)";
     NotificationEmail::SetServerPort(server.Port());
     importer->setSMTPLoginName(QStringLiteral("feeder"));
     importer->setSMTPPassword(QStringLiteral("s3cret"));

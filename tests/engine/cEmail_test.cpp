@@ -1,8 +1,10 @@
 #include "engine/cEmail.h"
 
 #include "SmtpTestServer.h"
+#include "platform/LongWork.h"
 #include "platform/RegistryFunctions.h"
 #include "platform/ScriptedAnswerer.h"
+#include "tests/support/BreathRecorder.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
@@ -255,7 +257,8 @@ TEST_F(cEmailTest, LogsInOnlyWithAUserName)
 {
     NeedServer();
     SmtpTestServer server;
-    ASSERT_TRUE(server.Start("feeder", "s3cret"));
+    if (!server.Start("feeder", "s3cret", true))
+        GTEST_SKIP() << "no TLS test server (openssl missing?)";
     cEmail email;
     Fill(email, server.Port());
     email.UserName = QStringLiteral("feeder");
@@ -263,6 +266,7 @@ TEST_F(cEmailTest, LogsInOnlyWithAUserName)
     EXPECT_EQ(Send(email), QStringLiteral("sent"));
     ASSERT_EQ(server.Received().size(), 1);
     EXPECT_EQ(server.Received()[0]["auth_user"], QStringLiteral("feeder"));
+    EXPECT_TRUE(server.Received()[0].Record.value("tls").toBool());
     email.Password = QStringLiteral("wrong");
     EXPECT_TRUE(Send(email).startsWith("Login denied (server response: 535"));
     // No user name: no login even with a password, which this server refuses.
@@ -331,4 +335,82 @@ for line in f:
         server.kill();
         server.waitForFinished();
     }
+}
+
+// A server that offers a login but no STARTTLS (or whose offer someone in between removed):
+// every line the client writes is echoed to standard output.
+TEST_F(cEmailTest, PasswordNeverGoesOutInClear)
+{
+    const QString script = QStringLiteral(R"(
+import socket, sys
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept()
+f = c.makefile("rb")
+c.sendall(b"220 hi\r\n")
+for line in f:
+    sys.stdout.buffer.write(line)
+    sys.stdout.flush()
+    cmd = line.strip().upper()
+    if cmd.startswith(b"EHLO"):
+        c.sendall(b"250-smtp.test\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n")
+    elif cmd.startswith(b"AUTH"):
+        c.sendall(b"235 ok\r\n")
+    elif cmd == b"DATA":
+        c.sendall(b"354 go\r\n")
+        while f.readline() not in (b".\r\n", b""):
+            pass
+        c.sendall(b"250 ok\r\n")
+    elif cmd == b"QUIT":
+        c.sendall(b"221 bye\r\n")
+        break
+    else:
+        c.sendall(b"250 ok\r\n")
+)");
+    QProcess server;
+    server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    cEmail email;
+    Fill(email, server.readLine().trimmed().toInt());
+    email.UserName = QStringLiteral("feeder");
+    email.Password = QStringLiteral("s3cret");
+    EXPECT_EQ(Send(email),
+              "The mail server offers no encrypted connection; the password was not sent.");
+    EXPECT_EQ(Guard(), QStringLiteral("<none>"));
+    server.waitForFinished(5000);
+    const QByteArray wire = server.readAllStandardOutput();
+    // The client did talk to this server: the test would pass on a dead one otherwise.
+    EXPECT_TRUE(wire.contains("EHLO")) << wire.constData();
+    EXPECT_FALSE(wire.contains("AUTH")) << wire.constData();
+    EXPECT_FALSE(wire.contains(QByteArray("\0feeder\0s3cret", 14).toBase64()));
+    EXPECT_FALSE(wire.contains("s3cret"));
+    server.kill();
+    server.waitForFinished();
+}
+
+// A server that takes the connection and never answers: the send waits for it without freezing
+// the caller, and ends as soon as the caller must stop.
+TEST_F(cEmailTest, SendBreathesAndStopsWhenTold)
+{
+    qint32 port = 0;
+    const int fd = DeadPort(true, port);
+    ASSERT_TRUE(port);
+    cEmail email;
+    Fill(email, port);
+    ASSERT_EQ(email.SendTimeout, 15);
+    BreathRecorder window(400);
+    QString result;
+    {
+        const LongWork::Scope scope(window.Handler());
+        result = Send(email);
+    }
+    EXPECT_EQ(result, QStringLiteral("Sending stopped: the program is closing"));
+    ASSERT_GE(window.StoppedAtMs, 0);
+    EXPECT_LT(window.ElapsedMs() - window.StoppedAtMs, 500) << "the stop was not honoured at once";
+    EXPECT_GE(window.Breaths, 5);
+    EXPECT_LT(window.LongestGapMs, 300);
+    EXPECT_EQ(Guard(), QStringLiteral("<none>"));
+    ::close(fd);
 }

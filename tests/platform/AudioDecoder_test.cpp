@@ -2,6 +2,7 @@
 #include "platform/AudioDecoder.h"
 #include "platform/CartStore.h"
 #include "platform/ToolError.h"
+#include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -215,4 +216,54 @@ TEST_F(AudioDecoderTest, FormatsNoAudioUsesAreRefused)
     bool f1 = false, f2 = true;
     EXPECT_FALSE(store.ImportAudioFile(nullptr, "100", file, 0x24, -1, f1, 0, -1, f2));
     EXPECT_FALSE(store.GetCart("100", 3, false)->HasAudio);
+}
+
+// Measuring a long file keeps the window alive and ends as soon as the program closes. A file
+// of zeros named .mp3 keeps FFmpeg searching for a frame that never comes, without a packet.
+TEST_F(AudioDecoderTest, MeasuringBreathesAndStopsForAClosingProgram)
+{
+    const QString zeros = home.File("zeros.mp3");
+    {
+        QFile f(zeros);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(qint64(400) << 20));
+    }
+    const QString silence = home.File("silence.wav");
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(3) << 30));
+    for (const QString& file : {zeros, silence}) {
+        SCOPED_TRACE(file.toStdString());
+        BreathRecorder window(300);
+        qint32 error = 0;
+        {
+            const LongWork::Scope scope(window.Handler());
+            try {
+                Duration(file);
+            } catch (const ToolError& e) {
+                error = e.Number();
+            }
+        }
+        EXPECT_EQ(error, LongWork::StoppedError);
+        ASSERT_GE(window.StoppedAtMs, 0);
+        EXPECT_LT(window.ElapsedMs() - window.StoppedAtMs, 500);
+        EXPECT_GE(window.Breaths, 5);
+        EXPECT_LT(window.LongestGapMs, 250);
+    }
+
+    // Stopped at any point, a measurement never passes off the part it read as the length
+    // (FFmpeg's interrupted read looks like the end of the file).
+    const QString medium = home.File("medium.wav");
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(medium, qint64(400) << 20));
+    for (int run = 0; run < 30; ++run) {
+        int calls = 0;
+        const LongWork::Scope scope([&] { return ++calls < 2; });
+        EXPECT_THROW(Duration(medium), ToolError) << run;
+    }
+
+    // Cut short, a good file is not taken for a bad one: measured in full next time.
+    const QString shortSilence = home.File("short.wav");
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(shortSilence, 17'640'000)); // 100 s
+    {
+        const LongWork::Scope scope([] { return false; });
+        EXPECT_THROW(Duration(shortSilence), ToolError);
+    }
+    EXPECT_NEAR(Duration(shortSilence), 100000.0, 0.5);
 }

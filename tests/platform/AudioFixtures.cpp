@@ -38,6 +38,26 @@ bool WriteSineWav(const QString& path, double seconds, int sampleRate, int chann
     return f.open(QIODevice::WriteOnly) && f.write(h) == 44 && f.write(data) == data.size();
 }
 
+bool WriteLongSilentWav(const QString& path, qint64 dataBytes)
+{
+    QByteArray h(44, '\0');
+    char* p = h.data();
+    memcpy(p, "RIFF", 4);
+    qToLittleEndian<quint32>(quint32(36 + dataBytes), p + 4);
+    memcpy(p + 8, "WAVEfmt ", 8);
+    qToLittleEndian<quint32>(16, p + 16);
+    qToLittleEndian<quint16>(1, p + 20);
+    qToLittleEndian<quint16>(2, p + 22);
+    qToLittleEndian<quint32>(44100, p + 24);
+    qToLittleEndian<quint32>(44100 * 4, p + 28);
+    qToLittleEndian<quint16>(4, p + 32);
+    qToLittleEndian<quint16>(16, p + 34);
+    memcpy(p + 36, "data", 4);
+    qToLittleEndian<quint32>(quint32(dataBytes), p + 40);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(h) == 44 && f.resize(44 + dataBytes);
+}
+
 bool FfmpegAvailable()
 {
     static const bool available = !QStandardPaths::findExecutable("ffmpeg").isEmpty();

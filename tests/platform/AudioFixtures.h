@@ -11,6 +11,10 @@ namespace AudioFixtures {
 bool WriteSineWav(const QString& path, double seconds, int sampleRate = 44100, int channels = 2,
                   double peak = 0.5, double frequency = 440.0);
 
+// Silence of dataBytes bytes at 44.1 kHz, stereo, 16 bits, written as a sparse file: long
+// audio that costs the test next to nothing to make.
+bool WriteLongSilentWav(const QString& path, qint64 dataBytes);
+
 bool FfmpegAvailable();
 
 // Encodes source into target with the encoder ffmpeg uses for target's extension (mp3, ogg,

@@ -9,6 +9,8 @@
 #include "platform/ProfileCartStore.h"
 #include "platform/ScriptedAnswerer.h"
 #include "platform/ToolError.h"
+#include "platform/TransportFile.h"
+#include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
 
 #include <QCryptographicHash>
@@ -303,6 +305,56 @@ TEST_F(CartStoreTest, ProgressReachesTheSinksAndCancelStopsTheImport)
     recorder.calls.clear();
     ASSERT_TRUE(Import("5", other, 4));
     EXPECT_TRUE(recorder.calls.isEmpty());
+}
+
+// A long import keeps the window alive; when the program closes meanwhile, the import stops at
+// once with an error of its own, not as a failure of the file, and the cart stays as it was.
+TEST_F(CartStoreTest, ALongImportBreathesAndAClosingProgramStopsIt)
+{
+    Recorder recorder;
+    store->RegisterCallback(&recorder);
+    ASSERT_TRUE(Import("5", jingle, 0x24));
+    const QByteArray audio = Hash(Get("5").AudioFilePath);
+    const QString silence = home.File("5 Long.wav");
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(3) << 30));
+    recorder.calls.clear();
+
+    BreathRecorder window(200);
+    qint32 error = 0;
+    {
+        const LongWork::Scope scope(window.Handler());
+        try {
+            Import("5", silence, 4, 90);
+        } catch (const ToolError& e) {
+            error = e.Number();
+        }
+    }
+    EXPECT_EQ(error, LongWork::StoppedError);
+    ASSERT_GE(window.StoppedAtMs, 0);
+    EXPECT_LT(window.ElapsedMs() - window.StoppedAtMs, 500);
+    EXPECT_GE(window.Breaths, 4);
+    EXPECT_LT(window.LongestGapMs, 250);
+    // The progress frame is closed all the same.
+    EXPECT_EQ(recorder.calls.last(), "ProgressEnd");
+    EXPECT_EQ(Hash(Get("5").AudioFilePath), audio);
+    EXPECT_NEAR(Get("5").Length, 3.0, 0.001);
+    EXPECT_EQ(AudioFolderEntries(), QStringList{"00005.wav"});
+    store->UnregisterCallback(&recorder);
+
+    // A transport file, stopped while it is unpacked.
+    const QString zip = home.File("5 Long.zip");
+    QString failure;
+    ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(20) << 20));
+    ASSERT_TRUE(TransportFile::Write(zip, silence, "5.wav", {}, {}, failure));
+    {
+        const LongWork::Scope scope([] { return false; });
+        bool f = true;
+        QString text;
+        EXPECT_THROW(store->ImportTransportFile(nullptr, "5", zip, -1, nullptr, 0, text, -1, f),
+                     ToolError);
+    }
+    EXPECT_EQ(Hash(Get("5").AudioFilePath), audio);
+    EXPECT_EQ(AudioFolderEntries(), QStringList{"00005.wav"});
 }
 
 // A check compares the audio file's time with the cart's stamp; the stamp rules keep an

@@ -1,4 +1,5 @@
 #include "platform/FileFunctions.h"
+#include "platform/LongWork.h"
 #include "platform/PlatformPaths.h"
 #include "platform/ProgressDisplay.h"
 #include "platform/ToolError.h"
@@ -197,6 +198,15 @@ TEST(FileFunctionsTest, FailedOrCancelledCopyLeavesNothingBehind)
     ProgressDisplay::SetFactory(nullptr);
     EXPECT_EQ(status, ECANCELED);
     EXPECT_GT(calls, 0);
+    EXPECT_EQ(Read(store + "/kept.wav"), "old");
+
+    // The program closes during a long copy (a snapshot of a large file): it stops at once.
+    {
+        const LongWork::Scope scope([] { return false; });
+        EXPECT_EQ(files.CopyFileWithProgress(home.File("in/a.wav"), store + "/kept.wav", "",
+                                             nullptr, f1, f2, flags),
+                  ECANCELED);
+    }
     EXPECT_EQ(Read(store + "/kept.wav"), "old");
 
     EXPECT_EQ(QDir(store).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),

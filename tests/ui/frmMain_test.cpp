@@ -1,4 +1,5 @@
 #include "engine/cImporter.h"
+#include "engine/cImporterEmail.h"
 #include "engine/cImporterGroup.h"
 #include "framework/ToolGlobals.h"
 #include "framework/ToolStartup.h"
@@ -19,8 +20,10 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -33,6 +36,14 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QtEndian>
+#include <QtTest/qtestspontaneevent.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fcntl.h>
@@ -993,4 +1004,145 @@ TEST_F(MainWindowTest, DamagedStoreDatabaseIsReportedAndTheStartUpFails)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), noise);
     EXPECT_EQ(Globals::PlayoutAudio, nullptr);
+}
+
+namespace {
+
+// A loopback port whose server takes the connection and never says a word.
+struct SilentMailServer
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    qint32 port = 0;
+    SilentMailServer()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            ::listen(fd, 4) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~SilentMailServer() { ::close(fd); }
+};
+
+} // namespace
+
+// Measuring a file, importing it and mailing about it can each take minutes (a damaged file, a
+// huge one, a mail server that stays silent). Meanwhile the window keeps painting and ticking,
+// and a close, an Exit or the session's end is honoured within a second: the work stops (the
+// cart untouched, the file left where it was), then the window goes.
+TEST_F(MainWindowTest, LongWorkOnAFileKeepsTheWindowAliveAndStopsForAClose)
+{
+    SilentMailServer mailServer;
+    ASSERT_GT(mailServer.port, 0);
+    NotificationEmail::SetServerPort(mailServer.port);
+    struct Row
+    {
+        const char* name;
+        QString file;
+        const char* howClosed;
+    };
+    const QList<Row> rows{
+        // FFmpeg searches 400 MB of zeros for a frame for several seconds.
+        {"measuring", "1234 Zeros.mp3", "exit"},
+        // Three gigabytes of silence (a sparse file): minutes to import.
+        {"importing", "1234 Long.wav", "close box"},
+        // The success mail waits 15 s for the server.
+        {"mailing", "1234 Jingle.wav", "session end"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteSettings(1, FolderGroup(1, watch, "1000-1999",
+                                     "DeleteAfterImport=1\nNotifyEmailSender=feeder@radio.test\n"
+                                     "NotifySuccessEmailRecipients=ops@radio.test"));
+        window.reset();
+        Start();
+        window->Importer()->setSMTPServerAddress(QStringLiteral("127.0.0.1"));
+        const QString file = watch + "/" + row.file;
+        if (row.file.endsWith(".mp3")) {
+            QFile zeros(file);
+            ASSERT_TRUE(zeros.open(QIODevice::WriteOnly) && zeros.resize(qint64(400) << 20));
+            // Comes after it, and is left for the next run.
+            WriteWav(watch + "/1235 Next.wav", 0.2);
+        } else if (row.file.contains("Long")) {
+            WriteWav(file, 0.1);
+            // The same header with its data size made large, and the file made as large.
+            QFile wav(file);
+            ASSERT_TRUE(wav.open(QIODevice::ReadWrite));
+            QByteArray header = wav.read(44);
+            const quint32 data = 3u << 30;
+            qToLittleEndian<quint32>(data + 36, header.data() + 4);
+            qToLittleEndian<quint32>(data, header.data() + 40);
+            ASSERT_TRUE(wav.seek(0) && wav.write(header) == 44 && wav.resize(44 + data));
+        } else {
+            WriteWav(file, 0.5);
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        int ticks = 0;
+        QTimer ticker;
+        ticker.setInterval(50);
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start();
+        qint64 closedAt = -1;
+        qint64 unloadedAt = -1;
+        int ticksBeforeClose = 0;
+        QObject::connect(window.get(), &frmMain::Unloaded, [&] { unloadedAt = clock.elapsed(); });
+        if (QByteArray(row.name) == "measuring") {
+            // Groups cannot be removed while a file of theirs is worked on; no question shows.
+            QTimer::singleShot(200, window.get(), [this] {
+                window->lvwGroups->setCurrentItem(window->lvwGroups->topLevelItem(0));
+                window->mnuRemoveGroup->setEnabled(true);
+                window->mnuRemoveGroup->trigger();
+            });
+        }
+        QTimer::singleShot(400, window.get(), [&] {
+            closedAt = clock.elapsed();
+            ticksBeforeClose = ticks;
+            const QByteArray how = row.howClosed;
+            if (how == "exit") {
+                window->mnuFileExit->trigger();
+            } else if (how == "close box") {
+                answers.Expect(MsgBoxResult::Yes);
+                QCloseEvent event;
+                QSpontaneKeyEvent::setSpontaneous(&event);
+                QApplication::instance()->notify(window.get(), &event);
+            } else {
+                raise(SIGTERM);
+            }
+        });
+        Check();
+        ASSERT_GE(closedAt, 0) << "the work froze the window";
+        ASSERT_GE(unloadedAt, 0);
+        EXPECT_LT(unloadedAt - closedAt, 1000)
+            << "closed at " << closedAt << " ms, unloaded at " << unloadedAt << " ms";
+        EXPECT_GE(ticksBeforeClose, 4);
+        EXPECT_FALSE(window->IsLoaded());
+
+        const QString log = AppLog();
+        EXPECT_FALSE(log.contains("Failed to import")) << log.toStdString();
+        EXPECT_FALSE(log.contains("1235 Next.wav")) << log.toStdString();
+        EXPECT_FALSE(QDir(watch + "/Failed!").exists());
+        if (QByteArray(row.name) == "mailing") {
+            EXPECT_TRUE(log.contains("Sending stopped: the program is closing"))
+                << log.toStdString();
+            EXPECT_FALSE(QFile::exists(file)) << "imported, so deleted";
+        } else {
+            EXPECT_TRUE(QFile::exists(file));
+            EXPECT_FALSE(log.contains("Imported '"));
+            // Said, so that nobody waits for the cart: the file is imported at the next run.
+            EXPECT_EQ(log.contains("Error: Import stopped: the program is closing"),
+                      QByteArray(row.name) == "importing");
+        }
+        const QStringList stored =
+            QDir(PlatformPaths::DataHome() + "/Orvane/Cartvault v3/Audio").entryList({"*1234*"});
+        EXPECT_EQ(stored.size(), QByteArray(row.name) == "mailing" ? 1 : 0)
+            << stored.join(' ').toStdString();
+        QFile::remove(file);
+        QFile::remove(watch + "/1235 Next.wav");
+    }
+    NotificationEmail::SetServerPort(25);
 }
