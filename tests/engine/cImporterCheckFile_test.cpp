@@ -690,3 +690,16 @@ TEST_F(ImportDecisionTest, ComponentErrorEndsTheDecisionButFinishesTheImport)
     EXPECT_TRUE(record[0].startsWith("log:Copied '"));
     EXPECT_TRUE(QFileInfo::exists(file));
 }
+
+TEST_F(ImportDecisionTest, IntroOverridesReachAFreshlyImportedCartWithoutExtro)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.OverrideIntroStart = 0.5f;
+        g.OverrideIntroEnd = 1.25f;
+    });
+    ASSERT_TRUE(Check(Wav("1234 Bed.wav", 2.0), "1234"));
+    const Cart cart = GetCart("1234");
+    EXPECT_FLOAT_EQ(cart.Extro, -1.0f);
+    EXPECT_FLOAT_EQ(cart.IntroStart, 0.5f);
+    EXPECT_FLOAT_EQ(cart.IntroEnd, 1.25f);
+}
