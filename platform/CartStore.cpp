@@ -40,7 +40,9 @@ struct CartStore::Row
     QString audioFile; // name inside the audio folder; empty until the cart first held audio
 };
 
-// One progress frame (ProgressStart ... ProgressEnd) over the registered sinks.
+// One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
+// no caption: a sink shows the end caption as its status, and the start caption ("Importing
+// ...") would stand there long after the work ended.
 class CartStore::Progress
 {
 public:
@@ -55,7 +57,7 @@ public:
     ~Progress()
     {
         for (IAudioCallback* sink : m_sinks)
-            sink->ProgressEnd(m_event, m_caption, m_used);
+            sink->ProgressEnd(m_event, QString(), m_used);
     }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
