@@ -39,8 +39,8 @@ public:
     // 0 when stored. timingOnly: the timing-only update of an existing cart, which also takes
     // the Last-Modified stamp from the audio file; afterImport: after an import or overrides.
     // With both false the cart's stamp is stored as given.
-    virtual qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail,
-                            bool timingOnly, bool afterImport, bool& flag) = 0;
+    virtual qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,
+                            bool afterImport, bool& flag) = 0;
     virtual QString GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const = 0;
 
     // flags 0x24 into an empty cart, 4 over an existing one; normaliseLevel in percent of full
@@ -56,7 +56,16 @@ public:
                             const QString& targetFile, QObject* progress, qint32 arg5,
                             const QString& arg6, bool flag1, bool flag2) = 0;
     virtual bool RemoveCart(const QString& hdReference, bool flag1, bool flag2) = 0;
+    // Measures the audio of every cart that has some and stores the lengths that differ;
+    // number receives how many changed.
     virtual void RefreshCartInfo(bool flag, QString& text, qint32& number) = 0;
+    // The same for the carts from first to last only. A store that cannot limit it refreshes
+    // them all.
+    virtual void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag,
+                                        QString& text, qint32& number)
+    {
+        RefreshCartInfo(flag, text, number);
+    }
 
     virtual void RegisterCallback(IAudioCallback* sink) = 0;
     virtual void UnregisterCallback(IAudioCallback* sink) = 0;

@@ -154,6 +154,12 @@ void ProfileCartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)
     Current().RefreshCartInfo(flag, text, number);
 }
 
+void ProfileCartStore::RefreshCartInfoInRange(const QString& first, const QString& last, bool flag,
+                                              QString& text, qint32& number)
+{
+    Current().RefreshCartInfoInRange(first, last, flag, text, number);
+}
+
 void ProfileCartStore::RegisterCallback(IAudioCallback* sink)
 {
     if (!sink || m_callbacks.contains(sink)) {

@@ -56,6 +56,8 @@ public:
                     bool flag2) override;
     bool RemoveCart(const QString& hdReference, bool flag1, bool flag2) override;
     void RefreshCartInfo(bool flag, QString& text, qint32& number) override;
+    void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag, QString& text,
+                                qint32& number) override;
 
     // Held also while closed, and handed to every store opened later.
     void RegisterCallback(IAudioCallback* sink) override;
