@@ -743,6 +743,14 @@ TEST_F(MainWindowTest, StatusLinesAreClearedWhenTheStoreFinishesAnImportOrExport
     EXPECT_EQ(window->lblCurrentProgress->text().toStdString(), "");
     EXPECT_FALSE(window->prgCurrentProgress->isVisible());
     EXPECT_EQ(window->prgCurrentProgress->value(), 0);
+
+    // The group editor's refresh of cart lengths shows there too while it decodes.
+    QString text;
+    qint32 changed = 0;
+    Globals::PlayoutAudio->RefreshCartInfoInRange("1000", "1999", true, text, changed);
+    EXPECT_TRUE(DebugLog().contains("Current Status: Refreshing Cart Information"));
+    EXPECT_EQ(window->lblCurrentProgress->text().toStdString(), "");
+    EXPECT_FALSE(window->prgCurrentProgress->isVisible());
 }
 
 } // namespace
