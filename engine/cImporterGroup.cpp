@@ -80,20 +80,27 @@ qint16 cImporterGroup::PerformOverrides(Cart* hdItem)
     const GeneralFunctions& general = GeneralFunctions::instance();
     qint16 applied = 0;
 
-    // Each step bounds its marker by the markers as the steps before left them.
+    // Each step bounds its marker by the markers as the steps before left them. An unset out
+    // point or extro is negative (a fresh import has no extro), which would invert the bounds:
+    // the audio's end takes its place.
+    const auto audioEnd = [hdItem]() -> double {
+        return hdItem->OutPoint > 0 ? hdItem->OutPoint : hdItem->Length;
+    };
+    const auto introLimit = [&]() -> double {
+        return hdItem->Extro > 0 ? static_cast<double>(hdItem->Extro) : audioEnd();
+    };
     if (OverrideExtro > 0) {
-        hdItem->Extro =
-            static_cast<float>(general.ClampDouble(OverrideExtro, 0.1, hdItem->OutPoint));
+        hdItem->Extro = static_cast<float>(general.ClampDouble(OverrideExtro, 0.1, audioEnd()));
         ++applied;
     }
     if (OverrideIntroStart >= 0) {
         hdItem->IntroStart =
-            static_cast<float>(general.ClampDouble(OverrideIntroStart, 0.0, hdItem->Extro));
+            static_cast<float>(general.ClampDouble(OverrideIntroStart, 0.0, introLimit()));
         ++applied;
     }
     if (OverrideIntroEnd >= 0) {
-        hdItem->IntroEnd = static_cast<float>(general.ClampDouble(
-            OverrideIntroEnd, hdItem->IntroStart, static_cast<double>(hdItem->Extro) - 0.01));
+        hdItem->IntroEnd = static_cast<float>(
+            general.ClampDouble(OverrideIntroEnd, hdItem->IntroStart, introLimit() - 0.01));
         ++applied;
     }
     if (!OverrideTitle.isEmpty()) {

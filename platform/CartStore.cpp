@@ -1,5 +1,7 @@
 #include "platform/CartStore.h"
 
+#include "platform/AudioDecoder.h"
+#include "platform/AudioLengthCache.h"
 #include "platform/CartDatabase.h"
 #include "platform/CartStoreSettings.h"
 #include "platform/DateTimeFunctions.h"
@@ -46,7 +48,9 @@ struct CartStore::Row
     QString audioFile; // name inside the audio folder; empty until the cart first held audio
 };
 
-// One progress frame (ProgressStart ... ProgressEnd) over the registered sinks.
+// One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
+// no caption: a sink shows the end caption as its status, and the start caption ("Importing
+// ...") would stand there long after the work ended.
 class CartStore::Progress
 {
 public:
@@ -61,7 +65,7 @@ public:
     ~Progress()
     {
         for (IAudioCallback* sink : m_sinks)
-            sink->ProgressEnd(m_event, m_caption, m_used);
+            sink->ProgressEnd(m_event, QString(), m_used);
     }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -1051,31 +1055,75 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
 
 void CartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)
 {
+    number = RefreshLengths(1, HighestCart());
+}
+
+void CartStore::RefreshCartInfoInRange(const QString& first, const QString& last, bool flag,
+                                       QString& text, qint32& number)
+{
+    const auto from = CartNumber(first);
+    const auto to = CartNumber(last);
+    number = from && to ? RefreshLengths(*from, *to) : 0;
+}
+
+qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
+{
     EnsureAvailable();
-    QList<Row> rows;
+    struct Stored
     {
-        CartDatabase::Query q(*m_db, "SELECT number FROM carts WHERE audio_file <> ''");
-        while (q.Step()) {
-            if (const auto row = ReadRow(qint32(q.Int(0))))
-                rows.append(*row);
-        }
+        qint32 number;
+        double length;
+        QString path;
+    };
+    QList<Stored> carts;
+    {
+        CartDatabase::Query q(*m_db, "SELECT number, length, audio_file FROM carts"
+                                     " WHERE audio_file <> '' AND number BETWEEN ? AND ?"
+                                     " ORDER BY number");
+        q.Bind(1, first).Bind(2, last);
+        while (q.Step())
+            carts.append({qint32(q.Int(0)), q.Real(1), AudioFolder() + "/" + q.Text(2)});
     }
     qint32 changed = 0;
-    for (Row& row : rows) {
-        FfmpegAudioReader reader;
-        const QString path = AudioFolder() + "/" + row.audioFile;
-        // A missing or unreadable file keeps what is known about the cart.
-        if (!QFileInfo(path).isFile() || !reader.Open(path) || !reader.Decode())
-            continue;
-        const double length = reader.DurationMs() / 1000.0;
-        if (std::abs(length - row.length) < 0.0005)
-            continue;
+    const auto keep = [&](const Stored& cart, double lengthMs) {
+        const double length = lengthMs / 1000.0;
+        if (std::abs(length - cart.length) < 0.0005)
+            return;
         CartDatabase::Query update(*m_db, "UPDATE carts SET length = ? WHERE number = ?");
-        update.Bind(1, length).Bind(2, row.number);
+        update.Bind(1, length).Bind(2, cart.number);
         if (update.Run())
             ++changed;
+    };
+
+    // Lengths known to the cache cost a lookup; only the rest are decoded, with progress, as
+    // a store of thousands of carts can take minutes.
+    QList<Stored> toDecode;
+    AudioLengthCache& cache = AudioLengthCache::instance();
+    for (const Stored& cart : carts) {
+        // A missing file keeps what is known about the cart.
+        const auto key = AudioLengthCache::KeyOf(cart.path);
+        if (!key)
+            continue;
+        if (const auto cached = cache.Lookup(cart.path, *key))
+            keep(cart, *cached);
+        else
+            toDecode.append(cart);
     }
-    number = changed;
+    if (toDecode.isEmpty())
+        return changed;
+    Progress progress(m_callbacks, RefreshEvent, QStringLiteral("Refreshing Cart Information"));
+    for (qsizetype i = 0; i < toDecode.size() && !progress.Cancelled(); ++i) {
+        AudioDecoder decoder;
+        try {
+            decoder.OpenFile(toDecode[i].path);
+            keep(toDecode[i], decoder.DurationMs());
+        } catch (const ToolError& error) {
+            // An unreadable file keeps what is known about the cart.
+            qCDebug(lcStore) << error.what();
+        }
+        progress.Report(100.0 * double(i + 1) / double(toDecode.size()));
+    }
+    return changed;
 }
 
 void CartStore::RegisterCallback(IAudioCallback* sink)

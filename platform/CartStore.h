@@ -77,7 +77,11 @@ public:
                     QObject* progress, qint32 arg5, const QString& arg6, bool flag1,
                     bool flag2) override;
     bool RemoveCart(const QString& hdReference, bool flag1, bool flag2) override;
+    // Files unchanged since they were last measured take their length from the length cache;
+    // while files must be decoded, progress goes to the registered callbacks.
     void RefreshCartInfo(bool flag, QString& text, qint32& number) override;
+    void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag, QString& text,
+                                qint32& number) override;
 
     void RegisterCallback(IAudioCallback* sink) override;
     void UnregisterCallback(IAudioCallback* sink) override;
@@ -105,7 +109,8 @@ public:
     {
         AudioImportEvent = 1,
         TransportImportEvent = 2,
-        ExportEvent = 3
+        ExportEvent = 3,
+        RefreshEvent = 4
     };
 
 private:
@@ -131,6 +136,7 @@ private:
                     const QList<QPair<QString, QString>>* fields, Progress& progress,
                     double progressFrom);
     void RecoverInterruptedImports();
+    qint32 RefreshLengths(qint32 first, qint32 last);
 
     QString m_baseFolder;
     std::shared_ptr<CartDatabase> m_db;

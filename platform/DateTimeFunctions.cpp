@@ -18,8 +18,9 @@ QDate oleBase()
     return QDate(1899, 12, 30);
 }
 
-// A local wall-clock time; Qt moves a time inside a daylight-saving gap past the gap.
-QDateTime localAt(qint64 day, qint64 msecsOfDay)
+// A wall-clock time of the given kind; Qt moves a local time inside a daylight-saving gap past
+// the gap.
+QDateTime clockAt(qint64 day, qint64 msecsOfDay, Qt::TimeSpec spec)
 {
     day += msecsOfDay / kMSecsPerDay;
     msecsOfDay %= kMSecsPerDay;
@@ -28,7 +29,20 @@ QDateTime localAt(qint64 day, qint64 msecsOfDay)
         --day;
     }
     return QDateTime(oleBase().addDays(day),
-                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecsOfDay)), Qt::LocalTime);
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecsOfDay)), spec);
+}
+
+QDateTime localAt(qint64 day, qint64 msecsOfDay)
+{
+    return clockAt(day, msecsOfDay, Qt::LocalTime);
+}
+
+// The OLE day number of the date and time as the value shows them.
+double oleDateOf(const QDateTime& value)
+{
+    const qint64 days = oleBase().daysTo(value.date());
+    const double fraction = value.time().msecsSinceStartOfDay() / double(kMSecsPerDay);
+    return days >= 0 ? double(days) + fraction : double(days) - fraction;
 }
 
 // OLE dates below 0 count the day backwards but the time of day forwards (-1.25 is
@@ -146,7 +160,9 @@ double DateTimeFunctions::NormaliseDate(const QDateTime& dateTime) const
     if (!dateTime.isValid()) {
         throw ToolError(13, QStringLiteral("Not a valid date"));
     }
-    return ToOleDate(dateTime);
+    // Counted in UTC: local time repeats an hour when the clocks go back, and DateToStamp must
+    // come back to the very instant, or a file changed in that hour looks newer at every check.
+    return oleDateOf(dateTime.toUTC());
 }
 
 void DateTimeFunctions::DateToStamp(double oleDate, qint32& low, qint32& high) const
@@ -156,8 +172,8 @@ void DateTimeFunctions::DateToStamp(double oleDate, qint32& low, qint32& high) c
     splitOleDate(oleDate, day, fraction);
     // To the millisecond: finer digits of a present-day double date are rounding noise, and
     // date-times come with milliseconds.
-    const QDateTime local = localAt(day, std::llround(fraction * double(kMSecsPerDay)));
-    const qint64 stamp = ToStamp(local);
+    const QDateTime utc = clockAt(day, std::llround(fraction * double(kMSecsPerDay)), Qt::UTC);
+    const qint64 stamp = ToStamp(utc);
     low = static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(stamp) & 0xFFFFFFFFu));
     high = static_cast<qint32>(static_cast<quint64>(stamp) >> 32);
 }
@@ -181,10 +197,7 @@ qint64 DateTimeFunctions::StampToDate(qint64 stamp, qint32 flags) const
 
 double DateTimeFunctions::ToOleDate(const QDateTime& dateTime)
 {
-    const QDateTime local = dateTime.toLocalTime();
-    const qint64 days = oleBase().daysTo(local.date());
-    const double fraction = local.time().msecsSinceStartOfDay() / double(kMSecsPerDay);
-    return days >= 0 ? double(days) + fraction : double(days) - fraction;
+    return oleDateOf(dateTime.toLocalTime());
 }
 
 QDateTime DateTimeFunctions::FromOleDate(double oleDate)

@@ -33,11 +33,12 @@ public:
     void Wait(double seconds) const;
     QDateTime NowStamp() const;
 
-    // OLE Automation date (days since 30 December 1899, local time). Raises ToolError for an
-    // invalid date-time.
+    // Days since 30 December 1899 in UTC, not local time, so that the number orders date-times
+    // across daylight-saving changes and DateToStamp gives back the same instant. Raises
+    // ToolError for an invalid date-time.
     double NormaliseDate(const QDateTime& dateTime) const;
-    // The stamp of a local OLE date, split into its low (unsigned bits) and high halves.
-    void DateToStamp(double oleDate, qint32& low, qint32& high) const;
+    // The stamp of a date from NormaliseDate, split into its low (unsigned bits) and high halves.
+    void DateToStamp(double normalisedDate, qint32& low, qint32& high) const;
     qint64 MakeStamp(qint32 low, qint32 high) const;
     // a - b in seconds.
     double StampDifference(qint64 a, qint64 b) const;

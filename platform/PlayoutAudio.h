@@ -70,7 +70,16 @@ public:
                             const QString& targetFile, QObject* progress, qint32 arg5,
                             const QString& arg6, bool flag1, bool flag2) = 0;
     virtual bool RemoveCart(const QString& hdReference, bool flag1, bool flag2) = 0;
+    // Measures the audio of every cart that has some and stores the lengths that differ;
+    // number receives how many changed.
     virtual void RefreshCartInfo(bool flag, QString& text, qint32& number) = 0;
+    // The same for the carts from first to last only. A store that cannot limit it refreshes
+    // them all.
+    virtual void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag,
+                                        QString& text, qint32& number)
+    {
+        RefreshCartInfo(flag, text, number);
+    }
 
     virtual void RegisterCallback(IAudioCallback* sink) = 0;
     virtual void UnregisterCallback(IAudioCallback* sink) = 0;

@@ -164,6 +164,12 @@ QString ProfileCartStore::LastError() const
     return m_store ? m_store->LastError() : QString();
 }
 
+void ProfileCartStore::RefreshCartInfoInRange(const QString& first, const QString& last, bool flag,
+                                              QString& text, qint32& number)
+{
+    Current().RefreshCartInfoInRange(first, last, flag, text, number);
+}
+
 void ProfileCartStore::RegisterCallback(IAudioCallback* sink)
 {
     if (!sink || m_callbacks.contains(sink)) {

@@ -58,6 +58,8 @@ public:
     void RefreshCartInfo(bool flag, QString& text, qint32& number) override;
     // "" while closed.
     QString LastError() const override;
+    void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag, QString& text,
+                                qint32& number) override;
 
     // Held also while closed, and handed to every store opened later.
     void RegisterCallback(IAudioCallback* sink) override;

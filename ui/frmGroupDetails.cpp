@@ -676,7 +676,10 @@ void frmGroupDetails::WriteBack(cImporterGroup& group)
         if (group.CheckCurrentLastModified && !m_originalCheckCurrentLastModified) {
             QString text;
             qint32 number = 0;
-            cartStore().RefreshCartInfo(true, text, number);
+            // Only the group's carts can be concerned; the whole store may be thousands.
+            cartStore().RefreshCartInfoInRange(txtExistingStartCart->text().trimmed(),
+                                               txtExistingEndCart->text().trimmed(), true, text,
+                                               number);
         }
         group.Path = QString();
         group.DeleteAfterImport = false;

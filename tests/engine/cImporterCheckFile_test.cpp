@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtEndian>
+#include <ctime>
 
 namespace {
 
@@ -952,4 +953,82 @@ TEST_F(ImportDecisionTest, FileNameWithALineFeedStaysOnOneLogLine)
     EXPECT_TRUE(log[0].startsWith(
         "Imported '1234 Jingle\\nGRP:1:Removed cart 1234 (Morning Jingle).wav' into Cart 1234 ("))
         << log[0].toStdString();
+}
+TEST_F(ImportDecisionTest, IntroOverridesReachAFreshlyImportedCartWithoutExtro)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.OverrideIntroStart = 0.5f;
+        g.OverrideIntroEnd = 1.25f;
+    });
+    ASSERT_TRUE(Check(Wav("1234 Bed.wav", 2.0), "1234"));
+    const Cart cart = GetCart("1234");
+    EXPECT_FLOAT_EQ(cart.Extro, -1.0f);
+    EXPECT_FLOAT_EQ(cart.IntroStart, 0.5f);
+    EXPECT_FLOAT_EQ(cart.IntroEnd, 1.25f);
+}
+
+// A cart whose audio was changed on a day the clocks change is updated once, not at every pass:
+// the file's time must come back to the very instant the cart stored. A local 02:30 on
+// 25 October 2026 happens twice; which one a conversion from local time picks depends on the
+// C library's last conversion, so each pass follows a winter and then a summer one.
+TEST_F(ImportDecisionTest, ChangeOnADaylightSavingDayIsTakenOnce)
+{
+    const QByteArray savedTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    struct RestoreTz
+    {
+        QByteArray saved;
+        ~RestoreTz()
+        {
+            if (saved.isNull())
+                qunsetenv("TZ");
+            else
+                qputenv("TZ", saved);
+            tzset();
+        }
+    } restore{savedTz};
+    const auto convertLocal = [](int month) {
+        QDateTime(QDate(2026, month, 1), QTime(12, 0), Qt::LocalTime).toMSecsSinceEpoch();
+    };
+
+    AddGroup([](cImporterGroup& g) {
+        g.CheckCurrent = true;
+        g.CheckCurrentLastModified = true;
+        g.UseArchiveBit = false;
+    });
+    const struct
+    {
+        const char* name;
+        QDateTime modified;
+    } rows[] = {
+        {"first repeated hour", QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC)},
+        {"second repeated hour", QDateTime(QDate(2026, 10, 25), QTime(1, 30), Qt::UTC)},
+        {"before the spring gap", QDateTime(QDate(2026, 3, 29), QTime(0, 59, 59), Qt::UTC)},
+        {"after the spring gap", QDateTime(QDate(2026, 3, 29), QTime(1, 0, 1), Qt::UTC)},
+    };
+    int cartNumber = 1300;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString number = QString::number(++cartNumber);
+        const Cart cart = PrepareCart(number);
+        EditCart(number, [&](Cart& c) {
+            SetStamp(c, DateTimeFunctions::ToStamp(row.modified.addDays(-1)));
+        });
+        QFile audio(cart.AudioFilePath);
+        ASSERT_TRUE(audio.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(audio.setFileTime(row.modified, QFileDevice::FileModificationTime));
+        audio.close();
+
+        ForgetSoFar();
+        ASSERT_TRUE(Check(cart.AudioFilePath, number));
+        EXPECT_TRUE(AppLog().value(1).startsWith("Updated times for Cart " + number))
+            << Lines(AppLog());
+        for (int month : {12, 7, 12, 7}) {
+            convertLocal(month);
+            ForgetSoFar();
+            EXPECT_FALSE(Check(cart.AudioFilePath, number)) << "after month " << month;
+            EXPECT_TRUE(AppLog().isEmpty()) << Lines(AppLog());
+        }
+    }
 }

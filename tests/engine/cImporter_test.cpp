@@ -676,6 +676,38 @@ TEST_F(OverridesTest, MarkersAreClampedInOrder)
     EXPECT_FLOAT_EQ(c.IntroEnd, 10.0f);
 }
 
+// A freshly imported cart has no extro (-1): the intro markers are bounded by the cart's end.
+TEST_F(OverridesTest, IntroMarkersOfACartWithoutExtroStayWithinItsAudio)
+{
+    Cart c = cart();
+    c.Extro = -1.0f;
+    c.IntroStart = -1.0f;
+    c.IntroEnd = -1.0f;
+    group.OverrideIntroStart = 2.0f;
+    group.OverrideIntroEnd = 5.0f;
+    EXPECT_EQ(group.PerformOverrides(&c), 2);
+    EXPECT_FLOAT_EQ(c.IntroStart, 2.0f);
+    EXPECT_FLOAT_EQ(c.IntroEnd, 5.0f);
+    EXPECT_FLOAT_EQ(c.Extro, -1.0f); // still none
+
+    c = cart();
+    c.Extro = -1.0f;
+    group.OverrideIntroStart = 40.0f;
+    group.OverrideIntroEnd = 50.0f;
+    EXPECT_EQ(group.PerformOverrides(&c), 2);
+    EXPECT_FLOAT_EQ(c.IntroStart, 30.0f); // the out point
+    EXPECT_FLOAT_EQ(c.IntroEnd, 29.99f);
+
+    // An out point not set yet: the cart's length ends the audio.
+    c = cart();
+    c.Extro = -1.0f;
+    c.OutPoint = 0.0f;
+    c.Length = 12.0f;
+    EXPECT_EQ(group.PerformOverrides(&c), 2);
+    EXPECT_FLOAT_EQ(c.IntroStart, 12.0f);
+    EXPECT_FLOAT_EQ(c.IntroEnd, 11.99f);
+}
+
 TEST_F(OverridesTest, TagsMatchInAnyCaseAndFileTagsSeeTheStoredSource)
 {
     const QDateTime at(QDate(2026, 12, 6), QTime(14, 35, 41));

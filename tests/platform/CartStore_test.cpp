@@ -1,4 +1,5 @@
 #include "AudioFixtures.h"
+#include "platform/AudioLengthCache.h"
 #include "platform/CartDatabase.h"
 #include "platform/CartStore.h"
 #include "platform/CartStoreSettings.h"
@@ -422,6 +423,54 @@ TEST_F(CartStoreTest, RefreshCartInfoReadsLengthsFromTheAudio)
     store->RefreshCartInfo(true, text, changed);
     EXPECT_EQ(changed, 1);
     EXPECT_NEAR(Get("3").Length, 3.0, 0.001);
+}
+
+// Only the range is measured, and a file the length cache knows is not decoded again: the cache
+// is given a length no decoder would find, which the cart can only have taken from there.
+TEST_F(CartStoreTest, RefreshOfARangeMeasuresOnlyItsCartsAndDecodesOnlyUnknownFiles)
+{
+    for (const char* number : {"3", "4", "5"})
+        ASSERT_TRUE(Import(number, jingle, 0x24));
+    const auto setLength = [&](const QString& number, float length) {
+        Cart cart = Get(number);
+        cart.Length = length;
+        bool flag = true;
+        ASSERT_EQ(store->SaveCart(number, cart, 3, false, false, flag), 0);
+    };
+    setLength("3", 10.0f);
+    setLength("5", 10.0f);
+    Recorder recorder;
+    store->RegisterCallback(&recorder);
+    QString text;
+    qint32 changed = -1;
+
+    store->RefreshCartInfoInRange("3", "4", true, text, changed);
+    EXPECT_EQ(changed, 1);
+    EXPECT_NEAR(Get("3").Length, 3.0, 0.001);
+    EXPECT_FLOAT_EQ(Get("5").Length, 10.0f); // outside the range
+    // Files not measured before were decoded, with progress.
+    EXPECT_EQ(recorder.calls.value(0), "ProgressStart");
+    EXPECT_EQ(recorder.calls.last(), "ProgressEnd");
+    EXPECT_EQ(recorder.percents.last(), 100.0f);
+
+    const QString audio = Get("3").AudioFilePath;
+    const auto key = AudioLengthCache::KeyOf(audio);
+    ASSERT_TRUE(key);
+    AudioLengthCache::instance().Store(audio, *key, 7777.0);
+    setLength("3", 10.0f);
+    recorder.calls.clear();
+    store->RefreshCartInfoInRange("3", "4", true, text, changed);
+    EXPECT_EQ(changed, 1);
+    EXPECT_NEAR(Get("3").Length, 7.777, 0.001);
+    EXPECT_TRUE(recorder.calls.isEmpty()); // nothing to decode, nothing to show
+
+    // An invalid end refreshes nothing; the whole store is still there to refresh.
+    store->RefreshCartInfoInRange("3", "x", true, text, changed);
+    EXPECT_EQ(changed, 0);
+    store->RefreshCartInfo(true, text, changed);
+    EXPECT_EQ(changed, 1);
+    EXPECT_NEAR(Get("5").Length, 3.0, 0.001);
+    store->UnregisterCallback(&recorder);
 }
 
 // A crash between moving the new audio in and committing its row leaves a backup of the old

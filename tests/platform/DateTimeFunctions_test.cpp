@@ -45,9 +45,10 @@ TEST(DateTimeFunctionsTest, StampDifferenceIsInSeconds)
 TEST(DateTimeFunctionsTest, OleDates)
 {
     const auto& dt = DateTimeFunctions::instance();
-    EXPECT_DOUBLE_EQ(dt.NormaliseDate(QDateTime(QDate(1899, 12, 30), QTime(0, 0))), 0.0);
-    EXPECT_DOUBLE_EQ(dt.NormaliseDate(QDateTime(QDate(2000, 1, 1), QTime(18, 0))), 36526.75);
-    EXPECT_DOUBLE_EQ(dt.NormaliseDate(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
+    EXPECT_DOUBLE_EQ(dt.NormaliseDate(QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC)), 0.0);
+    EXPECT_DOUBLE_EQ(dt.NormaliseDate(QDateTime(QDate(2000, 1, 1), QTime(18, 0), Qt::UTC)),
+                     36526.75);
+    EXPECT_DOUBLE_EQ(dt.NormaliseDate(QDateTime(QDate(1899, 12, 29), QTime(6, 0), Qt::UTC)), -1.25);
     EXPECT_EQ(DateTimeFunctions::FromOleDate(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
     EXPECT_EQ(DateTimeFunctions::FromOleDate(36526.75), QDateTime(QDate(2000, 1, 1), QTime(18, 0)));
     EXPECT_THROW(dt.NormaliseDate(QDateTime()), ToolError);
@@ -112,6 +113,46 @@ TEST(DateTimeFunctionsTest, NextCheckTimeCrossesADaylightSavingChange)
     const TimeRecord next = dt.NextCheckTime(60, last);
     EXPECT_EQ(next.Day, last.Day);
     EXPECT_FLOAT_EQ(next.TimeOfDay, 3 * 3600 + 30);
+    if (savedTz.isNull()) {
+        qunsetenv("TZ");
+    } else {
+        qputenv("TZ", savedTz);
+    }
+    tzset();
+}
+
+// Both changes of the year in Berlin: the hour repeated in October and the gap in March. The
+// C library resolves a repeated local time by its previous conversion, so each instant is
+// converted after a winter and after a summer one.
+TEST(DateTimeFunctionsTest, StampsOfFileTimesSurviveDaylightSavingChanges)
+{
+    const QByteArray savedTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    const auto& dt = DateTimeFunctions::instance();
+    const QDateTime instants[] = {
+        QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC), // first 02:30
+        QDateTime(QDate(2026, 10, 25), QTime(1, 30), Qt::UTC), // second 02:30
+        QDateTime(QDate(2026, 10, 25), QTime(0, 59, 59, 999), Qt::UTC),
+        QDateTime(QDate(2026, 3, 29), QTime(0, 59, 59, 999), Qt::UTC), // 01:59:59 CET
+        QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC),           // 03:00 CEST
+    };
+    for (const QDateTime& instant : instants) {
+        // A file's time as the file functions hand it out.
+        const QDateTime local = instant.toLocalTime();
+        for (int month : {1, 7}) {
+            SCOPED_TRACE(instant.toString(Qt::ISODateWithMs).toStdString() + " after month " +
+                         std::to_string(month));
+            QDateTime(QDate(2026, month, 1), QTime(12, 0), Qt::LocalTime).toMSecsSinceEpoch();
+            qint32 low = 0;
+            qint32 high = 0;
+            dt.DateToStamp(dt.NormaliseDate(local), low, high);
+            EXPECT_EQ(dt.MakeStamp(low, high), DateTimeFunctions::ToStamp(instant));
+        }
+    }
+    // The later of the two 02:30 is the larger number.
+    EXPECT_LT(dt.NormaliseDate(instants[0].toLocalTime()),
+              dt.NormaliseDate(instants[1].toLocalTime()));
     if (savedTz.isNull()) {
         qunsetenv("TZ");
     } else {

@@ -26,6 +26,7 @@ public:
     std::map<qint32, Cart> Carts;
     QStringList Saved;
     int RefreshCalls = 0;
+    QStringList RefreshRanges; // "first-last" of each refresh limited to a range
     Settings StoreSettings;
 
     std::optional<qint32> Number(const QString& text) const
@@ -104,6 +105,11 @@ public:
     bool ExportCart(QObject*, S, S, QObject*, qint32, S, bool, bool) override { return false; }
     bool RemoveCart(S, bool, bool) override { return false; }
     void RefreshCartInfo(bool, QString&, qint32&) override { ++RefreshCalls; }
+    void RefreshCartInfoInRange(S first, S last, bool, QString&, qint32&) override
+    {
+        ++RefreshCalls;
+        RefreshRanges << first + QLatin1Char('-') + last;
+    }
     void RegisterCallback(IAudioCallback*) override {}
     void UnregisterCallback(IAudioCallback*) override {}
 };

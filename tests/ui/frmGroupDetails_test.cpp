@@ -585,6 +585,7 @@ TEST_F(GroupEditorTest, NewlyTickedLastModifiedRefreshesStampsThatDifferByMoreTh
     EXPECT_EQ(stampOf(2), fileStamp - 2 * second);
     EXPECT_EQ(stampOf(7), 0);
     EXPECT_EQ(store.RefreshCalls, 1);
+    EXPECT_EQ(store.RefreshRanges, QStringList({"1-6"}));
     EXPECT_TRUE(group.CheckCurrentLastModified);
 
     // Already on: no question, no refresh.

@@ -928,6 +928,39 @@ TEST_F(MainWindowTest, ResizeKeepsTheStatusAreaBelowTheListsAndTheListsApart)
     EXPECT_LE(window->picLogo->geometry().bottom(), tab.height());
 }
 
+// The store's progress frame ends with the current-status line cleared and its bar hidden:
+// neither an import nor an export of the support file leaves its caption standing.
+TEST_F(MainWindowTest, StatusLinesAreClearedWhenTheStoreFinishesAnImportOrExport)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    window->show();
+    WriteWav(watch + "/1234 Station Jingle.wav", 0.5);
+    Check();
+    ASSERT_TRUE(CartHasAudio("1234"));
+    // The line did show the import while it ran.
+    EXPECT_TRUE(DebugLog().contains("Current Status: Importing 1234 Station Jingle.wav"));
+    EXPECT_EQ(window->lblCurrentProgress->text().toStdString(), "");
+    EXPECT_FALSE(window->prgCurrentProgress->isVisible());
+
+    const QString zip = home.File("support/1234.zip");
+    QDir().mkpath(home.File("support"));
+    ASSERT_TRUE(Globals::PlayoutAudio->ExportCart(nullptr, "1234", zip, nullptr, 0, QString(), true,
+                                                  false));
+    EXPECT_TRUE(DebugLog().contains("Current Status: Exporting Cart 1234"));
+    EXPECT_EQ(window->lblCurrentProgress->text().toStdString(), "");
+    EXPECT_FALSE(window->prgCurrentProgress->isVisible());
+    EXPECT_EQ(window->prgCurrentProgress->value(), 0);
+
+    // The group editor's refresh of cart lengths shows there too while it decodes.
+    QString text;
+    qint32 changed = 0;
+    Globals::PlayoutAudio->RefreshCartInfoInRange("1000", "1999", true, text, changed);
+    EXPECT_TRUE(DebugLog().contains("Current Status: Refreshing Cart Information"));
+    EXPECT_EQ(window->lblCurrentProgress->text().toStdString(), "");
+    EXPECT_FALSE(window->prgCurrentProgress->isVisible());
+}
+
 } // namespace
 
 // The store's audio folder is unplugged, then an empty mount point: each pass says so once and
