@@ -1140,6 +1140,9 @@ void frmGroupDetails::RefreshLastModified()
     pnlProgress->show();
     pnlProgress->raise();
     repaint();
+    // The window's repaint leaves the area of an opaque child to the child, and a child shown
+    // outside the message loop has not asked for its paint yet.
+    pnlProgress->repaint();
 
     const QString start = txtExistingStartCart->text();
     const QString end = txtExistingEndCart->text();
@@ -1149,6 +1152,7 @@ void frmGroupDetails::RefreshLastModified()
         const qint32 position = RoundHalfEven(store.GetRangePosition(current, start, end), 0, 100);
         if (position != progOverallProcess->value()) {
             progOverallProcess->setValue(position);
+            pnlProgress->repaint();
         }
         std::optional<Cart> cart = store.GetCart(current, 3, false);
         if (cart && cart->HasAudio) {
