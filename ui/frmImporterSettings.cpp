@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace {
 
 bool plainlyTicked(const QCheckBox* box)
@@ -30,6 +32,29 @@ bool plainlyTicked(const QCheckBox* box)
 void enableTextBox(QLineEdit* box, bool on)
 {
     ControlFunctions::instance().EnableTextBox(box, on);
+}
+
+// A single's seven significant digits as plain decimal text with "." (what LeadingNumber reads
+// back): 10000000, not 1e+07.
+QString DecimalText(float value)
+{
+    QString text = QString::number(value, 'g', 7);
+    if (!text.contains(u'e') || !std::isfinite(value)) {
+        return text;
+    }
+    const double rounded = text.toDouble();
+    const double magnitude = std::fabs(rounded);
+    const int decimals = magnitude >= 1.0 ? 0 : 6 - int(std::floor(std::log10(magnitude)));
+    text = QString::number(rounded, 'f', decimals);
+    if (text.contains(u'.')) {
+        while (text.endsWith(u'0')) {
+            text.chop(1);
+        }
+        if (text.endsWith(u'.')) {
+            text.chop(1);
+        }
+    }
+    return text;
 }
 
 // Shows the password as "*", whatever mark the style would use.
@@ -90,7 +115,7 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     lblCheckInterval = new QLabel(QStringLiteral("Check the groups every:"), fraOtherOptions);
     txtCheckInterval = new QLineEdit(fraOtherOptions);
     txtCheckInterval->setFixedWidth(
-        txtCheckInterval->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
+        txtCheckInterval->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")) + 12);
     lblCheckIntervalSecs = new QLabel(QStringLiteral("seconds."), fraOtherOptions);
     chkMinimiseToSysTray =
         new QCheckBox(QStringLiteral("Minimise to the System Tray"), fraOtherOptions);
@@ -169,7 +194,7 @@ bool frmImporterSettings::DisplayImporter(cImporter* clsImporter)
     }
     m_cancelled = false;
 
-    txtCheckInterval->setText(QString::number(clsImporter->CheckInterval, 'g', 7));
+    txtCheckInterval->setText(DecimalText(clsImporter->CheckInterval));
     chkMinimiseToSysTray->setChecked(clsImporter->MinimiseToSysTray);
     chkEnableEmail->setChecked(clsImporter->SMTPEmailEnabled());
     txtEmailServer->setText(clsImporter->SMTPServerAddress());

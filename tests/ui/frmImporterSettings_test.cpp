@@ -154,6 +154,29 @@ TEST_F(ImporterSettingsTest, AcceptedValuesAreWrittenBackTrimmed)
     EXPECT_EQ(importer->SMTPPassword(), "");
 }
 
+TEST_F(ImporterSettingsTest, CheckIntervalShowsAsPlainDecimalTextAndComesBackUnchanged)
+{
+    const struct
+    {
+        float interval;
+        const char* shown;
+    } rows[] = {{60.0f, "60"},           {1.5f, "1.5"},
+                {1e7f, "10000000"},      {123456789.0f, "123456800"},
+                {0.000015f, "0.000015"}, {0.0f, "0"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown);
+        importer->CheckInterval = row.interval;
+        EXPECT_TRUE(Show([&](frmImporterSettings& w) {
+            EXPECT_EQ(w.txtCheckInterval->text().toStdString(), row.shown);
+            // The whole text fits the box.
+            EXPECT_LE(w.txtCheckInterval->fontMetrics().horizontalAdvance(row.shown),
+                      w.txtCheckInterval->contentsRect().width());
+            w.cmdOK->click();
+        }));
+        EXPECT_FLOAT_EQ(importer->CheckInterval, row.interval);
+    }
+}
+
 TEST_F(ImporterSettingsTest, ServerAndUsernameAreRequiredWhileEmailIsOn)
 {
     EXPECT_TRUE(Show([&](frmImporterSettings& w) {
