@@ -1,5 +1,7 @@
 #include "frmImporterSettings.h"
 
+#include "HeadedFrame.h"
+
 #include "engine/cImporter.h"
 #include "framework/NumberText.h"
 #include "platform/MessageBox.h"
@@ -82,10 +84,10 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     setObjectName(QStringLiteral("frmImporterSettings"));
     setWindowTitle(QStringLiteral("Importer Settings"));
 
-    // The heading sits outside the frame, which it enables.
+    // The heading sits on the frame's edge, outside the frame, which it enables.
     chkEnableEmail =
         new QCheckBox(QStringLiteral("Allow e-mails to be sent as notifications:"), this);
-    fraEmail = new QGroupBox(this);
+    fraEmail = new HeadedFrame(chkEnableEmail, this);
     lblemailserverDesc = new QLabel(QStringLiteral("E-Mail Server address:"), fraEmail);
     txtEmailServer = new QLineEdit(fraEmail);
     chkEmailLogin =
@@ -141,7 +143,6 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     buttons->addWidget(cmdCancel);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(chkEnableEmail);
     layout->addWidget(fraEmail);
     layout->addSpacing(4);
     layout->addWidget(fraOtherOptions);

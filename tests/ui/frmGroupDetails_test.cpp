@@ -8,6 +8,7 @@
 #include "platform/ScriptedAnswerer.h"
 #include "platform/ToolError.h"
 #include "platform/UserDirectory.h"
+#include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>
@@ -785,4 +786,23 @@ TEST_F(GroupEditorTest, RefreshPanelIsPaintedOverThePageWhileTheRefreshRuns)
     }));
     EXPECT_EQ(looked, QStringList({"1", "5"}));
     Globals::PlayoutAudio = &store;
+}
+
+TEST_F(GroupEditorTest, OptionsAndTheEmailBoxSitOnTheTopEdgeOfTheFramesTheyHead)
+{
+    cImporterGroup group = ImportGroup();
+    Edit(group, [&](frmGroupDetails& w) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        ExpectHeadingOnTopEdge(w.optCheckExisting, w.Frame1);
+        ExpectHeadingOnTopEdge(w.optImport, w.fraImportOptions);
+
+        w.tbsGroupDetails->setCurrentIndex(frmGroupDetails::NotificationPage);
+        QApplication::processEvents();
+        ExpectHeadingOnTopEdge(w.chkEmailNotify, w.fraEmailNotification);
+        // A disabled frame leaves its heading usable.
+        EXPECT_FALSE(w.fraEmailNotification->isEnabled());
+        EXPECT_TRUE(w.chkEmailNotify->isEnabled());
+        w.chkEmailNotify->click();
+        EXPECT_TRUE(w.fraEmailNotification->isEnabled());
+    });
 }

@@ -3,6 +3,7 @@
 #include "engine/cImporter.h"
 #include "framework/ToolGlobals.h"
 #include "platform/ScriptedAnswerer.h"
+#include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>
@@ -239,4 +240,16 @@ TEST_F(ImporterSettingsTest, CloseBoxAndCancelChangeNothing)
     frmImporterSettings window;
     EXPECT_FALSE(window.DisplayImporter(nullptr));
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(ImporterSettingsTest, EmailBoxSitsOnTheTopEdgeOfTheServerFrame)
+{
+    importer->setSMTPEmailEnabled(false);
+    Show([&](frmImporterSettings& w) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        ExpectHeadingOnTopEdge(w.chkEnableEmail, w.fraEmail);
+        EXPECT_FALSE(w.fraEmail->isEnabled());
+        w.chkEnableEmail->click();
+        EXPECT_TRUE(w.fraEmail->isEnabled());
+    });
 }
