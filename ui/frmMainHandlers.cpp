@@ -93,6 +93,7 @@ QString frmMain::ExistingFileIgnoringCase(const QString& folder, const QString& 
 void frmMain::ConnectHandlers()
 {
     connect(lvwGroups, &QTreeWidget::itemDoubleClicked, this, &frmMain::lvwGroups_DblClick);
+    lvwGroups->viewport()->installEventFilter(this);
     connect(lvwGroups, &QTreeWidget::itemClicked, this, &frmMain::lvwGroups_ItemClick);
     connect(cmdSettings, &QToolButton::clicked, this, &frmMain::cmdSettings_Click);
 
@@ -192,9 +193,7 @@ void frmMain::mclsImporter_LogEventAdded(const QDateTime& EventDate, const QStri
         delete lvwHistory->takeTopLevelItem(0);
     }
     auto* row = new QTreeWidgetItem(lvwHistory);
-    row->setText(0, QLocale::system().toString(EventDate.date(), QLocale::ShortFormat) +
-                        QStringLiteral(" ") +
-                        EventDate.time().toString(QStringLiteral("HH:mm:ss")));
+    row->setText(0, HistoryDateText(EventDate, QLocale()));
     row->setText(1, EventString);
     lvwHistory->scrollToItem(row);
 }
