@@ -581,12 +581,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
     if (watched == centralWidget() && event->type() == QEvent::Resize) {
         Form_Resize();
     }
-    // A double click on the list's empty space counts too; one on a row arrives as the row's.
+    // A double click on the list's empty space opens the selected group too (one on a row
+    // arrives as the row's), so a click there must not clear the selection as Qt would.
     if (lvwGroups && watched == lvwGroups->viewport() &&
-        event->type() == QEvent::MouseButtonDblClick) {
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+         event->type() == QEvent::MouseButtonDblClick)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton && !lvwGroups->itemAt(mouse->position().toPoint())) {
-            lvwGroups_DblClick();
+        if (!lvwGroups->itemAt(mouse->position().toPoint())) {
+            if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
+                lvwGroups_DblClick();
+            }
             return true;
         }
     }
