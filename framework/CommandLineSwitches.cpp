@@ -59,16 +59,19 @@ QString GetCommandLineSwitchEx(const QString& commandLine, const QString& switch
 
 QString ApplicationCommandLine()
 {
-    if (!QCoreApplication::instance()) {
-        return QString();
-    }
+    return QCoreApplication::instance() ? ApplicationCommandLine(QCoreApplication::arguments())
+                                        : QString();
+}
+
+QString ApplicationCommandLine(const QStringList& arguments)
+{
     QStringList parts;
-    const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         QString argument = arguments.at(i);
         if (argument.contains(QLatin1Char(' ')) && !argument.contains(QLatin1Char('"'))) {
             const qsizetype equals = argument.indexOf(QLatin1Char('='));
-            argument.insert(equals + 1, QLatin1Char('"'));
+            const qsizetype blank = argument.indexOf(QLatin1Char(' '));
+            argument.insert(equals >= 0 && equals < blank ? equals + 1 : 0, QLatin1Char('"'));
             argument.append(QLatin1Char('"'));
         }
         parts.append(argument);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The value of one switch of a command line, such as "Studio2" for the switch "/Profile" with
 // the delimiter "=" in "/PROFILE=Studio2 /SILENT" and the separator " "; "" when the switch is
@@ -14,5 +15,8 @@ QString GetCommandLineSwitchEx(const QString& commandLine, const QString& switch
 
 // The process's command line after the program's name, as one text. The shell has already
 // removed the quotes, so an argument holding a blank gets them back around the part after its
-// first "=" (or around the whole argument), where GetCommandLineSwitch expects them.
+// first "=" (or around the whole argument when the blank comes before any "="), where
+// GetCommandLineSwitch expects them. An argument that holds a quote is left as it is.
 QString ApplicationCommandLine();
+// The same from a list of arguments whose first is the program.
+QString ApplicationCommandLine(const QStringList& arguments);

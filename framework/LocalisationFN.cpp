@@ -3,6 +3,7 @@
 #include "CommandLineSwitches.h"
 #include "platform/FileFunctions.h"
 #include "platform/GeneralFunctions.h"
+#include "platform/PathIgnoringCase.h"
 #include "platform/PlatformPaths.h"
 
 #include <QFile>
@@ -141,14 +142,18 @@ void LoadLanguageFiles()
     GeneralFunctions& general = GeneralFunctions::instance();
     const QString folder = ProgramFolder();
 
+    // Names in any letter case, as a set of files made on Windows has them.
     bool singleFile = false;
-    QStringList fileList = FindFiles(folder + QStringLiteral("/Languages"), "lang-*.txt");
+    const QString languages = PathIgnoringCase::FindFolder(folder, QStringLiteral("Languages"));
+    QStringList fileList =
+        languages.isEmpty() ? QStringList() : FindFiles(languages, QStringLiteral("lang-*.txt"));
     if (fileList.isEmpty()) {
-        fileList = FindFiles(folder, "lang-*.txt");
+        fileList = FindFiles(folder, QStringLiteral("lang-*.txt"));
     }
     if (fileList.isEmpty()) {
         singleFile = true;
-        fileList.append(folder + QStringLiteral("/language.txt"));
+        const QString single = PathIgnoringCase::FindFile(folder, QStringLiteral("language.txt"));
+        fileList.append(single.isEmpty() ? folder + QStringLiteral("/language.txt") : single);
     }
 
     qsizetype offset = 0;

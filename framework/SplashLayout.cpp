@@ -1,6 +1,7 @@
 #include "SplashLayout.h"
 
 #include "platform/FileFunctions.h"
+#include "platform/PathIgnoringCase.h"
 
 #include <cmath>
 
@@ -42,18 +43,16 @@ int TwipsToPixels(double twips, double logicalDpi)
 
 QString FindLogoFile(const QString& programFolder, const QString& exeTitle)
 {
-    FileFunctions& files = FileFunctions::instance();
-    const QString parent = files.GetParentFolder(programFolder);
-    const QString candidates[] = {
-        programFolder + "/" + exeTitle + ".bmp",
-        programFolder + "/tools.bmp",
-        programFolder + "/logo.bmp",
-        parent + "/tools.bmp",
-        parent + "/logo.bmp",
+    const QString parent = FileFunctions::instance().GetParentFolder(programFolder);
+    const std::pair<QString, QString> candidates[] = {
+        {programFolder, exeTitle + ".bmp"},          {programFolder, QStringLiteral("tools.bmp")},
+        {programFolder, QStringLiteral("logo.bmp")}, {parent, QStringLiteral("tools.bmp")},
+        {parent, QStringLiteral("logo.bmp")},
     };
-    for (const QString& candidate : candidates) {
-        if (files.FileExists(candidate)) {
-            return candidate;
+    for (const auto& [folder, name] : candidates) {
+        const QString found = PathIgnoringCase::FindFile(folder, name);
+        if (!found.isEmpty()) {
+            return found;
         }
     }
     return QString();

@@ -40,7 +40,7 @@ int TwipsToPixels(double twips, double logicalDpi);
 
 // The picture file to show: the first that exists of programFolder/<exeTitle>.bmp,
 // programFolder/tools.bmp, programFolder/logo.bmp, then tools.bmp and logo.bmp in the parent
-// of programFolder; "" when none exists.
+// of programFolder, each name in any letter case; "" when none exists.
 QString FindLogoFile(const QString& programFolder, const QString& exeTitle);
 
 // The platform label for a version record; empty when the label keeps its design caption.

@@ -249,6 +249,8 @@ QString frmPrintPreview::DefaultAskSaveFileName(const QString& title, const QStr
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.selectNameFilter(filter.section(QStringLiteral(";;"), 0, 0));
+    // Choosing the filter put its suffix on the name; the file's own name is the proposal.
+    dialog.selectFile(proposedName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return QString();
     }

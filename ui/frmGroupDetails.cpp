@@ -1,5 +1,7 @@
 #include "frmGroupDetails.h"
 
+#include "HeadedFrame.h"
+
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/CartPermissions.h"
@@ -305,7 +307,7 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
 
     optCheckExisting = new QRadioButton(
         QStringLiteral("Check the Cartvault for new changes to audio files:"), page);
-    Frame1 = new QGroupBox(page);
+    Frame1 = new HeadedFrame(optCheckExisting, page);
     lblCheckExisting = new QLabel(
         QStringLiteral("Check and import information for any new cart files between:"), Frame1);
     lblExistingStartCart = new QLabel(QStringLiteral("Start Cart:"), Frame1);
@@ -348,7 +350,7 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
     existingLayout->addWidget(chkRemoveIfDeleted);
 
     optImport = new QRadioButton(QStringLiteral("Import new files from a directory:"), page);
-    fraImportOptions = new QGroupBox(page);
+    fraImportOptions = new HeadedFrame(optImport, page);
     lblImportDirectory =
         new QLabel(QStringLiteral("Check the following directory for files:"), fraImportOptions);
     txtImportDirectory = new QLineEdit(fraImportOptions);
@@ -398,10 +400,8 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(fraGroupName);
     layout->addSpacing(4);
-    layout->addWidget(optCheckExisting);
     layout->addWidget(Frame1);
     layout->addSpacing(4);
-    layout->addWidget(optImport);
     layout->addWidget(fraImportOptions);
     layout->addStretch();
 }
@@ -409,7 +409,7 @@ void frmGroupDetails::BuildGeneralPage(QWidget* page)
 void frmGroupDetails::BuildNotificationPage(QWidget* page)
 {
     chkEmailNotify = new QCheckBox(QStringLiteral("Send e-mail notification after import:"), page);
-    fraEmailNotification = new QGroupBox(page);
+    fraEmailNotification = new HeadedFrame(chkEmailNotify, page);
     lblEmailNotifyFromDesc =
         new QLabel(QStringLiteral("Send 'From' e-mail address:"), fraEmailNotification);
     txtEmailNotifyFrom = new QLineEdit(fraEmailNotification);
@@ -449,7 +449,6 @@ void frmGroupDetails::BuildNotificationPage(QWidget* page)
     loggingLayout->addWidget(chkTakeSnapShotBeforeImport);
 
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(chkEmailNotify);
     layout->addWidget(fraEmailNotification);
     layout->addSpacing(4);
     layout->addWidget(fraLoggingOptions);
@@ -1143,6 +1142,9 @@ void frmGroupDetails::RefreshLastModified()
     pnlProgress->show();
     pnlProgress->raise();
     repaint();
+    // The window's repaint leaves the area of an opaque child to the child, and a child shown
+    // outside the message loop has not asked for its paint yet.
+    pnlProgress->repaint();
 
     const QString start = txtExistingStartCart->text();
     const QString end = txtExistingEndCart->text();
@@ -1152,6 +1154,7 @@ void frmGroupDetails::RefreshLastModified()
         const qint32 position = RoundHalfEven(store.GetRangePosition(current, start, end), 0, 100);
         if (position != progOverallProcess->value()) {
             progOverallProcess->setValue(position);
+            pnlProgress->repaint();
         }
         std::optional<Cart> cart = store.GetCart(current, 3, false);
         if (cart && cart->HasAudio) {

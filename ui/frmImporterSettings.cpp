@@ -1,5 +1,7 @@
 #include "frmImporterSettings.h"
 
+#include "HeadedFrame.h"
+
 #include "engine/cImporter.h"
 #include "framework/NumberText.h"
 #include "platform/MessageBox.h"
@@ -20,6 +22,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace {
 
 bool plainlyTicked(const QCheckBox* box)
@@ -30,6 +34,29 @@ bool plainlyTicked(const QCheckBox* box)
 void enableTextBox(QLineEdit* box, bool on)
 {
     ControlFunctions::instance().EnableTextBox(box, on);
+}
+
+// A single's seven significant digits as plain decimal text with "." (what LeadingNumber reads
+// back): 10000000, not 1e+07.
+QString DecimalText(float value)
+{
+    QString text = QString::number(value, 'g', 7);
+    if (!text.contains(u'e') || !std::isfinite(value)) {
+        return text;
+    }
+    const double rounded = text.toDouble();
+    const double magnitude = std::fabs(rounded);
+    const int decimals = magnitude >= 1.0 ? 0 : 6 - int(std::floor(std::log10(magnitude)));
+    text = QString::number(rounded, 'f', decimals);
+    if (text.contains(u'.')) {
+        while (text.endsWith(u'0')) {
+            text.chop(1);
+        }
+        if (text.endsWith(u'.')) {
+            text.chop(1);
+        }
+    }
+    return text;
 }
 
 // Shows the password as "*", whatever mark the style would use.
@@ -57,10 +84,10 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     setObjectName(QStringLiteral("frmImporterSettings"));
     setWindowTitle(QStringLiteral("Importer Settings"));
 
-    // The heading sits outside the frame, which it enables.
+    // The heading sits on the frame's edge, outside the frame, which it enables.
     chkEnableEmail =
         new QCheckBox(QStringLiteral("Allow e-mails to be sent as notifications:"), this);
-    fraEmail = new QGroupBox(this);
+    fraEmail = new HeadedFrame(chkEnableEmail, this);
     lblemailserverDesc = new QLabel(QStringLiteral("E-Mail Server address:"), fraEmail);
     txtEmailServer = new QLineEdit(fraEmail);
     chkEmailLogin =
@@ -90,7 +117,7 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     lblCheckInterval = new QLabel(QStringLiteral("Check the groups every:"), fraOtherOptions);
     txtCheckInterval = new QLineEdit(fraOtherOptions);
     txtCheckInterval->setFixedWidth(
-        txtCheckInterval->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
+        txtCheckInterval->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")) + 12);
     lblCheckIntervalSecs = new QLabel(QStringLiteral("seconds."), fraOtherOptions);
     chkMinimiseToSysTray =
         new QCheckBox(QStringLiteral("Minimise to the System Tray"), fraOtherOptions);
@@ -116,7 +143,6 @@ frmImporterSettings::frmImporterSettings(QWidget* parent)
     buttons->addWidget(cmdCancel);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(chkEnableEmail);
     layout->addWidget(fraEmail);
     layout->addSpacing(4);
     layout->addWidget(fraOtherOptions);
@@ -169,7 +195,7 @@ bool frmImporterSettings::DisplayImporter(cImporter* clsImporter)
     }
     m_cancelled = false;
 
-    txtCheckInterval->setText(QString::number(clsImporter->CheckInterval, 'g', 7));
+    txtCheckInterval->setText(DecimalText(clsImporter->CheckInterval));
     chkMinimiseToSysTray->setChecked(clsImporter->MinimiseToSysTray);
     chkEnableEmail->setChecked(clsImporter->SMTPEmailEnabled());
     txtEmailServer->setText(clsImporter->SMTPServerAddress());

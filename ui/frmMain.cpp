@@ -26,11 +26,14 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
@@ -121,6 +124,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), m_fileInUse(std::make_u
     setWindowTitle(QCoreApplication::applicationName());
     setWindowIcon(ProgramIcon::Icon());
     OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     BuildMenus();
     BuildControls();
     ConnectHandlers();
@@ -128,6 +132,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), m_fileInUse(std::make_u
     tmrCheckGroups = new QTimer(this);
     tmrCheckGroups->setInterval(1000);
     connect(tmrCheckGroups, &QTimer::timeout, this, &frmMain::tmrCheckGroups_Timer);
+
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(1000);
+    connect(m_trayWatch, &QTimer::timeout, this, &frmMain::tmrTrayWatch_Timer);
 
     uHWndGrab1 = new uHWndGrab(this);
     uHWndGrab::SetSizeInTwips(this, qint32(kWindowWidth), qint32(kWindowHeight));
@@ -412,9 +420,11 @@ void frmMain::Form_Load()
     historyHeader->setData(0, KeyRole, QStringLiteral("DATE"));
     historyHeader->setText(1, QStringLiteral("Information"));
     historyHeader->setData(1, KeyRole, QStringLiteral("INFORMATION"));
-    lvwHistory->header()->resizeSection(0, PxX(1800));
+    const int dateWidth = HistoryDateColumnWidth();
+    lvwHistory->header()->resizeSection(0, dateWidth);
     lvwHistory->header()->resizeSection(
-        1, PxX(general.MaxLong(0, Rounded(TwX(lvwHistory->width()) - kScrollBarRoom - 1800))));
+        1, PxX(general.MaxLong(
+               0, Rounded(TwX(lvwHistory->width()) - kScrollBarRoom - TwX(dateWidth)))));
 
     if (frmSplash* splash = frmSplash::Loaded()) {
         splash->SetCurrentAction(QStringLiteral("Loading Settings..."));
@@ -527,6 +537,38 @@ void frmMain::SetGroupColumnWidths()
     }
 }
 
+QString frmMain::HistoryDateText(const QDateTime& when, const QLocale& locale)
+{
+    return locale.toString(when.date(), QLocale::ShortFormat) + QStringLiteral(" ") +
+           when.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+int frmMain::HistoryDateColumnWidth() const
+{
+    // The widest date of the year, to the cell's text margins as the list's style draws them.
+    const QFontMetrics metrics(lvwHistory->font());
+    const QLocale locale;
+    int text = 0;
+    for (int month = 1; month <= 12; ++month) {
+        const QDateTime when(QDate(2000, month, 28), QTime(23, 58, 58));
+        text = qMax(text, metrics.horizontalAdvance(HistoryDateText(when, locale)));
+    }
+    const int margin =
+        lvwHistory->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvwHistory) + 1;
+    return qMax(PxX(1800), text + 2 * margin + 4);
+}
+
+void frmMain::tmrTrayWatch_Timer()
+{
+    // Shown again, or unloaded: nothing to watch.
+    if (isVisible() || !m_loaded || m_unloading) {
+        m_trayWatch->stop();
+    } else if (!TrayAvailable()) {
+        m_trayWatch->stop();
+        showNormal();
+    }
+}
+
 void frmMain::tmrCheckGroups_Timer()
 {
     if (LeadingNumber(tmrCheckGroupsTag) == 0) {
@@ -538,6 +580,19 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == centralWidget() && event->type() == QEvent::Resize) {
         Form_Resize();
+    }
+    // A double click on the list's empty space opens the selected group too (one on a row
+    // arrives as the row's), so a click there must not clear the selection as Qt would.
+    if (lvwGroups && watched == lvwGroups->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+         event->type() == QEvent::MouseButtonDblClick)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!lvwGroups->itemAt(mouse->position().toPoint())) {
+            if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
+                lvwGroups_DblClick();
+            }
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -553,8 +608,10 @@ void frmMain::changeEvent(QEvent* event)
 void frmMain::Form_Resize()
 {
     if (isMinimized()) {
-        if (m_importer && m_importer->MinimiseToSysTray) {
+        // Without a tray on the desktop a hidden window could not be brought back.
+        if (m_importer && m_importer->MinimiseToSysTray && TrayAvailable()) {
             hide();
+            m_trayWatch->start();
         }
         return;
     }

@@ -11,6 +11,7 @@
 class FileInUse;
 class GraphicsRenderer;
 class QDateTime;
+class QLocale;
 class QUrl;
 class SessionEndWatcher;
 class frmAudioBrowser;
@@ -80,6 +81,12 @@ public:
 
     // Opens web pages and folders in the desktop's programs; tests replace it.
     std::function<bool(const QUrl&)> OpenUrl;
+    // Whether the desktop shows a tray to hide in; tests replace it.
+    std::function<bool()> TrayAvailable;
+
+    // A history row's date and time: the locale's short date and the 24-hour time. The window
+    // passes QLocale(), the process locale unless a test has set another default.
+    static QString HistoryDateText(const QDateTime& when, const QLocale& locale);
 
     // Menus.
     QMenu* mnuFile = nullptr;
@@ -155,6 +162,11 @@ private:
     void Form_QueryUnload(bool& Cancel, int UnloadMode);
     void Form_Unload();
     void tmrCheckGroups_Timer();
+    // While the window is hidden in the tray: a tray that has gone gives the window back.
+    void tmrTrayWatch_Timer();
+    // The Date/Time column's width in pixels: the design width, or more where the locale's
+    // dates need it in the list's font.
+    int HistoryDateColumnWidth() const;
 
     // The window's event side.
     void ConnectHandlers();
@@ -243,6 +255,7 @@ private:
     std::unique_ptr<class GraphicsRenderer> m_renderer;
     std::unique_ptr<FileInUse> m_fileInUse;
     QSystemTrayIcon* m_trayIcon = nullptr;
+    QTimer* m_trayWatch = nullptr;
     bool UnloadPending = false;
     TimeRecord LastCheck;
     bool CheckInProgress = false;

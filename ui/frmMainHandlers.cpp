@@ -11,6 +11,7 @@
 #include "platform/DirectoryInterface.h"
 #include "platform/FileFunctions.h"
 #include "platform/MessageBox.h"
+#include "platform/PathIgnoringCase.h"
 #include "platform/PlayoutAudio.h"
 #include "platform/PlayoutGeneral.h"
 #include "platform/ToolError.h"
@@ -46,9 +47,6 @@ int Percent(qint16 progress)
     return qBound(0, int(progress), 100);
 }
 
-// A file below a folder, each part of the relative path matched without regard to case as on
-// the desktops the notes come from; the exact spelling wins. Empty when there is none.
-
 QString Describe(const std::exception& error)
 {
     if (const auto* toolError = dynamic_cast<const ToolError*>(&error)) {
@@ -61,39 +59,13 @@ QString Describe(const std::exception& error)
 
 QString frmMain::ExistingFileIgnoringCase(const QString& folder, const QString& relative)
 {
-    if (folder.isEmpty()) {
-        return QString();
-    }
-    QString path = folder;
-    const QStringList parts = relative.split(u'/', Qt::SkipEmptyParts);
-    for (int i = 0; i < parts.size(); ++i) {
-        const bool last = i == parts.size() - 1;
-        const QDir dir(path);
-        const QFileInfo exact(dir.filePath(parts[i]));
-        if (last ? exact.isFile() : exact.isDir()) {
-            path = exact.filePath();
-            continue;
-        }
-        const QStringList entries =
-            dir.entryList(last ? QDir::Files : QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-        QString match;
-        for (const QString& entry : entries) {
-            if (entry.compare(parts[i], Qt::CaseInsensitive) == 0) {
-                match = entry;
-                break;
-            }
-        }
-        if (match.isEmpty()) {
-            return QString();
-        }
-        path = dir.filePath(match);
-    }
-    return path;
+    return PathIgnoringCase::FindFile(folder, relative);
 }
 
 void frmMain::ConnectHandlers()
 {
     connect(lvwGroups, &QTreeWidget::itemDoubleClicked, this, &frmMain::lvwGroups_DblClick);
+    lvwGroups->viewport()->installEventFilter(this);
     connect(lvwGroups, &QTreeWidget::itemClicked, this, &frmMain::lvwGroups_ItemClick);
     connect(cmdSettings, &QToolButton::clicked, this, &frmMain::cmdSettings_Click);
 
@@ -193,9 +165,7 @@ void frmMain::mclsImporter_LogEventAdded(const QDateTime& EventDate, const QStri
         delete lvwHistory->takeTopLevelItem(0);
     }
     auto* row = new QTreeWidgetItem(lvwHistory);
-    row->setText(0, QLocale::system().toString(EventDate.date(), QLocale::ShortFormat) +
-                        QStringLiteral(" ") +
-                        EventDate.time().toString(QStringLiteral("HH:mm:ss")));
+    row->setText(0, HistoryDateText(EventDate, QLocale()));
     row->setText(1, EscapeControlCharacters(EventString));
     lvwHistory->scrollToItem(row);
 }

@@ -51,3 +51,26 @@ TEST(CommandLineSwitchesTest, ExVariantAddsTheSeparatorOnlyWhenAsked)
     EXPECT_EQ(GetCommandLineSwitchEx("/USERGUID={1 2} /X", "/UserGuid", "=", false, " ", true),
               "{1");
 }
+
+TEST(CommandLineSwitchesTest, ApplicationCommandLineGivesQuotesBackToValuesWithBlanks)
+{
+    const auto line = [](const QStringList& arguments) {
+        return ApplicationCommandLine(arguments).toStdString();
+    };
+    // As the shell hands over: /Profile="Studio 2" /SILENT
+    const QStringList studio{"/usr/bin/cartfeeder", "/Profile=Studio 2", "/SILENT"};
+    EXPECT_EQ(line(studio), "/Profile=\"Studio 2\" /SILENT");
+    EXPECT_EQ(Profile(ApplicationCommandLine(studio)), "Studio 2");
+
+    EXPECT_EQ(line({"/opt/My Programs/cartfeeder"}), ""); // the program itself is no argument
+    EXPECT_EQ(line({"cartfeeder", "/PLAYERS=4", "/DEBUG=MAX"}), "/PLAYERS=4 /DEBUG=MAX");
+    EXPECT_EQ(line({"cartfeeder", "/Profile=  Late Show "}), "/Profile=\"  Late Show \"");
+    EXPECT_EQ(Profile(ApplicationCommandLine({"cartfeeder", "/Profile=  Late Show "})),
+              "  Late Show ");
+    // A blank before any "=" quotes the whole argument.
+    EXPECT_EQ(line({"cartfeeder", "Studio 2=x"}), "\"Studio 2=x\"");
+    EXPECT_EQ(line({"cartfeeder", "two words"}), "\"two words\"");
+    // Quotes that came through are kept as they are.
+    EXPECT_EQ(line({"cartfeeder", "/Profile=\"Studio 2\""}), "/Profile=\"Studio 2\"");
+    EXPECT_EQ(line({"cartfeeder", "/Profile="}), "/Profile=");
+}

@@ -155,6 +155,31 @@ TEST_F(LocalisationTest, MalformedFilesAreSkippedWithoutHarm)
     EXPECT_EQ(byName["Big"]->Strings.value(1), "Big one");
 }
 
+TEST_F(LocalisationTest, FilesMadeOnWindowsAreFoundInAnyLetterCase)
+{
+    Write("LANGUAGES/LANG-49.TXT", "Id\tDeutsch\n1\tEins\n");
+    Write("LANGUAGES/Lang-44.txt", "Id\tEnglish\n1\tOne\n");
+    InitLocale(true);
+    ASSERT_EQ(Languages.size(), 2);
+    // In name order without regard to case.
+    EXPECT_EQ(Languages[0].FileName.toStdString(),
+              (m_folder + "/LANGUAGES/Lang-44.txt").toStdString());
+    EXPECT_EQ(Languages[0].ID, 44);
+    EXPECT_EQ(Languages[1].ID, 49);
+    EXPECT_EQ(CurrentLanguageID, 44);
+    EXPECT_EQ(GetLanguageString(1, "?"), "One");
+
+    // The single file, as Windows' own tools name it.
+    ResetForTests();
+    LanguageFolderOverride = m_folder;
+    QDir(m_folder + "/LANGUAGES").removeRecursively();
+    Write("Language.txt", "Id\tEnglish (44)\tDeutsch (49)\n1\tOne\tEins\n");
+    InitLocale(true);
+    ASSERT_EQ(Languages.size(), 2);
+    EXPECT_EQ(Languages[1].FileName.toStdString(), (m_folder + "/Language.txt").toStdString());
+    EXPECT_EQ(Languages[1].ID, 49);
+}
+
 TEST_F(LocalisationTest, HeaderIdsOutOfRangeAreClamped)
 {
     Write("language.txt", "Id\tA (0)\tB\tC (70000)\tD (-3)\n1\ta\tb\tc\td\n");

@@ -75,6 +75,29 @@ TEST(SplashLayout, PictureSearchOrder)
     EXPECT_EQ(FindLogoFile(program, "cartfeeder"), program + "/tools.bmp");
 }
 
+TEST(SplashLayout, PicturesMadeOnWindowsAreFoundInAnyLetterCase)
+{
+    TempHome home;
+    const QString parent = home.File("opt");
+    const QString program = parent + "/bin";
+    QDir().mkpath(program);
+    const auto logo = [&] { return FindLogoFile(program, "cartfeeder").toStdString(); };
+
+    Touch(parent + "/LOGO.BMP");
+    EXPECT_EQ(logo(), (parent + "/LOGO.BMP").toStdString());
+    Touch(parent + "/Tools.bmp");
+    EXPECT_EQ(logo(), (parent + "/Tools.bmp").toStdString());
+    Touch(program + "/Logo.Bmp");
+    EXPECT_EQ(logo(), (program + "/Logo.Bmp").toStdString());
+    Touch(program + "/Tools.bmp");
+    EXPECT_EQ(logo(), (program + "/Tools.bmp").toStdString());
+    // The exact spelling wins over another case of the same name.
+    Touch(program + "/tools.bmp");
+    EXPECT_EQ(logo(), (program + "/tools.bmp").toStdString());
+    Touch(program + "/CartFeeder.BMP");
+    EXPECT_EQ(logo(), (program + "/CartFeeder.BMP").toStdString());
+}
+
 TEST(SplashLayout, PlatformLabels)
 {
     auto caption = [](qint32 platform, qint32 major, qint32 minor) {

@@ -6,7 +6,10 @@
 #include "tests/support/TempHome.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
@@ -308,4 +311,41 @@ TEST_F(PrintPreviewTest, ClosingClearsTheWindow)
     EXPECT_FALSE(viewer.isVisible());
     EXPECT_EQ(viewer.CurrentFile(), "");
     EXPECT_EQ(viewer.rtfFile->toPlainText(), "");
+}
+
+TEST(PrintPreviewSaveDialogTest, ProposesTheFilesOwnNameAndTheTypedNameDecides)
+{
+    TempHome home;
+    const QString source = home.File("2026-12-07-vm.log");
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("09:30:15 Imported 'news.wav' into Cart 1234\n");
+    }
+    frmPrintPreview viewer;
+    bool floating = false;
+    viewer.DisplayFile(source, QString(), 0, floating);
+
+    // The real dialog: what it proposes, accepted as proposed (in the test's folder).
+    QString proposed;
+    QString filter;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        proposed = name->text();
+        filter = dialog->selectedNameFilter();
+        dialog->setDirectory(home.Path());
+        name->setText(proposed);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    viewer.toolButtons_ButtonClick("save");
+    EXPECT_EQ(proposed.toStdString(), "2026-12-07-vm.log");
+    EXPECT_EQ(filter.toStdString(), "Rich Text Files (*.rtf)");
+    // Saved under that name, as plain text: the name decides, not the filter.
+    QFile saved(home.File("2026-12-07-vm.log"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), "09:30:15 Imported 'news.wav' into Cart 1234\n");
+    EXPECT_FALSE(QFile::exists(home.File("2026-12-07-vm.rtf")));
 }

@@ -8,6 +8,7 @@
 #include "platform/ScriptedAnswerer.h"
 #include "platform/ToolError.h"
 #include "platform/UserDirectory.h"
+#include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>
@@ -16,12 +17,15 @@
 #include <QFile>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -713,4 +717,93 @@ TEST_F(GroupEditorTest, ErrorsOfTheCartStoreReachTheCallerOrAreReported)
         EXPECT_TRUE(w.isVisible());
         Globals::PlayoutAudio = &store;
     }));
+}
+
+namespace {
+
+// Hands every cart the refresh asks for to a look at the window first.
+class WatchedCartStore : public FakeCartStore
+{
+public:
+    std::function<void(const QString&)> OnGetCart;
+    std::optional<Cart> GetCart(S cart, qint32 level, bool flag) override
+    {
+        if (OnGetCart) {
+            OnGetCart(cart);
+        }
+        return FakeCartStore::GetCart(cart, level, flag);
+    }
+};
+
+// The share of pixels of the panel's place in the window that differ from the panel drawn
+// on its own.
+double DifferingShare(const QImage& shown, const QImage& panel)
+{
+    if (shown.size() != panel.size() || panel.isNull()) {
+        return 1.0;
+    }
+    qint64 differing = 0;
+    for (int y = 0; y < panel.height(); ++y) {
+        for (int x = 0; x < panel.width(); ++x) {
+            if (shown.pixel(x, y) != panel.pixel(x, y)) {
+                ++differing;
+            }
+        }
+    }
+    return double(differing) / (double(panel.width()) * panel.height());
+}
+
+} // namespace
+
+TEST_F(GroupEditorTest, RefreshPanelIsPaintedOverThePageWhileTheRefreshRuns)
+{
+    WatchedCartStore watchedStore;
+    Globals::PlayoutAudio = &watchedStore;
+    QStringList looked;
+    cImporterGroup group = RecheckGroup();
+    EXPECT_TRUE(Edit(group, [&](frmGroupDetails& w) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        // What the window really shows: its backing store, not a fresh rendering of it.
+        watchedStore.OnGetCart = [&](const QString& cart) {
+            if (cart != QLatin1String("1") && cart != QLatin1String("5")) {
+                return;
+            }
+            const QRect place = w.pnlProgress->geometry();
+            const QImage shown = QGuiApplication::primaryScreen()
+                                     ->grabWindow(w.winId())
+                                     .toImage()
+                                     .copy(place)
+                                     .convertToFormat(QImage::Format_RGB32);
+            const QImage panel =
+                w.pnlProgress->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            EXPECT_TRUE(w.pnlProgress->isVisible());
+            EXPECT_EQ(w.lblCurrentTask->text(), "Checking/Updating: " + cart);
+            EXPECT_LT(DifferingShare(shown, panel), 0.01) << "at cart " << cart.toStdString();
+            looked.append(cart);
+        };
+        w.chkCheckCurrentLastModified->setChecked(true);
+        PressOK(w, {MsgBoxResult::Yes, MsgBoxResult::Yes});
+        EXPECT_FALSE(w.isVisible());
+    }));
+    EXPECT_EQ(looked, QStringList({"1", "5"}));
+    Globals::PlayoutAudio = &store;
+}
+
+TEST_F(GroupEditorTest, OptionsAndTheEmailBoxSitOnTheTopEdgeOfTheFramesTheyHead)
+{
+    cImporterGroup group = ImportGroup();
+    Edit(group, [&](frmGroupDetails& w) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        ExpectHeadingOnTopEdge(w.optCheckExisting, w.Frame1);
+        ExpectHeadingOnTopEdge(w.optImport, w.fraImportOptions);
+
+        w.tbsGroupDetails->setCurrentIndex(frmGroupDetails::NotificationPage);
+        QApplication::processEvents();
+        ExpectHeadingOnTopEdge(w.chkEmailNotify, w.fraEmailNotification);
+        // A disabled frame leaves its heading usable.
+        EXPECT_FALSE(w.fraEmailNotification->isEnabled());
+        EXPECT_TRUE(w.chkEmailNotify->isEnabled());
+        w.chkEmailNotify->click();
+        EXPECT_TRUE(w.fraEmailNotification->isEnabled());
+    });
 }

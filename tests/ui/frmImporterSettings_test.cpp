@@ -3,6 +3,7 @@
 #include "engine/cImporter.h"
 #include "framework/ToolGlobals.h"
 #include "platform/ScriptedAnswerer.h"
+#include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>
@@ -154,6 +155,29 @@ TEST_F(ImporterSettingsTest, AcceptedValuesAreWrittenBackTrimmed)
     EXPECT_EQ(importer->SMTPPassword(), "");
 }
 
+TEST_F(ImporterSettingsTest, CheckIntervalShowsAsPlainDecimalTextAndComesBackUnchanged)
+{
+    const struct
+    {
+        float interval;
+        const char* shown;
+    } rows[] = {{60.0f, "60"},           {1.5f, "1.5"},
+                {1e7f, "10000000"},      {123456789.0f, "123456800"},
+                {0.000015f, "0.000015"}, {0.0f, "0"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown);
+        importer->CheckInterval = row.interval;
+        EXPECT_TRUE(Show([&](frmImporterSettings& w) {
+            EXPECT_EQ(w.txtCheckInterval->text().toStdString(), row.shown);
+            // The whole text fits the box.
+            EXPECT_LE(w.txtCheckInterval->fontMetrics().horizontalAdvance(row.shown),
+                      w.txtCheckInterval->contentsRect().width());
+            w.cmdOK->click();
+        }));
+        EXPECT_FLOAT_EQ(importer->CheckInterval, row.interval);
+    }
+}
+
 TEST_F(ImporterSettingsTest, ServerAndUsernameAreRequiredWhileEmailIsOn)
 {
     EXPECT_TRUE(Show([&](frmImporterSettings& w) {
@@ -216,4 +240,16 @@ TEST_F(ImporterSettingsTest, CloseBoxAndCancelChangeNothing)
     frmImporterSettings window;
     EXPECT_FALSE(window.DisplayImporter(nullptr));
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(ImporterSettingsTest, EmailBoxSitsOnTheTopEdgeOfTheServerFrame)
+{
+    importer->setSMTPEmailEnabled(false);
+    Show([&](frmImporterSettings& w) {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        ExpectHeadingOnTopEdge(w.chkEnableEmail, w.fraEmail);
+        EXPECT_FALSE(w.fraEmail->isEnabled());
+        w.chkEnableEmail->click();
+        EXPECT_TRUE(w.fraEmail->isEnabled());
+    });
 }

@@ -74,6 +74,15 @@ void CloseBox(QWidget* window)
     QApplication::instance()->notify(window, &event);
 }
 
+// A double click as the desktop delivers it: press, release, double click, release.
+void DoubleClick(QWidget* widget, QPoint pos)
+{
+    QTest::mousePress(widget, Qt::LeftButton, {}, pos);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, pos);
+    QTest::mouseDClick(widget, Qt::LeftButton, {}, pos);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, pos);
+}
+
 // Closes the modal window that the code under test opens, once, and records its title and text.
 struct ModalCloser
 {
@@ -366,6 +375,7 @@ TEST_F(MainWindowHandlersTest, ExitFromEitherMenuNeverAsks)
     WriteSettings("[General]\nMinimiseToSysTray=1\n");
     Start();
     QSignalSpy unloadedAgain(window.get(), &frmMain::Unloaded);
+    window->TrayAvailable = [] { return true; };
     window->setWindowState(Qt::WindowMinimized);
     ASSERT_FALSE(window->isVisible());
     window->mnuSysExit->trigger();
@@ -442,7 +452,9 @@ TEST_F(MainWindowHandlersTest, GroupListAndSettingsOpenTheImporterDialogs)
 
     // A double click with nothing selected opens nothing.
     QTreeWidget* list = window->lvwGroups;
-    Q_EMIT list->itemDoubleClicked(list->topLevelItem(0), 1);
+    const QPoint empty(list->viewport()->width() / 2, list->viewport()->height() - 4);
+    ASSERT_EQ(list->itemAt(empty), nullptr);
+    DoubleClick(list->viewport(), empty);
     EXPECT_TRUE(dialogs.calls.isEmpty());
 
     // The list is refreshed even when the editor is cancelled.
@@ -482,10 +494,39 @@ TEST_F(MainWindowHandlersTest, GroupListAndSettingsOpenTheImporterDialogs)
     window->Importer()->setDialogs(nullptr);
 }
 
+TEST_F(MainWindowHandlersTest, DoubleClickOnEmptySpaceOpensTheSelectedGroupOnce)
+{
+    WriteSettings("[General]\nNumberGroups=2\n" + Recheck(1, "Morning", 10) +
+                  Recheck(2, "Evening", 20));
+    Start();
+    RecordingDialogs dialogs;
+    window->Importer()->setDialogs(&dialogs);
+    QTreeWidget* list = window->lvwGroups;
+    const QPoint empty(list->viewport()->width() / 2, list->viewport()->height() - 4);
+    ASSERT_EQ(list->itemAt(empty), nullptr);
+
+    ClickRow(1);
+    DoubleClick(list->viewport(), empty);
+    EXPECT_EQ(dialogs.calls, QStringList({"group:Evening"}));
+
+    // On a row: opened once, not once for the row and once for the list.
+    ClickRow(0);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                       list->visualItemRect(list->topLevelItem(0)).center());
+    EXPECT_EQ(dialogs.calls, QStringList({"group:Evening", "group:Morning"}));
+
+    // A right double click is no double click of the list.
+    ClickRow(1);
+    QTest::mouseDClick(list->viewport(), Qt::RightButton, {}, empty);
+    EXPECT_EQ(dialogs.calls.size(), 2);
+    window->Importer()->setDialogs(nullptr);
+}
+
 TEST_F(MainWindowHandlersTest, TrayContextPopsUpTheMenuWithoutRestoring)
 {
     WriteSettings("[General]\nMinimiseToSysTray=1\n");
     Start();
+    window->TrayAvailable = [] { return true; };
     window->setWindowState(Qt::WindowMinimized);
     ASSERT_FALSE(window->isVisible());
     QSystemTrayIcon* tray = window->TrayIcon();

@@ -19,6 +19,7 @@
 #include "ui/GraphicsRenderer.h"
 #include "ui/frmMain.h"
 
+#include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -27,10 +28,12 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QProcess>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -63,6 +66,9 @@ public:
     static bool CheckInProgress(const frmMain& w) { return w.CheckInProgress; }
     static TimeRecord& LastCheck(frmMain& w) { return w.LastCheck; }
     static void Tick(frmMain& w) { w.tmrCheckGroups_Timer(); }
+    static void WatchTray(frmMain& w) { w.tmrTrayWatch_Timer(); }
+    static bool WatchingTray(const frmMain& w) { return w.m_trayWatch->isActive(); }
+    static int PxX(const frmMain& w, double twips) { return w.PxX(twips); }
     static void SetProgramFolder(const QString& folder)
     {
         frmMain::ProgramFolderOverride() = folder;
@@ -894,6 +900,7 @@ TEST_F(MainWindowTest, MinimisingHidesInTheTrayOnlyWhenAsked)
 {
     WriteSettings(0, QString(), "MinimiseToSysTray=1");
     Start();
+    window->TrayAvailable = [] { return true; };
     // As the window manager minimises it.
     window->setWindowState(Qt::WindowMinimized);
     EXPECT_FALSE(window->isVisible());
@@ -903,6 +910,63 @@ TEST_F(MainWindowTest, MinimisingHidesInTheTrayOnlyWhenAsked)
     window->showNormal();
     window->setWindowState(Qt::WindowMinimized);
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, WithoutATrayMinimisingKeepsTheWindowAndALostTrayBringsItBack)
+{
+    WriteSettings(0, QString(), "MinimiseToSysTray=1");
+    Start();
+    bool tray = false;
+    window->TrayAvailable = [&] { return tray; };
+    // A desktop without a tray: hidden, the window could never be reached again.
+    window->setWindowState(Qt::WindowMinimized);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_FALSE(Access::WatchingTray(*window));
+
+    tray = true;
+    window->showNormal();
+    window->setWindowState(Qt::WindowMinimized);
+    ASSERT_FALSE(window->isVisible());
+    EXPECT_TRUE(Access::WatchingTray(*window));
+    Access::WatchTray(*window);
+    EXPECT_FALSE(window->isVisible());
+
+    // The tray host stops while the window is hidden in it.
+    tray = false;
+    Access::WatchTray(*window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(Access::WatchingTray(*window));
+}
+
+TEST_F(MainWindowTest, HistoryDateColumnShowsTheWholeDateAndTimeInEveryLocale)
+{
+    const QLocale saved;
+    for (const char* name : {"C", "en_GB", "en_US", "de_DE", "fr_FR", "pt_BR", "ja_JP"}) {
+        SCOPED_TRACE(name);
+        const QLocale locale(QString::fromLatin1(name));
+        QLocale::setDefault(locale);
+        window.reset();
+        Start();
+        const QDateTime when(QDate(2026, 12, 28), QTime(23, 58, 59));
+        Q_EMIT window->Importer()->LogEventAdded(when, "Imported 'x.wav'");
+        QTreeWidget* list = window->lvwHistory;
+        const QTreeWidgetItem* row = list->topLevelItem(list->topLevelItemCount() - 1);
+        EXPECT_EQ(row->text(0), locale.toString(when.date(), QLocale::ShortFormat) + " 23:58:59");
+        // Wide enough for the row as the list's own delegate measures it: nothing is cut off.
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        option.widget = list;
+        const QModelIndex cell = list->model()->index(list->topLevelItemCount() - 1, 0);
+        EXPECT_GE(list->header()->sectionSize(0),
+                  list->itemDelegate()->sizeHint(option, cell).width());
+        EXPECT_GE(list->header()->sectionSize(0), Access::PxX(*window, 1800));
+        // The information column still takes the rest.
+        EXPECT_NEAR(list->header()->sectionSize(0) + list->header()->sectionSize(1) +
+                        Access::PxX(*window, 285),
+                    list->width(), 2);
+    }
+    QLocale::setDefault(saved);
 }
 
 TEST_F(MainWindowTest, ResizeKeepsTheStatusAreaBelowTheListsAndTheListsApart)
