@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 // One stretch of text in one character format.
 struct RtfRun
@@ -11,33 +12,78 @@ struct RtfRun
     bool Italic = false;
     bool Underline = false;
     double PointSize = 0; // 0: the showing box's own size
+    QString FontFamily;   // "": the showing box's own font
+    // 0xRRGGBB; none: the text's usual colour, no highlight.
+    std::optional<quint32> Color;
+    std::optional<quint32> Highlight;
 
     bool SameFormat(const RtfRun& other) const
     {
         return Bold == other.Bold && Italic == other.Italic && Underline == other.Underline &&
-               PointSize == other.PointSize;
+               PointSize == other.PointSize && FontFamily == other.FontFamily &&
+               Color == other.Color && Highlight == other.Highlight;
     }
     bool operator==(const RtfRun& other) const = default;
 };
 
-// Line breaks inside a paragraph are held as QChar::LineSeparator.
+enum class RtfAlignment
+{
+    Left,
+    Center,
+    Right,
+    Justify
+};
+
+struct RtfTabStop
+{
+    enum Kind
+    {
+        Left,
+        Center,
+        Right,
+        Decimal
+    };
+
+    int Position = 0; // twips from the text area's left edge, as the left indent
+    Kind Type = Left;
+
+    bool operator==(const RtfTabStop& other) const = default;
+};
+
+// Line breaks inside a paragraph are held as QChar::LineSeparator. Bullets and numbers are
+// text of their own at the start of the paragraph (usually followed by a tab), as word
+// processors write them for readers that know no lists. A table row is one paragraph whose
+// cells are separated by tabs; paragraphs inside a cell become line breaks.
 struct RtfParagraph
 {
+    // Word processors allow no more per paragraph.
+    static constexpr int MaxTabStops = 64;
+
     QList<RtfRun> Runs;
+    RtfAlignment Alignment = RtfAlignment::Left;
+    int LeftIndent = 0;      // twips
+    int FirstLineIndent = 0; // twips, relative to the left indent; negative: hanging
+    QList<RtfTabStop> TabStops;
+    bool TableRow = false;
 
     QString Text() const;
     bool operator==(const RtfParagraph& other) const = default;
 };
 
-// The content of a rich-text document as far as the viewer shows it: paragraphs of runs of
-// text that may be bold, italic, underlined and of a given size. Never empty: a document
-// has at least one (possibly empty) paragraph.
+// The content of a rich-text document as far as the viewer shows it: paragraphs with their
+// alignment, indents and tab stops, holding runs of text that may be bold, italic,
+// underlined, of a given size, font, colour and highlight. Never empty: a document has at
+// least one (possibly empty) paragraph.
 class RtfDocument
 {
 public:
+    // The format's default distance between tab stops.
+    static constexpr int DefaultTabWidthTwips = 720;
+
     RtfDocument();
 
     QList<RtfParagraph> Paragraphs;
+    int DefaultTabWidth = DefaultTabWidthTwips; // twips
 
     // Appends text in the given run's format (its own text is ignored) to the last
     // paragraph, joining it to the last run when the format is the same.

@@ -2,6 +2,7 @@
 
 #include "TextFileDecoder.h"
 
+#include <QHash>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cstring>
@@ -9,15 +10,69 @@
 
 namespace {
 
+enum class Destination
+{
+    Body,
+    FontTable,
+    ColorTable
+};
+
+struct ParagraphFormat
+{
+    RtfAlignment Alignment = RtfAlignment::Left;
+    int LeftIndent = 0;
+    int FirstLineIndent = 0;
+    QList<RtfTabStop> TabStops;
+    RtfTabStop::Kind NextTabKind = RtfTabStop::Left; // \tqr and the like, for the next \tx
+    bool InTable = false;
+};
+
 struct GroupState
 {
     bool Bold = false;
     bool Italic = false;
     bool Underline = false;
-    int HalfPoints = 24;   // the format's default of 12 points
+    int HalfPoints = 24;     // the format's default of 12 points
+    std::optional<int> Font; // none: the document's default font
+    int Color = -1;          // colour table indices; -1: the usual colour, no highlight
+    int Highlight = -1;
     int FallbackCount = 1; // \uc: characters that follow each \u for older readers
     bool Skip = false;     // inside a destination that is not body text
+    Destination Dest = Destination::Body;
+    ParagraphFormat Paragraph;
 };
+
+struct FontEntry
+{
+    QString Name;
+    bool Symbol = false; // \fcharset2: bytes are glyph numbers, not characters
+};
+
+// Bullets that word processors write as bytes of symbol fonts.
+char16_t symbolBullet(const QString& font, uchar byte)
+{
+    if (font.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive)) {
+        switch (byte) {
+        case 0x6C:
+            return 0x25CF; // ●
+        case 0x6E:
+            return 0x25A0; // ■
+        case 0x71:
+            return 0x2751; // ❑
+        case 0x76:
+            return 0x2756; // ❖
+        case 0xA7:
+            return 0x25AA; // ▪
+        case 0xD8:
+            return 0x27A2; // ➢
+        case 0xFC:
+            return 0x2713; // ✓
+        default:
+            return 0;
+        }
+    }
+    return byte == 0xB7 ? 0x2022 : 0; // Symbol's bullet
+}
 
 struct Symbol
 {
@@ -34,13 +89,11 @@ constexpr Symbol kSymbols[] = {
     {"enspace", 0x2002},   {"qmspace", 0x2005},
     {"zwj", 0x200D},       {"zwnj", 0x200C},
     {"ltrmark", 0x200E},   {"rtlmark", 0x200F},
-    {"cell", u'\t'},       {"nestcell", u'\t'},
+    {"nestcell", u'\t'},   {"nestrow", QChar::LineSeparator},
 };
 
 // Groups whose text is never shown.
 constexpr const char* kDestinations[] = {
-    "fonttbl",
-    "colortbl",
     "stylesheet",
     "info",
     "pict",
@@ -154,6 +207,8 @@ public:
         // paragraph rather than opening an empty one.
         if (m_document.Paragraphs.size() > 1 && m_document.Paragraphs.last().Runs.isEmpty()) {
             m_document.Paragraphs.removeLast();
+        } else if (!m_stack.empty() && !m_document.Paragraphs.last().Runs.isEmpty()) {
+            ApplyParagraphFormat(m_document.Paragraphs.last());
         }
         return m_document;
     }
@@ -178,6 +233,11 @@ private:
     {
         Flush();
         m_pendingFallback = 0;
+        if (m_overflow == 0 && !m_stack.empty() && State().Dest == Destination::FontTable &&
+            !State().Skip) {
+            // An entry may end with its group instead of ";".
+            CommitFontName();
+        }
         if (m_overflow > 0) {
             --m_overflow;
         } else if (m_stack.size() <= 1) {
@@ -223,7 +283,14 @@ private:
             return;
         }
         QString text;
-        if (m_decoder.isValid()) {
+        const FontEntry font = CurrentFont();
+        if (font.Symbol && State().Dest == Destination::Body) {
+            for (const char byte : std::as_const(m_bytes)) {
+                const char16_t bullet = symbolBullet(font.Name, uchar(byte));
+                text += bullet ? QString(QChar(bullet))
+                               : TextFileDecoder::FromWindows1252(QByteArray(1, byte));
+            }
+        } else if (m_decoder.isValid()) {
             text = m_decoder.decode(m_bytes);
             m_decoder.resetState();
         } else {
@@ -235,12 +302,122 @@ private:
 
     void Emit(const QString& text)
     {
+        const GroupState& state = State();
+        if (state.Dest == Destination::FontTable) {
+            FontTableText(text);
+            return;
+        }
+        if (state.Dest == Destination::ColorTable) {
+            ColorTableText(text);
+            return;
+        }
         RtfRun format;
-        format.Bold = State().Bold;
-        format.Italic = State().Italic;
-        format.Underline = State().Underline;
-        format.PointSize = State().HalfPoints / 2.0;
+        format.Bold = state.Bold;
+        format.Italic = state.Italic;
+        format.Underline = state.Underline;
+        format.PointSize = state.HalfPoints / 2.0;
+        format.FontFamily = CurrentFont().Name;
+        format.Color = ColorAt(state.Color);
+        format.Highlight = ColorAt(state.Highlight);
         m_document.Append(text, format);
+        m_endsWithCellBreak = false;
+    }
+
+    FontEntry CurrentFont() const
+    {
+        return m_fonts.value(m_stack.back().Font.value_or(m_defaultFont));
+    }
+
+    std::optional<quint32> ColorAt(int index) const
+    {
+        return index >= 0 && index < m_colors.size() ? m_colors.at(index) : std::nullopt;
+    }
+
+    void FontTableText(const QString& text)
+    {
+        for (const QChar ch : text) {
+            if (ch == u';') {
+                CommitFontName();
+            } else if (m_fontEntry && !m_fontNamed) {
+                m_fontName += ch;
+            }
+        }
+    }
+
+    void CommitFontName()
+    {
+        if (m_fontEntry && !m_fontNamed) {
+            m_fonts[*m_fontEntry].Name = m_fontName.trimmed();
+            m_fontNamed = true;
+        }
+        m_fontName.clear();
+    }
+
+    void ColorTableText(const QString& text)
+    {
+        for (const QChar ch : text) {
+            if (ch == u';') {
+                // An entry without components is the text's usual colour.
+                m_colors.append(m_colorGiven
+                                    ? std::optional<quint32>(m_red << 16 | m_green << 8 | m_blue)
+                                    : std::nullopt);
+                m_red = m_green = m_blue = 0;
+                m_colorGiven = false;
+            }
+        }
+    }
+
+    // Words that mean something inside the font and colour tables; all others do not.
+    void TableWord(const QByteArray& word, bool hasParameter, qint32 parameter)
+    {
+        if (State().Dest == Destination::FontTable) {
+            if (word == "f") {
+                CommitFontName();
+                m_fontEntry = hasParameter ? parameter : 0;
+                m_fontNamed = false;
+                m_fonts[*m_fontEntry].Symbol = false;
+            } else if (word == "fcharset" && m_fontEntry) {
+                m_fonts[*m_fontEntry].Symbol = parameter == 2;
+            }
+            return;
+        }
+        const quint32 component = quint32(std::clamp(parameter, 0, 255));
+        if (word == "red") {
+            m_red = component;
+        } else if (word == "green") {
+            m_green = component;
+        } else if (word == "blue") {
+            m_blue = component;
+        } else {
+            return;
+        }
+        m_colorGiven = true;
+    }
+
+    // The paragraph takes the format in force at its mark.
+    void ApplyParagraphFormat(RtfParagraph& paragraph) const
+    {
+        const ParagraphFormat& format = m_stack.back().Paragraph;
+        paragraph.Alignment = format.Alignment;
+        paragraph.LeftIndent = format.LeftIndent;
+        paragraph.FirstLineIndent = format.FirstLineIndent;
+        paragraph.TabStops = format.TabStops;
+    }
+
+    void EndParagraph(bool tableRow)
+    {
+        RtfParagraph& paragraph = m_document.Paragraphs.last();
+        if (tableRow && m_endsWithCellBreak && !paragraph.Runs.isEmpty()) {
+            // The tab after the last cell separates nothing.
+            paragraph.Runs.last().Text.chop(1);
+            if (paragraph.Runs.last().Text.isEmpty()) {
+                paragraph.Runs.removeLast();
+            }
+        }
+        ApplyParagraphFormat(paragraph);
+        paragraph.TableRow = tableRow;
+        m_document.NewParagraph();
+        m_endsWithCellBreak = false;
     }
 
     // A character given by a control word or symbol.
@@ -333,7 +510,7 @@ private:
             break;
         case '\r':
         case '\n':
-            Paragraph();
+            ParagraphMark();
             break;
         default:
             // "\-" optional hyphen, "\:", "\|" and unknown symbols show nothing, but still
@@ -345,16 +522,21 @@ private:
         }
     }
 
-    void Paragraph()
+    void ParagraphMark()
     {
-        if (State().Skip) {
+        if (State().Skip || State().Dest != Destination::Body) {
             return;
         }
         if (m_pendingFallback > 0) {
             --m_pendingFallback;
             return;
         }
-        m_document.NewParagraph();
+        if (State().Paragraph.InTable) {
+            // One of several paragraphs of a cell; the row stays one paragraph.
+            Emit(QString(QChar(QChar::LineSeparator)));
+        } else {
+            EndParagraph(false);
+        }
     }
 
     void ControlWord(const QByteArray& word, bool hasParameter, qint32 parameter)
@@ -374,12 +556,26 @@ private:
         if (state.Skip) {
             return;
         }
+        if (word == "fonttbl") {
+            state.Dest = Destination::FontTable;
+            m_fontEntry.reset();
+            return;
+        }
+        if (word == "colortbl") {
+            state.Dest = Destination::ColorTable;
+            return;
+        }
         if (m_pendingFallback > 0) {
             // Stands for one of the characters that follow "\u" for older readers.
             --m_pendingFallback;
             return;
         }
         const bool on = !hasParameter || parameter != 0;
+        if (state.Dest != Destination::Body && word != "u" && word != "uc") {
+            TableWord(word, hasParameter, parameter);
+            return;
+        }
+        ParagraphFormat& paragraph = state.Paragraph;
         if (word == "u") {
             // The fallback is skipped only when the character itself could be shown.
             const qint32 unit = parameter < 0 ? parameter + 65536 : parameter;
@@ -389,8 +585,56 @@ private:
             }
         } else if (word == "uc") {
             state.FallbackCount = hasParameter ? std::clamp(parameter, 0, 16) : 1;
-        } else if (word == "par" || word == "sect" || word == "row" || word == "nestrow") {
-            m_document.NewParagraph();
+        } else if (word == "par") {
+            ParagraphMark();
+        } else if (word == "sect") {
+            EndParagraph(false);
+        } else if (word == "row") {
+            EndParagraph(true);
+            paragraph.InTable = false;
+        } else if (word == "cell") {
+            Emit(QStringLiteral("\t"));
+            m_endsWithCellBreak = true;
+        } else if (word == "intbl") {
+            paragraph.InTable = true;
+        } else if (word == "pard") {
+            paragraph = ParagraphFormat();
+        } else if (word == "ql") {
+            paragraph.Alignment = RtfAlignment::Left;
+        } else if (word == "qc") {
+            paragraph.Alignment = RtfAlignment::Center;
+        } else if (word == "qr") {
+            paragraph.Alignment = RtfAlignment::Right;
+        } else if (word == "qj" || word == "qd") {
+            paragraph.Alignment = RtfAlignment::Justify;
+        } else if (word == "li" || word == "lin") {
+            paragraph.LeftIndent = parameter;
+        } else if (word == "fi") {
+            paragraph.FirstLineIndent = parameter;
+        } else if (word == "tqr") {
+            paragraph.NextTabKind = RtfTabStop::Right;
+        } else if (word == "tqc") {
+            paragraph.NextTabKind = RtfTabStop::Center;
+        } else if (word == "tqdec") {
+            paragraph.NextTabKind = RtfTabStop::Decimal;
+        } else if (word == "tx" || word == "tb") {
+            if (word == "tx" && paragraph.TabStops.size() < RtfParagraph::MaxTabStops) {
+                paragraph.TabStops.append({parameter, paragraph.NextTabKind});
+            }
+            paragraph.NextTabKind = RtfTabStop::Left;
+        } else if (word == "deftab") {
+            if (parameter > 0) {
+                m_document.DefaultTabWidth = parameter;
+            }
+        } else if (word == "deff") {
+            m_defaultFont = parameter;
+        } else if (word == "f") {
+            state.Font = parameter;
+        } else if (word == "cf") {
+            state.Color = parameter;
+        } else if (word == "highlight" || word == "cb" || word == "chcbpat") {
+            // 0 is "none" here, even where the table's first entry is a real colour.
+            state.Highlight = parameter > 0 ? parameter : -1;
         } else if (word == "b") {
             state.Bold = on;
         } else if (word == "i") {
@@ -404,6 +648,9 @@ private:
         } else if (word == "plain") {
             state.Bold = state.Italic = state.Underline = false;
             state.HalfPoints = 24;
+            state.Font.reset();
+            state.Color = -1;
+            state.Highlight = -1;
         } else if (word == "ansicpg") {
             if (hasParameter) {
                 SetCodePage(parameter);
@@ -455,6 +702,17 @@ private:
     QStringDecoder m_decoder;
     QByteArray m_bytes;
     RtfDocument m_document;
+    bool m_endsWithCellBreak = false;
+    QHash<int, FontEntry> m_fonts;
+    int m_defaultFont = 0;
+    std::optional<int> m_fontEntry; // the font table's entry being read
+    QString m_fontName;
+    bool m_fontNamed = false;
+    QList<std::optional<quint32>> m_colors;
+    quint32 m_red = 0;
+    quint32 m_green = 0;
+    quint32 m_blue = 0;
+    bool m_colorGiven = false;
 };
 
 } // namespace

@@ -123,6 +123,7 @@ void frmPrintPreview::DisplayText(QString Information, QString Caption, qint32 M
 {
     setWindowTitle(Caption.isEmpty() ? QStringLiteral("Print Preview") : Caption);
     rtfFile->clear();
+    RichTextConversion::ResetTabDistance(rtfFile->document());
     rtfFile->setPlainText(Information);
     rtfFile->moveCursor(QTextCursor::Start);
     ShowWindow(Modal, Floating);
@@ -168,6 +169,7 @@ void frmPrintPreview::toolButtons_ButtonClick(const QString& key)
 void frmPrintPreview::Refresh()
 {
     rtfFile->clear();
+    RichTextConversion::ResetTabDistance(rtfFile->document());
     if (FileFunctions::instance().GetFileSize(m_currentFile) > 0) {
         QFile file(m_currentFile);
         if (file.open(QIODevice::ReadOnly)) {

@@ -1,4 +1,5 @@
 #include "platform/RtfReader.h"
+#include "tests/support/RtfPrinting.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -264,4 +265,220 @@ TEST(RtfReaderTest, MutatedFilesNeverBreakTheReader)
         }
         EXPECT_TRUE(RtfReader::Read(data).has_value());
     }
+}
+
+namespace {
+
+const RtfParagraph& ParagraphWith(const RtfDocument& document, const QString& text)
+{
+    for (const RtfParagraph& paragraph : document.Paragraphs) {
+        if (paragraph.Text().contains(text)) {
+            return paragraph;
+        }
+    }
+    ADD_FAILURE() << "no paragraph holds " << text.toStdString();
+    static const RtfParagraph none;
+    return none;
+}
+
+constexpr quint32 kRed = 0xFF0000;
+constexpr quint32 kBlue = 0x0000FF;
+
+} // namespace
+
+TEST(RtfReaderTest, ColoursFontsAndAlignmentOfALibreOfficeFile)
+{
+    // "soffice --headless --infilter='HTML (StarWriter)' --convert-to rtf" of a page with a
+    // red centred title, a blue line, a Courier New line, aligned lines and a highlight.
+    const RtfDocument doc = Read(DataFile("libreoffice-updates.rtf"));
+    const RtfParagraph& title = ParagraphWith(doc, "Cartfeeder Updates");
+    EXPECT_EQ(title.Alignment, RtfAlignment::Center);
+    const RtfRun titleRun = RunWith(title, "Cartfeeder Updates");
+    EXPECT_EQ(titleRun.Color, kRed);
+    EXPECT_TRUE(titleRun.Bold);
+    EXPECT_EQ(titleRun.PointSize, 18);
+    EXPECT_EQ(titleRun.FontFamily, "DejaVu Serif"); // the document's default font
+
+    const RtfRun blue = RunWith(ParagraphWith(doc, "Blue line"), "Blue line");
+    EXPECT_EQ(blue.Color, kBlue);
+    EXPECT_EQ(blue.FontFamily, "DejaVu Serif");
+    EXPECT_EQ(ParagraphWith(doc, "Blue line").Alignment, RtfAlignment::Left);
+    // \cf0 and the colour table's empty first entry are the usual colour.
+    EXPECT_EQ(RunWith(ParagraphWith(doc, "Right-aligned"), "Right").Color, std::nullopt);
+
+    const RtfRun courier = RunWith(ParagraphWith(doc, "Courier New line"), "Courier");
+    EXPECT_EQ(courier.FontFamily, "Courier New");
+    EXPECT_EQ(courier.Color, std::nullopt);
+    EXPECT_EQ(ParagraphWith(doc, "Right-aligned").Alignment, RtfAlignment::Right);
+    EXPECT_EQ(ParagraphWith(doc, "Justified").Alignment, RtfAlignment::Justify);
+
+    const RtfParagraph& marked = ParagraphWith(doc, "highlighted");
+    EXPECT_EQ(RunWith(marked, "highlighted words").Highlight, 0xFFFF00u);
+    EXPECT_EQ(RunWith(marked, "Marked").Highlight, std::nullopt);
+    EXPECT_EQ(RunWith(marked, "here").Highlight, std::nullopt);
+}
+
+TEST(RtfReaderTest, ListsIndentsBreaksAndTablesOfALibreOfficeFile)
+{
+    const RtfDocument doc = Read(DataFile("libreoffice-updates.rtf"));
+    // Bullets and numbers come as text before a tab, hanging at the list's indent.
+    const RtfParagraph& bullet = ParagraphWith(doc, "First bullet");
+    EXPECT_EQ(bullet.Text(), QString::fromUtf8("•\tFirst bullet "));
+    EXPECT_EQ(RunWith(bullet, QString::fromUtf8("•")).FontFamily, "OpenSymbol");
+    EXPECT_EQ(bullet.LeftIndent, 709);
+    EXPECT_EQ(bullet.FirstLineIndent, -283);
+    EXPECT_EQ(bullet.TabStops, QList<RtfTabStop>({{709, RtfTabStop::Left}}));
+    EXPECT_EQ(ParagraphWith(doc, "Second bullet").Text(), QString::fromUtf8("•\tSecond bullet "));
+    EXPECT_EQ(ParagraphWith(doc, "First step").Text(), " 1.\tFirst step ");
+    EXPECT_EQ(ParagraphWith(doc, "Second step").Text(), " 2.\tSecond step ");
+    EXPECT_EQ(ParagraphWith(doc, "Second step").LeftIndent, 709);
+
+    EXPECT_EQ(ParagraphWith(doc, "Indented by").LeftIndent, 1134);
+    EXPECT_EQ(ParagraphWith(doc, "Indented by").FirstLineIndent, 0);
+    EXPECT_EQ(ParagraphWith(doc, "Hanging").LeftIndent, 567);
+    EXPECT_EQ(ParagraphWith(doc, "Hanging").FirstLineIndent, -283);
+    // Leaving the list and the indents: a later paragraph starts afresh.
+    EXPECT_EQ(ParagraphWith(doc, "After the table").LeftIndent, 0);
+    EXPECT_TRUE(ParagraphWith(doc, "After the table").TabStops.isEmpty());
+    EXPECT_FALSE(ParagraphWith(doc, "After the table").TableRow);
+
+    EXPECT_EQ(ParagraphWith(doc, "Line one").Text(),
+              QString("Line one") + QChar::LineSeparator + "Line two after a break");
+    EXPECT_EQ(doc.DefaultTabWidth, 709);
+
+    // Each table row is one paragraph of tab-separated cells.
+    const RtfParagraph& header = ParagraphWith(doc, "Cart\t");
+    EXPECT_TRUE(header.TableRow);
+    EXPECT_EQ(header.Text(), "Cart\tTitle\tLength");
+    const RtfParagraph& row = ParagraphWith(doc, "1234");
+    EXPECT_TRUE(row.TableRow);
+    EXPECT_EQ(row.Text(), "1234\tMorning jingle\t0:05");
+    qsizetype rows = 0;
+    for (const RtfParagraph& paragraph : doc.Paragraphs) {
+        rows += paragraph.TableRow ? 1 : 0;
+    }
+    EXPECT_EQ(rows, 2);
+}
+
+TEST(RtfReaderTest, TabStopsHighlightAndFontOfALibreOfficeFile)
+{
+    // Converted from a small .fodt: tab stops of three kinds, a green highlight, a
+    // monospaced green run and a line break.
+    const RtfDocument doc = Read(DataFile("libreoffice-tabs.rtf"));
+    const RtfParagraph& tabs = ParagraphWith(doc, "Cart");
+    EXPECT_EQ(tabs.Text(), "Cart\tTitle\t0:05\tend");
+    EXPECT_FALSE(tabs.TableRow);
+    EXPECT_EQ(tabs.TabStops, QList<RtfTabStop>({{1701, RtfTabStop::Left},
+                                                {4535, RtfTabStop::Right},
+                                                {5669, RtfTabStop::Center}}));
+    const RtfParagraph& green = ParagraphWith(doc, "Green");
+    EXPECT_EQ(RunWith(green, "highlight").Highlight, 0x00FF00u);
+    EXPECT_EQ(RunWith(green, "highlight").Color, std::nullopt);
+    EXPECT_EQ(RunWith(green, "mono").FontFamily, "Liberation Mono");
+    EXPECT_EQ(RunWith(green, "mono").Color, 0x008000u);
+    EXPECT_EQ(RunWith(green, "second line").FontFamily, "DejaVu Serif");
+    EXPECT_EQ(green.Text(),
+              QString("Green highlight and mono green") + QChar::LineSeparator + "second line");
+}
+
+TEST(RtfReaderTest, FontAndColourTablesInTheirVariousForms)
+{
+    // Entries without groups, a missing first entry, alternative names, \plain and \deff.
+    const RtfDocument doc =
+        Read("{\\rtf1\\ansi\\deff1{\\fonttbl\\f0\\fswiss Helvetica;\\f1\\froman Times{\\*\\falt "
+             "Roman};\\f2 \\'43ourier  ;}{\\colortbl\\red10\\green20\\blue30;\\red255;;}"
+             "a\\f0\\cf1 b\\cf0 c\\f2\\cf2 d\\plain e\\f7\\cf9 f\\highlight1 g\\highlight0 h\\cb0 i"
+             "\\chcbpat1 j}");
+    const RtfParagraph& p = doc.Paragraphs[0];
+    EXPECT_EQ(p.Text(), "abcdefghij");
+    EXPECT_EQ(RunWith(p, "a").FontFamily, "Times");
+    EXPECT_EQ(RunWith(p, "a").Color, std::nullopt);
+    EXPECT_EQ(RunWith(p, "b").FontFamily, "Helvetica");
+    EXPECT_EQ(RunWith(p, "b").Color, 0xFF0000u); // missing components are 0
+    EXPECT_EQ(RunWith(p, "c").Color, 0x0A141Eu); // a real colour at index 0
+    EXPECT_EQ(RunWith(p, "d").FontFamily, "Courier");
+    EXPECT_EQ(RunWith(p, "d").Color, std::nullopt); // an empty entry
+    EXPECT_EQ(RunWith(p, "e").FontFamily, "Times");
+    // Numbers the tables do not hold mean the box's own font and the usual colour.
+    EXPECT_EQ(RunWith(p, "f").FontFamily, "");
+    EXPECT_EQ(RunWith(p, "f").Color, std::nullopt);
+    EXPECT_EQ(RunWith(p, "g").Highlight, 0xFF0000u);
+    EXPECT_EQ(RunWith(p, "h").Highlight, std::nullopt);
+    EXPECT_EQ(RunWith(p, "i").Highlight, std::nullopt); // never black on black
+    EXPECT_EQ(RunWith(p, "j").Highlight, 0xFF0000u);
+
+    // Without a font table every run is in the box's own font.
+    EXPECT_EQ(Read("{\\rtf1 x}").Paragraphs[0].Runs[0].FontFamily, "");
+}
+
+TEST(RtfReaderTest, BulletsOfSymbolFontsBecomeBullets)
+{
+    // Word and WordPad write the bullet as byte B7 of the Symbol font.
+    const RtfDocument doc =
+        Read("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}{\\f1\\fnil\\fcharset2 Symbol;}"
+             "{\\f2\\fcharset2 Wingdings;}}{\\pntext\\f1\\'b7\\tab}One\\par"
+             "{\\listtext\\f2 \\'a7\\tab}Two \\'b7\\par}");
+    EXPECT_EQ(doc.Paragraphs[0].Text(), QString::fromUtf8("•\tOne"));
+    EXPECT_EQ(doc.Paragraphs[1].Text(), QString::fromUtf8("▪\tTwo ·"));
+}
+
+TEST(RtfReaderTest, ParagraphFormatsLastUntilPard)
+{
+    const RtfDocument doc =
+        Read("{\\rtf1\\qc\\li720\\fi-360\\tqr\\tx5000\\tx6000 a\\par b\\par\\pard\\qr c\\par"
+             "\\pard{\\qj d}\\par\\pard\\qd\\li-100 e\\par\\pard\\qc f}");
+    ASSERT_EQ(doc.Paragraphs.size(), 6);
+    for (int i : {0, 1}) {
+        EXPECT_EQ(doc.Paragraphs[i].Alignment, RtfAlignment::Center);
+        EXPECT_EQ(doc.Paragraphs[i].LeftIndent, 720);
+        EXPECT_EQ(doc.Paragraphs[i].FirstLineIndent, -360);
+        EXPECT_EQ(doc.Paragraphs[i].TabStops,
+                  QList<RtfTabStop>({{5000, RtfTabStop::Right}, {6000, RtfTabStop::Left}}));
+    }
+    EXPECT_EQ(doc.Paragraphs[2].Alignment, RtfAlignment::Right);
+    EXPECT_EQ(doc.Paragraphs[2].LeftIndent, 0);
+    EXPECT_TRUE(doc.Paragraphs[2].TabStops.isEmpty());
+    // The format in force at the paragraph mark counts.
+    EXPECT_EQ(doc.Paragraphs[3].Alignment, RtfAlignment::Left);
+    EXPECT_EQ(doc.Paragraphs[4].Alignment, RtfAlignment::Justify);
+    EXPECT_EQ(doc.Paragraphs[4].LeftIndent, -100);
+    // The last paragraph needs no mark.
+    EXPECT_EQ(doc.Paragraphs[5].Alignment, RtfAlignment::Center);
+    EXPECT_EQ(doc.DefaultTabWidth, RtfDocument::DefaultTabWidthTwips);
+
+    // Tab stops are bounded.
+    QByteArray many = "{\\rtf1";
+    for (int i = 0; i < 1000; ++i) {
+        many += "\\tx" + QByteArray::number(i);
+    }
+    EXPECT_EQ(Read(many + " x}").Paragraphs[0].TabStops.size(), RtfParagraph::MaxTabStops);
+}
+
+TEST(RtfReaderTest, TableRowsAreTabSeparatedCells)
+{
+    // As Word writes them: row properties after the cells, in a group with the row mark;
+    // a cell of two paragraphs; an empty cell in the middle and one at the end.
+    const RtfDocument doc =
+        Read("{\\rtf1 before\\par\\pard\\intbl one\\par two\\cell \\cell {\\b three}\\cell "
+             "\\cell\\pard\\intbl{\\trowd\\cellx1000\\cellx2000\\cellx3000\\cellx4000\\row}"
+             "\\pard\\intbl x\\tab y\\cell z\\cell\\row\\pard after\\par}");
+    ASSERT_EQ(doc.Paragraphs.size(), 4) << doc.PlainText().toStdString();
+    EXPECT_FALSE(doc.Paragraphs[0].TableRow);
+    EXPECT_TRUE(doc.Paragraphs[1].TableRow);
+    EXPECT_EQ(doc.Paragraphs[1].Text(), QString("one") + QChar::LineSeparator + "two\t\tthree\t");
+    EXPECT_TRUE(RunWith(doc.Paragraphs[1], "three").Bold);
+    // A tab inside a cell cannot be told from a cell's end.
+    EXPECT_EQ(doc.Paragraphs[2].Text(), "x\ty\tz");
+    EXPECT_TRUE(doc.Paragraphs[2].TableRow);
+    EXPECT_EQ(doc.Paragraphs[3].Text(), "after");
+    EXPECT_FALSE(doc.Paragraphs[3].TableRow);
+
+    // Cells without a row mark, and a row mark without cells.
+    const RtfDocument loose = Read("{\\rtf1 a\\cell b\\par\\row\\intbl c\\par d}");
+    ASSERT_EQ(loose.Paragraphs.size(), 3);
+    EXPECT_EQ(loose.Paragraphs[0].Text(), "a\tb");
+    EXPECT_FALSE(loose.Paragraphs[0].TableRow);
+    EXPECT_TRUE(loose.Paragraphs[1].TableRow);
+    EXPECT_TRUE(loose.Paragraphs[1].Runs.isEmpty());
+    EXPECT_EQ(loose.Paragraphs[2].Text(), QString("c") + QChar::LineSeparator + "d");
 }

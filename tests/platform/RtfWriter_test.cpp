@@ -1,6 +1,9 @@
 #include "platform/RtfReader.h"
 #include "platform/RtfWriter.h"
+#include "tests/support/RtfPrinting.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -80,4 +83,75 @@ TEST(RtfWriterTest, AnEmptyDocumentStaysOneEmptyParagraph)
 {
     const RtfDocument empty;
     EXPECT_EQ(ReadBack(RtfWriter::Write(empty)), empty);
+}
+
+namespace {
+
+QByteArray DataFile(const char* name)
+{
+    QFile file(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/data/" + name);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    return file.readAll();
+}
+
+} // namespace
+
+TEST(RtfWriterTest, ColoursFontsParagraphFormatsAndTablesReadBackUnchanged)
+{
+    RtfRun red = MakeRun("Red title", true, false, false, 18);
+    red.Color = 0xFF0000;
+    red.FontFamily = "DejaVu Serif";
+    RtfRun courier = MakeRun("Courier {line}");
+    courier.FontFamily = "Courier New";
+    courier.Highlight = 0xFFFF00;
+    RtfRun marked = MakeRun("marked", false, false, true);
+    marked.Highlight = 0x00FF00;
+    marked.Color = 0x000080;
+    RtfRun bullet = MakeRun(QString::fromUtf8("•\t"));
+    bullet.FontFamily = "OpenSymbol";
+    RtfRun bold = MakeRun("Title", true);
+    bold.Color = 0xFF0000; // a colour used twice is one table entry
+    RtfDocument document = Document({
+        {red},
+        {courier, marked},
+        {bullet, MakeRun("First bullet")},
+        {MakeRun(QString("Cart\tTitle\tLength"))},
+        {MakeRun("1234\t"), bold, MakeRun(QString("\tline") + QChar::LineSeparator + "break")},
+        {MakeRun("\t\t")},
+        {MakeRun("Right")},
+        {},
+    });
+    document.DefaultTabWidth = 709;
+    document.Paragraphs[0].Alignment = RtfAlignment::Center;
+    document.Paragraphs[2].LeftIndent = 709;
+    document.Paragraphs[2].FirstLineIndent = -283;
+    document.Paragraphs[2].TabStops = {{709, RtfTabStop::Left}, {5000, RtfTabStop::Decimal}};
+    document.Paragraphs[3].TableRow = true;
+    document.Paragraphs[3].Alignment = RtfAlignment::Justify;
+    document.Paragraphs[4].TableRow = true;
+    document.Paragraphs[5].TableRow = true;
+    document.Paragraphs[6].Alignment = RtfAlignment::Right;
+    document.Paragraphs[6].TabStops = {{100, RtfTabStop::Center}, {9000, RtfTabStop::Right}};
+    document.Paragraphs[7].LeftIndent = -50;
+    document.Paragraphs[7].FirstLineIndent = 300;
+
+    const QByteArray rtf = RtfWriter::Write(document);
+    EXPECT_EQ(ReadBack(rtf), document) << rtf.toStdString();
+    // Other programs need the row and cell definitions and one table entry per colour.
+    EXPECT_EQ(rtf.count("\\trowd"), 3);
+    EXPECT_EQ(rtf.count("\\row"), 3);
+    EXPECT_EQ(rtf.count("\\cellx"), 9);
+    EXPECT_TRUE(rtf.contains("{\\colortbl;\\red255\\green0\\blue0;")) << rtf.toStdString();
+    EXPECT_EQ(rtf.count("\\red255\\green0\\blue0;"), 1);
+}
+
+TEST(RtfWriterTest, FilesOfWordProcessorsSurviveWritingAndReading)
+{
+    for (const char* name : {"libreoffice-updates.rtf", "libreoffice-tabs.rtf", "libreoffice.rtf",
+                             "word.rtf", "wordpad.rtf"}) {
+        SCOPED_TRACE(name);
+        const RtfDocument original = ReadBack(DataFile(name));
+        const QByteArray rtf = RtfWriter::Write(original);
+        EXPECT_EQ(ReadBack(rtf), original) << rtf.toStdString();
+    }
 }

@@ -3,19 +3,26 @@
 #include "platform/RtfReader.h"
 #include "platform/ScriptedAnswerer.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/RtfPrinting.h"
 #include "tests/support/TempHome.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTextLayout>
+#include <QTextTable>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -24,6 +31,21 @@ namespace {
 const QByteArray kRtf = "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}{\\colortbl;}"
                         "\\pard\\fs20 Update \\b Information\\b0\\par "
                         "\\i caf\\'e9\\i0  \\ul \\u8364?\\ulnone\\fs32  big\\par }";
+
+// Made by LibreOffice Writer from a web page: a red centred title, a blue line, a Courier New
+// line, a right-aligned line, a highlight, bullets, numbers, indents, a line break and a table.
+QByteArray LibreOfficeUpdates()
+{
+    QFile file(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
+               "/../platform/data/libreoffice-updates.rtf");
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+double TwipsToPixels(int twips)
+{
+    return twips * QGuiApplication::primaryScreen()->logicalDotsPerInchX() / 1440.0;
+}
 
 class PrintPreviewTest : public ::testing::Test
 {
@@ -112,6 +134,94 @@ TEST_F(PrintPreviewTest, RichTextFileIsShownWithItsFormats)
     EXPECT_EQ(FormatAt("Update").fontPointSize(), 10);
     EXPECT_EQ(viewer.rtfFile->textCursor().position(), 0);
     EXPECT_FALSE(viewer.rtfFile->textCursor().hasSelection());
+}
+
+TEST_F(PrintPreviewTest, UpdatesFromAWordProcessorShowWithColoursAlignmentFontsAndStructure)
+{
+    Show(Write("UPDATES.rtf", LibreOfficeUpdates()));
+    QTextDocument* document = viewer.rtfFile->document();
+    const auto blockWith = [&](const QString& text) { return document->find(text).block(); };
+
+    EXPECT_EQ(blockWith("Cartfeeder Updates").blockFormat().alignment() & Qt::AlignHorizontal_Mask,
+              Qt::AlignHCenter);
+    EXPECT_EQ(FormatAt("Cartfeeder Updates").foreground().color(), QColor(Qt::red));
+    EXPECT_EQ(FormatAt("Cartfeeder Updates").fontFamilies().toStringList(),
+              QStringList{"DejaVu Serif"});
+    EXPECT_EQ(FormatAt("Blue line").foreground().color(), QColor(Qt::blue));
+    EXPECT_EQ(FormatAt("Courier New line").fontFamilies().toStringList(),
+              QStringList{"Courier New"});
+    EXPECT_FALSE(FormatAt("Courier New line").hasProperty(QTextFormat::ForegroundBrush));
+    EXPECT_EQ(blockWith("Right-aligned").blockFormat().alignment() & Qt::AlignHorizontal_Mask,
+              Qt::AlignRight);
+    EXPECT_EQ(blockWith("Justified").blockFormat().alignment() & Qt::AlignHorizontal_Mask,
+              Qt::AlignJustify);
+    EXPECT_EQ(FormatAt("highlighted").background().color(), QColor(Qt::yellow));
+    EXPECT_FALSE(FormatAt("Marked").hasProperty(QTextFormat::BackgroundBrush));
+
+    // The bullet hangs in front of the text, which starts at the list's indent.
+    const QTextBlock bullet = blockWith("First bullet");
+    EXPECT_EQ(bullet.text(), QString::fromUtf8("•\tFirst bullet "));
+    EXPECT_NEAR(bullet.blockFormat().leftMargin(), TwipsToPixels(709), 0.01);
+    EXPECT_NEAR(bullet.blockFormat().textIndent(), TwipsToPixels(-283), 0.01);
+    document->documentLayout()->documentSize(); // lays the text out
+    const QTextLine line = bullet.layout()->lineAt(0);
+    EXPECT_NEAR(line.cursorToX(0), TwipsToPixels(709 - 283), 0.5);
+    EXPECT_NEAR(line.cursorToX(2), TwipsToPixels(709), 0.5); // "First", after the tab
+    EXPECT_EQ(blockWith("Second step").text(), " 2.\tSecond step ");
+    EXPECT_NEAR(blockWith("Indented by").blockFormat().leftMargin(), TwipsToPixels(1134), 0.01);
+    EXPECT_EQ(blockWith("Line one").text(),
+              QString("Line one") + QChar::LineSeparator + "Line two after a break");
+
+    const QTextTable* table = QTextCursor(blockWith("Morning jingle")).currentTable();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rows(), 2);
+    EXPECT_EQ(table->columns(), 3);
+    EXPECT_EQ(table->cellAt(0, 2).firstCursorPosition().block().text(), "Length");
+    EXPECT_EQ(table->cellAt(1, 1).firstCursorPosition().block().text(), "Morning jingle");
+    EXPECT_EQ(QTextCursor(blockWith("After the table")).currentTable(), nullptr);
+    EXPECT_EQ(viewer.rtfFile->textCursor().position(), 0);
+}
+
+TEST_F(PrintPreviewTest, ABulletWithoutATabStopHangsAtTheIndent)
+{
+    // As WordPad writes a bullet: no tab stop, the left indent serves as one.
+    const QByteArray rtf = "{\\rtf1{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset2 Symbol;}}"
+                           "\\pard\\fi-720\\li720{\\pntext\\f1\\'b7\\tab}Item\\par}";
+    Show(Write("UPDATES.rtf", rtf));
+    const QTextBlock block = viewer.rtfFile->document()->firstBlock();
+    EXPECT_EQ(block.text(), QString::fromUtf8("•\tItem"));
+    viewer.rtfFile->document()->documentLayout()->documentSize();
+    EXPECT_NEAR(block.layout()->lineAt(0).cursorToX(2), TwipsToPixels(720), 0.5);
+
+    // The stop is the viewer's, not the document's.
+    SaveAs(home.File("saved.rtf"));
+    const std::optional<RtfDocument> saved = RtfReader::Read(Contents(home.File("saved.rtf")));
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(*saved, *RtfReader::Read(rtf));
+}
+
+TEST_F(PrintPreviewTest, SavingRichTextKeepsWhatAWordProcessorWrote)
+{
+    const QByteArray updates = LibreOfficeUpdates();
+    Show(Write("UPDATES.rtf", updates));
+    const QString target = home.File("saved.rtf");
+    SaveAs(target);
+    const std::optional<RtfDocument> saved = RtfReader::Read(Contents(target));
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(*saved, *RtfReader::Read(updates)) << Contents(target).toStdString();
+    // Not merely equally poor: the formats are there.
+    const RtfParagraph& title = saved->Paragraphs.first();
+    EXPECT_EQ(title.Alignment, RtfAlignment::Center);
+    ASSERT_FALSE(title.Runs.isEmpty());
+    EXPECT_EQ(title.Runs[0].Color, 0xFF0000u);
+    EXPECT_TRUE(Contents(target).contains("Courier New;"));
+    EXPECT_EQ(Contents(target).count("\\row"), 2);
+
+    // And shown again, the table is a table.
+    frmPrintPreview again;
+    bool floating = false;
+    again.DisplayFile(target, "", 0, floating);
+    EXPECT_EQ(again.rtfFile->toHtml(), viewer.rtfFile->toHtml());
 }
 
 TEST_F(PrintPreviewTest, AFileThatIsNotRichTextIsShownAsPlainText)
