@@ -20,7 +20,7 @@ QDate oleBase()
 
 // A wall-clock time of the given kind; Qt moves a local time inside a daylight-saving gap past
 // the gap.
-QDateTime clockAt(qint64 day, qint64 msecsOfDay, Qt::TimeSpec spec)
+QDateTime clockAt(qint64 day, qint64 msecsOfDay, Qt::TimeSpec kind)
 {
     day += msecsOfDay / kMSecsPerDay;
     msecsOfDay %= kMSecsPerDay;
@@ -29,7 +29,7 @@ QDateTime clockAt(qint64 day, qint64 msecsOfDay, Qt::TimeSpec spec)
         --day;
     }
     return QDateTime(oleBase().addDays(day),
-                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecsOfDay)), spec);
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecsOfDay)), kind);
 }
 
 QDateTime localAt(qint64 day, qint64 msecsOfDay)
