@@ -1,6 +1,7 @@
 #include "LocalisationFN.h"
 
 #include "CommandLineSwitches.h"
+#include "DebugLog.h"
 #include "platform/FileFunctions.h"
 #include "platform/GeneralFunctions.h"
 #include "platform/PathIgnoringCase.h"
@@ -194,22 +195,40 @@ void LoadLanguageFiles()
                 highestId =
                     general.MaxLong(highestId, LineStringId(lines.at(i).section(u'\t', 0, 0)));
             }
+            // Every language gets a table up to the highest id, so many languages and a far id
+            // would multiply: ids beyond what the bound leaves per language are skipped.
+            const qint64 idsPerLanguage = MaxTableCells / Languages.size();
+            const qint32 topId = qint32(std::min<qint64>(highestId, idsPerLanguage - 1));
             // Tables only grow, so that a language of an earlier file keeps its higher ids.
             for (LanguageEntry& language : Languages) {
-                while (language.Strings.size() <= highestId) {
-                    language.Strings.append(QString());
+                if (language.Strings.size() <= topId) {
+                    language.Strings.resize(topId + 1);
                 }
             }
 
+            qint32 skipped = 0;
             for (qsizetype i = 1; i < lines.size(); ++i) {
                 const QStringList columns = lines.at(i).split(u'\t');
                 const qint32 id = LineStringId(columns.first());
                 if (id == 0) {
                     continue;
                 }
+                if (id > topId) {
+                    ++skipped;
+                    continue;
+                }
                 for (qsizetype j = 1; j < columns.size() && offset + j <= Languages.size(); ++j) {
                     Languages[offset + j - 1].Strings[id] = columns.at(j);
                 }
+            }
+            if (skipped > 0) {
+                AddToDebugLog(QStringLiteral("Skipped %1 line(s) of '%2' above id %3: %4 "
+                                             "languages leave no room for more")
+                                  .arg(skipped)
+                                  .arg(path)
+                                  .arg(topId)
+                                  .arg(Languages.size()),
+                              5, ovNone);
             }
         }
         offset = Languages.size();

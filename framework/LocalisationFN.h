@@ -34,6 +34,9 @@ inline bool LanguagesLoaded = false;
 
 // String ids above this are ignored, so that a stray huge number cannot size a table by it.
 constexpr qint32 MaxStringId = 65535;
+// The string tables of all languages together hold at most this many entries (languages times
+// string ids), so that a small file of many columns and far ids cannot claim gigabytes.
+constexpr qint64 MaxTableCells = qint64(1) << 20;
 
 void InitLocale(bool loadLanguages);
 void LoadLanguageFiles();

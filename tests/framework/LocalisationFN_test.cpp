@@ -1,4 +1,5 @@
 #include "framework/LocalisationFN.h"
+#include "platform/GeneralFunctions.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -9,6 +10,11 @@
 using namespace LocalisationFN;
 
 namespace {
+
+GeneralFunctions& General()
+{
+    return GeneralFunctions::instance();
+}
 
 class LocalisationTest : public ::testing::Test
 {
@@ -204,6 +210,53 @@ TEST_F(LocalisationTest, EarlierLanguagesKeepHigherIdsOfTheirFile)
     SelectLanguage(49);
     EXPECT_EQ(GetLanguageString(3, "fb"), "Drei");
     EXPECT_EQ(GetLanguageString(50, "fb"), "fb");
+}
+
+// A small file with many languages and one far string id sized every table to the id: 3,000
+// columns and id 65535 asked for 4.3 GB. The tables stay within their bound; the far line is
+// skipped with a trace, and nearer lines still load.
+TEST_F(LocalisationTest, ManyLanguagesWithFarIdsStayWithinTheTableBound)
+{
+    General().setDebugLevel(5);
+    General().setDebugPath(m_home.File("debug") + "/");
+    for (const int columns : {100, 3000}) {
+        SCOPED_TRACE(columns);
+        ResetForTests();
+        LanguageFolderOverride = m_folder;
+        QByteArray header = "Id";
+        QByteArray far = "65535";
+        for (int i = 0; i < columns; ++i) {
+            header += "\tL" + QByteArray::number(i) + (i == 0 ? " (44)" : "");
+            far += "\tx";
+        }
+        Write("language.txt", header + "\n" + far + "\n2\tTwo\n");
+        InitLocale(true);
+
+        ASSERT_EQ(Languages.size(), columns);
+        qint64 cells = 0;
+        for (const LanguageEntry& language : Languages) {
+            cells += language.Strings.size();
+        }
+        EXPECT_LE(cells, MaxTableCells);
+        EXPECT_EQ(GetLanguageString(2, "fb"), "Two");
+        EXPECT_EQ(GetLanguageString(65535, "fb"), "fb");
+    }
+    QStringList skipped;
+    QDir folder(m_home.File("debug"));
+    for (const QString& name : folder.entryList(QDir::Files)) {
+        QFile log(folder.filePath(name));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        for (const QString& line : QString::fromUtf8(log.readAll()).split("\r\n")) {
+            if (line.contains("above id")) {
+                skipped.append(line);
+            }
+        }
+    }
+    ASSERT_EQ(skipped.size(), 2);
+    EXPECT_TRUE(skipped.first().contains("Skipped 1 line")) << skipped.first().toStdString();
+    EXPECT_TRUE(skipped.first().contains(m_folder + "/language.txt"));
+    General().setDebugLevel(0);
+    General().setDebugPath(QString());
 }
 
 TEST(LocalisationLocale, CodePagesAndLocaleValues)
