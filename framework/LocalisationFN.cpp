@@ -56,6 +56,14 @@ qint32 LineStringId(const QString& firstColumn)
     return id >= 1 && id <= MaxStringId ? qint32(id) : 0;
 }
 
+// The highest string id a table may hold with this many languages: all tables together stay
+// within MaxTableCells however many files and columns come.
+qint32 TopIdWithinBound(qsizetype languages)
+{
+    return qint32(std::min<qint64>(MaxStringId, MaxTableCells / std::max<qsizetype>(languages, 1)) -
+                  1);
+}
+
 QString ProgramFolder()
 {
     return LanguageFolderOverride.isEmpty() ? PlatformPaths::ProgramFolder()
@@ -196,14 +204,32 @@ void LoadLanguageFiles()
                     general.MaxLong(highestId, LineStringId(lines.at(i).section(u'\t', 0, 0)));
             }
             // Every language gets a table up to the highest id, so many languages and a far id
-            // would multiply: ids beyond what the bound leaves per language are skipped.
-            const qint64 idsPerLanguage = MaxTableCells / Languages.size();
-            const qint32 topId = qint32(std::min<qint64>(highestId, idsPerLanguage - 1));
-            // Tables only grow, so that a language of an earlier file keeps its higher ids.
-            for (LanguageEntry& language : Languages) {
-                if (language.Strings.size() <= topId) {
-                    language.Strings.resize(topId + 1);
+            // would multiply: ids beyond what the bound leaves are skipped, and the tables of
+            // earlier files give up theirs.
+            const qint32 topId = std::min(highestId, TopIdWithinBound(Languages.size()));
+            qint32 dropped = 0;
+            for (qsizetype k = 0; k < Languages.size(); ++k) {
+                QStringList& strings = Languages[k].Strings;
+                if (k < offset && strings.size() > TopIdWithinBound(Languages.size()) + 1) {
+                    const qsizetype keep = TopIdWithinBound(Languages.size()) + 1;
+                    for (qsizetype id = keep; id < strings.size(); ++id) {
+                        dropped += strings.at(id).isEmpty() ? 0 : 1;
+                    }
+                    strings.resize(keep);
                 }
+                // Tables only grow otherwise, so that a language of an earlier file keeps its
+                // higher ids.
+                if (strings.size() <= topId) {
+                    strings.resize(topId + 1);
+                }
+            }
+            if (dropped > 0) {
+                AddToDebugLog(QStringLiteral("Dropped %1 string(s) above id %2 of earlier language "
+                                             "files: %3 languages leave no room for more")
+                                  .arg(dropped)
+                                  .arg(TopIdWithinBound(Languages.size()))
+                                  .arg(Languages.size()),
+                              5, ovNone);
             }
 
             qint32 skipped = 0;

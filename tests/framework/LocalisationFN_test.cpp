@@ -259,6 +259,22 @@ TEST_F(LocalisationTest, ManyLanguagesWithFarIdsStayWithinTheTableBound)
     General().setDebugPath(QString());
 }
 
+// Many files, each within the bound, must not add up beyond it; the far ids go, the near stay.
+TEST_F(LocalisationTest, ManyFilesWithFarIdsStayWithinTheTableBound)
+{
+    for (int i = 1; i <= 80; ++i) {
+        Write(QString("Languages/lang-%1.txt").arg(i), "Id\tL\n65535\tfar\n3\tnear\n");
+    }
+    InitLocale(true);
+    ASSERT_EQ(Languages.size(), 80);
+    qint64 cells = 0;
+    for (const LanguageEntry& language : Languages) {
+        cells += language.Strings.size();
+        EXPECT_EQ(language.Strings.value(3), "near");
+    }
+    EXPECT_LE(cells, MaxTableCells);
+}
+
 TEST(LocalisationLocale, CodePagesAndLocaleValues)
 {
     EXPECT_EQ(CodePageToCharset("932"), 128);
