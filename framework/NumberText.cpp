@@ -1,5 +1,8 @@
 #include "NumberText.h"
 
+#include "framework/GeneralHelpers.h"
+#include "platform/GeneralFunctions.h"
+
 #include <QRegularExpression>
 #include <cmath>
 
@@ -29,4 +32,34 @@ qint32 RoundHalfEven(double value, qint32 minimum, qint32 maximum)
         return maximum;
     }
     return static_cast<qint32>(rounded);
+}
+
+QString CartFromTitle(const QString& title)
+{
+    const QString digits = FilterCharacters(title, 1, QStringLiteral(" "));
+    qint32 next = 0;
+    const QString token =
+        GeneralFunctions::instance().ExtractToken(digits, 1, QStringLiteral(" "), next, true, true);
+    if (token.isEmpty()) {
+        return QStringLiteral("0");
+    }
+    bool ok = false;
+    const double value = token.toDouble(&ok);
+    if (!ok || !std::isfinite(value)) {
+        return QString();
+    }
+    // Whole numbers print exactly as long as a double holds them to the digit.
+    if (value < 1e15) {
+        return QString::number(qint64(value));
+    }
+    return QString::number(value, 'G', 15);
+}
+
+int LastDigit(double value)
+{
+    const double whole = std::nearbyint(value);
+    if (!std::isfinite(whole) || std::fabs(whole) > 9e18) {
+        return -1;
+    }
+    return int(qint64(whole) % 10);
 }

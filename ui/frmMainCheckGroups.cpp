@@ -41,41 +41,6 @@ QString GroupPrefix(int index)
     return QStringLiteral("GRP:") + QString::number(index);
 }
 
-// The cart number at the start of a file title: everything but digits becomes a blank, the
-// text up to the first blank is read as a number and written back in its shortest form
-// ("0042" gives "42", no digits give "0"). Empty when the number cannot be held.
-QString CartFromTitle(const QString& title)
-{
-    const QString digits = FilterCharacters(title, 1, QStringLiteral(" "));
-    qint32 next = 0;
-    const QString token =
-        GeneralFunctions::instance().ExtractToken(digits, 1, QStringLiteral(" "), next, true, true);
-    if (token.isEmpty()) {
-        return QStringLiteral("0");
-    }
-    bool ok = false;
-    const double value = token.toDouble(&ok);
-    if (!ok || !std::isfinite(value)) {
-        return QString();
-    }
-    // Whole numbers print exactly as long as a double holds them to the digit.
-    if (value < 1e15) {
-        return QString::number(qint64(value));
-    }
-    return QString::number(value, 'G', 15);
-}
-
-// The last decimal digit of a cart number, rounded to a whole number first; -1 when it has no
-// usable number.
-int LastDigit(double value)
-{
-    const double whole = std::nearbyint(value);
-    if (!std::isfinite(whole) || std::fabs(whole) > 9e18) {
-        return -1;
-    }
-    return int(qint64(whole) % 10);
-}
-
 bool InEngineFolder(const QString& folder)
 {
     return folder.contains(QStringLiteral("/Failed!"), Qt::CaseInsensitive) ||

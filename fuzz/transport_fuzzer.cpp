@@ -1,0 +1,86 @@
+// libFuzzer target for transport files: the archive checks and unpacking, the fields file, and
+// the store's import of both into a cart.
+#include "FuzzSupport.h"
+#include "platform/Cart.h"
+#include "platform/CartStore.h"
+#include "platform/TransportFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Leaves the store as it was: no cart, no stray unpacked file.
+void CheckFolderClean(const QString& folder)
+{
+    const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : left) {
+        if (name.startsWith(".transport-")) {
+            FuzzSupport::Fail("an unpacked file was left behind:", name);
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString root = FuzzSupport::Start();
+    static std::unique_ptr<CartStore> store = std::make_unique<CartStore>(root + "/store");
+    const QByteArray bytes = FuzzSupport::Bytes(data, size);
+
+    // The fields file alone: what it reads must write and read back the same.
+    const TransportFile::Fields fields = TransportFile::ParseFields(bytes);
+    for (const auto& [name, value] : fields) {
+        if (name.isEmpty() || name.contains(u'=')) {
+            FuzzSupport::Fail("a field without a usable name:", name);
+        }
+    }
+    const TransportFile::Fields again =
+        TransportFile::ParseFields(TransportFile::FormatFields(fields));
+    if (again != fields) {
+        FuzzSupport::Fail("fields changed on the way through a transport file");
+    }
+
+    const QString zip = FuzzSupport::WriteFile("input.zip", bytes);
+    const QString unpackFolder = root + "/unpack";
+    QDir().mkpath(unpackFolder);
+    QString audio;
+    TransportFile::Fields read;
+    QString error;
+    if (TransportFile::Read(zip, unpackFolder, audio, read, {}, error)) {
+        if (!QFileInfo(audio).isFile() || !audio.startsWith(unpackFolder + "/")) {
+            FuzzSupport::Fail("unpacked audio is not where it belongs:", audio);
+        }
+        QFile::remove(audio);
+    } else if (!audio.isEmpty()) {
+        FuzzSupport::Fail("a failed read named an audio file:", audio);
+    }
+    CheckFolderClean(unpackFolder);
+
+    QString text;
+    bool flag = false;
+    if (store->ImportTransportFile(nullptr, "7", zip, 0, nullptr, 0, text, 0, flag)) {
+        const std::optional<Cart> cart = store->GetCart("7", 3, true);
+        if (!cart || !(cart->Length >= 0) || !std::isfinite(cart->Length)) {
+            FuzzSupport::Fail("an imported transport file left a cart without a length");
+        }
+        // The fields file may move the markers, never outside the audio.
+        for (const float marker : {cart->StartPoint, cart->OutPoint}) {
+            if (!(marker >= 0 && marker <= cart->Length)) {
+                FuzzSupport::Fail("a marker outside the audio:", QString::number(marker));
+            }
+        }
+        for (const float marker : {cart->IntroStart, cart->IntroEnd, cart->Extro}) {
+            if (std::isnan(marker) || marker > cart->Length) {
+                FuzzSupport::Fail("a marker outside the audio:", QString::number(marker));
+            }
+        }
+        store->RemoveCart("7", false, false);
+    }
+    CheckFolderClean(store->AudioFolder());
+    return 0;
+}
