@@ -445,8 +445,10 @@ bool MailMessage::ParseAddressList(const QString& text, QList<MailAddress>& addr
     }
     pieces.append(current);
 
+    // No blank of any script and no control character: the address goes into the envelope.
     static const QRegularExpression plain(
-        QStringLiteral(R"(^[^\s@<>()\[\],;:"\\]+@[^\s@<>()\[\],;:"\\]+$)"));
+        QStringLiteral(R"(^[^\s\p{Cc}@<>()\[\],;:"\\]+@[^\s\p{Cc}@<>()\[\],;:"\\]+$)"),
+        QRegularExpression::UseUnicodePropertiesOption);
     bool ok = true;
     for (const QString& raw : std::as_const(pieces)) {
         const QString piece = raw.trimmed();
