@@ -48,6 +48,8 @@ for target in "${TARGETS[@]}"; do
   fi
 done
 wait
+# A target that stopped at a finding leaves its temporary folder behind.
+rm -rf "$TMPDIR"/cf-fuzz-*
 
 status=0
 printf '%-22s %12s %10s  %s\n' target runs exec/s findings
