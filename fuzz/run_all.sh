@@ -33,9 +33,13 @@ touch "$stamp"
 run_one() {
   local target=$1 corpus="$BUILD/corpus/$1"
   mkdir -p "$corpus" "$BUILD/findings/$target"
-  "$BUILD/bin/$target" "$corpus" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 \
+  # A target stopped at a finding leaves its temporary folder behind: one folder per target.
+  rm -rf "${TMPDIR:?}/$target"
+  mkdir -p "$TMPDIR/$target"
+  TMPDIR="$TMPDIR/$target" "$BUILD/bin/$target" "$corpus" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 \
     -timeout=10 -print_final_stats=1 -artifact_prefix="$BUILD/findings/$target/" \
     >"$BUILD/logs/$target.log" 2>&1 || true
+  rm -rf "${TMPDIR:?}/$target"
 }
 
 running=0
@@ -48,9 +52,6 @@ for target in "${TARGETS[@]}"; do
   fi
 done
 wait
-# A target that stopped at a finding leaves its temporary folder behind.
-rm -rf "$TMPDIR"/cf-fuzz-*
-
 status=0
 printf '%-22s %12s %10s  %s\n' target runs exec/s findings
 for target in "${TARGETS[@]}"; do

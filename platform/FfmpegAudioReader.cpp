@@ -31,7 +31,13 @@ void FfmpegLog(void* avcl, int level, const char* format, va_list args)
 void InstallFfmpegLog()
 {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(FfmpegLog); });
+    std::call_once(once, [] {
+        av_log_set_callback(FfmpegLog);
+        // FFmpeg allocates (and clears) what a damaged header claims before it finds the bytes
+        // missing: a WAV of a few hundred bytes cost 1.8 GB and seconds. No audio needs one
+        // allocation of this size.
+        av_max_alloc(256 * 1024 * 1024);
+    });
 }
 
 // FFmpeg asks before every read; a damaged file can keep it reading for long without a packet.
