@@ -33,7 +33,7 @@ TEST(MailMessage, SplitsAddressListsAndRefusesBadPieces)
     }
     // These go into the SMTP envelope as they stand: a NUL would cut the address short in the
     // transfer, other control characters and blanks of any script make no address either.
-    for (const QString piece :
+    for (const QString& piece :
          {QStringLiteral("a@b") + QChar(0) + "c.test", QStringLiteral("a\x01b@x.test"),
           QStringLiteral("a@x.test\x7f"), QStringLiteral("a\u00a0b@x.test"),
           QStringLiteral("a@x\u2028.test")}) {
