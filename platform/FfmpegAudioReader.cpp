@@ -142,11 +142,13 @@ bool FfmpegAudioReader::Open(const QString& fileName)
     // Some containers leave the rate to the decoder; only what is declared is judged here.
     if (par->sample_rate > AudioFormatLimits::MaxSampleRate ||
         par->ch_layout.nb_channels > AudioFormatLimits::MaxChannels) {
+        // Read before Close, which frees the stream.
+        const QString error = QString("%1 declares %2 Hz and %3 channels, which no audio uses")
+                                  .arg(fileName)
+                                  .arg(par->sample_rate)
+                                  .arg(par->ch_layout.nb_channels);
         Close();
-        return Reject(QString("%1 declares %2 Hz and %3 channels, which no audio uses")
-                          .arg(fileName)
-                          .arg(par->sample_rate)
-                          .arg(par->ch_layout.nb_channels));
+        return Reject(error);
     }
     m_codec = avcodec_alloc_context3(decoder);
     if (!m_codec || avcodec_parameters_to_context(m_codec, par) < 0) {

@@ -55,3 +55,26 @@ TEST(FfmpegAudioReaderTest, TagListClaimingGigabytesCostsNoGigabytes)
     EXPECT_LT(PeakResidentKb() - before, 256 * 1024) << "kB more at the peak";
     EXPECT_EQ(reader.FrameCount(), 4000);
 }
+
+// The refusal of a rate no audio uses names the declared format; the reason was read from the
+// file's stream after the file was closed, and said "0 Hz and 0 channels" (or worse).
+TEST(FfmpegAudioReaderTest, RateNoAudioUsesIsRefusedWithTheDeclaredFormat)
+{
+    TempHome home;
+    const QString path = home.File("fast.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(path, 0.2, 8000, 1));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray wav = file.readAll();
+    ASSERT_EQ(wav.mid(12, 4), "fmt ");
+    qToLittleEndian<quint32>(2000000, wav.data() + 24);
+    qToLittleEndian<quint32>(4000000, wav.data() + 28);
+    file.seek(0);
+    file.write(wav);
+    file.close();
+
+    FfmpegAudioReader reader;
+    EXPECT_FALSE(reader.Open(path));
+    EXPECT_TRUE(reader.Error().contains("declares 2000000 Hz and 1 channels"))
+        << reader.Error().toStdString();
+}
