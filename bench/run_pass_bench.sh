@@ -11,7 +11,7 @@ if ! grep -q 'add_subdirectory(bench)' "$root/CMakeLists.txt"; then
   extra="-DCMAKE_PROJECT_Cartfeeder_INCLUDE=$root/bench/with-bench.cmake"
 fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $extra >/dev/null
-cmake --build "$build" -j"$(nproc)" --target pass_bench >/dev/null
+cmake --build "$build" -j"${JOBS:-3}" --target pass_bench >/dev/null
 bench=$build/bin/pass_bench
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pass-bench.XXXXXX")

@@ -3,6 +3,7 @@
 #include "platform/AudioDecoder.h"
 #include "platform/AudioFormatLimits.h"
 #include "platform/FileFunctions.h"
+#include "platform/FileVersionCache.h"
 #include "platform/RiffReader.h"
 
 #include <QFile>
@@ -151,8 +152,32 @@ qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize)
     return ReadWaveHeader(device, format, dataSize, detail);
 }
 
+namespace {
+
+// Header lengths of files as they were when read: a check reads the same unchanged files at
+// every pass.
+FileVersionCache<float>& WaveLengths()
+{
+    static FileVersionCache<float> cache;
+    return cache;
+}
+
+bool NamesPattern(const QString& fileName)
+{
+    const QString name = FileFunctions::instance().GetFileName(fileName);
+    return name.contains(u'*') || name.contains(u'?');
+}
+
+} // namespace
+
 float GetWaveDuration(const QString& fileName)
 {
+    const std::optional<FileVersionKey> before =
+        NamesPattern(fileName) ? std::nullopt : FileVersionKey::Of(fileName);
+    if (before && before->size > 0) {
+        if (const auto known = WaveLengths().Lookup(fileName, *before))
+            return *known;
+    }
     WAVEFORMATEX format;
     qint32 dataSize = 0;
     WaveHeaderDetail detail;
@@ -162,13 +187,21 @@ float GetWaveDuration(const QString& fileName)
         if (file.open(QIODevice::ReadOnly))
             status = ReadWaveHeader(file, format, dataSize, detail);
     }
+    float seconds = 0.0f;
     if (status == 0 && HeaderTellsTheLength(format, detail)) {
         // The size is a 32-bit chunk size: files beyond 2 GB must not come out negative.
-        return float(double(quint32(dataSize)) / double(format.nAvgBytesPerSec));
+        seconds = float(double(quint32(dataSize)) / double(format.nAvgBytesPerSec));
+    } else {
+        // Anything else is measured as the cart store will measure it: by decoding, remembered
+        // in the length cache like the other types.
+        seconds = float(qMax(0.0, GetAudioFileDuration(fileName)));
+        // Nothing measured may be a file out of reach for a moment: asked again next time.
+        if (seconds <= 0)
+            return seconds;
     }
-    // Anything else is measured as the cart store will measure it: by decoding, remembered in
-    // the length cache like the other types.
-    return float(qMax(0.0, GetAudioFileDuration(fileName)));
+    if (before && before->size > 0 && FileVersionKey::Of(fileName) == before)
+        WaveLengths().Store(fileName, *before, seconds);
+    return seconds;
 }
 
 qint32 GetAudioFileType(const QString& fileName)

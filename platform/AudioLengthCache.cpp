@@ -68,20 +68,51 @@ CartDatabase* AudioLengthCache::Database()
     return m_db.get();
 }
 
+namespace {
+
+bool SameKey(const AudioLengthCache::FileKey& a, const AudioLengthCache::FileKey& b)
+{
+    return a.size == b.size && a.modifiedNs == b.modifiedNs && a.inode == b.inode;
+}
+
+QString AbsolutePath(const QString& path)
+{
+    return path.startsWith(u'/') && !path.contains(QLatin1String("/.")) &&
+                   !path.contains(QLatin1String("//")) && !path.endsWith(u'/')
+               ? path
+               : QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
 std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKey& key)
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
     if (!db)
         return std::nullopt;
+    const QString absolute = AbsolutePath(path);
+    // A length belongs to one version of the file, whatever the table holds meanwhile.
+    if (const auto known = m_known.constFind(absolute);
+        known != m_known.constEnd() && known->database == db->Path() && SameKey(known->key, key))
+        return known->durationMs;
     CartDatabase::Query q(*db, "SELECT size, modified_ns, inode, duration_ms FROM audio_lengths "
                                "WHERE path = ?");
-    q.Bind(1, QFileInfo(path).absoluteFilePath());
+    q.Bind(1, absolute);
     if (!q.Step())
         return std::nullopt;
     if (q.Int(0) != key.size || q.Int(1) != key.modifiedNs || q.Int(2) != key.inode)
         return std::nullopt;
+    Remember(absolute, db->Path(), key, q.Real(3));
     return q.Real(3);
+}
+
+void AudioLengthCache::Remember(const QString& absolute, const QString& database,
+                                const FileKey& key, double durationMs)
+{
+    if (m_known.size() >= 200000)
+        m_known.clear();
+    m_known.insert(absolute, {database, key, durationMs});
 }
 
 void AudioLengthCache::Store(const QString& path, const FileKey& key, double durationMs)
@@ -93,10 +124,12 @@ void AudioLengthCache::Store(const QString& path, const FileKey& key, double dur
     CartDatabase::Query q(*db, "INSERT OR REPLACE INTO audio_lengths "
                                "(path, size, modified_ns, inode, duration_ms) "
                                "VALUES (?, ?, ?, ?, ?)");
-    q.Bind(1, QFileInfo(path).absoluteFilePath())
+    const QString absolute = AbsolutePath(path);
+    q.Bind(1, absolute)
         .Bind(2, key.size)
         .Bind(3, key.modifiedNs)
         .Bind(4, key.inode)
         .Bind(5, durationMs);
-    q.Run();
+    if (q.Run())
+        Remember(absolute, db->Path(), key, durationMs);
 }

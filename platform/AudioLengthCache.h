@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <memory>
 #include <mutex>
@@ -42,8 +43,18 @@ private:
     AudioLengthCache() = default;
     ~AudioLengthCache();
     CartDatabase* Database();
+    void Remember(const QString& absolute, const QString& database, const FileKey& key,
+                  double durationMs);
 
     mutable std::mutex m_mutex;
     QString m_folder;
     std::unique_ptr<CartDatabase> m_db;
+    // What the table answered, so that a check of unchanged files asks it once per file.
+    struct Known
+    {
+        QString database;
+        FileKey key;
+        double durationMs = 0;
+    };
+    QHash<QString, Known> m_known;
 };

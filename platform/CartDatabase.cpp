@@ -3,6 +3,7 @@
 #include "platform/StoreLog.h"
 
 #include <sqlite3.h>
+#include <time.h>
 
 CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_path(path)
 {
@@ -31,8 +32,62 @@ CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_p
 
 CartDatabase::~CartDatabase()
 {
+    for (sqlite3_stmt* statement : std::as_const(m_statements))
+        sqlite3_finalize(statement);
     if (m_db)
         sqlite3_close(m_db);
+}
+
+sqlite3_stmt* CartDatabase::TakeStatement(const QString& sql)
+{
+    {
+        std::lock_guard lock(m_statementsMutex);
+        if (sqlite3_stmt* statement = m_statements.take(sql))
+            return statement;
+    }
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &statement, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return statement;
+}
+
+void CartDatabase::ReturnStatement(const QString& sql, sqlite3_stmt* statement)
+{
+    // A statement left on a row would keep its read transaction open.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    {
+        std::lock_guard lock(m_statementsMutex);
+        if (!m_statements.contains(sql)) {
+            m_statements.insert(sql, statement);
+            return;
+        }
+    }
+    sqlite3_finalize(statement);
+}
+
+CartDatabase::ChangeStamp CartDatabase::Changes()
+{
+    if (!m_db)
+        return {};
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const qint64 nowNs = qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    std::lock_guard lock(m_versionMutex);
+    if (m_dataVersion < 0 || nowNs - m_dataVersionAskedNs >= ForeignChangeDelayMs * 1'000'000) {
+        Query q(*this, QStringLiteral("PRAGMA data_version"));
+        if (!q.Step()) {
+            m_dataVersion = -1;
+            return {};
+        }
+        m_dataVersion = q.Int(0);
+        m_dataVersionAskedNs = nowNs;
+    }
+    return {m_dataVersion, qint64(sqlite3_total_changes64(m_db))};
 }
 
 void CartDatabase::SetError(const QString& where)
@@ -56,24 +111,23 @@ bool CartDatabase::Exec(const QString& sql)
     return true;
 }
 
-CartDatabase::Query::Query(CartDatabase& db, const QString& sql) : m_db(db)
+CartDatabase::Query::Query(CartDatabase& db, const QString& sql) : m_db(db), m_sql(sql)
 {
     if (!db.m_db) {
         m_failed = true;
         return;
     }
-    const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(db.m_db, text.constData(), int(text.size()), &m_stmt, nullptr) !=
-        SQLITE_OK) {
+    m_stmt = db.TakeStatement(sql);
+    if (!m_stmt) {
         db.SetError("prepare: " + sql);
-        m_stmt = nullptr;
         m_failed = true;
     }
 }
 
 CartDatabase::Query::~Query()
 {
-    sqlite3_finalize(m_stmt);
+    if (m_stmt)
+        m_db.ReturnStatement(m_sql, m_stmt);
 }
 
 CartDatabase::Query& CartDatabase::Query::Bind(int index, const QVariant& value)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QVariant>
 #include <memory>
+#include <mutex>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -28,6 +30,20 @@ public:
     // Runs one or more statements without results.
     bool Exec(const QString& sql);
 
+    // Changes whenever the database's content may have changed: another connection committed
+    // (PRAGMA data_version) or this one changed rows. Values held in memory stay valid while it
+    // answers the same. Another connection's commit shows within ForeignChangeDelayMs, as the
+    // version is asked at most that often; this connection's own changes show at once. Empty
+    // when the database cannot be asked.
+    static constexpr qint64 ForeignChangeDelayMs = 20;
+    struct ChangeStamp
+    {
+        qint64 dataVersion = -1;
+        qint64 ownChanges = -1;
+        bool operator==(const ChangeStamp&) const = default;
+    };
+    ChangeStamp Changes();
+
     // A prepared statement; bind with 1-based indexes, then Step() until it returns false.
     class Query
     {
@@ -52,6 +68,7 @@ public:
 
     private:
         CartDatabase& m_db;
+        QString m_sql;
         sqlite3_stmt* m_stmt = nullptr;
         bool m_failed = false;
     };
@@ -72,8 +89,17 @@ public:
 
 private:
     void SetError(const QString& where);
+    // Prepared statements are kept for reuse, one per text; a statement in use by one query
+    // is prepared again for a second query of the same text.
+    sqlite3_stmt* TakeStatement(const QString& sql);
+    void ReturnStatement(const QString& sql, sqlite3_stmt* statement);
 
     QString m_path;
     QString m_error;
     sqlite3* m_db = nullptr;
+    std::mutex m_statementsMutex;
+    QHash<QString, sqlite3_stmt*> m_statements;
+    std::mutex m_versionMutex;
+    qint64 m_dataVersion = -1;
+    qint64 m_dataVersionAskedNs = 0;
 };

@@ -48,6 +48,14 @@ struct CartStore::Row
     QString audioFile; // name inside the audio folder; empty until the cart first held audio
 };
 
+struct CartStore::RangeRows
+{
+    qint32 first = 0;
+    qint32 last = -1;
+    CartDatabase::ChangeStamp readAt;
+    QHash<qint32, Row> rows;
+};
+
 // One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
 // no caption: a sink shows the end caption as its status, and the start caption ("Importing
 // ...") would stand there long after the work ended.
@@ -415,7 +423,9 @@ void CartStore::StoreFault(StoreError number, const QString& reason)
 
 // ---- numbering ----
 
-std::optional<qint32> CartStore::CartNumber(const QString& hdReference) const
+namespace {
+
+std::optional<qint32> NumberUpTo(const QString& hdReference, qint32 highest)
 {
     const QString text = hdReference.trimmed();
     if (text.isEmpty() || text.size() > 12)
@@ -425,9 +435,16 @@ std::optional<qint32> CartStore::CartNumber(const QString& hdReference) const
             return std::nullopt;
     }
     const qint64 value = text.toLongLong();
-    if (value < 1 || value > HighestCart())
+    if (value < 1 || value > highest)
         return std::nullopt;
     return qint32(value);
+}
+
+} // namespace
+
+std::optional<qint32> CartStore::CartNumber(const QString& hdReference) const
+{
+    return NumberUpTo(hdReference, HighestCart());
 }
 
 bool CartStore::IsValidCart(const QString& hdReference) const
@@ -437,18 +454,20 @@ bool CartStore::IsValidCart(const QString& hdReference) const
 
 bool CartStore::IsCartInRange(const QString& cart, const QString& first, const QString& last) const
 {
-    const auto c = CartNumber(cart);
-    const auto f = CartNumber(first);
-    const auto l = CartNumber(last);
+    const qint32 highest = HighestCart();
+    const auto c = NumberUpTo(cart, highest);
+    const auto f = NumberUpTo(first, highest);
+    const auto l = NumberUpTo(last, highest);
     return c && f && l && *f <= *c && *c <= *l;
 }
 
 float CartStore::GetRangePosition(const QString& cart, const QString& first,
                                   const QString& last) const
 {
-    const auto c = CartNumber(cart);
-    const auto f = CartNumber(first);
-    const auto l = CartNumber(last);
+    const qint32 highest = HighestCart();
+    const auto c = NumberUpTo(cart, highest);
+    const auto f = NumberUpTo(first, highest);
+    const auto l = NumberUpTo(last, highest);
     if (!c || !f || !l)
         return 0.0f;
     if (*l <= *f)
@@ -492,8 +511,58 @@ QString CartStore::AudioFileNameFor(qint32 number) const
 
 // ---- rows and carts ----
 
+void CartStore::ReadRangeTogether(const QString& first, const QString& last)
+{
+    m_range.reset();
+    const auto from = CartNumber(first);
+    const auto to = CartNumber(last);
+    if (!from || !to || *to < *from)
+        return;
+    auto range = std::make_unique<RangeRows>();
+    range->first = *from;
+    range->last = *to;
+    range->readAt = m_db->Changes();
+    CartDatabase::Query q(*m_db, "SELECT number, title, artist, description, length,"
+                                 " start_point, out_point, intro_start, intro_end, extro,"
+                                 " modified_low, modified_high, source_file, audio_file"
+                                 " FROM carts WHERE number BETWEEN ? AND ?");
+    q.Bind(1, *from).Bind(2, *to);
+    while (q.Step()) {
+        Row row;
+        row.number = qint32(q.Int(0));
+        row.title = q.Text(1);
+        row.artist = q.Text(2);
+        row.description = q.Text(3);
+        row.length = q.Real(4);
+        row.startPoint = q.Real(5);
+        row.outPoint = q.Real(6);
+        row.introStart = q.Real(7);
+        row.introEnd = q.Real(8);
+        row.extro = q.Real(9);
+        row.modifiedLow = qint32(q.Int(10));
+        row.modifiedHigh = qint32(q.Int(11));
+        row.sourceFile = q.Text(12);
+        row.audioFile = q.Text(13);
+        range->rows.insert(row.number, row);
+    }
+    // Half a range would pass rows off as missing.
+    if (!q.IsValid() || q.Failed() || range->readAt == CartDatabase::ChangeStamp() ||
+        !(m_db->Changes() == range->readAt))
+        return;
+    m_range = std::move(range);
+}
+
 std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
 {
+    if (m_range && number >= m_range->first && number <= m_range->last) {
+        if (m_db->Changes() == m_range->readAt) {
+            const auto known = m_range->rows.constFind(number);
+            if (known == m_range->rows.constEnd())
+                return std::nullopt;
+            return *known;
+        }
+        m_range.reset();
+    }
     CartDatabase::Query q(*m_db, "SELECT title, artist, description, length, start_point,"
                                  " out_point, intro_start, intro_end, extro, modified_low,"
                                  " modified_high, source_file, audio_file"

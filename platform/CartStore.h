@@ -86,6 +86,11 @@ public:
     void RegisterCallback(IAudioCallback* sink) override;
     void UnregisterCallback(IAudioCallback* sink) override;
 
+    // The rows of the range are read with one query and served from memory until the
+    // database changes (here at once, by another process within
+    // CartDatabase::ForeignChangeDelayMs); after a change each row is read on its own again.
+    void ReadRangeTogether(const QString& first, const QString& last) override;
+
     // Carts numbered beyond the highest cart are not valid and not listed.
     QList<CartSummary> ListCarts(qint64 afterNumber, int maxCount) const override;
 
@@ -155,4 +160,6 @@ private:
         bool operator==(const Seen&) const = default;
     };
     mutable Seen m_verified;
+    struct RangeRows;
+    mutable std::unique_ptr<RangeRows> m_range;
 };

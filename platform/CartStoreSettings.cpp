@@ -37,13 +37,29 @@ void CartStoreSettings::SetDialogHook(DialogHook hook)
 
 QString CartStoreSettings::Read(const QString& name, const QString& fallback) const
 {
+    const CartDatabase::ChangeStamp now = m_db->Changes();
+    if (!(now == m_readAt) || now == CartDatabase::ChangeStamp()) {
+        m_values.clear();
+        m_readAt = now;
+    }
+    if (const auto known = m_values.constFind(name); known != m_values.constEnd())
+        return known->isNull() ? fallback : *known;
     CartDatabase::Query q(*m_db, "SELECT value FROM settings WHERE name = ?");
     q.Bind(1, name);
-    return q.Step() ? q.Text(0) : fallback;
+    if (q.Step()) {
+        // Never null, so that null can stand for a missing setting.
+        const QString value = q.Text(0).isNull() ? QStringLiteral("") : q.Text(0);
+        m_values.insert(name, value);
+        return value;
+    }
+    if (!q.Failed())
+        m_values.insert(name, QString());
+    return fallback;
 }
 
 bool CartStoreSettings::Write(const QString& name, const QString& value)
 {
+    m_values.clear();
     CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
     q.Bind(1, name).Bind(2, value);
     return q.Run();

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/CartDatabase.h"
 #include "platform/CartvaultSettings.h"
 
+#include <QHash>
 #include <functional>
 #include <memory>
-
-class CartDatabase;
 
 // The cart store's global settings, kept in the store's own database: the default normalise
 // level, the highest cart number and the shared player setting.
@@ -42,4 +42,7 @@ private:
 
     std::shared_ptr<CartDatabase> m_db;
     std::unique_ptr<PlayerSetting> m_playerSetting;
+    // Values read since the database last changed (another process's commit included).
+    mutable CartDatabase::ChangeStamp m_readAt;
+    mutable QHash<QString, QString> m_values;
 };

@@ -84,6 +84,11 @@ public:
     virtual void RegisterCallback(IAudioCallback* sink) = 0;
     virtual void UnregisterCallback(IAudioCallback* sink) = 0;
 
+    // Our addition: the carts from first to last are about to be read one after the other
+    // (a check walking a group's range); a store may read their rows together. Empty texts
+    // end it. Never raises.
+    virtual void ReadRangeTogether(const QString& first, const QString& last) {}
+
     // Our addition, the stand-in for the component's own error log: why the last import,
     // export or removal answered false. Empty when not known.
     virtual QString LastError() const { return {}; }

@@ -170,6 +170,12 @@ void ProfileCartStore::RefreshCartInfoInRange(const QString& first, const QStrin
     Current().RefreshCartInfoInRange(first, last, flag, text, number);
 }
 
+void ProfileCartStore::ReadRangeTogether(const QString& first, const QString& last)
+{
+    if (m_store)
+        m_store->ReadRangeTogether(first, last);
+}
+
 void ProfileCartStore::RegisterCallback(IAudioCallback* sink)
 {
     if (!sink || m_callbacks.contains(sink)) {

@@ -61,6 +61,8 @@ public:
     void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag, QString& text,
                                 qint32& number) override;
 
+    void ReadRangeTogether(const QString& first, const QString& last) override;
+
     // Held also while closed, and handed to every store opened later.
     void RegisterCallback(IAudioCallback* sink) override;
     void UnregisterCallback(IAudioCallback* sink) override;

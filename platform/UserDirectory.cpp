@@ -132,10 +132,12 @@ qint16 UserDirectory::OpenDefaultDirectory(bool flag)
         return 1;
     }
     m_db = std::move(db);
+    m_current = {};
     m_shuttingDown = false;
     const QString login = OsLoginName();
     if (!EnsureUser(login, QString())) {
         m_db.reset();
+        m_current = {};
         return 1;
     }
     m_currentLogin = login;
@@ -236,7 +238,19 @@ std::shared_ptr<DirectoryUser> UserDirectory::CurrentUser()
     if (!IsOpen() || m_currentLogin.isEmpty()) {
         return nullptr;
     }
-    return ReadUser("login_name", m_currentLogin);
+    // Asked for every file of a check: read again only when the directory changed, here or in
+    // another process.
+    const CartDatabase::ChangeStamp now = m_db->Changes();
+    if (m_current.record && m_current.db == m_db.get() && m_current.login == m_currentLogin &&
+        m_current.readAt == now && !(now == CartDatabase::ChangeStamp())) {
+        return m_current.record;
+    }
+    m_current = {};
+    auto record = ReadUser("login_name", m_currentLogin);
+    if (record) {
+        m_current = {m_db.get(), m_currentLogin, now, record};
+    }
+    return record;
 }
 
 QList<DirectoryUserEntry> UserDirectory::ReadUsers() const
@@ -357,6 +371,7 @@ void UserDirectory::SetSettingsHook(SettingsHook hook)
 void UserDirectory::CloseDirectory()
 {
     m_db.reset();
+    m_current = {};
     m_currentLogin.clear();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CartDatabase.h"
 #include "platform/DirectoryApplications.h"
 #include "platform/DirectoryInterface.h"
 #include "platform/UserCartRights.h"
@@ -94,6 +95,15 @@ private:
 
     QString m_databasePath;
     std::unique_ptr<CartDatabase> m_db;
+    // The logged-in user as last read, while the database has not changed since.
+    struct CurrentRecord
+    {
+        const CartDatabase* db = nullptr;
+        QString login;
+        CartDatabase::ChangeStamp readAt;
+        std::shared_ptr<DirectoryUserRecord> record;
+    };
+    CurrentRecord m_current;
     std::unique_ptr<ApplicationList> m_applications;
     QString m_currentLogin;
     qint32 m_debugLevel = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/DateTimeFunctions.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -270,6 +271,9 @@ private:
     bool m_unloadAfterModal = false;
     // The engine works on a file and holds its group.
     bool m_offeringFile = false;
+    // When each status label was last painted at once.
+    QElapsedTimer m_overallStatusPainted;
+    QElapsedTimer m_currentProgressPainted;
     QPointer<frmAudioBrowser> m_audioBrowser;
     std::unique_ptr<SessionEndWatcher> m_sessionEnd;
 };

@@ -27,6 +27,7 @@
 
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -45,6 +46,28 @@ bool InEngineFolder(const QString& folder)
 {
     return folder.contains(QStringLiteral("/Failed!"), Qt::CaseInsensitive) ||
            folder.contains(QStringLiteral("/Snapshots!"), Qt::CaseInsensitive);
+}
+
+bool IsSymLink(const QString& path)
+{
+    struct stat info
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Whether the store's audio folder lies in the watched folder (or is it): only then can a found
+// file be a cart's own audio without being a link to it. The folder tree does not follow links
+// to folders.
+bool StoreAudioInside(PlayoutAudio& store, const QString& watched)
+{
+    const QString audio = QFileInfo(FileFunctions::instance().GetFolderName(
+                                        store.GetCartAudioPath(store.GetLastCart(0), 0, false), 0))
+                              .canonicalFilePath();
+    const QString folder = QFileInfo(watched).canonicalFilePath();
+    if (audio.isEmpty() || folder.isEmpty())
+        return true;
+    return audio == folder || audio.startsWith(folder + QLatin1Char('/')) || folder == "/";
 }
 
 bool SameFile(const QString& a, const QString& b)
@@ -228,6 +251,8 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
         return true;
     }
     FileFunctions& files = FileFunctions::instance();
+    store->ReadRangeTogether(group->StartHDRef, group->EndHDRef);
+    const auto together = qScopeGuard([store] { store->ReadRangeTogether({}, {}); });
 
     QString cart = store->GetFirstCart(group->StartHDRef);
     // The range ends are read from the group for every test.
@@ -296,7 +321,11 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     if (ArrayIsEmpty(found)) {
         return true;
     }
+    store->ReadRangeTogether(group->StartHDRef, group->EndHDRef);
+    const auto together = qScopeGuard([store] { store->ReadRangeTogether({}, {}); });
 
+    // Asked at the first file that needs it: a store that is not there must fail as before.
+    std::optional<bool> storeAudioInside;
     for (const QString& path : found) {
         // A close taken while the previous file was worked on.
         if (UnloadPending) {
@@ -330,7 +359,10 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         }
         // A folder inside the store: the cart's own audio is never imported over itself, nor
         // deleted afterwards.
-        if (SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
+        if (!storeAudioInside)
+            storeAudioInside = StoreAudioInside(*store, group->Path);
+        if ((*storeAudioInside || IsSymLink(path)) &&
+            SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
                   QStringLiteral(" itself"));
             continue;

@@ -130,16 +130,35 @@ void frmMain::SetCurrentProgress(const QString& text)
     }
 }
 
+namespace {
+
+// A display frame, near enough: nobody reads captions that change faster.
+constexpr qint64 kFrameMs = 20;
+
+// The folder walk does not yield, so a label is painted at once; but at most once a frame, as
+// a pass changes it for every file. A caption changed sooner is painted with the next change
+// a frame later, or when the message loop next runs, whichever comes first.
+void PaintSoon(QWidget* label, QElapsedTimer& painted)
+{
+    if (!painted.isValid() || painted.elapsed() >= kFrameMs) {
+        label->repaint();
+        painted.start();
+    } else {
+        label->update();
+    }
+}
+
+} // namespace
+
 void frmMain::lblCurrentProgress_Change()
 {
     AddToDebugLog(QStringLiteral("Current Status: ") + lblCurrentProgress->text(), 5, ovNone);
-    // The folder walk does not yield, so the label is painted now or not at all.
-    lblCurrentProgress->repaint();
+    PaintSoon(lblCurrentProgress, m_currentProgressPainted);
 }
 
 void frmMain::lblOverallStatus_Change()
 {
-    lblOverallStatus->repaint();
+    PaintSoon(lblOverallStatus, m_overallStatusPainted);
 }
 
 void frmMain::lvwGroups_DblClick()

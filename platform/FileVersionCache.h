@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <mutex>
+#include <optional>
+
+// One version of a file: what any write, replacement or touch of it changes. The change time
+// is part of it, so that even a rewrite that restores size and modification time (rsync
+// --inplace -t) counts as another version.
+struct FileVersionKey
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = -1;
+    qint64 changedNs = -1;
+    bool operator==(const FileVersionKey&) const = default;
+
+    // Empty when the path is not a regular file (links are followed).
+    static std::optional<FileVersionKey> Of(const QString& path);
+};
+
+// Values worked out from a file's content, kept in memory per path for as long as the file
+// stays the same version. Bounded: when full it starts afresh.
+template <typename Value> class FileVersionCache
+{
+public:
+    explicit FileVersionCache(qsizetype capacity = 200000) : m_capacity(capacity) {}
+
+    std::optional<Value> Lookup(const QString& path, const FileVersionKey& key) const
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_entries.constFind(path);
+        if (found == m_entries.constEnd() || !(found->key == key))
+            return std::nullopt;
+        return found->value;
+    }
+
+    void Store(const QString& path, const FileVersionKey& key, const Value& value)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_entries.size() >= m_capacity && !m_entries.contains(path))
+            m_entries.clear();
+        m_entries.insert(path, {key, value});
+    }
+
+    void Clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_entries.clear();
+    }
+
+private:
+    struct Entry
+    {
+        FileVersionKey key;
+        Value value;
+    };
+    qsizetype m_capacity;
+    mutable std::mutex m_mutex;
+    QHash<QString, Entry> m_entries;
+};
