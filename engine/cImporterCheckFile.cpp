@@ -346,16 +346,14 @@ void ImportDecision::CopyAncillaryFiles(const Cart& cart)
     const QString title = files.GetFileName(files.GetPathWithoutExtension(m_fileName));
     const QString withDot = title + QLatin1Char('.');
     QStringList names;
-    qint32 handle = 0;
-    for (QString name = files.FindFirst(folder + QStringLiteral("/*"), 0, handle); !name.isEmpty();
-         name = files.FindNext(handle)) {
+    // Looked up by name rather than by listing the folder for every file: a first pass over a
+    // folder of thousands must not list it thousands of times.
+    for (const QString& name : files.NamesStartingWith(folder, title)) {
         // "title.*" also finds "title" itself when it holds no dot, as on Windows.
         if (name.startsWith(withDot, Qt::CaseInsensitive) ||
             (!name.contains(QLatin1Char('.')) && name.compare(title, Qt::CaseInsensitive) == 0))
             names.append(name);
     }
-    if (handle != 0)
-        files.FindClose(handle);
 
     for (const QString& name : names) {
         const QString source = folder + QLatin1Char('/') + name;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -185,6 +186,62 @@ QString FileFunctions::FindNext(qint32 handle)
 void FileFunctions::FindClose(qint32 handle)
 {
     m_finds.remove(handle);
+}
+
+QStringList FileFunctions::NamesStartingWith(const QString& folder, const QString& prefix)
+{
+    const QString dir = stripTrailingSlashes(folder);
+    struct stat before
+    {
+    };
+    if (::stat(QFile::encodeName(dir).constData(), &before) != 0 || !S_ISDIR(before.st_mode)) {
+        m_listing = {};
+        return {};
+    }
+    const qint64 modifiedNs =
+        qint64(before.st_mtim.tv_sec) * 1'000'000'000 + before.st_mtim.tv_nsec;
+    const qint64 changedNs = qint64(before.st_ctim.tv_sec) * 1'000'000'000 + before.st_ctim.tv_nsec;
+    Listing& listing = m_listing;
+    const bool current = listing.lasting && listing.folder == dir &&
+                         listing.device == quint64(before.st_dev) &&
+                         listing.inode == quint64(before.st_ino) &&
+                         listing.modifiedNs == modifiedNs && listing.changedNs == changedNs;
+    if (!current) {
+        listing = {};
+        listing.folder = dir;
+        listing.device = quint64(before.st_dev);
+        listing.inode = quint64(before.st_ino);
+        listing.modifiedNs = modifiedNs;
+        listing.changedNs = changedNs;
+        // Two seconds cover coarse file-system clocks and a file server's clock a little ahead.
+        const qint64 settledNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - 2'000'000'000;
+        listing.lasting = modifiedNs < settledNs && changedNs < settledNs;
+        listing.names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                QDir::NoDotAndDotDot,
+                                            QDir::Name | QDir::IgnoreCase);
+        QList<QPair<QString, qsizetype>> folded;
+        folded.reserve(listing.names.size());
+        for (qsizetype i = 0; i < listing.names.size(); ++i)
+            folded.append({listing.names.at(i).toCaseFolded(), i});
+        std::sort(folded.begin(), folded.end());
+        listing.folded.reserve(folded.size());
+        listing.order.reserve(folded.size());
+        for (const auto& [name, index] : folded) {
+            listing.folded.append(name);
+            listing.order.append(index);
+        }
+    }
+    const QString key = prefix.toCaseFolded();
+    QList<qsizetype> found;
+    for (auto it = std::lower_bound(listing.folded.cbegin(), listing.folded.cend(), key);
+         it != listing.folded.cend() && it->startsWith(key); ++it)
+        found.append(listing.order.at(it - listing.folded.cbegin()));
+    std::sort(found.begin(), found.end());
+    QStringList names;
+    names.reserve(found.size());
+    for (const qsizetype index : found)
+        names.append(listing.names.at(index));
+    return names;
 }
 
 double FileFunctions::GetFileSize(const QString& path) const

@@ -27,6 +27,12 @@ public:
     QString FindNext(qint32 handle);
     void FindClose(qint32 handle);
 
+    // Our addition: the names in the folder (hidden ones too, no "." or "..") that begin with
+    // the prefix, without regard to case, in FindFirst's order. The folder is listed again only
+    // when it changed since it was last listed (its modification or change time, or it was
+    // replaced), so asking for each of its files costs one look at the folder.
+    QStringList NamesStartingWith(const QString& folder, const QString& prefix);
+
     // Size in bytes; negative when the file does not exist (or is a folder). A name holding the
     // wildcards * or ? gives the size of the first matching file.
     double GetFileSize(const QString& path) const;
@@ -64,4 +70,21 @@ private:
     };
     QHash<qint32, FindState> m_finds;
     qint32 m_nextHandle = 1;
+
+    // The folder last listed by NamesStartingWith.
+    struct Listing
+    {
+        QString folder;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 modifiedNs = -1;
+        qint64 changedNs = -1;
+        // A folder changed within the clock's resolution of the listing may change again
+        // without a new time: such a listing serves only the call that made it.
+        bool lasting = false;
+        QStringList names;      // FindFirst's order
+        QStringList folded;     // the names case-folded, sorted
+        QList<qsizetype> order; // for each of those, its index in names
+    };
+    Listing m_listing;
 };
