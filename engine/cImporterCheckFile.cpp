@@ -8,6 +8,7 @@
 #include "platform/ArchiveAttribute.h"
 #include "platform/Cart.h"
 #include "platform/DateTimeFunctions.h"
+#include "platform/DecodedAudio.h"
 #include "platform/FileFunctions.h"
 #include "platform/GeneralFunctions.h"
 #include "platform/PlayoutAudio.h"
@@ -190,6 +191,8 @@ bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QStr
 
 bool ImportDecision::Run()
 {
+    // What measuring the file decodes serves its import too; dropped when the decision ends.
+    const DecodedAudio::KeepScope keepDecoded;
     std::optional<Cart> cart = m_store.GetCart(m_hdReference, 3, true);
     if (!cart) {
         Trace(QStringLiteral("Exit - Invalid Cart"));

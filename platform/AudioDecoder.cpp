@@ -1,6 +1,7 @@
 #include "platform/AudioDecoder.h"
 
 #include "platform/AudioLengthCache.h"
+#include "platform/DecodedAudio.h"
 #include "platform/FfmpegAudioReader.h"
 #include "platform/LongWork.h"
 #include "platform/ToolError.h"
@@ -39,7 +40,23 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
                after->inode == before->inode;
     };
     FfmpegAudioReader reader;
-    if (!reader.Open(fileName) || !reader.Decode()) {
+    // During an import decision the samples are kept for the import that may follow.
+    const bool keep = DecodedAudio::Keeping();
+    const auto version = keep ? FileVersionKey::Of(fileName) : std::nullopt;
+    std::vector<qint16> samples;
+    bool tooLong = false;
+    const FfmpegAudioReader::PcmSink collect = [&](const qint16* pcm, int frames) {
+        const qsizetype count = qsizetype(frames) * reader.Channels();
+        if (tooLong || qsizetype(samples.size()) + count > DecodedAudio::MaxSamples) {
+            tooLong = true;
+            samples = {};
+        } else {
+            samples.insert(samples.end(), pcm, pcm + count);
+        }
+        return true;
+    };
+    if (!reader.Open(fileName) ||
+        !reader.Decode(version ? collect : FfmpegAudioReader::PcmSink())) {
         // Cut short because the program is closing: the file is neither measured nor known bad.
         if (reader.Stopped())
             throw ToolError(LongWork::StoppedError, "Measuring stopped: the program is closing");
@@ -51,8 +68,21 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
     }
     m_fileName = fileName;
     m_durationMs = reader.DurationMs();
-    if (unchanged())
-        cache.Store(fileName, *before, m_durationMs);
+    if (!unchanged())
+        return;
+    cache.Store(fileName, *before, m_durationMs);
+    if (version && !tooLong && FileVersionKey::Of(fileName) == version) {
+        DecodedAudio audio;
+        audio.path = fileName;
+        audio.version = *version;
+        audio.sampleRate = reader.SampleRate();
+        audio.channels = reader.Channels();
+        audio.frames = reader.FrameCount();
+        audio.title = reader.Tag("title");
+        audio.artist = reader.Tag("artist");
+        audio.samples = std::move(samples);
+        DecodedAudio::Keep(std::move(audio));
+    }
 }
 
 void AudioDecoder::CloseFile()

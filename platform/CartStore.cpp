@@ -5,6 +5,7 @@
 #include "platform/CartDatabase.h"
 #include "platform/CartStoreSettings.h"
 #include "platform/DateTimeFunctions.h"
+#include "platform/DecodedAudio.h"
 #include "platform/FfmpegAudioReader.h"
 #include "platform/FileFunctions.h"
 #include "platform/IAudioCallback.h"
@@ -745,9 +746,13 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
 {
     if (progress.Cancelled())
         return Fail("import cancelled");
+    // A file measured just before has been decoded already.
+    std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
     FfmpegAudioReader reader;
-    if (!reader.Open(audioFile))
+    if (!decodedBefore && !reader.Open(audioFile))
         return Fail(reader.Error());
+    const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
+    const int channels = decodedBefore ? decodedBefore->channels : reader.Channels();
 
     const std::optional<Row> old = ReadRow(number);
     const QString finalName =
@@ -789,13 +794,25 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     const double span = 100.0 - progressFrom;
     const double decodeShare = normalise ? 0.8 : 0.95;
     WaveFileWriter writer;
-    if (!writer.Open(tempPath, reader.SampleRate(), reader.Channels()))
+    if (!writer.Open(tempPath, sampleRate, channels))
         StoreFault(StoreWriteFailed, storeReason(writer.Error()));
-    const bool decoded = reader.Decode(
-        [&](const qint16* samples, int frames) { return writer.Write(samples, frames); },
-        [&](double fraction) {
-            return progress.Report(progressFrom + span * decodeShare * fraction);
-        });
+    const auto decodeProgress = [&](double fraction) {
+        return progress.Report(progressFrom + span * decodeShare * fraction);
+    };
+    bool decoded = true;
+    if (decodedBefore) {
+        const std::vector<qint16>& samples = decodedBefore->samples;
+        constexpr qint64 chunkFrames = 65536;
+        for (qint64 frame = 0; decoded && frame < decodedBefore->frames; frame += chunkFrames) {
+            const int frames = int(qMin(chunkFrames, decodedBefore->frames - frame));
+            decoded = writer.Write(samples.data() + frame * channels, frames) &&
+                      decodeProgress(double(frame + frames) / double(decodedBefore->frames));
+        }
+    } else {
+        decoded = reader.Decode(
+            [&](const qint16* samples, int frames) { return writer.Write(samples, frames); },
+            decodeProgress);
+    }
     if (!decoded) {
         if (progress.Cancelled())
             return Fail("import cancelled");
@@ -818,7 +835,13 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     if (progress.Cancelled())
         return Fail("import cancelled");
 
-    const double length = double(reader.FrameCount()) / reader.SampleRate();
+    const double length =
+        double(decodedBefore ? decodedBefore->frames : reader.FrameCount()) / sampleRate;
+    const auto tag = [&](const char* key) {
+        if (!decodedBefore)
+            return reader.Tag(key);
+        return QByteArray(key) == "title" ? decodedBefore->title : decodedBefore->artist;
+    };
     Row row;
     if (old)
         row = *old;
@@ -830,10 +853,10 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
         row.sourceFile = sourceFile;
     row.audioFile = finalName;
     if (intoEmpty || !old) {
-        row.title = reader.Tag("title");
+        row.title = tag("title");
         if (row.title.isEmpty())
             row.title = TitleFromFile(sourceFile, number);
-        row.artist = reader.Tag("artist");
+        row.artist = tag("artist");
         row.description.clear();
         row.startPoint = 0.0;
         row.outPoint = length;
