@@ -215,7 +215,8 @@ QStringList FileFunctions::NamesStartingWith(const QString& folder, const QStrin
         listing.changedNs = changedNs;
         // Two seconds cover coarse file-system clocks and a file server's clock a little ahead.
         const qint64 settledNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - 2'000'000'000;
-        listing.lasting = modifiedNs < settledNs && changedNs < settledNs;
+        // Every change of its entries sets the modification time.
+        listing.lasting = modifiedNs < settledNs;
         listing.names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                                 QDir::NoDotAndDotDot,
                                             QDir::Name | QDir::IgnoreCase);

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QtEndian>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -266,4 +268,47 @@ TEST_F(AudioFileHelpersTest, DecoderDurationOfARealWavAndOfMissingFiles)
         "real.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", QByteArray(264600, '\0'))));
     EXPECT_NEAR(GetAudioFileDuration(wav), 1.5, 0.01);
     EXPECT_NEAR(GetWaveDuration(wav), 1.5, 0.0001);
+}
+
+// Lengths are kept per version of a file; every kind of change is seen.
+TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
+{
+    const QByteArray audio(352800, '\0');
+    const QByteArray stereo = Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio));
+    // The same size, but mono: twice as long.
+    const QByteArray mono =
+        Wave(Chunk("fmt ", Le16(1) + Le16(1) + Le32(44100) + Le32(88200) + Le16(2) + Le16(16)) +
+             Chunk("data", audio));
+    ASSERT_EQ(stereo.size(), mono.size());
+    const QString path = Write("jingle.wav", stereo);
+    const auto setTime = [&](const QString& file, time_t seconds) {
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+    };
+    setTime(path, 1'600'000'000);
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
+
+    const auto rewrite = [&](const QString& file, const QByteArray& bytes) {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::ReadWrite));
+        ASSERT_EQ(out.write(bytes), bytes.size());
+    };
+    // In place, with a new time.
+    rewrite(path, mono);
+    setTime(path, 1'600'000'100);
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 4.0f);
+    // In place, the time put back as it was (rsync --inplace --times).
+    rewrite(path, stereo);
+    setTime(path, 1'600'000'100);
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
+    // Replaced by another file of the same size and time.
+    const QString other = Write("other.wav", mono);
+    setTime(other, 1'600'000'100);
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()),
+              0);
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 4.0f);
+    // Gone.
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(GetWaveDuration(path), 0.0f);
 }
