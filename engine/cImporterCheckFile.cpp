@@ -60,7 +60,8 @@ double RoundTwoPlaces(double value)
 double ModifiedDate(const QString& path)
 {
     DateTimeFunctions& dates = DateTimeFunctions::instance();
-    return dates.NormaliseDate(FileFunctions::instance().GetDateLastModified(path));
+    // The date is normalised in UTC; asking for it in UTC spares two local-time conversions.
+    return dates.NormaliseDate(FileFunctions::instance().GetDateLastModifiedUtc(path));
 }
 
 // Faults of the store itself, after which the file is not to blame. An unavailable store is

@@ -4,10 +4,19 @@
 #include "platform/GeneralFunctions.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 double LeadingNumber(const QString& text)
 {
+    // Cart numbers, asked for every file and cart of a check: plain digits are read directly.
+    if (!text.isEmpty() && text.size() <= 15 &&
+        std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+        qint64 value = 0;
+        for (const QChar c : text)
+            value = value * 10 + (c.unicode() - u'0');
+        return double(value);
+    }
     static const QRegularExpression number(
         QStringLiteral("^\\s*[+-]?(\\d+(\\.\\d*)?|\\.\\d+)([eE][+-]?\\d+)?"));
     const QRegularExpressionMatch match = number.match(text);
@@ -42,6 +51,11 @@ QString CartFromTitle(const QString& title)
         GeneralFunctions::instance().ExtractToken(digits, 1, QStringLiteral(" "), next, true, true);
     if (token.isEmpty()) {
         return QStringLiteral("0");
+    }
+    // Plain digits, as nearly every title starts, are read directly.
+    if (token.size() <= 15 &&
+        std::all_of(token.cbegin(), token.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+        return QString::number(token.toLongLong());
     }
     bool ok = false;
     const double value = token.toDouble(&ok);

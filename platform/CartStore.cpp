@@ -233,9 +233,8 @@ void CartStore::EnsureAvailable(bool readMarker) const
     struct stat marker
     {
     };
-    const bool seen =
-        ::stat(QFile::encodeName(AudioFolder()).constData(), &folder) == 0 &&
-        ::stat(QFile::encodeName(AudioFolder() + "/" + MarkerName).constData(), &marker) == 0;
+    const bool seen = ::stat(m_audioFolderNative.constData(), &folder) == 0 &&
+                      ::stat(m_markerNative.constData(), &marker) == 0;
     const Seen now{folder.st_dev, folder.st_ino, marker.st_ino,
                    qint64(marker.st_mtim.tv_sec) * 1000000000 + marker.st_mtim.tv_nsec};
     if (seen && !readMarker && m_verified == now)
@@ -246,7 +245,11 @@ void CartStore::EnsureAvailable(bool readMarker) const
     m_verified = now;
 }
 
-CartStore::CartStore(const QString& baseFolder) : m_baseFolder(QDir::cleanPath(baseFolder))
+CartStore::CartStore(const QString& baseFolder)
+    : m_baseFolder(QDir::cleanPath(baseFolder)),
+      m_audioFolder(m_baseFolder + "/" + AudioFolderName),
+      m_audioFolderNative(QFile::encodeName(m_audioFolder)),
+      m_markerNative(QFile::encodeName(m_audioFolder + "/" + MarkerName))
 {
     const QString databasePath = DatabasePath();
     const QFileInfo database(databasePath);
@@ -375,7 +378,7 @@ QString CartStore::DefaultBaseFolder()
 
 QString CartStore::AudioFolder() const
 {
-    return m_baseFolder + "/" + AudioFolderName;
+    return m_audioFolder;
 }
 
 QString CartStore::DatabasePath() const
@@ -622,7 +625,7 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
     cart.HDReference = QString::number(number);
     const QString name =
         row && !row->audioFile.isEmpty() ? row->audioFile : AudioFileNameFor(number);
-    cart.AudioFilePath = AudioFolder() + "/" + name;
+    cart.AudioFilePath = m_audioFolder + QLatin1Char('/') + name;
     cart.HasAudio = QFileInfo(cart.AudioFilePath).isFile();
     if (!row)
         return cart;

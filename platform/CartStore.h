@@ -144,6 +144,10 @@ private:
     qint32 RefreshLengths(qint32 first, qint32 last);
 
     QString m_baseFolder;
+    // Asked for every cart of a check.
+    QString m_audioFolder;
+    QByteArray m_audioFolderNative;
+    QByteArray m_markerNative;
     std::shared_ptr<CartDatabase> m_db;
     std::unique_ptr<CartStoreSettings> m_settings;
     AudioSettingsInterface* m_audioSettings = nullptr;

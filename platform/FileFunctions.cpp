@@ -92,6 +92,10 @@ QStringList matchingNames(const QString& pattern)
     QStringList names{QStringLiteral("."), QStringLiteral("..")};
     names += dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                            QDir::Name | QDir::IgnoreCase);
+    // "*" and "*.*" take every name.
+    if (mask == QLatin1String("*") || mask == QLatin1String("*.*")) {
+        return names;
+    }
     QStringList result;
     for (const QString& name : names) {
         if (wildcardMatch(name, mask)) {
@@ -316,6 +320,19 @@ QString FileFunctions::GetSpecialFolder(qint32 code) const
     default:
         throw ToolError(5, QStringLiteral("Unknown special folder %1").arg(code));
     }
+}
+
+QDateTime FileFunctions::GetDateLastModifiedUtc(const QString& path) const
+{
+    struct stat info
+    {
+    };
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        throw ToolError(53, QStringLiteral("File not found: %1").arg(path));
+    }
+    // Milliseconds, as QFileInfo keeps them.
+    return QDateTime::fromMSecsSinceEpoch(
+        qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000, Qt::UTC);
 }
 
 QDateTime FileFunctions::GetDateLastModified(const QString& path) const

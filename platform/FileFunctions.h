@@ -50,6 +50,8 @@ public:
 
     // Raises ToolError when the file does not exist.
     QDateTime GetDateLastModified(const QString& path) const;
+    // Our addition: the same instant in UTC, which spares the local-time conversion.
+    QDateTime GetDateLastModifiedUtc(const QString& path) const;
 
     // Copies completely or not at all (hidden temporary name beside the destination, synced,
     // then renamed), replacing an existing destination; permissions and modification time are

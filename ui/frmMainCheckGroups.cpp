@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>
@@ -44,16 +45,10 @@ QString GroupPrefix(int index)
 
 bool InEngineFolder(const QString& folder)
 {
+    if (!folder.contains(u'!'))
+        return false;
     return folder.contains(QStringLiteral("/Failed!"), Qt::CaseInsensitive) ||
            folder.contains(QStringLiteral("/Snapshots!"), Qt::CaseInsensitive);
-}
-
-bool IsSymLink(const QString& path)
-{
-    struct stat info
-    {
-    };
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
 // Whether the store's audio folder lies in the watched folder (or is it): only then can a found
@@ -90,12 +85,21 @@ struct FileVersion
     bool operator==(const FileVersion&) const = default;
 };
 
-FileVersion VersionOf(const QString& path)
+FileVersion VersionOf(const QString& path, bool* isLink = nullptr)
 {
+    const QByteArray native = QFile::encodeName(path);
     struct stat info
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+    // One look for both questions unless the name is a link.
+    if (isLink) {
+        const bool seen = ::lstat(native.constData(), &info) == 0;
+        *isLink = seen && S_ISLNK(info.st_mode);
+        if (!seen) {
+            return {};
+        }
+    }
+    if ((!isLink || *isLink) && ::stat(native.constData(), &info) != 0) {
         return {};
     }
     return {info.st_dev, info.st_ino, qint64(info.st_size),
@@ -361,13 +365,14 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         // deleted afterwards.
         if (!storeAudioInside)
             storeAudioInside = StoreAudioInside(*store, group->Path);
-        if ((*storeAudioInside || IsSymLink(path)) &&
+        bool isLink = false;
+        const FileVersion offered = VersionOf(path, &isLink);
+        if ((*storeAudioInside || isLink) &&
             SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
                   QStringLiteral(" itself"));
             continue;
         }
-        const FileVersion offered = VersionOf(path);
         bool ok = false;
         OfferFile(index, path, cart, ok);
         if (!StillTheGroup(index, group)) {
