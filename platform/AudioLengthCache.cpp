@@ -46,9 +46,14 @@ QString AudioLengthCache::Folder() const
 CartDatabase* AudioLengthCache::Database()
 {
     // Called with the mutex held. The default folder follows the environment, so it is
-    // looked up afresh each time.
+    // looked up afresh whenever the variables it comes from changed.
+    const QByteArray inputs = m_folder.isEmpty() ? qgetenv("XDG_DATA_HOME") + '\0' + qgetenv("HOME")
+                                                 : QByteArray("folder\0") + m_folder.toUtf8();
+    if (m_db && inputs == m_databaseFor)
+        return m_db.get();
     const QString folder = m_folder.isEmpty() ? CartStore::DefaultBaseFolder() : m_folder;
     const QString path = QDir(folder).filePath(FileName);
+    m_databaseFor = inputs;
     if (m_db && m_db->Path() == path)
         return m_db.get();
     m_db.reset();

@@ -49,6 +49,7 @@ private:
     mutable std::mutex m_mutex;
     QString m_folder;
     std::unique_ptr<CartDatabase> m_db;
+    QByteArray m_databaseFor; // what the database's path was worked out from
     // What the table answered, so that a check of unchanged files asks it once per file.
     struct Known
     {
