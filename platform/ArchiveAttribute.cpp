@@ -1,6 +1,7 @@
 #include "platform/ArchiveAttribute.h"
 
 #include "framework/ToolGlobals.h"
+#include "platform/FileVersionCache.h"
 #include "platform/SaveWhole.h"
 #include "platform/ToolError.h"
 
@@ -131,13 +132,30 @@ QString TableKey(const QString& path)
 }
 
 // A table that cannot be read counts as empty: every file then counts as changed, which
-// imports again rather than missing a change.
+// imports again rather than missing a change. A check asks for every file, so the table last
+// read is kept while its file stays the same version.
 QJsonObject ReadTable(const QString& tablePath)
 {
-    QFile file(tablePath);
-    if (tablePath.isEmpty() || !file.open(QIODevice::ReadOnly))
+    struct Kept
+    {
+        QString path;
+        FileVersionKey version;
+        QJsonObject table;
+    };
+    static Kept kept;
+    if (tablePath.isEmpty())
         return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    const std::optional<FileVersionKey> before = FileVersionKey::Of(tablePath);
+    if (before && kept.path == tablePath && kept.version == *before)
+        return kept.table;
+    kept = {};
+    QFile file(tablePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject table = QJsonDocument::fromJson(file.readAll()).object();
+    if (before && FileVersionKey::Of(tablePath) == before)
+        kept = {tablePath, *before, table};
+    return table;
 }
 
 std::optional<Record> TableRecord(const QString& path)
@@ -177,11 +195,23 @@ void WriteTableRecord(const QString& path, const Record& record)
         Raise(kClearing, path, reason);
 }
 
+// Files whose record in the file itself was found to match, by version: writing the record, or
+// anything else, changes the file's change time and so its version.
+FileVersionCache<bool>& ClearedFiles()
+{
+    static FileVersionCache<bool> cleared;
+    return cleared;
+}
+
 } // namespace
 
 bool ArchiveAttribute::IsSet(const QString& path)
 {
     const QByteArray native = QFile::encodeName(path);
+    const std::optional<FileVersionKey> version = FileVersionKey::Of(path);
+    if (version && ClearedFiles().Lookup(path, *version) && !extendedAttributesDisabled &&
+        !IsLink(native))
+        return false;
     const Record current = StatRecord(native, path, kReading);
     const bool link = IsLink(native);
     if (!link && OnCifs(native))
@@ -190,8 +220,12 @@ bool ArchiveAttribute::IsSet(const QString& path)
         char buffer[64];
         const ssize_t got = ::getxattr(native.constData(), RecordName, buffer, sizeof buffer);
         const int error = got < 0 ? errno : 0;
-        if (got >= 0 && ParseRecord(QByteArray(buffer, int(got))) == current)
+        if (got >= 0 && ParseRecord(QByteArray(buffer, int(got))) == current) {
+            if (version && current.size == version->size &&
+                current.modifiedNs == version->modifiedNs)
+                ClearedFiles().Store(path, *version, true);
             return false;
+        }
         // ERANGE: a record longer than ours is none of ours.
         if (got < 0 && error != ENODATA && error != ERANGE && !Unsupported(error))
             Raise(kReading, path, error);

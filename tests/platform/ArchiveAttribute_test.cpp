@@ -138,3 +138,37 @@ TEST_F(ArchiveAttributeTest, MissingFileCannotBeReadOrCleared)
     }
     EXPECT_THROW(ArchiveAttribute::Clear(missing), ToolError);
 }
+
+// What a check keeps between files follows changes made behind its back: a record removed from
+// the file, a table rewritten by another instance.
+TEST_F(ArchiveAttributeTest, ChangesByOthersAreSeen)
+{
+    const QString path = Write("Promo.wav", "audio");
+    ArchiveAttribute::Clear(path);
+    EXPECT_FALSE(ArchiveAttribute::IsSet(path));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(path));
+    ASSERT_EQ(::removexattr(QFile::encodeName(path).constData(), ArchiveAttribute::RecordName), 0);
+    EXPECT_TRUE(ArchiveAttribute::IsSet(path));
+
+    ArchiveAttribute::SetExtendedAttributesDisabledForTests(true);
+    const QString jingle = Write("Jingle.wav", "jingle");
+    const QString bed = Write("Bed.wav", "bed");
+    ArchiveAttribute::Clear(jingle);
+    ArchiveAttribute::Clear(bed);
+    EXPECT_FALSE(ArchiveAttribute::IsSet(jingle));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(bed));
+    const QString table = home.File("profile/") + ArchiveAttribute::TableName;
+    QFile file(table);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray content = file.readAll();
+    file.close();
+    const qsizetype at = content.indexOf(QFile::encodeName(jingle));
+    ASSERT_GE(at, 0);
+    // Another program's copy of the table no longer knows the jingle.
+    content[at + content.indexOf("Jingle", at) - at] = 'X';
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(content), content.size());
+    file.close();
+    EXPECT_TRUE(ArchiveAttribute::IsSet(jingle));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(bed));
+}
