@@ -25,7 +25,6 @@
 #include <QProgressBar>
 #include <QScopeGuard>
 
-#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>
