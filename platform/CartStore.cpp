@@ -626,7 +626,11 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
     const QString name =
         row && !row->audioFile.isEmpty() ? row->audioFile : AudioFileNameFor(number);
     cart.AudioFilePath = m_audioFolder + QLatin1Char('/') + name;
-    cart.HasAudio = QFileInfo(cart.AudioFilePath).isFile();
+    struct stat audio
+    {
+    };
+    cart.HasAudio = ::stat(QFile::encodeName(cart.AudioFilePath).constData(), &audio) == 0 &&
+                    S_ISREG(audio.st_mode);
     if (!row)
         return cart;
     cart.SourceFile = row->sourceFile;
