@@ -247,7 +247,8 @@ bool ImportDecision::TransportFile(Cart& cart)
         if (newer)
             decide(QStringLiteral("File is newer than current Cart"));
     }
-    if (m_group.UseArchiveBit && ArchiveAttribute::IsSet(m_fileName))
+    if (m_group.UseArchiveBit &&
+        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder}))
         decide(QStringLiteral("File Archive attribute is set"));
     if (!decision)
         return false;
@@ -400,7 +401,8 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
     if (m_group.DeleteAfterImport)
         decide(plain,
                QStringLiteral("Because it's there - i.e. not been imported+deleted already"));
-    if (!decision && m_group.UseArchiveBit && ArchiveAttribute::IsSet(m_fileName))
+    if (!decision && m_group.UseArchiveBit &&
+        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder}))
         decide(plain, QStringLiteral("File Archive attribute is set"));
     if (!decision &&
         !IsWithinTolerance(RoundTwoPlaces(double(cart.Length)), double(newLength), 0.05))

@@ -46,11 +46,12 @@ QString DayFileStem(qint32 day)
 
 } // namespace
 
-bool InitialiseAppLog(const QString& logFolder, qint32 options)
+bool InitialiseAppLog(const QString& logFolder, qint32 options, std::function<QDate()> today)
 {
     if (logFolder.isEmpty()) {
         return false;
     }
+    TodayFunction() = std::move(today);
     Globals::AppLogFolder = logFolder;
     FileFunctions::instance().CreateFolder(Globals::AppLogFolder, 0);
     Globals::AppLogOptions = options;
@@ -129,9 +130,4 @@ QStringList GetAppLogFiles(double fromDate, double toDate)
         }
     }
     return result;
-}
-
-void SetAppLogClockForTests(std::function<QDate()> today)
-{
-    TodayFunction() = std::move(today);
 }

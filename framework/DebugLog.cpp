@@ -20,8 +20,8 @@ namespace {
 
 const QString kOrvaneKey = QStringLiteral("SOFTWARE\\Orvane");
 
-qint32 indentSteps = 0;
-bool registryRead = false;
+DebugLogState processState;
+DebugLogState* state = &processState;
 
 QString ExecutableTitle()
 {
@@ -47,8 +47,8 @@ QString DebugFolder()
 {
     GeneralFunctions& general = GeneralFunctions::instance();
     QString folder = general.DebugPath();
-    if (folder.isEmpty() && !registryRead) {
-        registryRead = true;
+    if (folder.isEmpty() && !state->registryRead) {
+        state->registryRead = true;
         const QString stored = RegistryFunctions::instance().ReadString(
             Hive::LocalMachine, kOrvaneKey, QStringLiteral("DebugPath"), QString());
         if (!stored.isEmpty()) {
@@ -119,9 +119,9 @@ void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode)
     }
 
     if (indentCode == ovOutdent) {
-        indentSteps = qMax(0, indentSteps - 1);
+        state->indentSteps = qMax(0, state->indentSteps - 1);
     } else if (indentCode == ovResetIndent) {
-        indentSteps = 0;
+        state->indentSteps = 0;
     }
 
     QString folder = DebugFolder();
@@ -149,7 +149,7 @@ void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode)
                     QLatin1Char(' ') + general.PadText(QString::number(pagefile), 10);
         }
     }
-    line += QString(indentSteps * 4, QLatin1Char(' ')) + QLatin1Char(' ') +
+    line += QString(state->indentSteps * 4, QLatin1Char(' ')) + QLatin1Char(' ') +
             EscapeControlCharacters(text) + QStringLiteral("\r\n");
 
     // A line that cannot be written is dropped: tracing must never stop the program.
@@ -160,7 +160,7 @@ void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode)
     }
 
     if (indentCode == ovIndent) {
-        ++indentSteps;
+        ++state->indentSteps;
     }
 }
 
@@ -209,8 +209,12 @@ QString ShowProblemMessage(const QString& what, const QString& description, bool
     return message;
 }
 
-void ResetDebugLogStateForTests()
+FreshDebugLogState::FreshDebugLogState() : m_previous(state)
 {
-    indentSteps = 0;
-    registryRead = false;
+    state = &m_state;
+}
+
+FreshDebugLogState::~FreshDebugLogState()
+{
+    state = m_previous;
 }

@@ -21,5 +21,24 @@ void GetProcessMemory(qint32& workingSetSize, qint32& pagefileUsage);
 QString ReportError(const QString& what, qint32 errorNumber, bool& silent);
 QString ShowProblemMessage(const QString& what, const QString& description, bool silent);
 
-// Clears the indentation counter and the registry-read flag, for tests.
-void ResetDebugLogStateForTests();
+struct DebugLogState
+{
+    qint32 indentSteps = 0;
+    bool registryRead = false; // the folder named in the registry was looked up
+};
+
+// Gives the debug log a state of its own for the life of the object and puts the previous one
+// back after; the program keeps one state for its life. A test holds one so that it neither
+// inherits an indentation nor leaves one behind.
+class FreshDebugLogState
+{
+public:
+    FreshDebugLogState();
+    ~FreshDebugLogState();
+    FreshDebugLogState(const FreshDebugLogState&) = delete;
+    FreshDebugLogState& operator=(const FreshDebugLogState&) = delete;
+
+private:
+    DebugLogState m_state;
+    DebugLogState* m_previous;
+};

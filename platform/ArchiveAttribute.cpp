@@ -1,6 +1,5 @@
 #include "platform/ArchiveAttribute.h"
 
-#include "framework/ToolGlobals.h"
 #include "platform/FileVersionCache.h"
 #include "platform/SaveWhole.h"
 #include "platform/ToolError.h"
@@ -26,8 +25,6 @@ constexpr quint32 kSmb2Magic = 0xFE534D42u;
 constexpr quint32 kSmbMagic = 0x517Bu;
 // Windows stores "no attributes" as NORMAL; a plain 0 would leave the attributes unchanged.
 constexpr quint32 kFileAttributeNormal = 0x80;
-
-bool extendedAttributesDisabled = false;
 
 const QString kReading = QStringLiteral("Cannot read the archive attribute of");
 const QString kClearing = QStringLiteral("Cannot clear the archive attribute of");
@@ -117,13 +114,12 @@ std::optional<Record> ParseRecord(const QByteArray& text)
     return record;
 }
 
-// ---- the table, for file systems without user extended attributes ----
-
-QString TablePath()
+// The table, for file systems without user extended attributes.
+QString TablePath(const QString& folder)
 {
-    if (Globals::ToolProfileFolder.isEmpty())
+    if (folder.isEmpty())
         return {};
-    return Globals::ToolProfileFolder + QLatin1Char('/') + ArchiveAttribute::TableName;
+    return folder + QLatin1Char('/') + ArchiveAttribute::TableName;
 }
 
 QString TableKey(const QString& path)
@@ -158,9 +154,9 @@ QJsonObject ReadTable(const QString& tablePath)
     return table;
 }
 
-std::optional<Record> TableRecord(const QString& path)
+std::optional<Record> TableRecord(const QString& path, const QString& folder)
 {
-    const QString tablePath = TablePath();
+    const QString tablePath = TablePath(folder);
     if (tablePath.isEmpty() || !QFileInfo::exists(tablePath))
         return std::nullopt;
     const QJsonObject table = ReadTable(tablePath);
@@ -170,9 +166,9 @@ std::optional<Record> TableRecord(const QString& path)
     return ParseRecord(it->toString().toLatin1());
 }
 
-void WriteTableRecord(const QString& path, const Record& record)
+void WriteTableRecord(const QString& path, const Record& record, const QString& folder)
 {
-    const QString tablePath = TablePath();
+    const QString tablePath = TablePath(folder);
     if (tablePath.isEmpty())
         Raise(kClearing, path, QStringLiteral("there is no tool profile folder to record it in"));
     QJsonObject table = ReadTable(tablePath);
@@ -186,7 +182,7 @@ void WriteTableRecord(const QString& path, const Record& record)
             ++it;
     }
     table.insert(TableKey(path), QString::fromLatin1(RecordText(record)));
-    QDir().mkpath(Globals::ToolProfileFolder);
+    QDir().mkpath(folder);
     QSaveFile file(tablePath);
     if (!file.open(QIODevice::WriteOnly))
         Raise(kClearing, path, file.errorString());
@@ -205,18 +201,18 @@ FileVersionCache<bool>& ClearedFiles()
 
 } // namespace
 
-bool ArchiveAttribute::IsSet(const QString& path)
+bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
 {
     const QByteArray native = QFile::encodeName(path);
     const std::optional<FileVersionKey> version = FileVersionKey::Of(path);
-    if (version && ClearedFiles().Lookup(path, *version) && !extendedAttributesDisabled &&
+    if (version && ClearedFiles().Lookup(path, *version) && options.extendedAttributes &&
         !IsLink(native))
         return false;
     const Record current = StatRecord(native, path, kReading);
     const bool link = IsLink(native);
     if (!link && OnCifs(native))
         return (CifsAttributes(native, path, kReading) & ArchiveBit) != 0;
-    if (!link && !extendedAttributesDisabled) {
+    if (!link && options.extendedAttributes) {
         char buffer[64];
         const ssize_t got = ::getxattr(native.constData(), RecordName, buffer, sizeof buffer);
         const int error = got < 0 ? errno : 0;
@@ -231,11 +227,11 @@ bool ArchiveAttribute::IsSet(const QString& path)
             Raise(kReading, path, error);
     }
     // Also where recording in the file was refused on an otherwise capable file system.
-    const std::optional<Record> recorded = TableRecord(path);
+    const std::optional<Record> recorded = TableRecord(path, options.tableFolder);
     return !recorded || *recorded != current;
 }
 
-void ArchiveAttribute::Clear(const QString& path)
+void ArchiveAttribute::Clear(const QString& path, const Options& options)
 {
     const QByteArray native = QFile::encodeName(path);
     const Record current = StatRecord(native, path, kClearing);
@@ -253,7 +249,7 @@ void ArchiveAttribute::Clear(const QString& path)
             Raise(kClearing, path, errno);
         return;
     }
-    if (!link && !extendedAttributesDisabled) {
+    if (!link && options.extendedAttributes) {
         const QByteArray text = RecordText(current);
         if (::setxattr(native.constData(), RecordName, text.constData(), size_t(text.size()), 0) ==
             0)
@@ -263,10 +259,5 @@ void ArchiveAttribute::Clear(const QString& path)
         if (!Unsupported(error) && error != EPERM && error != EACCES && error != EROFS)
             Raise(kClearing, path, error);
     }
-    WriteTableRecord(path, current);
-}
-
-void ArchiveAttribute::SetExtendedAttributesDisabledForTests(bool disabled)
-{
-    extendedAttributesDisabled = disabled;
+    WriteTableRecord(path, current, options.tableFolder);
 }

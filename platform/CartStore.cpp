@@ -109,15 +109,6 @@ private:
 };
 
 namespace {
-bool s_hardLinksDisabled = false;
-} // namespace
-
-void CartStore::SetHardLinksDisabledForTests(bool disabled)
-{
-    s_hardLinksDisabled = disabled;
-}
-
-namespace {
 
 // Halves of a 100 ns stamp; a low half of 0 reads as "no stamp", so it is moved by one tick.
 void SplitStamp(qint64 stamp, qint32& low, qint32& high)
@@ -245,8 +236,8 @@ void CartStore::EnsureAvailable(bool readMarker) const
     m_verified = now;
 }
 
-CartStore::CartStore(const QString& baseFolder)
-    : m_baseFolder(QDir::cleanPath(baseFolder)),
+CartStore::CartStore(const QString& baseFolder, Options options)
+    : m_baseFolder(QDir::cleanPath(baseFolder)), m_options(options),
       m_audioFolder(m_baseFolder + "/" + AudioFolderName),
       m_audioFolderNative(QFile::encodeName(m_audioFolder)),
       m_markerNative(QFile::encodeName(m_audioFolder + "/" + MarkerName))
@@ -425,8 +416,6 @@ void CartStore::StoreFault(StoreError number, const QString& reason)
     throw ToolError(number, reason);
 }
 
-// ---- numbering ----
-
 namespace {
 
 std::optional<qint32> NumberUpTo(const QString& hdReference, qint32 highest)
@@ -512,8 +501,6 @@ QString CartStore::AudioFileNameFor(qint32 number) const
     const int width = int(QString::number(HighestCart()).size());
     return QString("%1.wav").arg(number, width, 10, QChar('0'));
 }
-
-// ---- rows and carts ----
 
 void CartStore::ReadRangeTogether(const QString& first, const QString& last)
 {
@@ -729,8 +716,6 @@ QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
     return carts;
 }
 
-// ---- imports ----
-
 namespace {
 
 // "1234 Station Jingle" into cart 1234 gives "Station Jingle".
@@ -933,7 +918,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     }
     if (hadAudio) {
         ::unlink(backupBytes.constData());
-        if (s_hardLinksDisabled || ::link(finalBytes.constData(), backupBytes.constData()) != 0) {
+        if (!m_options.hardLinks || ::link(finalBytes.constData(), backupBytes.constData()) != 0) {
             // Stores on file systems without hard links (vfat, SMB without Unix extensions)
             // keep a copy instead, with the old modification time.
             qint16 flag1 = 0;

@@ -13,6 +13,12 @@
 class CartDatabase;
 class CartStoreSettings;
 
+struct CartStoreOptions
+{
+    // Off behaves as on a file system without hard links.
+    bool hardLinks = true;
+};
+
 // Our cart store: carts in a SQLite database (<base>/cartvault.db, WAL mode) and their audio as
 // 16-bit PCM WAV files in <base>/Audio, named by the cart number zero-padded to the width of the
 // highest cart number ("01234.wav"). Every whole number from 1 to the highest cart number is a
@@ -31,7 +37,8 @@ public:
     // file, when the store cannot be opened: its database is missing, empty beside the store's
     // audio, damaged or foreign, or its audio folder is missing or not its own. Nothing is
     // created or overwritten then.
-    explicit CartStore(const QString& baseFolder);
+    using Options = CartStoreOptions;
+    explicit CartStore(const QString& baseFolder, Options options = {});
     ~CartStore() override;
 
     CartStore(const CartStore&) = delete;
@@ -45,8 +52,6 @@ public:
     static constexpr const char* MarkerName = ".cartvault-store";
     // The identity in a folder's marker; empty without one.
     static QString ReadMarker(const QString& folder);
-    // Behave as on a file system without hard links.
-    static void SetHardLinksDisabledForTests(bool disabled);
 
     AudioSettingsInterface* AudioSettings() const override;
     void setAudioSettings(AudioSettingsInterface* settings) override;
@@ -144,6 +149,7 @@ private:
     qint32 RefreshLengths(qint32 first, qint32 last);
 
     QString m_baseFolder;
+    Options m_options;
     // Asked for every cart of a check.
     QString m_audioFolder;
     QByteArray m_audioFolderNative;

@@ -406,7 +406,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                 continue;
             }
             try {
-                ArchiveAttribute::Clear(path);
+                ArchiveAttribute::Clear(path, {.tableFolder = Globals::ToolProfileFolder});
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully cleared Archive flag '") +
                                                  path + QStringLiteral("'"));
             } catch (const ToolError& error) {

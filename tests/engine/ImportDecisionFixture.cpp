@@ -54,7 +54,6 @@ void ImportDecisionFixture::SetUp()
 {
     Globals::ToolProfileFolder = home.File("Profiles/Main/Cartfeeder");
     ASSERT_TRUE(InitialiseAppLog(home.File("Logs/Cartfeeder"), 0));
-    ResetDebugLogStateForTests();
     GeneralFunctions::instance().setDebugPath(home.File("debug") + QLatin1Char('/'));
     GeneralFunctions::instance().setDebugLevel(5);
 
@@ -100,7 +99,6 @@ void ImportDecisionFixture::TearDown()
     directory.reset();
     GeneralFunctions::instance().setDebugLevel(0);
     GeneralFunctions::instance().setDebugPath(QString());
-    ResetDebugLogStateForTests();
     Globals::ToolProfileFolder.clear();
     Globals::AppLogFile.clear();
     Globals::AppLogFolder.clear();

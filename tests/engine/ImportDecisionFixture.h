@@ -3,6 +3,7 @@
 #include "engine/ImporterDialogs.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
+#include "framework/DebugLog.h"
 #include "platform/CartStore.h"
 #include "platform/UserDirectory.h"
 #include "tests/support/TempHome.h"
@@ -98,6 +99,7 @@ protected:
     void ForgetSoFar();
 
     TempHome home;
+    FreshDebugLogState debugLog;
     std::unique_ptr<RecordingCartStore> store;
     std::unique_ptr<UserDirectory> directory;
     std::unique_ptr<cImporter> importer;

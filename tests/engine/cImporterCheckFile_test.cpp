@@ -169,7 +169,7 @@ TEST_F(ImportDecisionTest, Mp3WithGroupLevelIsNotImportedAgainOnceUnchanged)
     ASSERT_EQ(store->imports.size(), 1);
     EXPECT_EQ(store->imports[0].flags, 4);
 
-    ArchiveAttribute::Clear(file);
+    ArchiveAttribute::Clear(file, {.tableFolder = Globals::ToolProfileFolder});
     ForgetSoFar();
     EXPECT_FALSE(Check(file, "1234"));
     EXPECT_TRUE(AppLog().isEmpty());
@@ -285,7 +285,7 @@ TEST_F(ImportDecisionTest, TransportFiles)
     // Older than the cart's audio, attribute clear: nothing at all.
     ForgetSoFar();
     SetModifiedRelativeTo(zip, audio, -3600 * 1000);
-    ArchiveAttribute::Clear(zip);
+    ArchiveAttribute::Clear(zip, {.tableFolder = Globals::ToolProfileFolder});
     EXPECT_FALSE(Check(zip, "1234"));
     EXPECT_TRUE(Traces().isEmpty());
     EXPECT_TRUE(AppLog().isEmpty());
@@ -293,7 +293,7 @@ TEST_F(ImportDecisionTest, TransportFiles)
 
     // Newer.
     SetModifiedRelativeTo(zip, audio, 3600 * 1000);
-    ArchiveAttribute::Clear(zip);
+    ArchiveAttribute::Clear(zip, {.tableFolder = Globals::ToolProfileFolder});
     ASSERT_TRUE(Check(zip, "1234"));
     EXPECT_EQ(AppLog().value(0), decided + "File is newer than current Cart");
 
@@ -301,7 +301,7 @@ TEST_F(ImportDecisionTest, TransportFiles)
     ForgetSoFar();
     ASSERT_TRUE(QFile::remove(audio));
     SetModifiedRelativeTo(zip, zip, -365LL * 24 * 3600 * 1000);
-    ArchiveAttribute::Clear(zip);
+    ArchiveAttribute::Clear(zip, {.tableFolder = Globals::ToolProfileFolder});
     ASSERT_TRUE(Check(zip, "1234"));
     EXPECT_EQ(AppLog().value(0), decided + "File is newer than current Cart");
 
@@ -874,7 +874,7 @@ TEST_F(ImportDecisionTest, WavsWhoseHeaderMisstatesTheAudioAreImportedOnce)
             SCOPED_TRACE(pass);
             EXPECT_EQ(Check(file, c.cart), pass == 1);
             // What the periodic check does after an import.
-            ArchiveAttribute::Clear(file);
+            ArchiveAttribute::Clear(file, {.tableFolder = Globals::ToolProfileFolder});
         }
         EXPECT_EQ(store->imports.size(), 1);
         EXPECT_GT(GetCart(c.cart).Length, 1.9f);

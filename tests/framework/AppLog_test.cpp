@@ -25,19 +25,15 @@ protected:
     void SetUp() override
     {
         ResetGlobals();
-        ResetDebugLogStateForTests();
-        SetAppLogClockForTests([this] { return today; });
         folder = home.File("Logs/Cartfeeder");
         computer = SystemInfoFunctions::instance().ComputerName();
     }
 
     void TearDown() override
     {
-        SetAppLogClockForTests({});
         ResetGlobals();
         GeneralFunctions::instance().setDebugLevel(0);
         GeneralFunctions::instance().setDebugPath(QString());
-        ResetDebugLogStateForTests();
     }
 
     static void ResetGlobals()
@@ -67,6 +63,7 @@ protected:
     }
 
     TempHome home;
+    FreshDebugLogState debugLog;
     QDate today{2026, 12, 6};
     QString folder;
     QString computer;
@@ -79,7 +76,7 @@ TEST_F(AppLogTest, DatedFilePerComputerFollowsTheDay)
     GeneralFunctions::instance().setDebugPath(home.File("debug") + "/");
     GeneralFunctions::instance().setDebugLevel(5);
 
-    ASSERT_TRUE(InitialiseAppLog(folder, 6));
+    ASSERT_TRUE(InitialiseAppLog(folder, 6, [this] { return today; }));
     const QString firstDay = folder + "/2026-12-06-" + computer + ".log";
     EXPECT_EQ(Globals::AppLogFile, firstDay);
     AddToAppLog("GRP:1", "Importer Closing");
@@ -104,7 +101,7 @@ TEST_F(AppLogTest, NumberedFilesTakeTheNextFreeNumberAndRestartOnANewDay)
 {
     Touch("2026-12-06-001.log");
     Touch("2026-12-06-002.log");
-    ASSERT_TRUE(InitialiseAppLog(folder, 3));
+    ASSERT_TRUE(InitialiseAppLog(folder, 3, [this] { return today; }));
     EXPECT_EQ(Globals::AppLogFile, folder + "/2026-12-06-003.log");
     AddToAppLog("", "Third");
     EXPECT_EQ(Lines(folder + "/2026-12-06-003.log"), QStringList({"Third"}));
@@ -117,14 +114,14 @@ TEST_F(AppLogTest, NumberedFilesTakeTheNextFreeNumberAndRestartOnANewDay)
 
 TEST_F(AppLogTest, WithoutTheDayOptionTheRunKeepsItsStartDay)
 {
-    ASSERT_TRUE(InitialiseAppLog(folder, 1));
+    ASSERT_TRUE(InitialiseAppLog(folder, 1, [this] { return today; }));
     EXPECT_EQ(Globals::AppLogFile, folder + "/2026-12-06-001.log");
     today = today.addDays(1);
     AddToAppLog("", "After midnight");
     EXPECT_EQ(Globals::AppLogFile, folder + "/2026-12-06-001.log");
 
     ResetGlobals();
-    ASSERT_TRUE(InitialiseAppLog(folder, 0));
+    ASSERT_TRUE(InitialiseAppLog(folder, 0, [this] { return today; }));
     EXPECT_EQ(Globals::AppLogFile, folder + "/2026-12-07.log");
     today = today.addDays(1);
     AddToAppLog("", "Later");
@@ -153,7 +150,7 @@ TEST_F(AppLogTest, EntriesBeforeSetUpAreRefused)
 
 TEST_F(AppLogTest, LogFilesOfARangeOfDays)
 {
-    ASSERT_TRUE(InitialiseAppLog(folder, 6));
+    ASSERT_TRUE(InitialiseAppLog(folder, 6, [this] { return today; }));
     Touch("2026-12-07-" + computer + ".log");
     const double sixth = OleDay(QDate(2026, 12, 6));
 
@@ -167,7 +164,7 @@ TEST_F(AppLogTest, LogFilesOfARangeOfDays)
     EXPECT_TRUE(GetAppLogFiles(sixth + 0.5, sixth + 0.5).isEmpty());
 
     ResetGlobals();
-    ASSERT_TRUE(InitialiseAppLog(folder, 1));
+    ASSERT_TRUE(InitialiseAppLog(folder, 1, [this] { return today; }));
     Touch("2026-12-06-001.log");
     EXPECT_EQ(GetAppLogFiles(sixth, sixth), QStringList({folder + "/2026-12-06-???.log"}));
 }
@@ -177,7 +174,7 @@ TEST_F(AppLogTest, ControlCharactersInAnEntryAreShownEscaped)
 {
     GeneralFunctions::instance().setDebugPath(home.File("debug") + "/");
     GeneralFunctions::instance().setDebugLevel(5);
-    ASSERT_TRUE(InitialiseAppLog(folder, 0));
+    ASSERT_TRUE(InitialiseAppLog(folder, 0, [this] { return today; }));
     AddToAppLog(
         "GRP:1",
         "Imported '1234 x\nGRP:1:Removed cart 1234 (Morning Jingle)\r\t\x1b.wav' into Cart 1234");

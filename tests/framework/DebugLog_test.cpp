@@ -33,7 +33,6 @@ protected:
     {
         General().setDebugLevel(0);
         General().setDebugPath(QString());
-        ResetDebugLogStateForTests();
     }
 
     QString UseFolder()
@@ -69,6 +68,7 @@ protected:
     }
 
     TempHome home;
+    FreshDebugLogState debugLog;
 };
 
 } // namespace
@@ -168,7 +168,9 @@ TEST_F(DebugLogTest, RegistryFolderWithFinalSeparatorGetsNoSecondOne)
 {
     const QString registryFolder = home.File("regdebug");
     for (const QString& stored : {registryFolder + "/", registryFolder + "\\"}) {
+        SCOPED_TRACE(stored.toStdString());
         ResetState();
+        const FreshDebugLogState fresh;
         RegistryFunctions::instance().WriteString(Hive::LocalMachine, kOrvaneKey, "DebugPath",
                                                   stored);
         General().setDebugLevel(5);

@@ -19,8 +19,6 @@ class GeneralHelpersTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        // Other tests may leave the indentation counter raised.
-        ResetDebugLogStateForTests();
         root = home.File("tree");
         MakeFile("a.wav");
         MakeFile("Sub/b.wav");
@@ -30,7 +28,6 @@ protected:
     {
         GeneralFunctions::instance().setDebugLevel(0);
         GeneralFunctions::instance().setDebugPath(QString());
-        ResetDebugLogStateForTests();
     }
 
     void MakeFile(const QString& relative)
@@ -42,6 +39,7 @@ protected:
     }
 
     TempHome home;
+    FreshDebugLogState debugLog;
     QString root;
 };
 

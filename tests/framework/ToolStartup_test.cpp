@@ -174,7 +174,6 @@ public:
         m_debugFolder = m_home.File("debug");
         GeneralFunctions::instance().setDebugLevel(5);
         GeneralFunctions::instance().setDebugPath(m_debugFolder + "/");
-        ResetDebugLogStateForTests();
     }
 
     void TearDown() override
@@ -226,6 +225,7 @@ public:
     }
 
     TempHome m_home;
+    FreshDebugLogState m_debugLog;
     QString m_commandLine;
     QString m_debugFolder;
     RecordingSplash m_splash;
@@ -351,7 +351,7 @@ TEST_F(ToolStartupTest, PlayersOverride)
                           {"/XPLAYERS=6", 2}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Line.toStdString());
-        ResetDebugLogStateForTests();
+        const FreshDebugLogState fresh;
         QDir(m_debugFolder).removeRecursively();
         ASSERT_TRUE(Start("/NOPREVCHECK /Profile=P " + c.Line, 0, 0));
         ASSERT_NE(Globals::AudioSettingsInterface, nullptr);

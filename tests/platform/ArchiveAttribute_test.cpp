@@ -1,4 +1,3 @@
-#include "framework/ToolGlobals.h"
 #include "platform/ArchiveAttribute.h"
 #include "platform/ToolError.h"
 #include "tests/support/FileSizeLimit.h"
@@ -17,12 +16,7 @@ namespace {
 class ArchiveAttributeTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { Globals::ToolProfileFolder = home.File("profile"); }
-    void TearDown() override
-    {
-        ArchiveAttribute::SetExtendedAttributesDisabledForTests(false);
-        Globals::ToolProfileFolder.clear();
-    }
+    void SetUp() override { options.tableFolder = home.File("profile"); }
 
     QString Write(const QString& name, const QByteArray& content, bool append = false)
     {
@@ -43,19 +37,20 @@ protected:
     void ExpectSetByEveryWrite(const QString& name)
     {
         const QString path = Write(name, "first");
-        EXPECT_TRUE(ArchiveAttribute::IsSet(path));
-        ArchiveAttribute::Clear(path);
-        EXPECT_FALSE(ArchiveAttribute::IsSet(path));
-        EXPECT_FALSE(ArchiveAttribute::IsSet(path)); // reading leaves it as it is
+        EXPECT_TRUE(ArchiveAttribute::IsSet(path, options));
+        ArchiveAttribute::Clear(path, options);
+        EXPECT_FALSE(ArchiveAttribute::IsSet(path, options));
+        EXPECT_FALSE(ArchiveAttribute::IsSet(path, options)); // reading leaves it as it is
         Write(name, " and more", true);
-        EXPECT_TRUE(ArchiveAttribute::IsSet(path));
-        ArchiveAttribute::Clear(path);
-        EXPECT_FALSE(ArchiveAttribute::IsSet(path));
+        EXPECT_TRUE(ArchiveAttribute::IsSet(path, options));
+        ArchiveAttribute::Clear(path, options);
+        EXPECT_FALSE(ArchiveAttribute::IsSet(path, options));
         Touch(path, -60);
-        EXPECT_TRUE(ArchiveAttribute::IsSet(path));
+        EXPECT_TRUE(ArchiveAttribute::IsSet(path, options));
     }
 
     TempHome home;
+    ArchiveAttribute::Options options;
 };
 
 } // namespace
@@ -72,16 +67,16 @@ TEST_F(ArchiveAttributeTest, RecordedInTheFileItself)
 
 TEST_F(ArchiveAttributeTest, RecordedInTheProfileTableWhereFilesTakeNone)
 {
-    ArchiveAttribute::SetExtendedAttributesDisabledForTests(true);
+    options.extendedAttributes = false;
     ExpectSetByEveryWrite("Promo.wav");
     const QString table = home.File("profile/") + ArchiveAttribute::TableName;
     ASSERT_TRUE(QFileInfo::exists(table));
 
     // Entries of files deleted from their folder go at the next write of the table.
     const QString gone = Write("Gone.wav", "x");
-    ArchiveAttribute::Clear(gone);
+    ArchiveAttribute::Clear(gone, options);
     ASSERT_TRUE(QFile::remove(gone));
-    ArchiveAttribute::Clear(Write("Other.wav", "y"));
+    ArchiveAttribute::Clear(Write("Other.wav", "y"), options);
     QFile file(table);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
@@ -92,20 +87,20 @@ TEST_F(ArchiveAttributeTest, RecordedInTheProfileTableWhereFilesTakeNone)
     const QString other = home.File("Other.wav");
     QFile::remove(other);
     Write("Other.wav", "a different y");
-    EXPECT_TRUE(ArchiveAttribute::IsSet(other));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(other, options));
 
-    Globals::ToolProfileFolder.clear();
-    EXPECT_THROW(ArchiveAttribute::Clear(other), ToolError);
+    options.tableFolder.clear();
+    EXPECT_THROW(ArchiveAttribute::Clear(other, options), ToolError);
 }
 
 // A full disk (here a file-size limit) that shows only when the last buffered bytes go out.
 TEST_F(ArchiveAttributeTest, TableThatCannotBeSavedWholeStaysAsItWas)
 {
-    ArchiveAttribute::SetExtendedAttributesDisabledForTests(true);
+    options.extendedAttributes = false;
     QStringList cleared;
     for (int i = 0; i < 80; ++i) {
         cleared << Write(QStringLiteral("%1 A jingle with a longer name.wav").arg(i), "x");
-        ArchiveAttribute::Clear(cleared.last());
+        ArchiveAttribute::Clear(cleared.last(), options);
     }
     const QString table = home.File("profile/") + ArchiveAttribute::TableName;
     QFile file(table);
@@ -118,25 +113,28 @@ TEST_F(ArchiveAttributeTest, TableThatCannotBeSavedWholeStaysAsItWas)
     {
         const FileSizeLimit limit(4096);
         ASSERT_TRUE(limit.Ok());
-        EXPECT_THROW(ArchiveAttribute::Clear(late), ToolError);
+        EXPECT_THROW(ArchiveAttribute::Clear(late, options), ToolError);
     }
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll() == before);
-    EXPECT_TRUE(ArchiveAttribute::IsSet(late));
-    EXPECT_EQ(std::count_if(cleared.begin(), cleared.end(), ArchiveAttribute::IsSet), 0);
+    EXPECT_TRUE(ArchiveAttribute::IsSet(late, options));
+    EXPECT_EQ(std::count_if(
+                  cleared.begin(), cleared.end(),
+                  [this](const QString& path) { return ArchiveAttribute::IsSet(path, options); }),
+              0);
 }
 
 TEST_F(ArchiveAttributeTest, MissingFileCannotBeReadOrCleared)
 {
     const QString missing = home.File("Missing.wav");
     try {
-        ArchiveAttribute::IsSet(missing);
+        ArchiveAttribute::IsSet(missing, options);
         FAIL() << "no error raised";
     } catch (const ToolError& error) {
         EXPECT_EQ(error.Number(), 53);
         EXPECT_TRUE(error.Description().contains(missing));
     }
-    EXPECT_THROW(ArchiveAttribute::Clear(missing), ToolError);
+    EXPECT_THROW(ArchiveAttribute::Clear(missing, options), ToolError);
 }
 
 // What a check keeps between files follows changes made behind its back: a record removed from
@@ -144,19 +142,19 @@ TEST_F(ArchiveAttributeTest, MissingFileCannotBeReadOrCleared)
 TEST_F(ArchiveAttributeTest, ChangesByOthersAreSeen)
 {
     const QString path = Write("Promo.wav", "audio");
-    ArchiveAttribute::Clear(path);
-    EXPECT_FALSE(ArchiveAttribute::IsSet(path));
-    EXPECT_FALSE(ArchiveAttribute::IsSet(path));
+    ArchiveAttribute::Clear(path, options);
+    EXPECT_FALSE(ArchiveAttribute::IsSet(path, options));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(path, options));
     ASSERT_EQ(::removexattr(QFile::encodeName(path).constData(), ArchiveAttribute::RecordName), 0);
-    EXPECT_TRUE(ArchiveAttribute::IsSet(path));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(path, options));
 
-    ArchiveAttribute::SetExtendedAttributesDisabledForTests(true);
+    options.extendedAttributes = false;
     const QString jingle = Write("Jingle.wav", "jingle");
     const QString bed = Write("Bed.wav", "bed");
-    ArchiveAttribute::Clear(jingle);
-    ArchiveAttribute::Clear(bed);
-    EXPECT_FALSE(ArchiveAttribute::IsSet(jingle));
-    EXPECT_FALSE(ArchiveAttribute::IsSet(bed));
+    ArchiveAttribute::Clear(jingle, options);
+    ArchiveAttribute::Clear(bed, options);
+    EXPECT_FALSE(ArchiveAttribute::IsSet(jingle, options));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(bed, options));
     const QString table = home.File("profile/") + ArchiveAttribute::TableName;
     QFile file(table);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -169,6 +167,6 @@ TEST_F(ArchiveAttributeTest, ChangesByOthersAreSeen)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     ASSERT_EQ(file.write(content), content.size());
     file.close();
-    EXPECT_TRUE(ArchiveAttribute::IsSet(jingle));
-    EXPECT_FALSE(ArchiveAttribute::IsSet(bed));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(jingle, options));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(bed, options));
 }

@@ -223,10 +223,9 @@ TEST_F(CartStoreTest, ReimportWorksOnAStoreWithoutHardLinks)
     ASSERT_TRUE(Import("1234", jingle, 0x24));
     const QString longer = home.File("long.wav");
     ASSERT_TRUE(AudioFixtures::WriteSineWav(longer, 5.0, 44100, 2, 0.5));
-    CartStore::SetHardLinksDisabledForTests(true);
-    const bool imported = Import("1234", longer, 4);
-    CartStore::SetHardLinksDisabledForTests(false);
-    ASSERT_TRUE(imported);
+    store.reset();
+    store = std::make_unique<CartStore>(home.File("store"), CartStore::Options{.hardLinks = false});
+    ASSERT_TRUE(Import("1234", longer, 4));
     EXPECT_NEAR(Get("1234").Length, 5.0, 0.001);
     // The copy kept for a crash is gone once the row is committed.
     const QFileInfo audio(Get("1234").AudioFilePath);

@@ -450,7 +450,7 @@ TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWi
     Check();
     EXPECT_TRUE(CartHasAudio("1234"));
     ASSERT_TRUE(QFile::exists(file));
-    EXPECT_FALSE(ArchiveAttribute::IsSet(file));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(file, {.tableFolder = Globals::ToolProfileFolder}));
     EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"));
     EXPECT_TRUE(CartHasAudio("1500"));
     EXPECT_FALSE(QFile::exists(both + "/1500 Both.wav"));
@@ -498,7 +498,7 @@ TEST_F(MainWindowTest, ArchiveFlagOfAFileThatRefusesTheRecordStaysCleared)
     EXPECT_TRUE(CartHasAudio("1234"));
     EXPECT_TRUE(AppLog().contains("GRP:1:Successfully cleared Archive flag '" + file + "'"))
         << AppLog().toStdString();
-    EXPECT_FALSE(ArchiveAttribute::IsSet(file));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(file, {.tableFolder = Globals::ToolProfileFolder}));
     Check();
     EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
     if (immutable) {
@@ -573,7 +573,7 @@ TEST_F(MainWindowTest, FileReplacedDuringItsImportIsKeptForTheNextPass)
     EXPECT_NEAR(CartLength("1234"), 0.5, 0.05);
     EXPECT_NEAR(CartLength("1500"), 0.5, 0.05);
     ASSERT_TRUE(QFile::exists(deleted));
-    EXPECT_TRUE(ArchiveAttribute::IsSet(cleared));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(cleared, {.tableFolder = Globals::ToolProfileFolder}));
     const QString log = AppLog();
     EXPECT_TRUE(log.contains("GRP:1:Couldn't delete '" + deleted + "' Error: "))
         << log.toStdString();
@@ -585,7 +585,7 @@ TEST_F(MainWindowTest, FileReplacedDuringItsImportIsKeptForTheNextPass)
     EXPECT_NEAR(CartLength("1234"), 1.5, 0.05);
     EXPECT_NEAR(CartLength("1500"), 1.5, 0.05);
     EXPECT_FALSE(QFile::exists(deleted));
-    EXPECT_FALSE(ArchiveAttribute::IsSet(cleared));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(cleared, {.tableFolder = Globals::ToolProfileFolder}));
 }
 
 TEST_F(MainWindowTest, FileThatMakesTheEngineFailIsLoggedAndLaterFilesStillImported)
@@ -801,8 +801,10 @@ TEST_F(MainWindowTest, LinksInAWatchFolderNeverReachOutsideIt)
     // The mark belongs to the link: the target's own record stays unwritten.
     EXPECT_NEAR(CartLength("1503"), 0.6, 0.05);
     EXPECT_TRUE(isLink(archived + "/1503 Link.wav"));
-    EXPECT_FALSE(ArchiveAttribute::IsSet(archived + "/1503 Link.wav"));
-    EXPECT_TRUE(ArchiveAttribute::IsSet(outside + "/1501 Target.wav"));
+    EXPECT_FALSE(ArchiveAttribute::IsSet(archived + "/1503 Link.wav",
+                                         {.tableFolder = Globals::ToolProfileFolder}));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(outside + "/1501 Target.wav",
+                                        {.tableFolder = Globals::ToolProfileFolder}));
     char record[64];
     EXPECT_LT(::getxattr(QFile::encodeName(outside + "/1501 Target.wav").constData(),
                          ArchiveAttribute::RecordName, record, sizeof record),
