@@ -184,7 +184,8 @@ bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QStr
     cImporterGroup* group = ImporterGroup(GroupIndex);
     if (!group)
         throw ToolError(
-            9, QStringLiteral("Subscript out of range: no import group %1").arg(GroupIndex));
+            ToolErrors::SubscriptOutOfRange,
+            QStringLiteral("Subscript out of range: no import group %1").arg(GroupIndex));
     ImportDecision decision(*this, GroupIndex, *Globals::PlayoutAudio, *group, ParentHWND, FileName,
                             HDReference);
     return decision.Run();
@@ -561,8 +562,9 @@ Cart ImportDecision::ReadCart(qint32 detailLevel, bool flag)
 {
     std::optional<Cart> cart = m_store.GetCart(m_hdReference, detailLevel, flag);
     if (!cart)
-        throw ToolError(91, QStringLiteral("Cart %1 could not be read back from the cart store")
-                                .arg(m_hdReference));
+        throw ToolError(ToolErrors::ObjectNotSet,
+                        QStringLiteral("Cart %1 could not be read back from the cart store")
+                            .arg(m_hdReference));
     return *cart;
 }
 

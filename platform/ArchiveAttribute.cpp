@@ -38,14 +38,16 @@ struct Record
 
 [[noreturn]] void Raise(const QString& what, const QString& path, int error)
 {
-    const qint32 number = error == ENOENT || error == ENOTDIR ? 53 : 75;
+    const qint32 number = error == ENOENT || error == ENOTDIR ? ToolErrors::FileNotFound
+                                                              : ToolErrors::PathFileAccessError;
     throw ToolError(number, QStringLiteral("%1 '%2': %3")
                                 .arg(what, path, QString::fromLocal8Bit(std::strerror(error))));
 }
 
 [[noreturn]] void Raise(const QString& what, const QString& path, const QString& reason)
 {
-    throw ToolError(75, QStringLiteral("%1 '%2': %3").arg(what, path, reason));
+    throw ToolError(ToolErrors::PathFileAccessError,
+                    QStringLiteral("%1 '%2': %3").arg(what, path, reason));
 }
 
 Record StatRecord(const QByteArray& native, const QString& path, const QString& what)

@@ -21,12 +21,12 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
     // FFmpeg recognises WMA by its content, so WMAMode needs no special handling here.
     const auto before = AudioLengthCache::KeyOf(fileName);
     if (!before)
-        throw ToolError(53, QString("File not found: %1").arg(fileName));
+        throw ToolError(ToolErrors::FileNotFound, QString("File not found: %1").arg(fileName));
     AudioLengthCache& cache = AudioLengthCache::instance();
     if (const auto cached = cache.Lookup(fileName, *before)) {
         if (*cached < 0)
             throw ToolError(
-                321,
+                ToolErrors::BadFileFormat,
                 QString("Cannot decode %1: it held no audio when last examined").arg(fileName));
         m_fileName = fileName;
         m_durationMs = *cached;
@@ -64,7 +64,8 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
         // again.
         if (reader.Rejected() && unchanged())
             cache.Store(fileName, *before, AudioLengthCache::Unmeasurable);
-        throw ToolError(321, QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
+        throw ToolError(ToolErrors::BadFileFormat,
+                        QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
     }
     m_fileName = fileName;
     m_durationMs = reader.DurationMs();

@@ -561,7 +561,7 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
     q.Bind(1, number);
     if (!q.Step()) {
         if (q.Failed())
-            throw ToolError(3146,
+            throw ToolError(StoreDatabaseFailed,
                             QString("Cannot read cart %1: %2").arg(number).arg(m_db->Error()));
         return std::nullopt;
     }
@@ -712,7 +712,8 @@ QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
         carts.append(cart);
     }
     if (!q.IsValid() || q.Failed())
-        throw ToolError(3146, QString("Cannot list the carts: %1").arg(m_db->Error()));
+        throw ToolError(StoreDatabaseFailed,
+                        QString("Cannot list the carts: %1").arg(m_db->Error()));
     return carts;
 }
 

@@ -50,7 +50,7 @@ double oleDateOf(const QDateTime& value)
 void splitOleDate(double oleDate, qint64& day, double& fraction)
 {
     if (!std::isfinite(oleDate) || std::fabs(oleDate) > 3.0e6) {
-        throw ToolError(6, QStringLiteral("Date out of range: %1").arg(oleDate));
+        throw ToolError(ToolErrors::Overflow, QStringLiteral("Date out of range: %1").arg(oleDate));
     }
     const double whole = std::trunc(oleDate);
     day = static_cast<qint64>(whole);
@@ -139,7 +139,8 @@ QString DateTimeFunctions::FormatTimeText(double value, qint32 code) const
         return clockText(left > 0 ? static_cast<qint64>(left) : 0);
     }
     default:
-        throw ToolError(5, QStringLiteral("Unknown time format code %1").arg(code));
+        throw ToolError(ToolErrors::InvalidProcedureCall,
+                        QStringLiteral("Unknown time format code %1").arg(code));
     }
 }
 
@@ -158,7 +159,7 @@ QDateTime DateTimeFunctions::NowStamp() const
 double DateTimeFunctions::NormaliseDate(const QDateTime& dateTime) const
 {
     if (!dateTime.isValid()) {
-        throw ToolError(13, QStringLiteral("Not a valid date"));
+        throw ToolError(ToolErrors::TypeMismatch, QStringLiteral("Not a valid date"));
     }
     // Counted in UTC: local time repeats an hour when the clocks go back, and DateToStamp must
     // come back to the very instant, or a file changed in that hour looks newer at every check.

@@ -318,7 +318,8 @@ QString FileFunctions::GetSpecialFolder(qint32 code) const
     case 36:
         return PlatformPaths::StateHome();
     default:
-        throw ToolError(5, QStringLiteral("Unknown special folder %1").arg(code));
+        throw ToolError(ToolErrors::InvalidProcedureCall,
+                        QStringLiteral("Unknown special folder %1").arg(code));
     }
 }
 
@@ -339,7 +340,7 @@ QDateTime FileFunctions::GetDateLastModified(const QString& path) const
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists()) {
-        throw ToolError(53, QStringLiteral("File not found: %1").arg(path));
+        throw ToolError(ToolErrors::FileNotFound, QStringLiteral("File not found: %1").arg(path));
     }
     return info.lastModified();
 }

@@ -152,12 +152,13 @@ void GeneralFunctions::AppendToTextFile(const QString& filePath, bool addLineEnd
     // Unbuffered: the line goes out in one write, so lines of concurrent writers never mix.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         throw ToolError(
-            75,
+            ToolErrors::PathFileAccessError,
             QStringLiteral("Cannot open %1 for appending: %2").arg(filePath, file.errorString()));
     }
     if (file.write(bytes) != bytes.size()) {
         throw ToolError(
-            75, QStringLiteral("Cannot append to %1: %2").arg(filePath, file.errorString()));
+            ToolErrors::PathFileAccessError,
+            QStringLiteral("Cannot append to %1: %2").arg(filePath, file.errorString()));
     }
 }
 
@@ -273,7 +274,8 @@ double GeneralFunctions::TimeTextToSeconds(const QString& text, qint32 code) con
         } else if ((c >= u'0' && c <= u'9') || c == u':' || c == u'.') {
             clean.append(c);
         } else {
-            throw ToolError(13, QStringLiteral("Not a time: \"%1\"").arg(text));
+            throw ToolError(ToolErrors::TypeMismatch,
+                            QStringLiteral("Not a time: \"%1\"").arg(text));
         }
     }
     auto digitsValue = [](const QString& digits) {
@@ -299,7 +301,8 @@ double GeneralFunctions::TimeTextToSeconds(const QString& text, qint32 code) con
         const QString decimals = clean.mid(dot + 1);
         whole = clean.left(dot);
         if (decimals.contains(u'.') || decimals.contains(u':') || whole.contains(u'.')) {
-            throw ToolError(13, QStringLiteral("Not a time: \"%1\"").arg(text));
+            throw ToolError(ToolErrors::TypeMismatch,
+                            QStringLiteral("Not a time: \"%1\"").arg(text));
         }
         for (qsizetype i = 0; i < decimals.size(); ++i) {
             fraction += (decimals.at(i).unicode() - u'0') / std::pow(10.0, double(i + 1));
@@ -307,7 +310,7 @@ double GeneralFunctions::TimeTextToSeconds(const QString& text, qint32 code) con
     }
     const QStringList fields = whole.split(u':');
     if (fields.size() > 3) {
-        throw ToolError(13, QStringLiteral("Not a time: \"%1\"").arg(text));
+        throw ToolError(ToolErrors::TypeMismatch, QStringLiteral("Not a time: \"%1\"").arg(text));
     }
     double seconds = 0;
     for (const QString& field : fields) {

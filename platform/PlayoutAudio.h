@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ToolErrors.h"
+
 #include <QString>
 #include <memory>
 #include <optional>
@@ -20,9 +22,9 @@ public:
     // failed (busy past its timeout, damaged).
     enum StoreError : qint32
     {
-        StoreUnavailable = 75,
-        StoreWriteFailed = 57,
-        StoreDatabaseFailed = 3146
+        StoreUnavailable = ToolErrors::PathFileAccessError,
+        StoreWriteFailed = ToolErrors::DeviceIOError,
+        StoreDatabaseFailed = ToolErrors::DatabaseFailed
     };
 
     virtual ~PlayoutAudio() = default;

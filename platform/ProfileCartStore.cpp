@@ -52,7 +52,7 @@ void ProfileCartStore::Close()
 CartStore& ProfileCartStore::Current() const
 {
     if (!m_store) {
-        throw ToolError(1016, QStringLiteral("No playout profile is open."));
+        throw ToolError(ToolErrors::NoProfileOpen, QStringLiteral("No playout profile is open."));
     }
     return *m_store;
 }

@@ -19,7 +19,7 @@ QString RegistryFunctions::HiveFile(quint32 hive)
         return PlatformPaths::SystemFolder() + "/HKEY_LOCAL_MACHINE.ini";
     default:
         throw ToolError(
-            5,
+            ToolErrors::InvalidProcedureCall,
             QStringLiteral("Unknown registry hive &H%1").arg(QString::number(hive, 16).toUpper()));
     }
 }
@@ -44,8 +44,9 @@ void RegistryFunctions::WriteString(quint32 hive, const QString& key, const QStr
     const QString stored = data.isNull() ? QStringLiteral("") : data;
     if (valueName.isNull() || !IniFile::WriteString(file, key, valueName, stored)) {
         throw ToolError(
-            1013, QStringLiteral("Could not write the registry value \"%1\" under \"%2\" in %3")
-                      .arg(valueName, key, file));
+            ToolErrors::RegistryWriteFailed,
+            QStringLiteral("Could not write the registry value \"%1\" under \"%2\" in %3")
+                .arg(valueName, key, file));
     }
 }
 
@@ -55,8 +56,9 @@ void RegistryFunctions::DeleteValue(quint32 hive, const QString& key,
     const QString file = HiveFile(hive);
     if (valueName.isNull() || !IniFile::WriteString(file, key, valueName, QString())) {
         throw ToolError(
-            1013, QStringLiteral("Could not delete the registry value \"%1\" under \"%2\" in %3")
-                      .arg(valueName, key, file));
+            ToolErrors::RegistryWriteFailed,
+            QStringLiteral("Could not delete the registry value \"%1\" under \"%2\" in %3")
+                .arg(valueName, key, file));
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ToolErrors.h"
+
 #include <QString>
 #include <stdexcept>
 
@@ -9,9 +11,9 @@ class ToolError : public std::runtime_error
 {
 public:
     ToolError(qint32 number, const QString& description)
-        : std::runtime_error(description.toStdString()), m_number(number), m_description(description)
-    {
-    }
+        : std::runtime_error(description.toStdString()), m_number(number),
+          m_description(description)
+    {}
 
     qint32 Number() const { return m_number; }
     QString Description() const { return m_description; }

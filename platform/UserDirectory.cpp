@@ -65,8 +65,6 @@ CREATE TABLE IF NOT EXISTS applications (
 );
 )";
 
-constexpr qint32 kReadError = 1014;
-
 bool processRuns(qint64 pid)
 {
     return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno != ESRCH);
@@ -172,7 +170,7 @@ std::shared_ptr<DirectoryUserRecord> UserDirectory::ReadUser(const QString& wher
     }
     if (query.Failed()) {
         // Half a set of rights would widen or narrow them silently.
-        throw ToolError(kReadError,
+        throw ToolError(ToolErrors::DirectoryReadFailed,
                         "Cannot read the cart rights of " + login + ": " + m_db->Error());
     }
     return std::make_shared<DirectoryUserRecord>(guid, login, ranges);
@@ -275,7 +273,8 @@ QList<DirectoryUserEntry> UserDirectory::ReadUsers() const
     }
     // An incomplete list written back by the dialog would lose users or rights.
     if (failed) {
-        throw ToolError(kReadError, "Cannot read the user directory: " + m_db->Error());
+        throw ToolError(ToolErrors::DirectoryReadFailed,
+                        "Cannot read the user directory: " + m_db->Error());
     }
     return users;
 }

@@ -70,7 +70,7 @@ void enableTextBox(QLineEdit* box, bool on)
 PlayoutAudio& cartStore()
 {
     if (!Globals::PlayoutAudio) {
-        throw ToolError(91, QStringLiteral("The cart store is not open"));
+        throw ToolError(ToolErrors::ObjectNotSet, QStringLiteral("The cart store is not open"));
     }
     return *Globals::PlayoutAudio;
 }
@@ -626,7 +626,8 @@ bool frmGroupDetails::DisplayGroup(cImporterGroup* clsGroup, cImporter* importer
     } else {
         CartvaultSettings* settings = cartStore().GetCartvaultSettings();
         if (!settings) {
-            throw ToolError(91, QStringLiteral("The cart store has no settings"));
+            throw ToolError(ToolErrors::ObjectNotSet,
+                            QStringLiteral("The cart store has no settings"));
         }
         txtOverrideNormalise->setText(QString::number(settings->NormaliseLevel()));
         setTicked(chkOverrideNormalise, false);

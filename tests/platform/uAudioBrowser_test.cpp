@@ -97,7 +97,7 @@ public:
     {
         requests.append({afterNumber, maxCount});
         if (!failure.isEmpty())
-            throw ToolError(3146, failure);
+            throw ToolError(ToolErrors::DatabaseFailed, failure);
         QList<CartSummary> list;
         for (auto it = carts.upper_bound(afterNumber); it != carts.end() && list.size() < maxCount;
              ++it)
