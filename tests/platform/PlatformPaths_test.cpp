@@ -1,6 +1,8 @@
 #include "platform/PlatformPaths.h"
 #include "tests/support/TempHome.h"
 
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 TEST(PlatformPathsTest, XdgFoldersWithTheirDefaults)
@@ -20,4 +22,22 @@ TEST(PlatformPathsTest, XdgFoldersWithTheirDefaults)
     EXPECT_EQ(PlatformPaths::StateHome(), home.File("home/.local/state"));
     EXPECT_FALSE(PlatformPaths::RuntimeDir().isEmpty());
     EXPECT_FALSE(PlatformPaths::ProgramFolder().isEmpty());
+}
+
+// Qt refuses a runtime folder others can read ("wrong permissions on runtime directory").
+TEST(PlatformPathsTest, TestHomeRuntimeFolderIsTheOwnersAlone)
+{
+    TempHome home;
+    QList<QString> warnings;
+    static QList<QString>* seen = nullptr;
+    seen = &warnings;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { seen->append(text); });
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(runtime, home.File("runtime"));
+    EXPECT_EQ(QFileInfo(runtime).permissions(), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadUser |
+                                                    QFile::WriteUser | QFile::ExeUser);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
 }

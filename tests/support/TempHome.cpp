@@ -3,8 +3,8 @@
 #include <QDir>
 
 namespace {
-const char* const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
-                                  "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
+const char* const kVariables[] = {"HOME",           "XDG_DATA_HOME",   "XDG_CONFIG_HOME",
+                                  "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
 }
 
 TempHome::TempHome()
@@ -15,6 +15,10 @@ TempHome::TempHome()
     const QString root = m_dir.path();
     QDir().mkpath(root + "/home");
     QDir().mkpath(root + "/runtime");
+    // As the XDG rules ask; Qt warns about any other mode.
+    QFile::setPermissions(root + "/runtime", QFile::ReadOwner | QFile::WriteOwner |
+                                                 QFile::ExeOwner | QFile::ReadUser |
+                                                 QFile::WriteUser | QFile::ExeUser);
     qputenv("HOME", QFile::encodeName(root + "/home"));
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/home/.local/share"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "/home/.config"));
