@@ -1,11 +1,11 @@
 #include "ImportDecisionFixture.h"
 
-#include "../platform/AudioFixtures.h"
 #include "framework/AppLog.h"
 #include "framework/DebugLog.h"
 #include "framework/ToolGlobals.h"
 #include "platform/GeneralFunctions.h"
 #include "platform/ToolError.h"
+#include "tests/support/AudioFixtures.h"
 
 #include <QDir>
 #include <QFile>

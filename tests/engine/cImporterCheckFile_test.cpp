@@ -1,10 +1,10 @@
 #include "ImportDecisionFixture.h"
 
-#include "../platform/AudioFixtures.h"
 #include "framework/ToolGlobals.h"
 #include "platform/ArchiveAttribute.h"
 #include "platform/DateTimeFunctions.h"
 #include "platform/ToolError.h"
+#include "tests/support/AudioFixtures.h"
 
 #include <csignal>
 #include <sys/resource.h>

@@ -1,7 +1,7 @@
-#include "AudioFixtures.h"
 #include "platform/AudioDecoder.h"
 #include "platform/CartStore.h"
 #include "platform/ToolError.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
 

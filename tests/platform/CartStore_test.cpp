@@ -1,4 +1,3 @@
-#include "AudioFixtures.h"
 #include "platform/AudioLengthCache.h"
 #include "platform/CartDatabase.h"
 #include "platform/CartStore.h"
@@ -11,6 +10,7 @@
 #include "platform/ScriptedAnswerer.h"
 #include "platform/ToolError.h"
 #include "platform/TransportFile.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
 

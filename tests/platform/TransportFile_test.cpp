@@ -1,6 +1,6 @@
-#include "AudioFixtures.h"
 #include "platform/CartStore.h"
 #include "platform/TransportFile.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>

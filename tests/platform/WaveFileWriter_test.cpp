@@ -1,5 +1,5 @@
-#include "AudioFixtures.h"
 #include "platform/WaveFileWriter.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/TempHome.h"
 
 #include <QFile>

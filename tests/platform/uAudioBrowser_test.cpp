@@ -1,4 +1,3 @@
-#include "AudioFixtures.h"
 #include "platform/CartListModel.h"
 #include "platform/CartStore.h"
 #include "platform/CartStoreSettings.h"
@@ -7,6 +6,7 @@
 #include "platform/ToolError.h"
 #include "platform/UserCartRights.h"
 #include "platform/widgets/uAudioBrowser.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/TempHome.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "AudioFixtures.h"
+#include "tests/support/AudioFixtures.h"
 
 #include <QFile>
 #include <QProcess>
