@@ -224,6 +224,7 @@ TEST_F(NotificationEmailTest, BadTemplatesStillGiveAMail)
         {"Subject: Plain <CARTFEEDER_HDREF>\r\n\r\nOnly text\r\n", "Plain 1234"},
     };
     for (const auto& [content, subject] : cases) {
+        SCOPED_TRACE(subject.toStdString());
         WriteTemplate("ImportSuccess.eml", content);
         cImporterEmailTest::Success(*importer, 1, kFile, kNote);
         EXPECT_EQ(TakeMail()["subject"], subject);

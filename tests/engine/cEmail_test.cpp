@@ -220,6 +220,7 @@ TEST_F(cEmailTest, RefusedSendsGiveTheServersReason)
         {"nobody", "Invalid e-mail address 'nobody'"},        // refused before sending
     };
     for (const auto& [address, expected] : cases) {
+        SCOPED_TRACE(address);
         cEmail email;
         Fill(email);
         if (QByteArray(address).startsWith("bad"))

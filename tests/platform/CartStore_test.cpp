@@ -598,11 +598,14 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
     auto expectRefused = [&](const char* situation) {
         SCOPED_TRACE(situation);
         const QByteArray database = Hash(store->DatabasePath());
-        for (const auto& raised : {RaisedBy([&] { store->RemoveCart("2", true, true); }),
-                                   RaisedBy([&] { store->GetCartAudioPath("2", 0, false); }),
-                                   RaisedBy([&] { store->GetCart("2", 3, true); }),
-                                   RaisedBy([&] { Import("3", jingle, 0x24); }),
-                                   RaisedBy([&] { CartStore reopened(home.File("store")); })}) {
+        const std::pair<const char*, QPair<qint32, QString>> calls[] = {
+            {"RemoveCart", RaisedBy([&] { store->RemoveCart("2", true, true); })},
+            {"GetCartAudioPath", RaisedBy([&] { store->GetCartAudioPath("2", 0, false); })},
+            {"GetCart", RaisedBy([&] { store->GetCart("2", 3, true); })},
+            {"ImportAudioFile", RaisedBy([&] { Import("3", jingle, 0x24); })},
+            {"opening", RaisedBy([&] { CartStore reopened(home.File("store")); })}};
+        for (const auto& [call, raised] : calls) {
+            SCOPED_TRACE(call);
             EXPECT_EQ(raised.first, PlayoutAudio::StoreUnavailable);
             EXPECT_EQ(raised.second.toStdString(), reason.toStdString());
         }

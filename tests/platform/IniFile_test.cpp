@@ -124,6 +124,7 @@ TEST_F(IniFileTest, WriteCreatesFolderAndFileAtomically)
     EXPECT_EQ(IniFile::ReadString(path, "Section", "Injected", "none"), "none");
     // Values the reader would trim or unquote read back as written.
     for (const QString& text : {QString(" padded "), QString("\"quoted\"")}) {
+        SCOPED_TRACE(text.toStdString());
         ASSERT_TRUE(IniFile::WriteString(path, "Section", "Key", text));
         EXPECT_EQ(IniFile::ReadString(path, "Section", "Key", "d"), text);
     }

@@ -154,6 +154,7 @@ TEST(uAudioBrowserTest, ListsTheCartsThatHoldSomethingAlikeWithAndWithoutAListin
     CartStore& store = *profile.Store();
     bool f1 = false, f2 = true, flag = false;
     for (const auto& [cart, seconds] : {std::pair{"5", 2.0}, {"12", 1.5}, {"150", 1.0}}) {
+        SCOPED_TRACE(cart);
         const QString wav = home.File(QString("%1 Cart %1.wav").arg(cart));
         ASSERT_TRUE(AudioFixtures::WriteSineWav(wav, seconds, 22050, 1));
         ASSERT_TRUE(store.ImportAudioFile(nullptr, cart, wav, 0x24, -1, f1, 0, -1, f2));
