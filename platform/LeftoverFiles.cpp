@@ -1,15 +1,19 @@
 #include "platform/LeftoverFiles.h"
 
-#include "platform/StoreLog.h"
-
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+// The store's category: its leftovers are what these files mostly are.
+Q_LOGGING_CATEGORY(lcLeftovers, "cartfeeder.store", QtWarningMsg)
+} // namespace
 
 namespace LeftoverFiles {
 
@@ -50,7 +54,7 @@ int RemoveUnowned(const QString& folder, const QRegularExpression& names)
             ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             if (::unlink(path.constData()) == 0) {
                 ++removed;
-                qCInfo(lcStore) << "removed the leftover" << dir.filePath(name);
+                qCInfo(lcLeftovers) << "removed the leftover" << dir.filePath(name);
             }
         }
         ::close(fd);
