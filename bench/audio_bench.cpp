@@ -1,7 +1,7 @@
 // Times the audio decoder's lengths and the cart store's import against the ffmpeg command on
 // the same 3-minute files. Usage: audio_bench [seconds] [runs]
-#include "platform/AudioDecoder.h"
-#include "platform/CartStore.h"
+#include "platform/cartstore/AudioDecoder.h"
+#include "platform/cartstore/CartStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

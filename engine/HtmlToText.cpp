@@ -1,4 +1,4 @@
-#include "HtmlToText.h"
+#include "engine/HtmlToText.h"
 
 #include <QHash>
 #include <QStringList>

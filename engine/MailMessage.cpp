@@ -1,8 +1,8 @@
 // GLib's headers use the word "signals": GMime must come before any Qt header.
 #include <gmime/gmime.h>
 
-#include "HtmlToText.h"
-#include "MailMessage.h"
+#include "engine/HtmlToText.h"
+#include "engine/MailMessage.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "SmtpTransport.h"
+#include "engine/SmtpTransport.h"
 
-#include "platform/LongWork.h"
+#include "platform/system/LongWork.h"
 
 #include <cstring>
 #include <curl/curl.h>

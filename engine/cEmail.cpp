@@ -1,11 +1,11 @@
-#include "cEmail.h"
+#include "engine/cEmail.h"
 
-#include "SmtpTransport.h"
+#include "engine/SmtpTransport.h"
 #include "framework/DebugLog.h"
-#include "platform/FileFunctions.h"
-#include "platform/MessageBox.h"
-#include "platform/RegistryFunctions.h"
-#include "platform/SaveWhole.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/MessageBox.h"
+#include "platform/system/RegistryFunctions.h"
+#include "platform/system/SaveWhole.h"
 
 #include <QSaveFile>
 #include <curl/curl.h>

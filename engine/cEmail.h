@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MailMessage.h"
+#include "engine/MailMessage.h"
 
 #include <QString>
 #include <functional>

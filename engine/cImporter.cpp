@@ -1,12 +1,12 @@
-#include "cImporter.h"
+#include "engine/cImporter.h"
 
-#include "ImporterDialogs.h"
-#include "cImporterGroup.h"
+#include "engine/ImporterDialogs.h"
+#include "engine/cImporterGroup.h"
 #include "framework/AppLog.h"
 #include "framework/DebugLog.h"
 #include "framework/ToolGlobals.h"
-#include "platform/PlayoutAudio.h"
-#include "platform/ToolError.h"
+#include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/ToolError.h"
 
 #include <cmath>
 #include <limits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/IAudioCallback.h"
+#include "platform/cartstore/IAudioCallback.h"
 
 #include <QDateTime>
 #include <QObject>

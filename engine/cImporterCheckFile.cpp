@@ -1,18 +1,18 @@
-#include "cImporter.h"
+#include "engine/cImporter.h"
 
-#include "cImporterGroup.h"
+#include "engine/cImporterGroup.h"
 #include "framework/AudioFileHelpers.h"
 #include "framework/CartPermissions.h"
 #include "framework/DebugLog.h"
 #include "framework/ToolGlobals.h"
-#include "platform/ArchiveAttribute.h"
-#include "platform/Cart.h"
-#include "platform/DateTimeFunctions.h"
-#include "platform/DecodedAudio.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/PlayoutAudio.h"
-#include "platform/ToolError.h"
+#include "platform/system/ArchiveAttribute.h"
+#include "platform/cartstore/Cart.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/cartstore/DecodedAudio.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/ToolError.h"
 
 #include <QFileInfo>
 #include <cmath>

@@ -1,13 +1,13 @@
-#include "cImporterEmail.h"
+#include "engine/cImporterEmail.h"
 
-#include "cEmail.h"
-#include "cImporter.h"
-#include "cImporterGroup.h"
+#include "engine/cEmail.h"
+#include "engine/cImporter.h"
+#include "engine/cImporterGroup.h"
 #include "framework/DebugLog.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/PlatformPaths.h"
-#include "platform/SystemInfoFunctions.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/PlatformPaths.h"
+#include "platform/system/SystemInfoFunctions.h"
 
 #include <QDateTime>
 #include <QLocale>

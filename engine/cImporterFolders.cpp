@@ -1,9 +1,9 @@
-#include "cImporter.h"
+#include "engine/cImporter.h"
 
-#include "platform/DateTimeFunctions.h"
-#include "platform/FileFunctions.h"
-#include "platform/LeftoverFiles.h"
-#include "platform/ToolError.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/LeftoverFiles.h"
+#include "platform/system/ToolError.h"
 
 #include <QFile>
 #include <QRegularExpression>

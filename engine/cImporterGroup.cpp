@@ -1,11 +1,11 @@
-#include "cImporterGroup.h"
+#include "engine/cImporterGroup.h"
 
 #include "framework/GeneralHelpers.h"
-#include "platform/Cart.h"
-#include "platform/DateTimeFunctions.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/SystemInfoFunctions.h"
+#include "platform/cartstore/Cart.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/SystemInfoFunctions.h"
 
 #include <QLocale>
 #include <cmath>

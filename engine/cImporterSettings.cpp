@@ -1,13 +1,13 @@
-#include "cImporter.h"
-#include "cImporterGroup.h"
+#include "engine/cImporter.h"
+#include "engine/cImporterGroup.h"
 
 #include "framework/GeneralHelpers.h"
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/IniFile.h"
-#include "platform/RegistryFunctions.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/IniFile.h"
+#include "platform/system/RegistryFunctions.h"
 
 #include <QFile>
 #include <QLocale>

@@ -1,12 +1,12 @@
-#include "AppLog.h"
+#include "framework/AppLog.h"
 
-#include "DebugLog.h"
-#include "LogText.h"
-#include "ToolGlobals.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/MessageBox.h"
-#include "platform/SystemInfoFunctions.h"
+#include "framework/DebugLog.h"
+#include "framework/LogText.h"
+#include "framework/ToolGlobals.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/MessageBox.h"
+#include "platform/system/SystemInfoFunctions.h"
 
 #include <QDate>
 

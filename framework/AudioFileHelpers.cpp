@@ -1,10 +1,10 @@
 #include "framework/AudioFileHelpers.h"
 
-#include "platform/AudioDecoder.h"
-#include "platform/AudioFormatLimits.h"
-#include "platform/FileFunctions.h"
-#include "platform/FileVersionCache.h"
-#include "platform/RiffReader.h"
+#include "platform/cartstore/AudioDecoder.h"
+#include "platform/cartstore/AudioFormatLimits.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/FileVersionCache.h"
+#include "platform/cartstore/RiffReader.h"
 
 #include <QFile>
 #include <QtEndian>

@@ -2,10 +2,10 @@
 
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
-#include "platform/CartRights.h"
-#include "platform/DirectoryInterface.h"
-#include "platform/DirectoryUser.h"
-#include "platform/MessageBox.h"
+#include "platform/directory/CartRights.h"
+#include "platform/directory/DirectoryInterface.h"
+#include "platform/directory/DirectoryUser.h"
+#include "platform/system/MessageBox.h"
 
 #include <limits>
 

@@ -1,6 +1,6 @@
-#include "CommandLineSwitches.h"
+#include "framework/CommandLineSwitches.h"
 
-#include "platform/GeneralFunctions.h"
+#include "platform/system/GeneralFunctions.h"
 
 #include <QCoreApplication>
 #include <QStringList>

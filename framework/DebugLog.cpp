@@ -1,12 +1,12 @@
-#include "DebugLog.h"
+#include "framework/DebugLog.h"
 
-#include "CommandLineSwitches.h"
-#include "LogText.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/MessageBox.h"
-#include "platform/RegistryFunctions.h"
-#include "platform/SystemInfoFunctions.h"
+#include "framework/CommandLineSwitches.h"
+#include "framework/LogText.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/MessageBox.h"
+#include "platform/system/RegistryFunctions.h"
+#include "platform/system/SystemInfoFunctions.h"
 
 #include <QCoreApplication>
 #include <QDate>

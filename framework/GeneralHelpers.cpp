@@ -1,9 +1,9 @@
-#include "GeneralHelpers.h"
+#include "framework/GeneralHelpers.h"
 
-#include "DebugLog.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/IniFile.h"
+#include "framework/DebugLog.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/IniFile.h"
 
 #include <QDate>
 #include <QFileInfo>

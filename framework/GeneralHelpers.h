@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/DateTimeFunctions.h"
+#include "platform/system/DateTimeFunctions.h"
 
 #include <QByteArray>
 #include <QList>

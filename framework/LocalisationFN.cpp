@@ -1,11 +1,11 @@
-#include "LocalisationFN.h"
+#include "framework/LocalisationFN.h"
 
-#include "CommandLineSwitches.h"
-#include "DebugLog.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/PathIgnoringCase.h"
-#include "platform/PlatformPaths.h"
+#include "framework/CommandLineSwitches.h"
+#include "framework/DebugLog.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/PathIgnoringCase.h"
+#include "platform/system/PlatformPaths.h"
 
 #include <QFile>
 #include <QFileInfo>

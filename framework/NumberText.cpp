@@ -1,7 +1,7 @@
-#include "NumberText.h"
+#include "framework/NumberText.h"
 
 #include "framework/GeneralHelpers.h"
-#include "platform/GeneralFunctions.h"
+#include "platform/system/GeneralFunctions.h"
 
 #include <QRegularExpression>
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "SplashLayout.h"
+#include "framework/SplashLayout.h"
 
-#include "platform/FileFunctions.h"
-#include "platform/PathIgnoringCase.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/PathIgnoringCase.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SystemInfoFunctions.h"
+#include "platform/system/SystemInfoFunctions.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "FuzzSupport.h"
 
-#include "platform/MessageBox.h"
+#include "platform/system/MessageBox.h"
 
 #include <QDir>
 #include <QFile>

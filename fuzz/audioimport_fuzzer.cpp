@@ -3,8 +3,8 @@
 // extension (the decoder goes by content, the decision by extension).
 #include "FuzzSupport.h"
 #include "framework/AudioFileHelpers.h"
-#include "platform/Cart.h"
-#include "platform/CartStore.h"
+#include "platform/cartstore/Cart.h"
+#include "platform/cartstore/CartStore.h"
 
 #include <QFile>
 #include <cmath>

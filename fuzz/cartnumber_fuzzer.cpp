@@ -3,9 +3,9 @@
 #include "FuzzSupport.h"
 #include "framework/CartPermissions.h"
 #include "framework/NumberText.h"
-#include "platform/CartStore.h"
-#include "platform/DirectoryUser.h"
-#include "platform/UserCartRights.h"
+#include "platform/cartstore/CartStore.h"
+#include "platform/directory/DirectoryUser.h"
+#include "platform/directory/UserCartRights.h"
 
 #include <cmath>
 #include <limits>

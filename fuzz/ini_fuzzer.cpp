@@ -2,7 +2,7 @@
 // without a byte-order mark, Windows-1252, UTF-16 with its mark): reads never fail, and a value
 // written into any file reads back as written.
 #include "FuzzSupport.h"
-#include "platform/IniFile.h"
+#include "platform/system/IniFile.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 // libFuzzer target for the WAV header reader and the RIFF reader under it.
 #include "framework/AudioFileHelpers.h"
-#include "platform/RiffReader.h"
+#include "platform/cartstore/RiffReader.h"
 
 #include <QBuffer>
 #include <QByteArray>

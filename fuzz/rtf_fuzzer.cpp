@@ -1,7 +1,7 @@
 // libFuzzer target for the RTF reader: any input must read without a crash, a hang or a
 // sanitizer report, and what it reads must survive the writer unchanged.
-#include "platform/RtfReader.h"
-#include "platform/RtfWriter.h"
+#include "platform/richtext/RtfReader.h"
+#include "platform/richtext/RtfWriter.h"
 
 #include <cstdint>
 #include <cstdlib>

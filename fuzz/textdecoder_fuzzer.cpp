@@ -1,6 +1,6 @@
 // libFuzzer target for the decoding of text files that may come from Windows.
 #include "FuzzSupport.h"
-#include "platform/TextFileDecoder.h"
+#include "platform/system/TextFileDecoder.h"
 
 #include <QStringDecoder>
 

@@ -1,9 +1,9 @@
 // libFuzzer target for transport files: the archive checks and unpacking, the fields file, and
 // the store's import of both into a cart.
 #include "FuzzSupport.h"
-#include "platform/Cart.h"
-#include "platform/CartStore.h"
-#include "platform/TransportFile.h"
+#include "platform/cartstore/Cart.h"
+#include "platform/cartstore/CartStore.h"
+#include "platform/cartstore/TransportFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "GoodInputBox.h"
+#include "toolwindows/GoodInputBox.h"
 
-#include "frmGoodInputBox.h"
-#include "platform/widgets/VbColours.h"
+#include "toolwindows/frmGoodInputBox.h"
+#include "platform/system/widgets/VbColours.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "RichTextConversion.h"
+#include "toolwindows/RichTextConversion.h"
 
 #include <QBrush>
 #include <QColor>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/RtfDocument.h"
+#include "platform/richtext/RtfDocument.h"
 
 class QTextDocument;
 

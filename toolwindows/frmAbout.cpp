@@ -1,11 +1,11 @@
-#include "frmAbout.h"
+#include "toolwindows/frmAbout.h"
 
-#include "SupportLinks.h"
-#include "platform/FileFunctions.h"
-#include "platform/MessageBox.h"
-#include "platform/PlatformPaths.h"
-#include "platform/RegistryFunctions.h"
-#include "platform/ToolError.h"
+#include "toolwindows/SupportLinks.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/MessageBox.h"
+#include "platform/system/PlatformPaths.h"
+#include "platform/system/RegistryFunctions.h"
+#include "platform/system/ToolError.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

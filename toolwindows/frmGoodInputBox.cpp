@@ -1,4 +1,4 @@
-#include "frmGoodInputBox.h"
+#include "toolwindows/frmGoodInputBox.h"
 
 #include <QApplication>
 #include <QCloseEvent>

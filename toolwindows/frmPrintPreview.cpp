@@ -1,12 +1,12 @@
-#include "frmPrintPreview.h"
+#include "toolwindows/frmPrintPreview.h"
 
-#include "RichTextConversion.h"
+#include "toolwindows/RichTextConversion.h"
 #include "framework/DebugLog.h"
-#include "platform/FileFunctions.h"
-#include "platform/RtfReader.h"
-#include "platform/RtfWriter.h"
-#include "platform/SaveWhole.h"
-#include "platform/TextFileDecoder.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/richtext/RtfReader.h"
+#include "platform/richtext/RtfWriter.h"
+#include "platform/system/SaveWhole.h"
+#include "platform/system/TextFileDecoder.h"
 
 #include <QAction>
 #include <QCloseEvent>

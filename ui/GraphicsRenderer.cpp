@@ -1,4 +1,4 @@
-#include "GraphicsRenderer.h"
+#include "ui/GraphicsRenderer.h"
 
 #include <QApplication>
 #include <QPalette>

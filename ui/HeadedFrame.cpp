@@ -1,4 +1,4 @@
-#include "HeadedFrame.h"
+#include "ui/HeadedFrame.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

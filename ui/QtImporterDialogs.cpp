@@ -1,8 +1,8 @@
-#include "QtImporterDialogs.h"
+#include "ui/QtImporterDialogs.h"
 
 #include "engine/cImporter.h"
-#include "frmGroupDetails.h"
-#include "frmImporterSettings.h"
+#include "ui/frmGroupDetails.h"
+#include "ui/frmImporterSettings.h"
 
 bool QtImporterDialogs::DisplayGroup(cImporter& importer, cImporterGroup& group)
 {

@@ -1,4 +1,4 @@
-#include "SessionEndWatcher.h"
+#include "ui/SessionEndWatcher.h"
 
 #include "framework/DebugLog.h"
 

@@ -1,10 +1,10 @@
 #include "ui/frmAudioBrowser.h"
 
 #include "framework/ToolGlobals.h"
-#include "platform/DirectoryInterface.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/widgets/uAudioBrowser.h"
-#include "platform/widgets/uHWndGrab.h"
+#include "platform/directory/DirectoryInterface.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/cartbrowser/widgets/uAudioBrowser.h"
+#include "platform/system/widgets/uHWndGrab.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
-#include "frmGroupDetails.h"
+#include "ui/frmGroupDetails.h"
 
-#include "HeadedFrame.h"
+#include "ui/HeadedFrame.h"
 
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
@@ -9,15 +9,15 @@
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
 #include "framework/widgets/FolderBrowser.h"
-#include "platform/Cart.h"
-#include "platform/CartvaultSettings.h"
-#include "platform/DateTimeFunctions.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/MessageBox.h"
-#include "platform/PlayoutAudio.h"
-#include "platform/ToolError.h"
-#include "platform/widgets/ControlFunctions.h"
+#include "platform/cartstore/Cart.h"
+#include "platform/cartstore/CartvaultSettings.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/MessageBox.h"
+#include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/ToolError.h"
+#include "platform/system/widgets/ControlFunctions.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

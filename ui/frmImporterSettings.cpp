@@ -1,11 +1,11 @@
-#include "frmImporterSettings.h"
+#include "ui/frmImporterSettings.h"
 
-#include "HeadedFrame.h"
+#include "ui/HeadedFrame.h"
 
 #include "engine/cImporter.h"
 #include "framework/NumberText.h"
-#include "platform/MessageBox.h"
-#include "platform/widgets/ControlFunctions.h"
+#include "platform/system/MessageBox.h"
+#include "platform/system/widgets/ControlFunctions.h"
 
 #include <QApplication>
 #include <QCheckBox>

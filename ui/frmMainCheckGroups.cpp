@@ -1,6 +1,6 @@
 // The periodic check of all groups: which files and carts are offered to the import engine, in
 // which order, and what happens to a source file afterwards.
-#include "frmMain.h"
+#include "ui/frmMain.h"
 
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
@@ -9,14 +9,14 @@
 #include "framework/GeneralHelpers.h"
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
-#include "platform/ArchiveAttribute.h"
-#include "platform/DateTimeFunctions.h"
-#include "platform/FileFunctions.h"
-#include "platform/FileInUse.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/LongWork.h"
-#include "platform/PlayoutAudio.h"
-#include "platform/ToolError.h"
+#include "platform/system/ArchiveAttribute.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/FileInUse.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/LongWork.h"
+#include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/ToolError.h"
 
 #include <QApplication>
 #include <QFile>

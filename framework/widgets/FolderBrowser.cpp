@@ -1,8 +1,8 @@
-#include "FolderBrowser.h"
+#include "framework/widgets/FolderBrowser.h"
 
-#include "platform/FileFunctions.h"
-#include "platform/MessageBox.h"
-#include "platform/PlatformPaths.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/MessageBox.h"
+#include "platform/system/PlatformPaths.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
-#include "ToolsCommon.h"
+#include "framework/widgets/ToolsCommon.h"
 
-#include "frmSplash.h"
+#include "framework/widgets/frmSplash.h"
 
 bool InitialiseTool(const QString& ToolName, qint32 SecurityMode, bool ShowSplash,
                     QString& ForcedProfile, qint32& PlayoutFlags)

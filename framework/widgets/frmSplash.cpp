@@ -1,9 +1,9 @@
-#include "frmSplash.h"
+#include "framework/widgets/frmSplash.h"
 
 #include "framework/SplashLayout.h"
-#include "platform/FileFunctions.h"
-#include "platform/PlatformPaths.h"
-#include "platform/SystemInfoFunctions.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/PlatformPaths.h"
+#include "platform/system/SystemInfoFunctions.h"
 
 #include <QCoreApplication>
 #include <QLabel>

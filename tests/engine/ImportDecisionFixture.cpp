@@ -1,10 +1,10 @@
-#include "ImportDecisionFixture.h"
+#include "tests/engine/ImportDecisionFixture.h"
 
 #include "framework/AppLog.h"
 #include "framework/DebugLog.h"
 #include "framework/ToolGlobals.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/ToolError.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
 
 #include <QDir>

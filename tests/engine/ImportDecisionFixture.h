@@ -4,8 +4,8 @@
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/DebugLog.h"
-#include "platform/CartStore.h"
-#include "platform/UserDirectory.h"
+#include "platform/cartstore/CartStore.h"
+#include "platform/directory/UserDirectory.h"
 #include "tests/support/TempHome.h"
 
 #include <QStringList>

@@ -2,11 +2,11 @@
 #include "engine/cImporterEmail.h"
 #include "engine/cImporterGroup.h"
 
-#include "SmtpTestServer.h"
+#include "tests/engine/SmtpTestServer.h"
 #include "framework/AppLog.h"
 #include "framework/ToolGlobals.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/SystemInfoFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/SystemInfoFunctions.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "SmtpTestServer.h"
+#include "tests/engine/SmtpTestServer.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "engine/cEmail.h"
 
-#include "SmtpTestServer.h"
-#include "platform/LongWork.h"
-#include "platform/RegistryFunctions.h"
-#include "platform/ScriptedAnswerer.h"
+#include "tests/engine/SmtpTestServer.h"
+#include "platform/system/LongWork.h"
+#include "platform/system/RegistryFunctions.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/BreathRecorder.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"

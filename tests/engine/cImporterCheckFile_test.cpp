@@ -1,9 +1,9 @@
-#include "ImportDecisionFixture.h"
+#include "tests/engine/ImportDecisionFixture.h"
 
 #include "framework/ToolGlobals.h"
-#include "platform/ArchiveAttribute.h"
-#include "platform/DateTimeFunctions.h"
-#include "platform/ToolError.h"
+#include "platform/system/ArchiveAttribute.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
 
 #include <csignal>

@@ -1,5 +1,5 @@
-#include "ImportDecisionFixture.h"
-#include "platform/LeftoverFiles.h"
+#include "tests/engine/ImportDecisionFixture.h"
+#include "platform/system/LeftoverFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,9 +3,9 @@
 #include "engine/cImporterGroup.h"
 #include "framework/AppLog.h"
 #include "framework/ToolGlobals.h"
-#include "platform/Cart.h"
-#include "platform/IniFile.h"
-#include "platform/PlayoutAudio.h"
+#include "platform/cartstore/Cart.h"
+#include "platform/system/IniFile.h"
+#include "platform/cartstore/PlayoutAudio.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 

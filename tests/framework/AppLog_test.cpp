@@ -1,9 +1,9 @@
 #include "framework/AppLog.h"
 #include "framework/DebugLog.h"
 #include "framework/ToolGlobals.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/ScriptedAnswerer.h"
-#include "platform/SystemInfoFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/ScriptedAnswerer.h"
+#include "platform/system/SystemInfoFunctions.h"
 #include "tests/support/TempHome.h"
 
 #include <QDate>

@@ -1,5 +1,5 @@
 #include "framework/AudioFileHelpers.h"
-#include "platform/RiffReader.h"
+#include "platform/cartstore/RiffReader.h"
 #include "tests/support/TempHome.h"
 
 #include <QBuffer>

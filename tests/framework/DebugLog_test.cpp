@@ -1,7 +1,7 @@
 #include "framework/DebugLog.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/RegistryFunctions.h"
-#include "platform/ScriptedAnswerer.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/RegistryFunctions.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
 
 #include <QCoreApplication>

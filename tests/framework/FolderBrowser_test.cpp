@@ -1,6 +1,6 @@
 #include "framework/widgets/FolderBrowser.h"
-#include "platform/PlatformPaths.h"
-#include "platform/ScriptedAnswerer.h"
+#include "platform/system/PlatformPaths.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "framework/DebugLog.h"
 #include "framework/GeneralHelpers.h"
-#include "platform/FileFunctions.h"
-#include "platform/GeneralFunctions.h"
-#include "platform/IniFile.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/IniFile.h"
 #include "tests/support/TempHome.h"
 
 #include <QDate>

@@ -1,5 +1,5 @@
 #include "framework/LocalisationFN.h"
-#include "platform/GeneralFunctions.h"
+#include "platform/system/GeneralFunctions.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>

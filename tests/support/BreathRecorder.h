@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/LongWork.h"
+#include "platform/system/LongWork.h"
 
 #include <QElapsedTimer>
 

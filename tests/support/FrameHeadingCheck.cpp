@@ -1,4 +1,4 @@
-#include "FrameHeadingCheck.h"
+#include "tests/support/FrameHeadingCheck.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #pragma once
 
 // Readable failure messages for comparisons of RTF documents in tests.
-#include "platform/RtfDocument.h"
+#include "platform/richtext/RtfDocument.h"
 
 #include <ostream>
 

@@ -1,5 +1,5 @@
-#include "TempHome.h"
-#include "platform/MessageBox.h"
+#include "tests/support/TempHome.h"
+#include "platform/system/MessageBox.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

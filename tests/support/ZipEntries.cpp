@@ -1,4 +1,4 @@
-#include "ZipEntries.h"
+#include "tests/support/ZipEntries.h"
 
 #include <QFile>
 #include <zip.h>

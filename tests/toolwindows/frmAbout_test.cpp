@@ -1,5 +1,5 @@
-#include "platform/RegistryFunctions.h"
-#include "platform/ScriptedAnswerer.h"
+#include "platform/system/RegistryFunctions.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
 #include "toolwindows/frmAbout.h"
 

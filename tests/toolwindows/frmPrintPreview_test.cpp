@@ -1,7 +1,7 @@
 #include "toolwindows/frmPrintPreview.h"
 
-#include "platform/RtfReader.h"
-#include "platform/ScriptedAnswerer.h"
+#include "platform/richtext/RtfReader.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/RtfPrinting.h"
 #include "tests/support/TempHome.h"
@@ -37,7 +37,7 @@ const QByteArray kRtf = "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}{\\co
 QByteArray LibreOfficeUpdates()
 {
     QFile file(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
-               "/../platform/data/libreoffice-updates.rtf");
+               "/../platform/richtext/data/libreoffice-updates.rtf");
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return file.readAll();
 }

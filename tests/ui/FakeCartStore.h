@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Cart.h"
-#include "platform/CartvaultSettings.h"
-#include "platform/PlayoutAudio.h"
+#include "platform/cartstore/Cart.h"
+#include "platform/cartstore/CartvaultSettings.h"
+#include "platform/cartstore/PlayoutAudio.h"
 
 #include <QStringList>
 #include <map>

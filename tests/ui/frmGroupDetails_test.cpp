@@ -1,13 +1,13 @@
 #include "ui/frmGroupDetails.h"
 
-#include "FakeCartStore.h"
+#include "tests/ui/FakeCartStore.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/ToolGlobals.h"
-#include "platform/DateTimeFunctions.h"
-#include "platform/ScriptedAnswerer.h"
-#include "platform/ToolError.h"
-#include "platform/UserDirectory.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/ScriptedAnswerer.h"
+#include "platform/system/ToolError.h"
+#include "platform/directory/UserDirectory.h"
 #include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
 

@@ -2,7 +2,7 @@
 
 #include "engine/cImporter.h"
 #include "framework/ToolGlobals.h"
-#include "platform/ScriptedAnswerer.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
 

@@ -1,4 +1,0 @@
-#include "platform/ComponentLog.h"
-
-Q_LOGGING_CATEGORY(lcDirectory, "cartfeeder.directory", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcProfile, "cartfeeder.profile", QtWarningMsg)

@@ -1,3 +1,0 @@
-#include "platform/StoreLog.h"
-
-Q_LOGGING_CATEGORY(lcStore, "cartfeeder.store", QtWarningMsg)

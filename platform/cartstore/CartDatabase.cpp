@@ -1,0 +1,229 @@
+#include "platform/cartstore/CartDatabase.h"
+
+#include "platform/cartstore/StoreLog.h"
+
+#include <sqlite3.h>
+#include <time.h>
+
+CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_path(path)
+{
+    sqlite3* db = nullptr;
+    const QByteArray name = path.toUtf8();
+    const int rc = sqlite3_open_v2(
+        name.constData(), &db,
+        SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        m_error =
+            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        qCWarning(lcStore) << "cannot open database" << path << m_error;
+        sqlite3_close(db);
+        return;
+    }
+    m_db = db;
+    // Another process (or another store object) may hold a write lock for a moment.
+    sqlite3_busy_timeout(m_db, 10000);
+    // WAL keeps the last committed state through a crash in the middle of an import.
+    if (walMode && !Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
+        qCWarning(lcStore) << "cannot switch" << path << "to WAL mode:" << m_error;
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+}
+
+CartDatabase::~CartDatabase()
+{
+    for (sqlite3_stmt* statement : std::as_const(m_statements))
+        sqlite3_finalize(statement);
+    if (m_db)
+        sqlite3_close(m_db);
+}
+
+sqlite3_stmt* CartDatabase::TakeStatement(const QString& sql)
+{
+    {
+        std::lock_guard lock(m_statementsMutex);
+        if (sqlite3_stmt* statement = m_statements.take(sql))
+            return statement;
+    }
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &statement, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return statement;
+}
+
+void CartDatabase::ReturnStatement(const QString& sql, sqlite3_stmt* statement)
+{
+    // A statement left on a row would keep its read transaction open.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    {
+        std::lock_guard lock(m_statementsMutex);
+        if (!m_statements.contains(sql)) {
+            m_statements.insert(sql, statement);
+            return;
+        }
+    }
+    sqlite3_finalize(statement);
+}
+
+CartDatabase::ChangeStamp CartDatabase::Changes()
+{
+    if (!m_db)
+        return {};
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const qint64 nowNs = qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    std::lock_guard lock(m_versionMutex);
+    if (m_dataVersion < 0 || nowNs - m_dataVersionAskedNs >= ForeignChangeDelayMs * 1'000'000) {
+        Query q(*this, QStringLiteral("PRAGMA data_version"));
+        if (!q.Step()) {
+            m_dataVersion = -1;
+            return {};
+        }
+        m_dataVersion = q.Int(0);
+        m_dataVersionAskedNs = nowNs;
+    }
+    return {m_dataVersion, qint64(sqlite3_total_changes64(m_db))};
+}
+
+void CartDatabase::SetError(const QString& where)
+{
+    m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open");
+    qCWarning(lcStore).noquote() << where << m_path << m_error;
+}
+
+bool CartDatabase::Exec(const QString& sql)
+{
+    if (!m_db)
+        return false;
+    char* message = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        m_error = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
+        sqlite3_free(message);
+        qCWarning(lcStore).noquote() << "sql failed:" << sql << m_error;
+        return false;
+    }
+    return true;
+}
+
+CartDatabase::Query::Query(CartDatabase& db, const QString& sql) : m_db(db), m_sql(sql)
+{
+    if (!db.m_db) {
+        m_failed = true;
+        return;
+    }
+    m_stmt = db.TakeStatement(sql);
+    if (!m_stmt) {
+        db.SetError("prepare: " + sql);
+        m_failed = true;
+    }
+}
+
+CartDatabase::Query::~Query()
+{
+    if (m_stmt)
+        m_db.ReturnStatement(m_sql, m_stmt);
+}
+
+CartDatabase::Query& CartDatabase::Query::Bind(int index, const QVariant& value)
+{
+    if (!m_stmt)
+        return *this;
+    int rc = SQLITE_OK;
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+        rc = sqlite3_bind_null(m_stmt, index);
+        break;
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+        rc = sqlite3_bind_int64(m_stmt, index, value.toLongLong());
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        rc = sqlite3_bind_double(m_stmt, index, value.toDouble());
+        break;
+    default: {
+        const QByteArray text = value.toString().toUtf8();
+        rc = sqlite3_bind_text(m_stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+    }
+    }
+    if (rc != SQLITE_OK) {
+        m_failed = true;
+        m_db.SetError("bind");
+    }
+    return *this;
+}
+
+bool CartDatabase::Query::Step()
+{
+    if (!m_stmt || m_failed)
+        return false;
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE) {
+        m_failed = true;
+        m_db.SetError("step");
+    }
+    return false;
+}
+
+bool CartDatabase::Query::Run()
+{
+    Step();
+    return m_stmt && !m_failed;
+}
+
+qint64 CartDatabase::Query::Int(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+double CartDatabase::Query::Real(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+QString CartDatabase::Query::Text(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(m_stmt, column)) : QString();
+}
+
+bool CartDatabase::Query::IsNull(int column) const
+{
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+CartDatabase::Transaction::Transaction(CartDatabase& db) : m_db(db)
+{
+    // IMMEDIATE takes the write lock now, so a busy store waits here rather than failing later.
+    m_active = db.Exec("BEGIN IMMEDIATE");
+}
+
+CartDatabase::Transaction::~Transaction()
+{
+    if (m_active)
+        m_db.Exec("ROLLBACK");
+}
+
+bool CartDatabase::Transaction::Commit()
+{
+    if (!m_active)
+        return false;
+    if (!m_db.Exec("COMMIT")) {
+        return false; // the destructor rolls back
+    }
+    m_active = false;
+    return true;
+}

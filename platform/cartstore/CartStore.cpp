@@ -1,0 +1,1223 @@
+#include "platform/cartstore/CartStore.h"
+
+#include "platform/cartstore/AudioDecoder.h"
+#include "platform/cartstore/AudioLengthCache.h"
+#include "platform/cartstore/CartDatabase.h"
+#include "platform/cartstore/CartStoreSettings.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/cartstore/DecodedAudio.h"
+#include "platform/cartstore/FfmpegAudioReader.h"
+#include "platform/system/FileFunctions.h"
+#include "platform/cartstore/IAudioCallback.h"
+#include "platform/system/LeftoverFiles.h"
+#include "platform/system/LongWork.h"
+#include "platform/system/PlatformPaths.h"
+#include "platform/cartstore/StoreLog.h"
+#include "platform/system/ToolError.h"
+#include "platform/cartstore/TransportFile.h"
+#include "platform/cartstore/WaveFileWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryFile>
+#include <QUuid>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+struct CartStore::Row
+{
+    qint32 number = 0;
+    QString title;
+    QString artist;
+    QString description;
+    double length = 0.0;
+    double startPoint = 0.0;
+    double outPoint = 0.0;
+    double introStart = -1.0;
+    double introEnd = -1.0;
+    double extro = -1.0;
+    qint32 modifiedLow = 0;
+    qint32 modifiedHigh = 0;
+    QString sourceFile;
+    QString audioFile; // name inside the audio folder; empty until the cart first held audio
+};
+
+struct CartStore::RangeRows
+{
+    qint32 first = 0;
+    qint32 last = -1;
+    CartDatabase::ChangeStamp readAt;
+    QHash<qint32, Row> rows;
+};
+
+// One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
+// no caption: a sink shows the end caption as its status, and the start caption ("Importing
+// ...") would stand there long after the work ended.
+class CartStore::Progress
+{
+public:
+    Progress(const QList<IAudioCallback*>& sinks, qint32 event, const QString& caption)
+        : m_sinks(sinks), m_event(event), m_caption(caption)
+    {
+        bool cancel = false;
+        for (IAudioCallback* sink : m_sinks)
+            sink->ProgressStart(m_event, m_caption, true, cancel);
+        m_cancelled = cancel;
+    }
+    ~Progress()
+    {
+        for (IAudioCallback* sink : m_sinks)
+            sink->ProgressEnd(m_event, QString(), m_used);
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // False once a sink asked to stop.
+    bool Report(double percent)
+    {
+        if (!LongWork::Breathe())
+            m_cancelled = true;
+        if (m_cancelled)
+            return false;
+        const int whole = int(percent);
+        if (whole == m_last)
+            return true;
+        m_last = whole;
+        m_used = true;
+        bool cancel = false;
+        for (IAudioCallback* sink : m_sinks)
+            sink->Progress2(m_event, m_caption, float(whole), cancel);
+        m_cancelled = cancel;
+        return !cancel;
+    }
+    bool Cancelled() const { return m_cancelled; }
+
+private:
+    QList<IAudioCallback*> m_sinks;
+    qint32 m_event;
+    QString m_caption;
+    int m_last = -1;
+    bool m_used = false;
+    bool m_cancelled = false;
+};
+
+namespace {
+
+// Halves of a 100 ns stamp; a low half of 0 reads as "no stamp", so it is moved by one tick.
+void SplitStamp(qint64 stamp, qint32& low, qint32& high)
+{
+    if ((stamp & 0xFFFFFFFFLL) == 0)
+        ++stamp;
+    low = qint32(quint32(stamp & 0xFFFFFFFFLL));
+    high = qint32(stamp >> 32);
+}
+
+std::optional<qint64> FileStamp(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    return DateTimeFunctions::ToStamp(info.lastModified().toUTC());
+}
+
+QString Number(double value)
+{
+    return QString::number(value, 'g', 9);
+}
+
+float ClampMarker(double value, double length)
+{
+    return value < 0 ? float(value) : float(qMin(value, length));
+}
+
+QString BackupName(const QString& audioFile)
+{
+    return "." + audioFile + ".bak";
+}
+
+QString NewMarkName(const QString& audioFile)
+{
+    return "." + audioFile + ".new";
+}
+
+const char* const kSchema = "CREATE TABLE IF NOT EXISTS carts ("
+                            " number INTEGER PRIMARY KEY,"
+                            " title TEXT NOT NULL DEFAULT '',"
+                            " artist TEXT NOT NULL DEFAULT '',"
+                            " description TEXT NOT NULL DEFAULT '',"
+                            " length REAL NOT NULL DEFAULT 0,"
+                            " start_point REAL NOT NULL DEFAULT 0,"
+                            " out_point REAL NOT NULL DEFAULT 0,"
+                            " intro_start REAL NOT NULL DEFAULT -1,"
+                            " intro_end REAL NOT NULL DEFAULT -1,"
+                            " extro REAL NOT NULL DEFAULT -1,"
+                            " modified_low INTEGER NOT NULL DEFAULT 0,"
+                            " modified_high INTEGER NOT NULL DEFAULT 0,"
+                            " source_file TEXT NOT NULL DEFAULT '',"
+                            " audio_file TEXT NOT NULL DEFAULT '');"
+                            "CREATE TABLE IF NOT EXISTS settings ("
+                            " name TEXT PRIMARY KEY,"
+                            " value TEXT NOT NULL);";
+
+const char* const kStoreIdSetting = "StoreId";
+
+// Leftovers of interrupted writes in the audio folder: our own temporary files, unpacked
+// transport audio and half-made copies (backups, companion files).
+const QRegularExpression& AudioLeftovers()
+{
+    static const QRegularExpression names(
+        QStringLiteral("^(\\..+\\.tmp|\\.transport-.+|\\.~.+\\.[A-Za-z0-9]{6})$"));
+    return names;
+}
+
+bool HoldsAudio(const QString& folder)
+{
+    return !QDir(folder).entryList({"*.wav"}, QDir::Files).isEmpty();
+}
+
+} // namespace
+
+QString CartStore::ReadMarker(const QString& folder)
+{
+    QFile file(folder + "/" + MarkerName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.read(256)).trimmed();
+}
+
+bool CartStore::WriteMarker(const QString& folder) const
+{
+    const QString path = folder + "/" + MarkerName;
+    if (ReadMarker(folder) == m_storeId)
+        return true;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_storeId.toLatin1() + "\n") < 0 ||
+        !file.commit()) {
+        qCWarning(lcStore) << "cannot write the store's marker" << path << file.errorString();
+        return false;
+    }
+    ::chmod(QFile::encodeName(path).constData(), LeftoverFiles::DefaultFileMode());
+    return true;
+}
+
+QString CartStore::MissingAudioReason() const
+{
+    return QString("The cart store's audio folder %1 is missing or is not this cart store's "
+                   "folder: is its disk mounted?")
+        .arg(AudioFolder());
+}
+
+void CartStore::EnsureAvailable(bool readMarker) const
+{
+    // The folder and marker seen at the last reading; a folder swapped, a share mounted or
+    // unmounted, a marker rewritten change one of them.
+    struct stat folder
+    {
+    };
+    struct stat marker
+    {
+    };
+    const bool seen = ::stat(m_audioFolderNative.constData(), &folder) == 0 &&
+                      ::stat(m_markerNative.constData(), &marker) == 0;
+    const Seen now{folder.st_dev, folder.st_ino, marker.st_ino,
+                   qint64(marker.st_mtim.tv_sec) * 1000000000 + marker.st_mtim.tv_nsec};
+    if (seen && !readMarker && m_verified == now)
+        return;
+    m_verified = {};
+    if (!seen || ReadMarker(AudioFolder()) != m_storeId)
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+    m_verified = now;
+}
+
+CartStore::CartStore(const QString& baseFolder, Options options)
+    : m_baseFolder(QDir::cleanPath(baseFolder)), m_options(options),
+      m_audioFolder(m_baseFolder + "/" + AudioFolderName),
+      m_audioFolderNative(QFile::encodeName(m_audioFolder)),
+      m_markerNative(QFile::encodeName(m_audioFolder + "/" + MarkerName))
+{
+    const QString databasePath = DatabasePath();
+    const QFileInfo database(databasePath);
+    const QString audioMarker = ReadMarker(AudioFolder());
+    const QString baseMarker = ReadMarker(m_baseFolder);
+    // Signs that a store lived here: its database must then be there and whole.
+    const bool storeWasHere =
+        !audioMarker.isEmpty() || !baseMarker.isEmpty() || HoldsAudio(AudioFolder());
+    const QString damaged = QString("The cart store's database %1 is damaged or unreadable: %2");
+    if (!database.exists() && storeWasHere)
+        throw ToolError(StoreUnavailable,
+                        QString("The cart store's database %1 is missing or is not this cart "
+                                "store's database: is its disk mounted?")
+                            .arg(databasePath));
+    if (database.exists() && database.size() == 0 && storeWasHere)
+        throw ToolError(StoreUnavailable,
+                        damaged.arg(databasePath, "the file is empty, but the audio folder " +
+                                                      AudioFolder() + " holds a store's audio"));
+    const bool brandNew = !database.exists();
+    if (brandNew && !QDir().mkpath(AudioFolder()))
+        throw ToolError(StoreUnavailable,
+                        QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
+
+    m_db = std::make_shared<CartDatabase>(databasePath, brandNew, false);
+    if (!m_db->IsOpen())
+        throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+    // Reading the schema and a quick check tell a damaged or foreign file before anything is
+    // written into it.
+    QStringList tables;
+    {
+        CartDatabase::Query q(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+        while (q.Step())
+            tables << q.Text(0);
+        if (!q.IsValid() || q.Failed())
+            throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+    }
+    {
+        CartDatabase::Query q(*m_db, "PRAGMA quick_check(1)");
+        const bool stepped = q.Step();
+        if (!stepped || q.Text(0) != "ok")
+            throw ToolError(StoreUnavailable,
+                            damaged.arg(databasePath, stepped ? q.Text(0) : m_db->Error()));
+    }
+    if (!tables.isEmpty() && !tables.contains("carts"))
+        throw ToolError(StoreUnavailable,
+                        QString("The file %1 is not a cart store's database").arg(databasePath));
+    if (tables.contains("settings")) {
+        CartDatabase::Query q(*m_db, "SELECT value FROM settings WHERE name = ?");
+        q.Bind(1, kStoreIdSetting);
+        if (q.Step())
+            m_storeId = q.Text(0);
+    }
+    // Decided before anything is written, so that a refused store stays exactly as it was.
+    const bool adopt = m_storeId.isEmpty() || audioMarker != m_storeId;
+    if (adopt)
+        CheckAudioFolder(audioMarker, baseMarker, tables.contains("carts"));
+    if (!m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") || !m_db->Exec(kSchema))
+        throw ToolError(
+            StoreUnavailable,
+            QString("Cannot open the cart store %1: %2").arg(databasePath, m_db->Error()));
+    m_settings = std::make_unique<CartStoreSettings>(m_db);
+    if (adopt)
+        AdoptAudioFolder();
+    WriteMarker(m_baseFolder);
+    RecoverInterruptedImports();
+}
+
+// A store without its marker in the audio folder: a new one, one of an earlier build, or one
+// whose marker was lost. Its audio folder is taken as its own only when it holds the files the
+// database names; an empty mount point or another store's folder never is.
+void CartStore::CheckAudioFolder(const QString& audioMarker, const QString& baseMarker,
+                                 bool hasCarts) const
+{
+    if (!audioMarker.isEmpty()) {
+        // The base folder's marker agrees with the audio folder's: the database is the stranger.
+        if (baseMarker == audioMarker)
+            throw ToolError(StoreUnavailable,
+                            QString("The cart store's database %1 is not the database of the "
+                                    "store in %2: was it replaced?")
+                                .arg(DatabasePath(), m_baseFolder));
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+    }
+    QStringList named;
+    if (hasCarts) {
+        CartDatabase::Query q(*m_db, "SELECT audio_file FROM carts WHERE audio_file <> ''");
+        while (q.Step())
+            named << q.Text(0);
+    }
+    if (named.isEmpty())
+        return;
+    if (!QFileInfo(AudioFolder()).isDir())
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+    qsizetype present = 0;
+    for (const QString& name : std::as_const(named))
+        present += QFileInfo::exists(AudioFolder() + "/" + name) ? 1 : 0;
+    // Files removed since the last pass are no reason to refuse; most of them gone is.
+    if (present * 2 < named.size())
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+}
+
+void CartStore::AdoptAudioFolder()
+{
+    if (!QDir().mkpath(AudioFolder()))
+        throw ToolError(StoreUnavailable,
+                        QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
+    if (m_storeId.isEmpty()) {
+        m_storeId = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
+        CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
+        q.Bind(1, kStoreIdSetting).Bind(2, m_storeId);
+        if (!q.Run())
+            throw ToolError(
+                StoreUnavailable,
+                QString("Cannot write the cart store %1: %2").arg(DatabasePath(), m_db->Error()));
+    }
+    if (!WriteMarker(AudioFolder()))
+        throw ToolError(StoreUnavailable,
+                        QString("Cannot write in the cart store's folder %1").arg(AudioFolder()));
+}
+
+CartStore::~CartStore() = default;
+
+QString CartStore::DefaultBaseFolder()
+{
+    return PlatformPaths::DataHome() + "/Orvane/Cartvault v3";
+}
+
+QString CartStore::AudioFolder() const
+{
+    return m_audioFolder;
+}
+
+QString CartStore::DatabasePath() const
+{
+    return m_baseFolder + "/" + DatabaseName;
+}
+
+AudioSettingsInterface* CartStore::AudioSettings() const
+{
+    return m_audioSettings;
+}
+
+void CartStore::setAudioSettings(AudioSettingsInterface* settings)
+{
+    m_audioSettings = settings;
+}
+
+CartvaultSettings* CartStore::GetCartvaultSettings()
+{
+    return m_settings.get();
+}
+
+QString CartStore::BaseFolder() const
+{
+    return m_baseFolder;
+}
+
+qint32 CartStore::HighestCart() const
+{
+    return m_settings->HighestCart();
+}
+
+bool CartStore::Fail(const QString& reason)
+{
+    m_lastError = reason;
+    qCInfo(lcStore).noquote() << reason;
+    return false;
+}
+
+void CartStore::StoreFault(StoreError number, const QString& reason)
+{
+    m_lastError = reason;
+    qCWarning(lcStore).noquote() << reason;
+    throw ToolError(number, reason);
+}
+
+namespace {
+
+std::optional<qint32> NumberUpTo(const QString& hdReference, qint32 highest)
+{
+    const QString text = hdReference.trimmed();
+    if (text.isEmpty() || text.size() > 12)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    }
+    const qint64 value = text.toLongLong();
+    if (value < 1 || value > highest)
+        return std::nullopt;
+    return qint32(value);
+}
+
+} // namespace
+
+std::optional<qint32> CartStore::CartNumber(const QString& hdReference) const
+{
+    return NumberUpTo(hdReference, HighestCart());
+}
+
+bool CartStore::IsValidCart(const QString& hdReference) const
+{
+    return CartNumber(hdReference).has_value();
+}
+
+bool CartStore::IsCartInRange(const QString& cart, const QString& first, const QString& last) const
+{
+    const qint32 highest = HighestCart();
+    const auto c = NumberUpTo(cart, highest);
+    const auto f = NumberUpTo(first, highest);
+    const auto l = NumberUpTo(last, highest);
+    return c && f && l && *f <= *c && *c <= *l;
+}
+
+float CartStore::GetRangePosition(const QString& cart, const QString& first,
+                                  const QString& last) const
+{
+    const qint32 highest = HighestCart();
+    const auto c = NumberUpTo(cart, highest);
+    const auto f = NumberUpTo(first, highest);
+    const auto l = NumberUpTo(last, highest);
+    if (!c || !f || !l)
+        return 0.0f;
+    if (*l <= *f)
+        return *c >= *l ? 100.0f : 0.0f;
+    const double percent = double(*c - *f) * 100.0 / double(*l - *f);
+    return float(qBound(0.0, percent, 100.0));
+}
+
+QString CartStore::GetFirstCart(const QString& hdReference) const
+{
+    const QString text = hdReference.trimmed();
+    if (text.isEmpty())
+        return "1";
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || text.startsWith('+') || text.startsWith('-') || value > HighestCart()) {
+        // A number below the first cart still starts at the first.
+        return ok && value < 1 ? QString("1") : QString();
+    }
+    return QString::number(qMax<qint64>(value, 1));
+}
+
+QString CartStore::GetNextCart(const QString& hdReference) const
+{
+    const auto n = CartNumber(hdReference);
+    if (!n || *n >= HighestCart())
+        return {};
+    return QString::number(*n + 1);
+}
+
+QString CartStore::GetLastCart(qint32 flags) const
+{
+    return QString::number(HighestCart());
+}
+
+QString CartStore::AudioFileNameFor(qint32 number) const
+{
+    const int width = int(QString::number(HighestCart()).size());
+    return QString("%1.wav").arg(number, width, 10, QChar('0'));
+}
+
+void CartStore::ReadRangeTogether(const QString& first, const QString& last)
+{
+    m_range.reset();
+    const auto from = CartNumber(first);
+    const auto to = CartNumber(last);
+    if (!from || !to || *to < *from)
+        return;
+    auto range = std::make_unique<RangeRows>();
+    range->first = *from;
+    range->last = *to;
+    range->readAt = m_db->Changes();
+    CartDatabase::Query q(*m_db, "SELECT number, title, artist, description, length,"
+                                 " start_point, out_point, intro_start, intro_end, extro,"
+                                 " modified_low, modified_high, source_file, audio_file"
+                                 " FROM carts WHERE number BETWEEN ? AND ?");
+    q.Bind(1, *from).Bind(2, *to);
+    while (q.Step()) {
+        Row row;
+        row.number = qint32(q.Int(0));
+        row.title = q.Text(1);
+        row.artist = q.Text(2);
+        row.description = q.Text(3);
+        row.length = q.Real(4);
+        row.startPoint = q.Real(5);
+        row.outPoint = q.Real(6);
+        row.introStart = q.Real(7);
+        row.introEnd = q.Real(8);
+        row.extro = q.Real(9);
+        row.modifiedLow = qint32(q.Int(10));
+        row.modifiedHigh = qint32(q.Int(11));
+        row.sourceFile = q.Text(12);
+        row.audioFile = q.Text(13);
+        range->rows.insert(row.number, row);
+    }
+    // Half a range would pass rows off as missing.
+    if (!q.IsValid() || q.Failed() || range->readAt == CartDatabase::ChangeStamp() ||
+        !(m_db->Changes() == range->readAt))
+        return;
+    m_range = std::move(range);
+}
+
+std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
+{
+    if (m_range && number >= m_range->first && number <= m_range->last) {
+        if (m_db->Changes() == m_range->readAt) {
+            const auto known = m_range->rows.constFind(number);
+            if (known == m_range->rows.constEnd())
+                return std::nullopt;
+            return *known;
+        }
+        m_range.reset();
+    }
+    CartDatabase::Query q(*m_db, "SELECT title, artist, description, length, start_point,"
+                                 " out_point, intro_start, intro_end, extro, modified_low,"
+                                 " modified_high, source_file, audio_file"
+                                 " FROM carts WHERE number = ?");
+    q.Bind(1, number);
+    if (!q.Step()) {
+        if (q.Failed())
+            throw ToolError(StoreDatabaseFailed,
+                            QString("Cannot read cart %1: %2").arg(number).arg(m_db->Error()));
+        return std::nullopt;
+    }
+    Row row;
+    row.number = number;
+    row.title = q.Text(0);
+    row.artist = q.Text(1);
+    row.description = q.Text(2);
+    row.length = q.Real(3);
+    row.startPoint = q.Real(4);
+    row.outPoint = q.Real(5);
+    row.introStart = q.Real(6);
+    row.introEnd = q.Real(7);
+    row.extro = q.Real(8);
+    row.modifiedLow = qint32(q.Int(9));
+    row.modifiedHigh = qint32(q.Int(10));
+    row.sourceFile = q.Text(11);
+    row.audioFile = q.Text(12);
+    return row;
+}
+
+bool CartStore::WriteRow(const Row& row)
+{
+    CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO carts (number, title, artist,"
+                                 " description, length, start_point, out_point, intro_start,"
+                                 " intro_end, extro, modified_low, modified_high, source_file,"
+                                 " audio_file) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    q.Bind(1, row.number)
+        .Bind(2, row.title)
+        .Bind(3, row.artist)
+        .Bind(4, row.description)
+        .Bind(5, row.length)
+        .Bind(6, row.startPoint)
+        .Bind(7, row.outPoint)
+        .Bind(8, row.introStart)
+        .Bind(9, row.introEnd)
+        .Bind(10, row.extro)
+        .Bind(11, row.modifiedLow)
+        .Bind(12, row.modifiedHigh)
+        .Bind(13, row.sourceFile)
+        .Bind(14, row.audioFile);
+    return q.Run();
+}
+
+Cart CartStore::MakeCart(qint32 number, const Row* row) const
+{
+    Cart cart;
+    cart.HDReference = QString::number(number);
+    const QString name =
+        row && !row->audioFile.isEmpty() ? row->audioFile : AudioFileNameFor(number);
+    cart.AudioFilePath = m_audioFolder + QLatin1Char('/') + name;
+    struct stat audio
+    {
+    };
+    cart.HasAudio = ::stat(QFile::encodeName(cart.AudioFilePath).constData(), &audio) == 0 &&
+                    S_ISREG(audio.st_mode);
+    if (!row)
+        return cart;
+    cart.SourceFile = row->sourceFile;
+    cart.Title = row->title;
+    cart.Artist = row->artist;
+    cart.Description = row->description;
+    cart.Length = float(row->length);
+    cart.LastModifiedLow = row->modifiedLow;
+    cart.LastModifiedHigh = row->modifiedHigh;
+    cart.StartPoint = float(row->startPoint);
+    cart.OutPoint = float(row->outPoint);
+    cart.IntroStart = float(row->introStart);
+    cart.IntroEnd = float(row->introEnd);
+    cart.Extro = float(row->extro);
+    return cart;
+}
+
+std::optional<Cart> CartStore::GetCart(const QString& hdReference, qint32 detailLevel, bool flag)
+{
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return std::nullopt;
+    // Without its audio folder every cart would look empty, or another store's.
+    EnsureAvailable();
+    const auto row = ReadRow(*number);
+    return MakeCart(*number, row ? &*row : nullptr);
+}
+
+QString CartStore::GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const
+{
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return {};
+    EnsureAvailable();
+    const auto row = ReadRow(*number);
+    return MakeCart(*number, row ? &*row : nullptr).AudioFilePath;
+}
+
+qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,
+                           bool afterImport, bool& flag)
+{
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return 1;
+    EnsureAvailable();
+    Row row;
+    if (const auto stored = ReadRow(*number))
+        row = *stored;
+    row.number = *number;
+    row.title = cart.Title;
+    row.artist = cart.Artist;
+    row.description = cart.Description;
+    row.length = cart.Length;
+    row.startPoint = cart.StartPoint;
+    row.outPoint = cart.OutPoint;
+    row.introStart = cart.IntroStart;
+    row.introEnd = cart.IntroEnd;
+    row.extro = cart.Extro;
+    row.modifiedLow = cart.LastModifiedLow;
+    row.modifiedHigh = cart.LastModifiedHigh;
+    if (timingOnly) {
+        // The cart now matches its audio file as it is; a later check must not find it newer.
+        const QString audio = MakeCart(*number, &row).AudioFilePath;
+        if (const auto stamp = FileStamp(audio))
+            SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
+    }
+    CartDatabase::Transaction transaction(*m_db);
+    if (!transaction.IsActive() || !WriteRow(row) || !transaction.Commit())
+        return 2;
+    cart.LastModifiedLow = row.modifiedLow;
+    cart.LastModifiedHigh = row.modifiedHigh;
+    return 0;
+}
+
+QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
+{
+    QList<CartSummary> carts;
+    if (maxCount <= 0)
+        return carts;
+    CartDatabase::Query q(*m_db, "SELECT number, title, artist, length FROM carts"
+                                 " WHERE number > ? AND number <= ? AND length > 0"
+                                 " ORDER BY number LIMIT ?");
+    q.Bind(1, afterNumber).Bind(2, HighestCart()).Bind(3, maxCount);
+    carts.reserve(maxCount);
+    while (q.Step()) {
+        CartSummary cart;
+        cart.Number = q.Int(0);
+        cart.HDReference = QString::number(cart.Number);
+        cart.Title = q.Text(1);
+        cart.Artist = q.Text(2);
+        cart.Length = float(q.Real(3));
+        carts.append(cart);
+    }
+    if (!q.IsValid() || q.Failed())
+        throw ToolError(StoreDatabaseFailed,
+                        QString("Cannot list the carts: %1").arg(m_db->Error()));
+    return carts;
+}
+
+namespace {
+
+// "1234 Station Jingle" into cart 1234 gives "Station Jingle".
+QString TitleFromFile(const QString& path, qint32 number)
+{
+    const QString title = QFileInfo(path).completeBaseName();
+    static const QRegularExpression leading("^(\\d+)\\s+(\\S.*)$");
+    const auto match = leading.match(title);
+    if (match.hasMatch() && match.captured(1).toLongLong() == number)
+        return match.captured(2).trimmed();
+    return title.trimmed();
+}
+
+} // namespace
+
+bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
+                           bool intoEmpty, qint16 normaliseLevel,
+                           const QList<QPair<QString, QString>>* fields, Progress& progress,
+                           double progressFrom)
+{
+    if (progress.Cancelled())
+        return Fail("import cancelled");
+    // A file measured just before has been decoded already.
+    std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
+    FfmpegAudioReader reader;
+    if (!decodedBefore && !reader.Open(audioFile))
+        return Fail(reader.Error());
+    const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
+    const int channels = decodedBefore ? decodedBefore->channels : reader.Channels();
+
+    const std::optional<Row> old = ReadRow(number);
+    const QString finalName =
+        old && !old->audioFile.isEmpty() ? old->audioFile : AudioFileNameFor(number);
+    const QString finalPath = AudioFolder() + "/" + finalName;
+    // Never into a folder that is not the store's own (never recreated either).
+    EnsureAvailable();
+    RemoveLeftovers(false);
+
+    // The reserved file stays open, and locked, until the import is over: the lock tells
+    // everybody sweeping leftovers that its writer lives.
+    QTemporaryFile reserve;
+    for (int attempt = 0;; ++attempt) {
+        reserve.setFileTemplate(AudioFolder() + "/." + finalName + ".XXXXXX.tmp");
+        reserve.setAutoRemove(false);
+        if (!reserve.open())
+            StoreFault(StoreWriteFailed,
+                       QString("cannot write in %1: %2").arg(AudioFolder(), reserve.errorString()));
+        if (LeftoverFiles::Own(reserve.handle(), reserve.fileName()) || attempt == 3)
+            break;
+        reserve.close();
+    }
+    const QString tempPath = reserve.fileName();
+    // Stored audio is read by playout and backups under other accounts, as the database is.
+    ::fchmod(reserve.handle(), LeftoverFiles::DefaultFileMode());
+    // The writer's messages name its file; the temporary name would differ at every attempt.
+    auto storeReason = [&](QString reason) { return reason.replace(tempPath, finalPath); };
+    struct RemoveOnExit
+    {
+        QString path;
+        ~RemoveOnExit()
+        {
+            if (!path.isEmpty())
+                QFile::remove(path);
+        }
+    } tempGuard{tempPath};
+
+    const bool normalise = normaliseLevel > 0;
+    const double span = 100.0 - progressFrom;
+    const double decodeShare = normalise ? 0.8 : 0.95;
+    WaveFileWriter writer;
+    if (!writer.Open(tempPath, sampleRate, channels))
+        StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+    const auto decodeProgress = [&](double fraction) {
+        return progress.Report(progressFrom + span * decodeShare * fraction);
+    };
+    bool decoded = true;
+    if (decodedBefore) {
+        const std::vector<qint16>& samples = decodedBefore->samples;
+        constexpr qint64 chunkFrames = 65536;
+        for (qint64 frame = 0; decoded && frame < decodedBefore->frames; frame += chunkFrames) {
+            const int frames = int(qMin(chunkFrames, decodedBefore->frames - frame));
+            decoded = writer.Write(samples.data() + frame * channels, frames) &&
+                      decodeProgress(double(frame + frames) / double(decodedBefore->frames));
+        }
+    } else {
+        decoded = reader.Decode(
+            [&](const qint16* samples, int frames) { return writer.Write(samples, frames); },
+            decodeProgress);
+    }
+    if (!decoded) {
+        if (progress.Cancelled())
+            return Fail("import cancelled");
+        if (!writer.Error().isEmpty())
+            StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+        return Fail(reader.Error());
+    }
+    if (normalise) {
+        const double gain = WaveFileWriter::NormaliseGain(writer.Peak(), normaliseLevel);
+        const double from = progressFrom + span * decodeShare;
+        if (!writer.Scale(gain,
+                          [&](double f) { return progress.Report(from + span * 0.15 * f); })) {
+            if (progress.Cancelled())
+                return Fail("import cancelled");
+            StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+        }
+    }
+    if (!writer.Finish())
+        StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+    if (progress.Cancelled())
+        return Fail("import cancelled");
+
+    const double length =
+        double(decodedBefore ? decodedBefore->frames : reader.FrameCount()) / sampleRate;
+    const auto tag = [&](const char* key) {
+        if (!decodedBefore)
+            return reader.Tag(key);
+        return QByteArray(key) == "title" ? decodedBefore->title : decodedBefore->artist;
+    };
+    Row row;
+    if (old)
+        row = *old;
+    row.number = number;
+    row.length = length;
+    // A cart re-imported from its own audio file still came from where it came from.
+    if (!old ||
+        QFileInfo(sourceFile).canonicalFilePath() != QFileInfo(finalPath).canonicalFilePath())
+        row.sourceFile = sourceFile;
+    row.audioFile = finalName;
+    if (intoEmpty || !old) {
+        row.title = tag("title");
+        if (row.title.isEmpty())
+            row.title = TitleFromFile(sourceFile, number);
+        row.artist = tag("artist");
+        row.description.clear();
+        row.startPoint = 0.0;
+        row.outPoint = length;
+        row.introStart = row.introEnd = row.extro = -1.0;
+    } else {
+        // An out point that marked the end of the old audio marks the end of the new one.
+        const bool outAtEnd = row.outPoint <= 0 || std::abs(row.outPoint - old->length) < 0.01;
+        row.startPoint = qBound(0.0, row.startPoint, length);
+        row.outPoint = outAtEnd ? length : qBound(0.0, row.outPoint, length);
+        row.introStart = ClampMarker(row.introStart, length);
+        row.introEnd = ClampMarker(row.introEnd, length);
+        row.extro = ClampMarker(row.extro, length);
+    }
+    if (fields) {
+        auto toNumber = [&](const QString& text, double fallback) {
+            bool ok = false;
+            const double value = text.toDouble(&ok);
+            return ok ? value : fallback;
+        };
+        for (const auto& [name, value] : *fields) {
+            if (name.compare("Title", Qt::CaseInsensitive) == 0)
+                row.title = value;
+            else if (name.compare("Artist", Qt::CaseInsensitive) == 0)
+                row.artist = value;
+            else if (name.compare("Description", Qt::CaseInsensitive) == 0)
+                row.description = value;
+            else if (name.compare("StartPoint", Qt::CaseInsensitive) == 0)
+                row.startPoint = qBound(0.0, toNumber(value, row.startPoint), length);
+            else if (name.compare("OutPoint", Qt::CaseInsensitive) == 0)
+                row.outPoint = qBound(0.0, toNumber(value, row.outPoint), length);
+            else if (name.compare("IntroStart", Qt::CaseInsensitive) == 0)
+                row.introStart = ClampMarker(toNumber(value, row.introStart), length);
+            else if (name.compare("IntroEnd", Qt::CaseInsensitive) == 0)
+                row.introEnd = ClampMarker(toNumber(value, row.introEnd), length);
+            else if (name.compare("Extro", Qt::CaseInsensitive) == 0)
+                row.extro = ClampMarker(toNumber(value, row.extro), length);
+        }
+    }
+    const auto stamp = FileStamp(tempPath);
+    if (!stamp)
+        StoreFault(
+            StoreWriteFailed,
+            QString("the new audio of cart %1 disappeared from %2").arg(number).arg(AudioFolder()));
+    SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
+
+    // The old audio stays reachable under a backup name until the new row is committed; a
+    // crash in between is undone when the store is next opened.
+    CartDatabase::Transaction transaction(*m_db);
+    if (!transaction.IsActive() || !WriteRow(row))
+        StoreFault(StoreDatabaseFailed,
+                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
+    const QString backupPath = AudioFolder() + "/" + BackupName(finalName);
+    const QByteArray finalBytes = QFile::encodeName(finalPath);
+    const QByteArray backupBytes = QFile::encodeName(backupPath);
+    const bool hadAudio = QFileInfo::exists(finalPath);
+    // Without old audio an empty mark stands in for the backup: a crash before the commit
+    // leaves audio that no row names, and the next open removes it.
+    const QByteArray newMarkBytes = QFile::encodeName(AudioFolder() + "/" + NewMarkName(finalName));
+    if (!hadAudio) {
+        const int mark =
+            ::open(newMarkBytes.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (mark < 0)
+            StoreFault(StoreWriteFailed,
+                       QString("cannot write in %1: %2")
+                           .arg(AudioFolder(), QString::fromLocal8Bit(std::strerror(errno))));
+        ::close(mark);
+    }
+    if (hadAudio) {
+        ::unlink(backupBytes.constData());
+        if (!m_options.hardLinks || ::link(finalBytes.constData(), backupBytes.constData()) != 0) {
+            // Stores on file systems without hard links (vfat, SMB without Unix extensions)
+            // keep a copy instead, with the old modification time.
+            qint16 flag1 = 0;
+            qint16 flag2 = 0;
+            qint32 copyFlags = 4;
+            const qint32 status = FileFunctions::instance().CopyFileWithProgress(
+                finalPath, backupPath, QString(), nullptr, flag1, flag2, copyFlags);
+            if (status != 0)
+                StoreFault(StoreWriteFailed,
+                           QString("cannot keep the old audio of cart %1: %2")
+                               .arg(number)
+                               .arg(QString::fromLocal8Bit(std::strerror(status))));
+        }
+    }
+    if (::rename(QFile::encodeName(tempPath).constData(), finalBytes.constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        ::unlink(hadAudio ? backupBytes.constData() : newMarkBytes.constData());
+        StoreFault(StoreWriteFailed,
+                   QString("cannot move the new audio into %1: %2").arg(finalPath, reason));
+    }
+    tempGuard.path.clear();
+    if (!transaction.Commit()) {
+        if (hadAudio)
+            ::rename(backupBytes.constData(), finalBytes.constData());
+        else
+            ::unlink(finalBytes.constData());
+        ::unlink(newMarkBytes.constData());
+        StoreFault(StoreDatabaseFailed,
+                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
+    }
+    ::unlink(hadAudio ? backupBytes.constData() : newMarkBytes.constData());
+    progress.Report(100.0);
+    qCDebug(lcStore) << "imported" << sourceFile << "into cart" << number << "length" << length;
+    return true;
+}
+
+void CartStore::RemoveLeftovers(bool now)
+{
+    const qint64 clock = QDateTime::currentMSecsSinceEpoch();
+    // A sweep reads the whole folder: once a minute is soon enough for a store in use.
+    if (!now && clock - m_lastSweep < 60000)
+        return;
+    m_lastSweep = clock;
+    LeftoverFiles::RemoveUnowned(AudioFolder(), AudioLeftovers());
+}
+
+void CartStore::RecoverInterruptedImports()
+{
+    RemoveLeftovers(true);
+    QDir audio(AudioFolder());
+    const QStringList marks = audio.entryList({".*.bak", ".*.new"}, QDir::Files | QDir::Hidden);
+    if (marks.isEmpty())
+        return;
+    // An import holds the write lock from before it moves its audio in until the backup is
+    // gone, so with the lock held here no backup belongs to an import in progress.
+    CartDatabase::Transaction lock(*m_db);
+    if (!lock.IsActive())
+        return;
+    for (const QString& name : marks) {
+        const bool hadAudio = name.endsWith(".bak");
+        const QString finalName = name.mid(1, name.size() - 5);
+        const QString finalPath = audio.filePath(finalName);
+        bool committed = false;
+        CartDatabase::Query q(*m_db, "SELECT modified_low, modified_high FROM carts"
+                                     " WHERE audio_file = ?");
+        q.Bind(1, finalName);
+        if (q.Step()) {
+            if (const auto stamp = FileStamp(finalPath)) {
+                qint32 low = 0;
+                qint32 high = 0;
+                SplitStamp(*stamp, low, high);
+                committed = low == qint32(q.Int(0)) && high == qint32(q.Int(1));
+            }
+        }
+        if (committed) {
+            audio.remove(name);
+        } else if (hadAudio) {
+            qCWarning(lcStore) << "restoring the audio of an interrupted import:" << finalPath;
+            ::rename(QFile::encodeName(audio.filePath(name)).constData(),
+                     QFile::encodeName(finalPath).constData());
+        } else {
+            qCWarning(lcStore) << "removing the audio of an interrupted import:" << finalPath;
+            audio.remove(finalName);
+            audio.remove(name);
+        }
+    }
+}
+
+bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReference,
+                                const QString& fileName, qint32 flags, qint16 normaliseLevel,
+                                bool& flag1, qint32 arg7, qint32 arg8, bool& flag2)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    Progress progress(m_callbacks, AudioImportEvent,
+                      QString("Importing %1").arg(QFileInfo(fileName).fileName()));
+    const bool ok =
+        ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
+                   (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+    ThrowIfStopped(ok);
+    return ok;
+}
+
+// An import cut short because the program is closing is no failure of the file: raised, so
+// that the caller neither reports it as one nor moves the file aside.
+void CartStore::ThrowIfStopped(bool ok)
+{
+    if (!ok && LongWork::Stopped())
+        throw ToolError(LongWork::StoppedError, "Import stopped: the program is closing");
+}
+
+bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdReference,
+                                    const QString& fileName, qint32 arg4, QObject* arg5,
+                                    qint32 arg6, QString& arg7, qint32 arg8, bool& flag)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    Progress progress(m_callbacks, TransportImportEvent,
+                      QString("Importing %1").arg(QFileInfo(fileName).fileName()));
+    QString audio;
+    TransportFile::Fields fields;
+    QString error;
+    EnsureAvailable();
+    RemoveLeftovers(false);
+    const bool unpacked = TransportFile::Read(
+        fileName, AudioFolder(), audio, fields,
+        [&](double fraction) { return progress.Report(30.0 * fraction); }, error);
+    if (!unpacked) {
+        if (progress.Cancelled() || LongWork::Stopped()) {
+            Fail("import cancelled");
+            ThrowIfStopped(false);
+            return false;
+        }
+        // Writing into the audio folder failed: the store's fault, not the file's.
+        if (error.startsWith("cannot unpack into"))
+            StoreFault(StoreWriteFailed, error);
+        return Fail(error);
+    }
+    QFile unpackedAudio(audio);
+    if (unpackedAudio.open(QIODevice::ReadOnly))
+        LeftoverFiles::Own(unpackedAudio.handle(), audio);
+    struct RemoveOnExit
+    {
+        QFile& file;
+        ~RemoveOnExit() { file.remove(); }
+    } unpackedGuard{unpackedAudio};
+    const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
+                               !ReadRow(*number), -1, &fields, progress, 30.0);
+    ThrowIfStopped(ok);
+    return ok;
+}
+
+bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
+                           const QString& targetFile, QObject* progressObject, qint32 arg5,
+                           const QString& arg6, bool flag1, bool flag2)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    EnsureAvailable();
+    const auto row = ReadRow(*number);
+    const Cart cart = MakeCart(*number, row ? &*row : nullptr);
+    if (!row || !cart.HasAudio)
+        return Fail(QString("cart %1 has no audio").arg(*number));
+    Progress progress(m_callbacks, ExportEvent, QString("Exporting Cart %1").arg(*number));
+    const TransportFile::Fields fields = {
+        {"Cart", cart.HDReference},
+        {"Title", cart.Title},
+        {"Artist", cart.Artist},
+        {"Description", cart.Description},
+        {"Length", Number(row->length)},
+        {"StartPoint", Number(row->startPoint)},
+        {"OutPoint", Number(row->outPoint)},
+        {"IntroStart", Number(row->introStart)},
+        {"IntroEnd", Number(row->introEnd)},
+        {"Extro", Number(row->extro)},
+        {"SourceFile", cart.SourceFile},
+    };
+    QString error;
+    const bool ok = TransportFile::Write(
+        targetFile, cart.AudioFilePath, QFileInfo(cart.AudioFilePath).fileName(), fields,
+        [&](double fraction) { return progress.Report(100.0 * fraction); }, error);
+    return ok ? true : Fail(progress.Cancelled() ? QString("export cancelled") : error);
+}
+
+bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
+{
+    m_lastError.clear();
+    const auto number = CartNumber(hdReference);
+    if (!number)
+        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    // A cart whose audio seems gone is removed only while its folder is surely the store's own:
+    // an unmounted disk hides every file at once.
+    EnsureAvailable(true);
+    const auto row = ReadRow(*number);
+    const Cart cart = MakeCart(*number, row ? &*row : nullptr);
+    // Files first: a row without audio is an empty cart, audio without a row would not be.
+    const QFileInfo audio(cart.AudioFilePath);
+    if (audio.exists() && !QFile::remove(audio.filePath()))
+        return Fail(QString("cannot remove %1").arg(audio.filePath()));
+    QDir folder(AudioFolder());
+    const QString base = audio.completeBaseName();
+    for (const QString& name : folder.entryList({base + ".*"}, QDir::Files)) {
+        if (QFileInfo(name).completeBaseName() == base && !folder.remove(name))
+            qCWarning(lcStore) << "cannot remove" << folder.filePath(name);
+    }
+    if (!row)
+        return true;
+    CartDatabase::Query q(*m_db, "DELETE FROM carts WHERE number = ?");
+    q.Bind(1, *number);
+    return q.Run() ? true : Fail("cannot remove cart: " + m_db->Error());
+}
+
+void CartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)
+{
+    number = RefreshLengths(1, HighestCart());
+}
+
+void CartStore::RefreshCartInfoInRange(const QString& first, const QString& last, bool flag,
+                                       QString& text, qint32& number)
+{
+    const auto from = CartNumber(first);
+    const auto to = CartNumber(last);
+    number = from && to ? RefreshLengths(*from, *to) : 0;
+}
+
+qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
+{
+    EnsureAvailable();
+    struct Stored
+    {
+        qint32 number;
+        double length;
+        QString path;
+    };
+    QList<Stored> carts;
+    {
+        CartDatabase::Query q(*m_db, "SELECT number, length, audio_file FROM carts"
+                                     " WHERE audio_file <> '' AND number BETWEEN ? AND ?"
+                                     " ORDER BY number");
+        q.Bind(1, first).Bind(2, last);
+        while (q.Step())
+            carts.append({qint32(q.Int(0)), q.Real(1), AudioFolder() + "/" + q.Text(2)});
+    }
+    qint32 changed = 0;
+    const auto keep = [&](const Stored& cart, double lengthMs) {
+        const double length = lengthMs / 1000.0;
+        if (std::abs(length - cart.length) < 0.0005)
+            return;
+        CartDatabase::Query update(*m_db, "UPDATE carts SET length = ? WHERE number = ?");
+        update.Bind(1, length).Bind(2, cart.number);
+        if (update.Run())
+            ++changed;
+    };
+
+    // Lengths known to the cache cost a lookup; only the rest are decoded, with progress, as
+    // a store of thousands of carts can take minutes.
+    QList<Stored> toDecode;
+    AudioLengthCache& cache = AudioLengthCache::instance();
+    for (const Stored& cart : carts) {
+        // A missing file keeps what is known about the cart.
+        const auto key = AudioLengthCache::KeyOf(cart.path);
+        if (!key)
+            continue;
+        if (const auto cached = cache.Lookup(cart.path, *key))
+            keep(cart, *cached);
+        else
+            toDecode.append(cart);
+    }
+    if (toDecode.isEmpty())
+        return changed;
+    Progress progress(m_callbacks, RefreshEvent, QStringLiteral("Refreshing Cart Information"));
+    for (qsizetype i = 0; i < toDecode.size() && !progress.Cancelled(); ++i) {
+        AudioDecoder decoder;
+        try {
+            decoder.OpenFile(toDecode[i].path);
+            keep(toDecode[i], decoder.DurationMs());
+        } catch (const ToolError& error) {
+            // An unreadable file keeps what is known about the cart.
+            qCDebug(lcStore) << error.what();
+        }
+        progress.Report(100.0 * double(i + 1) / double(toDecode.size()));
+    }
+    return changed;
+}
+
+void CartStore::RegisterCallback(IAudioCallback* sink)
+{
+    if (sink && !m_callbacks.contains(sink))
+        m_callbacks.append(sink);
+}
+
+void CartStore::UnregisterCallback(IAudioCallback* sink)
+{
+    m_callbacks.removeAll(sink);
+}

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "platform/cartstore/Cart.h"
+#include "platform/cartstore/CartListing.h"
+#include "platform/cartstore/PlayoutAudio.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class CartDatabase;
+class CartStoreSettings;
+
+struct CartStoreOptions
+{
+    // Off behaves as on a file system without hard links.
+    bool hardLinks = true;
+};
+
+// Our cart store: carts in a SQLite database (<base>/cartvault.db, WAL mode) and their audio as
+// 16-bit PCM WAV files in <base>/Audio, named by the cart number zero-padded to the width of the
+// highest cart number ("01234.wav"). Every whole number from 1 to the highest cart number is a
+// valid cart; one that never held anything is empty. Cart texts name carts by their value, so
+// "0042" and "42" are the same cart.
+//
+// The store knows its own folders: a marker file holding the store's identity (kept in its
+// database) sits in the base and the audio folder. An audio folder without that marker (an
+// unplugged disk, the empty mount point of an unmounted share, another store's folder) is never
+// taken for this store's, so no cart is removed or imported through it.
+class CartStore : public PlayoutAudio, public CartListing
+{
+public:
+    // Creates the folders, the database and the markers for a brand-new store (no database, no
+    // marker, no audio). Raises ToolError StoreUnavailable, with a reason naming the folder or
+    // file, when the store cannot be opened: its database is missing, empty beside the store's
+    // audio, damaged or foreign, or its audio folder is missing or not its own. Nothing is
+    // created or overwritten then.
+    using Options = CartStoreOptions;
+    explicit CartStore(const QString& baseFolder, Options options = {});
+    ~CartStore() override;
+
+    CartStore(const CartStore&) = delete;
+    CartStore& operator=(const CartStore&) = delete;
+
+    // Common application data + "/Orvane/Cartvault v3".
+    static QString DefaultBaseFolder();
+    static constexpr const char* DatabaseName = "cartvault.db";
+    static constexpr const char* AudioFolderName = "Audio";
+    // One line, the store's identity "{UPPER-CASE-UUID}".
+    static constexpr const char* MarkerName = ".cartvault-store";
+    // The identity in a folder's marker; empty without one.
+    static QString ReadMarker(const QString& folder);
+
+    AudioSettingsInterface* AudioSettings() const override;
+    void setAudioSettings(AudioSettingsInterface* settings) override;
+    CartvaultSettings* GetCartvaultSettings() override;
+    QString BaseFolder() const override;
+
+    bool IsValidCart(const QString& hdReference) const override;
+    bool IsCartInRange(const QString& cart, const QString& first,
+                       const QString& last) const override;
+    float GetRangePosition(const QString& cart, const QString& first,
+                           const QString& last) const override;
+    QString GetFirstCart(const QString& hdReference) const override;
+    QString GetNextCart(const QString& hdReference) const override;
+    QString GetLastCart(qint32 flags = 0) const override;
+
+    std::optional<Cart> GetCart(const QString& hdReference, qint32 detailLevel, bool flag) override;
+    qint32 SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,
+                    bool afterImport, bool& flag) override;
+    QString GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const override;
+
+    bool ImportAudioFile(QObject* parentWindow, const QString& hdReference, const QString& fileName,
+                         qint32 flags, qint16 normaliseLevel, bool& flag1, qint32 arg7, qint32 arg8,
+                         bool& flag2) override;
+    bool ImportTransportFile(QObject* parentWindow, const QString& hdReference,
+                             const QString& fileName, qint32 arg4, QObject* arg5, qint32 arg6,
+                             QString& arg7, qint32 arg8, bool& flag) override;
+    bool ExportCart(QObject* parentWindow, const QString& hdReference, const QString& targetFile,
+                    QObject* progress, qint32 arg5, const QString& arg6, bool flag1,
+                    bool flag2) override;
+    bool RemoveCart(const QString& hdReference, bool flag1, bool flag2) override;
+    // Files unchanged since they were last measured take their length from the length cache;
+    // while files must be decoded, progress goes to the registered callbacks.
+    void RefreshCartInfo(bool flag, QString& text, qint32& number) override;
+    void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag, QString& text,
+                                qint32& number) override;
+
+    void RegisterCallback(IAudioCallback* sink) override;
+    void UnregisterCallback(IAudioCallback* sink) override;
+
+    // The rows of the range are read with one query and served from memory until the
+    // database changes (here at once, by another process within
+    // CartDatabase::ForeignChangeDelayMs); after a change each row is read on its own again.
+    void ReadRangeTogether(const QString& first, const QString& last) override;
+
+    // Carts numbered beyond the highest cart are not valid and not listed.
+    QList<CartSummary> ListCarts(qint64 afterNumber, int maxCount) const override;
+
+    // Our own helpers, also used by the store's dialog and tests.
+    QString AudioFolder() const;
+    QString DatabasePath() const;
+    qint32 HighestCart() const;
+    // The cart's number, or empty when the text is not a valid cart.
+    std::optional<qint32> CartNumber(const QString& hdReference) const;
+    // The reason of the last failed import, export or removal, for diagnostics.
+    QString LastError() const override { return m_lastError; }
+    QString StoreId() const { return m_storeId; }
+    // Raises StoreUnavailable unless the audio folder carries this store's marker; the marker
+    // is read again when the folder or the marker changed since, or when asked to.
+    void EnsureAvailable(bool readMarker = false) const;
+
+    // The flag of ImportAudioFile that marks an import into an empty cart.
+    static constexpr qint32 ImportIntoEmpty = 0x20;
+    // EventReference of the progress calls.
+    enum ProgressEvent : qint32
+    {
+        AudioImportEvent = 1,
+        TransportImportEvent = 2,
+        ExportEvent = 3,
+        RefreshEvent = 4
+    };
+
+private:
+    struct Row;
+    class Progress;
+
+    std::optional<Row> ReadRow(qint32 number) const;
+    bool WriteRow(const Row& row);
+    Cart MakeCart(qint32 number, const Row* row) const;
+    QString AudioFileNameFor(qint32 number) const;
+    bool Fail(const QString& reason);
+    // A failure of the store itself, not of the file being imported: raised.
+    [[noreturn]] void StoreFault(StoreError number, const QString& reason);
+    void CheckAudioFolder(const QString& audioMarker, const QString& baseMarker,
+                          bool hasCarts) const;
+    void AdoptAudioFolder();
+    bool WriteMarker(const QString& folder) const;
+    QString MissingAudioReason() const;
+    void RemoveLeftovers(bool now);
+    static void ThrowIfStopped(bool ok);
+    bool ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
+                    bool intoEmpty, qint16 normaliseLevel,
+                    const QList<QPair<QString, QString>>* fields, Progress& progress,
+                    double progressFrom);
+    void RecoverInterruptedImports();
+    qint32 RefreshLengths(qint32 first, qint32 last);
+
+    QString m_baseFolder;
+    Options m_options;
+    // Asked for every cart of a check.
+    QString m_audioFolder;
+    QByteArray m_audioFolderNative;
+    QByteArray m_markerNative;
+    std::shared_ptr<CartDatabase> m_db;
+    std::unique_ptr<CartStoreSettings> m_settings;
+    AudioSettingsInterface* m_audioSettings = nullptr;
+    QList<IAudioCallback*> m_callbacks;
+    QString m_lastError;
+    QString m_storeId;
+    qint64 m_lastSweep = 0; // ms since the epoch
+    struct Seen
+    {
+        quint64 folderDevice = 0;
+        quint64 folderInode = 0;
+        quint64 markerInode = 0;
+        qint64 markerModifiedNs = 0;
+        bool operator==(const Seen&) const = default;
+    };
+    mutable Seen m_verified;
+    struct RangeRows;
+    mutable std::unique_ptr<RangeRows> m_range;
+};

@@ -1,0 +1,345 @@
+#include "platform/cartstore/FfmpegAudioReader.h"
+
+#include "platform/cartstore/AudioFormatLimits.h"
+#include "platform/system/LongWork.h"
+#include "platform/cartstore/StoreLog.h"
+
+#include <QFile>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace {
+
+// FFmpeg writes its complaints about damaged files to stderr; they belong in our diagnostics.
+void FfmpegLog(void* avcl, int level, const char* format, va_list args)
+{
+    if (level > AV_LOG_WARNING || !lcStore().isDebugEnabled())
+        return;
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line2(avcl, level, format, args, line, sizeof line, &prefix);
+    qCDebug(lcStore).noquote() << "ffmpeg:" << QString::fromUtf8(line).trimmed();
+}
+
+void InstallFfmpegLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        av_log_set_callback(FfmpegLog);
+        // FFmpeg allocates (and clears) what a damaged header claims before it finds the bytes
+        // missing: a WAV of a few hundred bytes cost 1.8 GB and seconds. No audio needs one
+        // allocation of this size.
+        av_max_alloc(256 * 1024 * 1024);
+    });
+}
+
+// FFmpeg asks before every read; a damaged file can keep it reading for long without a packet.
+int Interrupted(void*)
+{
+    return LongWork::Breathe() ? 0 : 1;
+}
+
+QString AvError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+FfmpegAudioReader::FfmpegAudioReader()
+{
+    InstallFfmpegLog();
+}
+
+FfmpegAudioReader::~FfmpegAudioReader()
+{
+    Close();
+}
+
+void FfmpegAudioReader::Close()
+{
+    swr_free(&m_swr);
+    av_packet_free(&m_packet);
+    av_frame_free(&m_frame);
+    avcodec_free_context(&m_codec);
+    avformat_close_input(&m_format);
+    m_stream = -1;
+    m_swrInRate = 0;
+    m_swrInFormat = -1;
+    m_swrInChannels = 0;
+}
+
+bool FfmpegAudioReader::Fail(const QString& error)
+{
+    if (LongWork::Stopped()) {
+        m_stopped = true;
+        m_error = QStringLiteral("stopped");
+        return false;
+    }
+    m_error = error;
+    qCDebug(lcStore).noquote() << error;
+    return false;
+}
+
+bool FfmpegAudioReader::Reject(const QString& error)
+{
+    m_rejected = true;
+    return Fail(error);
+}
+
+bool FfmpegAudioReader::Open(const QString& fileName)
+{
+    Close();
+    m_error.clear();
+    m_frames = 0;
+    m_stopped = false;
+    m_rejected = false;
+    m_sampleRate = 0;
+    m_channels = 0;
+
+    const QByteArray path = QFile::encodeName(fileName);
+    m_format = avformat_alloc_context();
+    if (!m_format)
+        return Fail("out of memory");
+    m_format->interrupt_callback.callback = Interrupted;
+    int rc = avformat_open_input(&m_format, path.constData(), nullptr, nullptr);
+    if (rc < 0) {
+        m_format = nullptr;
+        // A file that cannot be reached may be readable later; one that was read is not audio.
+        const QString error = QString("cannot open %1: %2").arg(fileName, AvError(rc));
+        const bool unreachable = rc == AVERROR(ENOENT) || rc == AVERROR(EACCES) ||
+                                 rc == AVERROR(EPERM) || rc == AVERROR(EIO) ||
+                                 rc == AVERROR(ENOMEM) || rc == AVERROR(EMFILE) ||
+                                 rc == AVERROR(ENFILE) || rc == AVERROR(EINTR);
+        return unreachable ? Fail(error) : Reject(error);
+    }
+    rc = avformat_find_stream_info(m_format, nullptr);
+    if (rc < 0) {
+        Close();
+        const QString error = QString("cannot read %1: %2").arg(fileName, AvError(rc));
+        return rc == AVERROR(EIO) || rc == AVERROR(ENOMEM) ? Fail(error) : Reject(error);
+    }
+    const AVCodec* decoder = nullptr;
+    m_stream = av_find_best_stream(m_format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    if (m_stream < 0 || !decoder) {
+        Close();
+        return Reject(QString("no audio stream in %1").arg(fileName));
+    }
+    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
+        if (int(i) != m_stream)
+            m_format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    const AVCodecParameters* par = m_format->streams[m_stream]->codecpar;
+    // Some containers leave the rate to the decoder; only what is declared is judged here.
+    if (par->sample_rate > AudioFormatLimits::MaxSampleRate ||
+        par->ch_layout.nb_channels > AudioFormatLimits::MaxChannels) {
+        // Read before Close, which frees the stream.
+        const QString error = QString("%1 declares %2 Hz and %3 channels, which no audio uses")
+                                  .arg(fileName)
+                                  .arg(par->sample_rate)
+                                  .arg(par->ch_layout.nb_channels);
+        Close();
+        return Reject(error);
+    }
+    m_codec = avcodec_alloc_context3(decoder);
+    if (!m_codec || avcodec_parameters_to_context(m_codec, par) < 0) {
+        Close();
+        return Fail(QString("cannot set up the decoder for %1").arg(fileName));
+    }
+    // Lets the decoder keep timestamps right while it trims encoder delay and padding.
+    m_codec->pkt_timebase = m_format->streams[m_stream]->time_base;
+    rc = avcodec_open2(m_codec, decoder, nullptr);
+    if (rc < 0) {
+        Close();
+        return Reject(QString("cannot open the decoder for %1: %2").arg(fileName, AvError(rc)));
+    }
+    m_sampleRate = m_codec->sample_rate;
+    m_channels = m_codec->ch_layout.nb_channels;
+    if (!AudioFormatLimits::IsSane(m_sampleRate, m_channels)) {
+        Close();
+        return Reject(QString("%1 gives no usable sample rate or channel count").arg(fileName));
+    }
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (!m_frame || !m_packet) {
+        Close();
+        return Fail("out of memory");
+    }
+    return true;
+}
+
+QString FfmpegAudioReader::Tag(const char* key) const
+{
+    if (!m_format)
+        return {};
+    const AVDictionaryEntry* entry = av_dict_get(m_format->metadata, key, nullptr, 0);
+    if (!entry && m_stream >= 0)
+        entry = av_dict_get(m_format->streams[m_stream]->metadata, key, nullptr, 0);
+    return entry ? QString::fromUtf8(entry->value).trimmed() : QString();
+}
+
+double FfmpegAudioReader::DurationMs() const
+{
+    return m_sampleRate > 0 ? double(m_frames) * 1000.0 / m_sampleRate : 0.0;
+}
+
+bool FfmpegAudioReader::Convert(const PcmSink& sink, const quint8** input, int inputFrames)
+{
+    const int capacity = swr_get_out_samples(m_swr, inputFrames);
+    if (capacity < 0)
+        return Fail("resampler failed");
+    const qsizetype bytes = qsizetype(capacity) * m_channels * 2;
+    if (m_pcm.size() < bytes)
+        m_pcm.resize(bytes);
+    quint8* out = reinterpret_cast<quint8*>(m_pcm.data());
+    const int made = swr_convert(m_swr, &out, capacity, input, inputFrames);
+    if (made < 0)
+        return Fail("resampler failed: " + AvError(made));
+    m_frames += made;
+    if (made > 0 && !sink(reinterpret_cast<const qint16*>(m_pcm.constData()), made)) {
+        m_stopped = true;
+        return Fail("stopped");
+    }
+    return true;
+}
+
+bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
+{
+    const int rate = m_frame->sample_rate > 0 ? m_frame->sample_rate : m_sampleRate;
+    // A damaged packet may claim a format of its own; it is skipped like any damaged packet.
+    if (!AudioFormatLimits::IsSane(rate, m_frame->ch_layout.nb_channels))
+        return true;
+    if (!sink) {
+        // Counting only; a stream that changes rate midway is counted at the first rate.
+        m_frames += rate == m_sampleRate ? m_frame->nb_samples
+                                         : av_rescale_rnd(m_frame->nb_samples, m_sampleRate, rate,
+                                                          AV_ROUND_NEAR_INF);
+        return true;
+    }
+    const int channels = m_frame->ch_layout.nb_channels;
+    if (!m_swr || rate != m_swrInRate || m_frame->format != m_swrInFormat ||
+        channels != m_swrInChannels) {
+        if (m_swr) {
+            // Drain what the old set-up still holds before changing it.
+            if (!Convert(sink, nullptr, 0))
+                return false;
+            swr_free(&m_swr);
+        }
+        AVChannelLayout inLayout{};
+        if (m_frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+            av_channel_layout_default(&inLayout, channels);
+        else
+            av_channel_layout_copy(&inLayout, &m_frame->ch_layout);
+        AVChannelLayout outLayout{};
+        av_channel_layout_default(&outLayout, m_channels);
+        const int rc =
+            swr_alloc_set_opts2(&m_swr, &outLayout, AV_SAMPLE_FMT_S16, m_sampleRate, &inLayout,
+                                AVSampleFormat(m_frame->format), rate, 0, nullptr);
+        av_channel_layout_uninit(&inLayout);
+        av_channel_layout_uninit(&outLayout);
+        if (rc < 0 || swr_init(m_swr) < 0)
+            return Fail("cannot set up the sample conversion");
+        m_swrInRate = rate;
+        m_swrInFormat = m_frame->format;
+        m_swrInChannels = channels;
+    }
+    return Convert(sink, const_cast<const quint8**>(m_frame->extended_data), m_frame->nb_samples);
+}
+
+bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress)
+{
+    if (!m_format)
+        return Fail("no file open");
+    m_frames = 0;
+    m_stopped = false;
+    m_rejected = false;
+    const qint64 size = m_format->pb ? avio_size(m_format->pb) : -1;
+    int badPackets = 0;
+    qint64 packets = 0;
+    double lastReported = -1.0;
+
+    auto receive = [&]() -> bool {
+        for (;;) {
+            const int rc = avcodec_receive_frame(m_codec, m_frame);
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+                return true;
+            if (rc < 0) {
+                ++badPackets;
+                return true;
+            }
+            const bool ok = HandleFrame(sink);
+            av_frame_unref(m_frame);
+            if (!ok)
+                return false;
+        }
+    };
+
+    for (;;) {
+        const int rc = av_read_frame(m_format, m_packet);
+        // An interrupted read looks like the end of the file.
+        if (LongWork::Stopped()) {
+            av_packet_unref(m_packet);
+            return Fail("stopped");
+        }
+        if (rc == AVERROR_EOF)
+            break;
+        if (rc < 0) {
+            // A truncated file ends early; what was decoded so far is its audio.
+            if (m_format->pb && avio_feof(m_format->pb))
+                break;
+            return Fail("read error: " + AvError(rc));
+        }
+        if (!LongWork::Breathe()) {
+            av_packet_unref(m_packet);
+            return Fail("stopped");
+        }
+        if (m_packet->stream_index == m_stream) {
+            ++packets;
+            // Damaged packets are skipped as ffmpeg itself does.
+            if (avcodec_send_packet(m_codec, m_packet) < 0)
+                ++badPackets;
+            av_packet_unref(m_packet);
+            if (!receive())
+                return false;
+            if (progress && size > 0 && (packets & 31) == 0) {
+                const double fraction = double(avio_tell(m_format->pb)) / double(size);
+                if (fraction - lastReported >= 0.01) {
+                    lastReported = fraction;
+                    if (!progress(qBound(0.0, fraction, 1.0))) {
+                        m_stopped = true;
+                        return Fail("stopped");
+                    }
+                }
+            }
+        } else {
+            av_packet_unref(m_packet);
+        }
+    }
+    avcodec_send_packet(m_codec, nullptr);
+    if (!receive())
+        return false;
+    if (sink && m_swr && swr_get_delay(m_swr, m_sampleRate) > 0 && !Convert(sink, nullptr, 0))
+        return false;
+    if (badPackets > 0)
+        qCDebug(lcStore) << badPackets << "damaged packets skipped";
+    if (LongWork::Stopped()) {
+        m_stopped = true;
+        return Fail("no audio could be decoded");
+    }
+    if (m_frames <= 0)
+        return Reject("no audio could be decoded");
+    if (progress && !progress(1.0)) {
+        m_stopped = true;
+        return Fail("stopped");
+    }
+    return true;
+}

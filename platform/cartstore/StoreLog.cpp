@@ -1,0 +1,3 @@
+#include "platform/cartstore/StoreLog.h"
+
+Q_LOGGING_CATEGORY(lcStore, "cartfeeder.store", QtWarningMsg)

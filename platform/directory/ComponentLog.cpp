@@ -1,0 +1,4 @@
+#include "platform/directory/ComponentLog.h"
+
+Q_LOGGING_CATEGORY(lcDirectory, "cartfeeder.directory", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcProfile, "cartfeeder.profile", QtWarningMsg)

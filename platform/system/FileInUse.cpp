@@ -1,0 +1,166 @@
+#include "platform/system/FileInUse.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace {
+
+// File system magic numbers (linux/magic.h and the file systems' own headers).
+constexpr long kNfs = 0x6969;
+constexpr long kSmb = 0x517B;
+constexpr long kCifs = 0xFF534D42;
+constexpr long kSmb2 = 0xFE534D42;
+constexpr long kFuse = 0x65735546; // sshfs and friends: the writer may be on another machine
+constexpr long kV9fs = 0x01021997;
+constexpr long kAfs = 0x5346414F;
+constexpr long kCeph = 0x00C36400;
+
+constexpr qint64 kSettleNs = 2'000'000'000;
+
+// While a lease is held, another process's open sends the holder SIGIO, whose default action
+// ends the program.
+void IgnoreLeaseBreakSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = SIG_IGN;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGIO, &action, nullptr);
+    });
+}
+
+QString ErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+qint64 NowNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void SetReason(QString* reason, const QString& text)
+{
+    if (reason) {
+        *reason = text;
+    }
+}
+
+// Closes the descriptor on every way out.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+FileInUse::FileInUse(bool leasesAllowed) : m_leasesAllowed(leasesAllowed) {}
+
+bool FileInUse::IsNetworkFileSystem(long fileSystemType)
+{
+    switch (fileSystemType) {
+    case kNfs:
+    case kSmb:
+    case kCifs:
+    case kSmb2:
+    case kFuse:
+    case kV9fs:
+    case kAfs:
+    case kCeph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool FileInUse::OpenExclusively(const QString& path, QString* reason)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Non-blocking: a FIFO must not wait for a writer, and a file leased by someone else (a
+    // file server's oplock) answers at once instead of after the lease-break time.
+    const Descriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) {
+        SetReason(reason, ErrorText(errno));
+        return false;
+    }
+    struct stat info;
+    if (::fstat(fd.get(), &info) != 0) {
+        SetReason(reason, ErrorText(errno));
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        SetReason(reason, QStringLiteral("not a regular file"));
+        return false;
+    }
+    const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+
+    bool leaseTells = m_leasesAllowed;
+    if (leaseTells) {
+        struct statfs fileSystem;
+        if (::fstatfs(fd.get(), &fileSystem) == 0 && IsNetworkFileSystem(long(fileSystem.f_type))) {
+            leaseTells = false;
+        }
+    }
+    if (leaseTells) {
+        IgnoreLeaseBreakSignal();
+        if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {
+            ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
+            return true;
+        }
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            SetReason(reason, QStringLiteral("open in another process"));
+            return false;
+        }
+        // EACCES (not our file, no CAP_LEASE), EINVAL (no leases here) and the like.
+    }
+    return Settled(path, qint64(info.st_size), modifiedNs, reason);
+}
+
+bool FileInUse::Settled(const QString& path, qint64 size, qint64 modifiedNs, QString* reason)
+{
+    const auto previous = m_looks.constFind(path);
+    const bool unchanged = previous != m_looks.constEnd() && previous->Size == size &&
+                           previous->ModifiedNs == modifiedNs;
+    m_looks.insert(path, Look{size, modifiedNs});
+    if (!unchanged) {
+        SetReason(reason, QStringLiteral("size or modification time changed since the last look"));
+        return false;
+    }
+    if (NowNs() - modifiedNs < kSettleNs) {
+        SetReason(reason, QStringLiteral("modified less than two seconds ago"));
+        return false;
+    }
+    return true;
+}
+
+void FileInUse::Forget(const QString& path)
+{
+    m_looks.remove(path);
+}

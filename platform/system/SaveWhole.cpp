@@ -1,0 +1,37 @@
+#include "platform/system/SaveWhole.h"
+
+#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+bool SaveWhole(QSaveFile& file, const QByteArray& bytes, QString* reason)
+{
+    QString why;
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        why = file.errorString();
+    } else {
+        // Network file systems may report a full disk only when the data is synced; commit
+        // syncs too but ignores the answer.
+        int rc;
+        do {
+            rc = ::fsync(file.handle());
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0 && errno != EINVAL && errno != ENOTSUP) {
+            why = QString::fromLocal8Bit(std::strerror(errno));
+        }
+    }
+    if (why.isEmpty()) {
+        if (file.commit()) {
+            return true;
+        }
+        why = file.errorString();
+    } else {
+        file.cancelWriting();
+        file.commit(); // drops the temporary file
+    }
+    if (reason) {
+        *reason = why;
+    }
+    return false;
+}

@@ -1,0 +1,214 @@
+#include "platform/system/FileFunctions.h"
+#include "platform/system/LongWork.h"
+#include "platform/system/PlatformPaths.h"
+#include "platform/system/ProgressDisplay.h"
+#include "platform/system/ToolError.h"
+#include "tests/support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace {
+
+void MakeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray Read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList FindAll(const QString& pattern)
+{
+    auto& files = FileFunctions::instance();
+    QStringList names;
+    qint32 handle = -1;
+    for (QString name = files.FindFirst(pattern, 0, handle); !name.isEmpty();
+         name = files.FindNext(handle)) {
+        names.append(name);
+    }
+    files.FindClose(handle);
+    return names;
+}
+
+// Cancels once the copy has started.
+class CancellingDisplay : public ProgressDisplay
+{
+public:
+    explicit CancellingDisplay(int* calls) : m_calls(calls) {}
+    void SetPercent(int) override { ++*m_calls; }
+    bool Cancelled() const override { return *m_calls > 0; }
+
+private:
+    int* m_calls;
+};
+
+} // namespace
+
+TEST(FileFunctionsTest, FindFirstAndNextMatchLikeWindows)
+{
+    TempHome home;
+    const QString dir = home.File("watch");
+    MakeFile(dir + "/1234 Jingle.WAV", "a");
+    MakeFile(dir + "/promo.wav", "b");
+    MakeFile(dir + "/promo.txt", "c");
+    MakeFile(dir + "/README", "d");
+    MakeFile(dir + "/.hidden", "e");
+    QDir().mkpath(dir + "/Failed!");
+
+    EXPECT_EQ(FindAll(dir + "/*.*"), (QStringList{".", "..", ".hidden", "1234 Jingle.WAV",
+                                                  "Failed!", "promo.txt", "promo.wav", "README"}));
+    EXPECT_EQ(FindAll(dir + "/*.wav"), (QStringList{"1234 Jingle.WAV", "promo.wav"}));
+    EXPECT_EQ(FindAll(dir + "/PROMO.*"), (QStringList{"promo.txt", "promo.wav"}));
+    EXPECT_EQ(FindAll(dir + "/promo.?a?"), QStringList{"promo.wav"});
+    EXPECT_EQ(FindAll(dir + "/readme.*"), QStringList{"README"});
+    EXPECT_EQ(FindAll(dir + "/*x*"), QStringList{"promo.txt"});
+    EXPECT_TRUE(FindAll(dir + "/*.mp3").isEmpty());
+    EXPECT_TRUE(FindAll(home.File("nowhere/*.*")).isEmpty());
+
+    // Two enumerations at once keep their own places.
+    auto& files = FileFunctions::instance();
+    qint32 a = 0;
+    qint32 b = 0;
+    EXPECT_EQ(files.FindFirst(dir + "/*.wav", 0, a), "1234 Jingle.WAV");
+    EXPECT_EQ(files.FindFirst(dir + "/*.txt", 0, b), "promo.txt");
+    EXPECT_NE(a, b);
+    EXPECT_EQ(files.FindNext(a), "promo.wav");
+    EXPECT_EQ(files.FindNext(b), "");
+    EXPECT_EQ(files.FindNext(a), "");
+    files.FindClose(a);
+    files.FindClose(b);
+    EXPECT_EQ(files.FindNext(a), "");
+}
+
+TEST(FileFunctionsTest, SizesNamesAndFolders)
+{
+    TempHome home;
+    auto& files = FileFunctions::instance();
+    const QString logs = home.File("Logs/Cartfeeder");
+    MakeFile(logs + "/2024-03-15-HOST-002.log", "12345");
+    EXPECT_DOUBLE_EQ(files.GetFileSize(logs + "/2024-03-15-HOST-???.log"), 5);
+    EXPECT_LT(files.GetFileSize(logs + "/2024-03-16-HOST-???.log"), 0);
+    EXPECT_DOUBLE_EQ(files.GetFileSize(logs + "/2024-03-15-HOST-002.log"), 5);
+    EXPECT_LT(files.GetFileSize(logs + "/missing.log"), 0);
+    EXPECT_LT(files.GetFileSize(logs), 0);
+    MakeFile(logs + "/empty.log", "");
+    EXPECT_DOUBLE_EQ(files.GetFileSize(logs + "/empty.log"), 0);
+
+    const QString path = "/data/In Box/1234 Station.Jingle.wav";
+    EXPECT_EQ(files.GetExtensionName(path), "wav");
+    EXPECT_EQ(files.GetFileName(path), "1234 Station.Jingle.wav");
+    EXPECT_EQ(files.GetFileTitle(path), "1234 Station.Jingle");
+    EXPECT_EQ(files.GetFolderName(path, 0), "/data/In Box");
+    EXPECT_EQ(files.GetPathWithoutExtension(path), "/data/In Box/1234 Station.Jingle");
+    EXPECT_EQ(files.GetPathWithoutExtension("/data/v1.0/README"), "/data/v1.0/README");
+    EXPECT_EQ(files.GetExtensionName("/data/v1.0/README"), "");
+    EXPECT_EQ(files.GetParentFolder("/data/In Box/"), "/data");
+    EXPECT_EQ(files.GetParentFolder("/data"), "/");
+
+    EXPECT_TRUE(files.CreateFolder(home.File("a/b/c"), 0));
+    EXPECT_TRUE(files.FolderExists(home.File("a/b/c")));
+    EXPECT_FALSE(files.FileExists(home.File("a/b/c")));
+    // A file in the way: no folder, and no exception.
+    MakeFile(home.File("blocked"), "x");
+    EXPECT_FALSE(files.CreateFolder(home.File("blocked/sub"), 0));
+
+    EXPECT_EQ(files.GetSpecialFolder(35), home.File("home/.local/share"));
+    EXPECT_EQ(files.GetSpecialFolder(36), home.File("home/.local/state"));
+    EXPECT_THROW(files.GetDateLastModified(home.File("missing.wav")), ToolError);
+    const QDateTime stamp(QDate(2021, 6, 1), QTime(12, 0, 0));
+    QFile file(logs + "/empty.log");
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+    file.close();
+    EXPECT_EQ(files.GetDateLastModified(logs + "/empty.log"), stamp);
+}
+
+TEST(FileFunctionsTest, CopyReplacesTheDestinationCompletely)
+{
+    TempHome home;
+    auto& files = FileFunctions::instance();
+    const QString source = home.File("in/Promo.txt");
+    const QString destination = home.File("store/01234.txt");
+    QByteArray big(3 * 1024 * 1024 + 17, 'x');
+    big[12345] = 'y';
+    MakeFile(source, big);
+    const QDateTime old(QDate(2020, 1, 2), QTime(3, 4, 5));
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    MakeFile(destination, "previous contents");
+
+    qint16 f1 = 0;
+    qint16 f2 = 0;
+    qint32 flags = 4;
+    ASSERT_EQ(
+        files.CopyFileWithProgress(source, destination, "Copying txt file", nullptr, f1, f2, flags),
+        0);
+    EXPECT_EQ(Read(destination), big);
+    EXPECT_EQ(files.GetDateLastModified(destination), old);
+    EXPECT_EQ(QDir(home.File("store")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"01234.txt"});
+}
+
+TEST(FileFunctionsTest, FailedOrCancelledCopyLeavesNothingBehind)
+{
+    TempHome home;
+    auto& files = FileFunctions::instance();
+    const QString store = home.File("store");
+    QDir().mkpath(store);
+    qint16 f1 = 0;
+    qint16 f2 = 0;
+    qint32 flags = 4;
+
+    EXPECT_EQ(files.CopyFileWithProgress(home.File("missing.wav"), store + "/x.wav", "", nullptr,
+                                         f1, f2, flags),
+              ENOENT);
+    MakeFile(home.File("in/a.wav"), QByteArray(2 * 1024 * 1024 + 1, 'a'));
+    EXPECT_NE(files.CopyFileWithProgress(home.File("in/a.wav"), home.File("nofolder/a.wav"), "",
+                                         nullptr, f1, f2, flags),
+              0);
+    EXPECT_NE(
+        files.CopyFileWithProgress(home.File("in"), store + "/dir", "", nullptr, f1, f2, flags), 0);
+    // Renaming over a folder fails after the data was written: the copy must vanish.
+    QDir().mkpath(store + "/taken");
+    EXPECT_NE(files.CopyFileWithProgress(home.File("in/a.wav"), store + "/taken", "", nullptr, f1,
+                                         f2, flags),
+              0);
+
+    // The operator cancels: the old destination stays as it was.
+    MakeFile(store + "/kept.wav", "old");
+    int calls = 0;
+    ProgressDisplay::SetFactory(
+        [&calls](const QString&, QObject*) { return std::make_unique<CancellingDisplay>(&calls); });
+    QObject owner;
+    const qint32 status = files.CopyFileWithProgress(home.File("in/a.wav"), store + "/kept.wav",
+                                                     "Copying", &owner, f1, f2, flags);
+    ProgressDisplay::SetFactory(nullptr);
+    EXPECT_EQ(status, ECANCELED);
+    EXPECT_GT(calls, 0);
+    EXPECT_EQ(Read(store + "/kept.wav"), "old");
+
+    // The program closes during a long copy (a snapshot of a large file): it stops at once.
+    {
+        const LongWork::Scope scope([] { return false; });
+        EXPECT_EQ(files.CopyFileWithProgress(home.File("in/a.wav"), store + "/kept.wav", "",
+                                             nullptr, f1, f2, flags),
+                  ECANCELED);
+    }
+    EXPECT_EQ(Read(store + "/kept.wav"), "old");
+
+    EXPECT_EQ(QDir(store).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"kept.wav", "taken"}));
+}

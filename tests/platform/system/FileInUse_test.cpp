@@ -1,0 +1,136 @@
+#include "platform/system/FileInUse.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+void Write(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(mode));
+    file.write(bytes);
+}
+
+void SetModified(const QString& path, const QDateTime& when)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
+// Holds the file open (for appending, as a copy in progress does) until killed.
+class Holder
+{
+public:
+    explicit Holder(const QString& path)
+    {
+        m_process.start("sh", {"-c", "exec 3>>\"$1\"; echo ready; exec sleep 30", "sh", path});
+        EXPECT_TRUE(m_process.waitForReadyRead(5000));
+    }
+    ~Holder() { Release(); }
+    void Release()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+};
+
+TEST(FileInUseTest, LeaseTellsWhetherAnotherProcessHasTheFileOpen)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("1234 copy.wav");
+    Write(path, "RIFF", QIODevice::WriteOnly);
+    FileInUse inUse;
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    Holder holder(path);
+    QString reason;
+    EXPECT_FALSE(inUse.OpenExclusively(path, &reason));
+    EXPECT_FALSE(reason.isEmpty());
+
+    holder.Release();
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+    // Our own look left nothing open behind it.
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+}
+
+TEST(FileInUseTest, WithoutLeasesAFileMustSettleBetweenTwoLooks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("1234 copy.wav");
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-60);
+    Write(path, "RIFF", QIODevice::WriteOnly);
+    SetModified(path, old);
+    FileInUse inUse(false);
+
+    // Nothing to compare with at the first look, even for an old file.
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    // Still growing, with an old time as copies from Windows clients keep it.
+    Write(path, "more", QIODevice::Append);
+    SetModified(path, old);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    // The same size, just written: too young.
+    SetModified(path, QDateTime::currentDateTime());
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+
+    SetModified(path, old);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    inUse.Forget(path);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+}
+
+// The two seconds themselves: a Windows client's copy may still be under way a second after
+// its last write, and a settled file must not wait much longer than that.
+TEST(FileInUseTest, WithoutLeasesTwoSecondsOfQuietSettleAFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("1234 share.wav");
+    Write(path, "RIFF", QIODevice::WriteOnly);
+    FileInUse inUse(false);
+
+    SetModified(path, QDateTime::currentDateTime().addMSecs(-1500));
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    QString reason;
+    EXPECT_FALSE(inUse.OpenExclusively(path, &reason));
+    EXPECT_EQ(reason, "modified less than two seconds ago");
+
+    SetModified(path, QDateTime::currentDateTime().addMSecs(-2500));
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+}
+
+TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
+{
+    QTemporaryDir dir;
+    FileInUse inUse;
+    QString reason;
+    EXPECT_FALSE(inUse.OpenExclusively(dir.filePath("gone.wav"), &reason));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_FALSE(inUse.OpenExclusively(dir.path()));
+
+    // A pipe without a writer would block an ordinary open for ever.
+    const QString pipe = dir.filePath("1234 pipe.wav");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_FALSE(inUse.OpenExclusively(pipe, &reason));
+    EXPECT_EQ(reason, "not a regular file");
+}
+
+} // namespace
