@@ -67,8 +67,9 @@ template <typename F> double MedianMs(int runs, F&& f)
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        if (!f())
+        if (!f()) {
             return -1;
+        }
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(times.begin(), times.end());
@@ -112,10 +113,10 @@ int main(int argc, char* argv[])
     int cacheRun = 0;
     for (const Format& format : formats) {
         const QString file = dir.filePath(QString("programme.") + format.ext);
-        if (QString(format.ext) == "wav")
+        if (QString(format.ext) == "wav") {
             QFile::copy(source, file);
-        else if (!Ffmpeg(QStringList{"-v", "error", "-y", "-i", source} + format.codec +
-                         QStringList{file})) {
+        } else if (!Ffmpeg(QStringList{"-v", "error", "-y", "-i", source} + format.codec +
+                           QStringList{file})) {
             std::fprintf(stderr, "ffmpeg cannot make %s\n", format.ext);
             return 1;
         }

@@ -7,9 +7,9 @@
 //   pass_bench ROW HOME                            prints one BENCH line
 #include "engine/cImporter.h"
 #include "framework/ToolStartup.h"
+#include "platform/cartstore/WaveFileWriter.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/PlatformPaths.h"
-#include "platform/cartstore/WaveFileWriter.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>

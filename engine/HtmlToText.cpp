@@ -34,8 +34,9 @@ const QHash<QString, char32_t>& EntityTable()
             {"le", 8804},     {"ge", 8805},
         };
         const QStringList names = QString::fromLatin1(kLatin1Names).split(' ');
-        for (int i = 0; i < names.size(); ++i)
+        for (int i = 0; i < names.size(); ++i) {
             t.insert(names.at(i), char32_t(160 + i));
+        }
         return t;
     }();
     return table;
@@ -47,28 +48,33 @@ QString DecodeReference(const QString& html, qsizetype pos, qsizetype& length)
 {
     length = 0;
     const qsizetype semi = html.indexOf(u';', pos + 1);
-    if (semi < 0 || semi - pos > 32)
+    if (semi < 0 || semi - pos > 32) {
         return {};
+    }
     const QString name = html.mid(pos + 1, semi - pos - 1);
     char32_t code = 0;
     if (name.startsWith(u'#')) {
         bool ok = false;
         const bool hex = name.size() > 1 && (name.at(1) == u'x' || name.at(1) == u'X');
         const uint value = hex ? name.mid(2).toUInt(&ok, 16) : name.mid(1).toUInt(&ok, 10);
-        if (!ok)
+        if (!ok) {
             return {};
+        }
         code = value;
-        if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
             code = 0xFFFD;
+        }
     } else {
         const auto it = EntityTable().constFind(name);
-        if (it == EntityTable().constEnd())
+        if (it == EntityTable().constEnd()) {
             return {};
+        }
         code = it.value();
     }
     length = semi - pos + 1;
-    if (code == 160) // a non-breaking space reads as a plain one in text
+    if (code == 160) { // a non-breaking space reads as a plain one in text
         return QStringLiteral(" ");
+    }
     return QString::fromUcs4(&code, 1);
 }
 
@@ -84,8 +90,9 @@ class TextBuilder
 public:
     template <typename Characters> void Text(const Characters& characters)
     {
-        if (m_space && !m_out.isEmpty() && !m_out.endsWith(u'\n'))
+        if (m_space && !m_out.isEmpty() && !m_out.endsWith(u'\n')) {
             m_out += u' ';
+        }
         m_space = false;
         m_out += characters;
     }
@@ -98,8 +105,9 @@ public:
     }
     void EnsureLineStart()
     {
-        if (!m_out.isEmpty() && !m_out.endsWith(u'\n'))
+        if (!m_out.isEmpty() && !m_out.endsWith(u'\n')) {
             Break();
+        }
         m_space = false;
     }
     QString Result()
@@ -111,23 +119,26 @@ public:
         int newlines = 0;
         for (const QChar c : std::as_const(m_out)) {
             if (c == u'\n') {
-                if (++newlines > 2 || result.isEmpty())
+                if (++newlines > 2 || result.isEmpty()) {
                     continue;
+                }
             } else {
                 newlines = 0;
             }
             result += c;
         }
-        while (result.endsWith(u'\n'))
+        while (result.endsWith(u'\n')) {
             result.chop(1);
+        }
         return result;
     }
 
 private:
     void TrimLineEnd()
     {
-        while (m_out.endsWith(u' '))
+        while (m_out.endsWith(u' ')) {
             m_out.chop(1);
+        }
     }
 
     QString m_out;
@@ -157,8 +168,9 @@ QString HtmlToText(const QString& html)
                 for (; j < n; ++j) {
                     const QChar d = html.at(j);
                     if (!quote.isNull()) {
-                        if (d == quote)
+                        if (d == quote) {
                             quote = QChar();
+                        }
                     } else if (d == u'"' || d == u'\'') {
                         quote = d;
                     } else if (d == u'>') {
@@ -168,8 +180,9 @@ QString HtmlToText(const QString& html)
                 const bool closing = next == u'/';
                 qsizetype k = i + (closing ? 2 : 1);
                 QString name;
-                while (k < j && (html.at(k).isLetterOrNumber()))
+                while (k < j && (html.at(k).isLetterOrNumber())) {
                     name += html.at(k++).toLower();
+                }
                 i = j < n ? j + 1 : n;
 
                 if (!closing && (name == u"style" || name == u"script" || name == u"head" ||
@@ -201,10 +214,11 @@ QString HtmlToText(const QString& html)
                 continue;
             }
         }
-        if (c.isSpace())
+        if (c.isSpace()) {
             text.Space();
-        else
+        } else {
             text.Text(c);
+        }
         ++i;
     }
     return text.Result();

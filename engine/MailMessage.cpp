@@ -51,8 +51,9 @@ QString FromUtf8Or1252(const QByteArray& bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError())
+    if (decoder.hasError()) {
         return FromWindows1252(bytes);
+    }
     return text;
 }
 
@@ -62,11 +63,13 @@ QString DecodeText(const QByteArray& bytes, const char* charset)
 {
     const QByteArray name = QByteArray(charset ? charset : "").trimmed().toLower();
     if (name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii" ||
-        name == "ascii")
+        name == "ascii") {
         return FromUtf8Or1252(bytes);
+    }
     iconv_t cd = g_mime_iconv_open("UTF-8", name.constData());
-    if (cd == (iconv_t)-1)
+    if (cd == (iconv_t)-1) {
         return FromUtf8Or1252(bytes);
+    }
     QByteArray out;
     char buffer[4096];
     char* in = const_cast<char*>(bytes.constData());
@@ -102,8 +105,9 @@ QString NormaliseLineEnds(QString text)
 QString PartText(GMimePart* part)
 {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
-    if (!content)
+    if (!content) {
         return {};
+    }
     GMimeStream* memory = g_mime_stream_mem_new();
     g_mime_data_wrapper_write_to_stream(content, memory);
     GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
@@ -115,8 +119,9 @@ QString PartText(GMimePart* part)
 
 QString AddressListText(InternetAddressList* list)
 {
-    if (!list || internet_address_list_length(list) == 0)
+    if (!list || internet_address_list_length(list) == 0) {
         return {};
+    }
     char* text = internet_address_list_to_string(list, nullptr, FALSE);
     const QString result = QString::fromUtf8(text);
     g_free(text);
@@ -152,8 +157,9 @@ GMimeObject* MakeTextPart(const char* subtype, const QString& text)
 GMimeObject* MakeMultipart(const char* subtype, const QList<GMimeObject*>& parts)
 {
     GMimeMultipart* multipart = g_mime_multipart_new_with_subtype(subtype);
-    for (GMimeObject* part : parts)
+    for (GMimeObject* part : parts) {
         g_mime_multipart_add(multipart, part);
+    }
     return GMIME_OBJECT(multipart);
 }
 
@@ -191,10 +197,12 @@ struct MailMessage::Private
 
     void ReleaseParts()
     {
-        for (GMimeObject* part : std::as_const(related))
+        for (GMimeObject* part : std::as_const(related)) {
             g_object_unref(part);
-        for (GMimeObject* part : std::as_const(attachments))
+        }
+        for (GMimeObject* part : std::as_const(attachments)) {
             g_object_unref(part);
+        }
         related.clear();
         attachments.clear();
     }
@@ -207,8 +215,9 @@ struct MailMessage::Private
             const bool isRelated =
                 type && g_mime_content_type_is_type(type, "multipart", "related");
             const int count = g_mime_multipart_get_count(multipart);
-            for (int i = 0; i < count; ++i)
+            for (int i = 0; i < count; ++i) {
                 Collect(g_mime_multipart_get_part(multipart, i), isRelated);
+            }
             return;
         }
         if (GMIME_IS_PART(object)) {
@@ -217,14 +226,16 @@ struct MailMessage::Private
             const bool body = !g_mime_part_is_attachment(part) && type;
             if (body && htmlBody.isNull() && g_mime_content_type_is_type(type, "text", "html")) {
                 htmlBody = PartText(part);
-                if (htmlBody.isNull())
+                if (htmlBody.isNull()) {
                     htmlBody = QLatin1String("");
+                }
                 return;
             }
             if (body && textBody.isNull() && g_mime_content_type_is_type(type, "text", "plain")) {
                 textBody = PartText(part);
-                if (textBody.isNull())
+                if (textBody.isNull()) {
                     textBody = QLatin1String("");
+                }
                 return;
             }
         }
@@ -278,8 +289,9 @@ void MailMessage::setHTMLBody(const QString& html)
 {
     d->htmlBody = html;
     // An empty HTML body keeps the text body a message already has.
-    if (d->autoGenerate && !html.isEmpty())
+    if (d->autoGenerate && !html.isEmpty()) {
         d->textBody = HtmlToText(html);
+    }
 }
 
 bool MailMessage::AutoGenerateTextBody() const
@@ -290,8 +302,9 @@ bool MailMessage::AutoGenerateTextBody() const
 void MailMessage::setAutoGenerateTextBody(bool on)
 {
     d->autoGenerate = on;
-    if (on && !d->htmlBody.isEmpty())
+    if (on && !d->htmlBody.isEmpty()) {
         d->textBody = HtmlToText(d->htmlBody);
+    }
 }
 
 void MailMessage::Clear()
@@ -303,12 +316,14 @@ bool MailMessage::LoadFromFile(const QString& fileName)
 {
     Clear();
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return false;
+    }
     const QByteArray data = file.readAll();
     file.close();
-    if (data.isEmpty())
+    if (data.isEmpty()) {
         return false;
+    }
 
     EnsureGMime();
     GMimeStream* stream = g_mime_stream_mem_new_with_buffer(data.constData(), size_t(data.size()));
@@ -316,8 +331,9 @@ bool MailMessage::LoadFromFile(const QString& fileName)
     GMimeMessage* message = g_mime_parser_construct_message(parser, ParserOptions());
     g_object_unref(parser);
     g_object_unref(stream);
-    if (!message)
+    if (!message) {
         return false;
+    }
 
     // Anything can be read as a header block; a message has at least one of these.
     GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
@@ -325,8 +341,9 @@ bool MailMessage::LoadFromFile(const QString& fileName)
                                                  "Date",         "Message-Id", "MIME-Version",
                                                  "Content-Type", "Sender",     "Cc"};
     bool isMessage = false;
-    for (const char* name : messageHeaders)
+    for (const char* name : messageHeaders) {
         isMessage = isMessage || g_mime_header_list_contains(headers, name);
+    }
     if (!isMessage) {
         g_object_unref(message);
         return false;
@@ -339,11 +356,13 @@ bool MailMessage::LoadFromFile(const QString& fileName)
     for (int i = 0; i < count; ++i) {
         GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
         const QByteArray name = g_mime_header_get_name(header);
-        if (!IsRebuiltHeader(name))
+        if (!IsRebuiltHeader(name)) {
             d->headers.append({name, QByteArray(g_mime_header_get_value(header)).trimmed()});
+        }
     }
-    if (GMimeObject* body = g_mime_message_get_mime_part(message))
+    if (GMimeObject* body = g_mime_message_get_mime_part(message)) {
         d->Collect(body, false);
+    }
     g_object_unref(message);
     return true;
 }
@@ -352,13 +371,15 @@ QByteArray MailMessage::ToMime() const
 {
     EnsureGMime();
     GMimeMessage* message = g_mime_message_new(TRUE);
-    for (const auto& header : std::as_const(d->headers))
+    for (const auto& header : std::as_const(d->headers)) {
         g_mime_object_append_header(GMIME_OBJECT(message), header.first.constData(),
                                     header.second.constData(), nullptr);
+    }
     AppendAddresses(g_mime_message_get_from(message), d->from);
     AppendAddresses(g_mime_message_get_to(message), d->to);
-    if (!d->subject.isEmpty())
+    if (!d->subject.isEmpty()) {
         g_mime_message_set_subject(message, d->subject.toUtf8().constData(), nullptr);
+    }
     GDateTime* now = g_date_time_new_now_local();
     g_mime_message_set_date(message, now);
     g_date_time_unref(now);
@@ -430,13 +451,13 @@ bool MailMessage::ParseAddressList(const QString& text, QList<MailAddress>& addr
             current += text.at(++i);
             continue;
         }
-        if (c == u'"' && !angle)
+        if (c == u'"' && !angle) {
             quoted = !quoted;
-        else if (c == u'<' && !quoted)
+        } else if (c == u'<' && !quoted) {
             angle = true;
-        else if (c == u'>' && !quoted)
+        } else if (c == u'>' && !quoted) {
             angle = false;
-        else if ((c == u';' || c == u',') && !quoted && !angle) {
+        } else if ((c == u';' || c == u',') && !quoted && !angle) {
             pieces.append(current);
             current.clear();
             continue;
@@ -452,8 +473,9 @@ bool MailMessage::ParseAddressList(const QString& text, QList<MailAddress>& addr
     bool ok = true;
     for (const QString& raw : std::as_const(pieces)) {
         const QString piece = raw.trimmed();
-        if (piece.isEmpty())
+        if (piece.isEmpty()) {
             continue;
+        }
         MailAddress address;
         const qsizetype open = piece.lastIndexOf(u'<');
         if (open >= 0 && piece.endsWith(u'>')) {
@@ -469,8 +491,9 @@ bool MailMessage::ParseAddressList(const QString& text, QList<MailAddress>& addr
             address.Address = piece;
         }
         if (!plain.match(address.Address).hasMatch()) {
-            if (ok)
+            if (ok) {
                 badPiece = piece;
+            }
             ok = false;
             continue;
         }

@@ -34,10 +34,12 @@ SmtpTransport::SmtpTransport()
 
 SmtpTransport::~SmtpTransport()
 {
-    if (m_recipients)
+    if (m_recipients) {
         curl_slist_free_all(m_recipients);
-    if (m_curl)
+    }
+    if (m_curl) {
         curl_easy_cleanup(static_cast<CURL*>(m_curl));
+    }
 }
 
 size_t SmtpTransport::ReadData(char* buffer, size_t size, size_t count, void* self)
@@ -57,15 +59,18 @@ int SmtpTransport::Trace(void*, int type, char* data, size_t size, void* self)
     // timeout of a silent server, so the connection ends as soon as QUIT is written.
     auto* transport = static_cast<SmtpTransport*>(self);
     if (type == CURLINFO_HEADER_OUT && size >= 4 && std::strncmp(data, "QUIT", 4) == 0 &&
-        transport->m_socket >= 0)
+        transport->m_socket >= 0) {
         ::shutdown(transport->m_socket, SHUT_RDWR);
+    }
     if (type == CURLINFO_HEADER_IN) {
         const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
         QList<QByteArray>& responses = transport->m_responses;
-        if (!line.isEmpty())
+        if (!line.isEmpty()) {
             responses.append(line.left(200));
-        if (responses.size() > 8)
+        }
+        if (responses.size() > 8) {
             responses.removeFirst();
+        }
     }
     return 0;
 }
@@ -73,28 +78,34 @@ int SmtpTransport::Trace(void*, int type, char* data, size_t size, void* self)
 qint32 SmtpTransport::Configure(const Request& request)
 {
     CURL* curl = static_cast<CURL*>(m_curl);
-    if (!curl)
+    if (!curl) {
         return CURLE_FAILED_INIT;
+    }
     m_data = request.Data;
     m_sent = 0;
     m_setupError.clear();
 
     // Built through libcurl's URL parser, so that a server name cannot smuggle in a path.
     QByteArray host = request.Server.trimmed().toUtf8();
-    if (host.count(':') >= 2 && !host.startsWith('['))
+    if (host.count(':') >= 2 && !host.startsWith('[')) {
         host = "[" + host + "]";
+    }
     CURLU* url = curl_url();
-    if (!url)
+    if (!url) {
         return CURLE_OUT_OF_MEMORY;
+    }
     CURLUcode urlCode = curl_url_set(url, CURLUPART_SCHEME, "smtp", 0);
-    if (!urlCode)
+    if (!urlCode) {
         urlCode = curl_url_set(url, CURLUPART_HOST, host.constData(), 0);
-    if (!urlCode)
+    }
+    if (!urlCode) {
         urlCode =
             curl_url_set(url, CURLUPART_PORT, QByteArray::number(request.Port).constData(), 0);
+    }
     char* text = nullptr;
-    if (!urlCode)
+    if (!urlCode) {
         urlCode = curl_url_get(url, CURLUPART_URL, &text, 0);
+    }
     curl_url_cleanup(url);
     if (urlCode) {
         m_setupError = QStringLiteral("Bad mail server name '%1': %2")
@@ -111,16 +122,18 @@ qint32 SmtpTransport::Configure(const Request& request)
     for (const QString& recipient : request.Recipients) {
         curl_slist* list =
             curl_slist_append(m_recipients, Bracketed(recipient.toUtf8()).constData());
-        if (!list)
+        if (!list) {
             return CURLE_OUT_OF_MEMORY;
+        }
         m_recipients = list;
     }
 
     const long timeout = request.TimeoutSeconds > 0 ? long(request.TimeoutSeconds) : 0L;
     CURLcode code = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
-        if (code == CURLE_OK)
+        if (code == CURLE_OK) {
             code = curl_easy_setopt(curl, option, value);
+        }
     };
     set(CURLOPT_ERRORBUFFER, m_errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
@@ -137,8 +150,9 @@ qint32 SmtpTransport::Configure(const Request& request)
     };
     const curl_closesocket_callback closing = [](void* self, curl_socket_t socket) {
         auto* transport = static_cast<SmtpTransport*>(self);
-        if (transport->m_socket == int(socket))
+        if (transport->m_socket == int(socket)) {
             transport->m_socket = -1;
+        }
         return ::close(socket);
     };
     // Closed at the end of the send, not left to the handle's clean-up, which traces nothing.
@@ -191,8 +205,9 @@ bool SmtpTransport::Send(QString& failReason)
     m_responses.clear();
     bool stopped = false;
     const CURLcode code = CURLcode(Perform(stopped));
-    if (code == CURLE_OK)
+    if (code == CURLE_OK) {
         return true;
+    }
     if (stopped) {
         failReason = QStringLiteral("Sending stopped: the program is closing");
         return false;
@@ -203,8 +218,9 @@ bool SmtpTransport::Send(QString& failReason)
         return false;
     }
     QString reason = QString::fromUtf8(m_errorBuffer).trimmed();
-    if (reason.isEmpty())
+    if (reason.isEmpty()) {
         reason = QString::fromUtf8(curl_easy_strerror(code));
+    }
     long response = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
     if (response > 0) {
@@ -228,8 +244,9 @@ int SmtpTransport::Perform(bool& stopped)
     // and a close ends the send at once, however long the server takes.
     CURL* curl = static_cast<CURL*>(m_curl);
     CURLM* multi = curl_multi_init();
-    if (!multi)
+    if (!multi) {
         return CURLE_OUT_OF_MEMORY;
+    }
     if (curl_multi_add_handle(multi, curl) != CURLM_OK) {
         curl_multi_cleanup(multi);
         return CURLE_FAILED_INIT;
@@ -244,8 +261,9 @@ int SmtpTransport::Perform(bool& stopped)
         if (!running) {
             int left = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-                if (message->msg == CURLMSG_DONE && message->easy_handle == curl)
+                if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
                     code = message->data.result;
+                }
             }
             break;
         }
@@ -254,8 +272,9 @@ int SmtpTransport::Perform(bool& stopped)
             code = CURLE_ABORTED_BY_CALLBACK;
             // libcurl ends an unfinished mail by waiting for the server's answer to its end
             // of data; a dead socket answers at once.
-            if (m_socket >= 0)
+            if (m_socket >= 0) {
                 ::shutdown(m_socket, SHUT_RDWR);
+            }
             break;
         }
         if (curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr) != CURLM_OK) {

@@ -23,8 +23,9 @@ cEmail::BusyPointerHandler& BusyHandler()
 
 void ShowBusy(bool busy)
 {
-    if (BusyHandler())
+    if (BusyHandler()) {
         BusyHandler()(busy);
+    }
 }
 
 // The problem text of a setup step, traced and never shown.
@@ -116,8 +117,9 @@ bool cEmail::SendEmail(QString& FailReason, bool SilentMode)
         request.Password = Password;
     }
     request.EnvelopeFrom = senders.first().Address;
-    for (const MailAddress& recipient : std::as_const(recipients))
+    for (const MailAddress& recipient : std::as_const(recipients)) {
         request.Recipients.append(recipient.Address);
+    }
     request.Data = m_message->ToMime();
     if (const qint32 code = transport.Configure(request)) {
         FailReason = SetupProblem(
@@ -131,15 +133,17 @@ bool cEmail::SendEmail(QString& FailReason, bool SilentMode)
     const bool sent = transport.Send(reason);
     ShowBusy(false);
     registry.DeleteValue(Hive::CurrentUser, kGuardKey, kGuardValue);
-    if (!sent)
+    if (!sent) {
         FailReason = reason;
+    }
     return sent;
 }
 
 bool cEmail::LoadFromFile(const QString& FileName)
 {
-    if (!(FileFunctions::instance().GetFileSize(FileName) > 0))
+    if (!(FileFunctions::instance().GetFileSize(FileName) > 0)) {
         return false;
+    }
     m_message = std::make_unique<MailMessage>();
     return m_message->LoadFromFile(FileName);
 }
@@ -148,10 +152,12 @@ bool cEmail::SaveToFile(const QString& FileName)
 {
     const QByteArray mime = m_message->ToMime();
     FileFunctions& files = FileFunctions::instance();
-    if (!files.CreateFolder(files.GetFolderName(FileName, 0), 0))
+    if (!files.CreateFolder(files.GetFolderName(FileName, 0), 0)) {
         return false;
+    }
     QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
         return false;
+    }
     return SaveWhole(file, mime);
 }

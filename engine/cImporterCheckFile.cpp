@@ -5,13 +5,13 @@
 #include "framework/CartPermissions.h"
 #include "framework/DebugLog.h"
 #include "framework/ToolGlobals.h"
-#include "platform/system/ArchiveAttribute.h"
 #include "platform/cartstore/Cart.h"
-#include "platform/system/DateTimeFunctions.h"
 #include "platform/cartstore/DecodedAudio.h"
+#include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/ArchiveAttribute.h"
+#include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/GeneralFunctions.h"
-#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/ToolError.h"
 
 #include <QFileInfo>
@@ -44,10 +44,12 @@ QString TrimBlanks(const QString& text)
 {
     qsizetype first = 0;
     qsizetype last = text.size();
-    while (first < last && text.at(first) == u' ')
+    while (first < last && text.at(first) == u' ') {
         ++first;
-    while (last > first && text.at(last - 1) == u' ')
+    }
+    while (last > first && text.at(last - 1) == u' ') {
         --last;
+    }
     return text.mid(first, last - first);
 }
 
@@ -77,8 +79,9 @@ bool IsStoreFault(const ToolError& error)
 bool FolderCanBeListed(const QString& folder)
 {
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
+    if (!dir) {
         return false;
+    }
     ::closedir(dir);
     return true;
 }
@@ -107,8 +110,9 @@ public:
     }
     void Finish()
     {
-        if (!m_started)
+        if (!m_started) {
             return;
+        }
         m_started = false;
         Q_EMIT m_importer.ImportFinished(m_fileName, m_hdReference);
     }
@@ -182,10 +186,11 @@ bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QStr
         return false;
     }
     cImporterGroup* group = ImporterGroup(GroupIndex);
-    if (!group)
+    if (!group) {
         throw ToolError(
             ToolErrors::SubscriptOutOfRange,
             QStringLiteral("Subscript out of range: no import group %1").arg(GroupIndex));
+    }
     ImportDecision decision(*this, GroupIndex, *Globals::PlayoutAudio, *group, ParentHWND, FileName,
                             HDReference);
     return decision.Run();
@@ -214,15 +219,17 @@ bool ImportDecision::Run()
     }
 
     FileFunctions& files = FileFunctions::instance();
-    if (files.GetExtensionName(m_fileName).toUpper() == QLatin1String("ZIP"))
+    if (files.GetExtensionName(m_fileName).toUpper() == QLatin1String("ZIP")) {
         return TransportFile(*cart);
+    }
 
     const double measured = GetAudioFileType(m_fileName) == AudioFileType::Wav
                                 ? double(GetWaveDuration(m_fileName))
                                 : GetAudioFileDuration(m_fileName);
     const float newLength = float(RoundTwoPlaces(measured));
-    if (cart->Length > 0)
+    if (cart->Length > 0) {
         return ExistingCart(*cart, newLength);
+    }
     return AudioIntoEmptyCart(*cart, newLength);
 }
 
@@ -245,14 +252,17 @@ bool ImportDecision::TransportFile(Cart& cart)
         } catch (const std::exception&) {
             // A date that cannot be read counts as older than the file.
         }
-        if (newer)
+        if (newer) {
             decide(QStringLiteral("File is newer than current Cart"));
+        }
     }
     if (m_group.UseArchiveBit &&
-        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder}))
+        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder})) {
         decide(QStringLiteral("File Archive attribute is set"));
-    if (!decision)
+    }
+    if (!decision) {
         return false;
+    }
 
     Trace(QStringLiteral("GRP:") + QString::number(m_groupIndex) + QStringLiteral(" - ") +
           DecidedLine(reason));
@@ -267,8 +277,9 @@ bool ImportDecision::TransportFile(Cart& cart)
         ok = m_store.ImportTransportFile(m_parentWindow, m_hdReference, m_fileName, -1, nullptr, 0,
                                          text, -1, flag);
     } catch (const ToolError& error) {
-        if (!IsStoreFault(error))
+        if (!IsStoreFault(error)) {
             throw;
+        }
         return StoreFailure(QStringLiteral("Failed to import '") + m_name +
                                 QStringLiteral("' into Cart ") + m_hdReference,
                             QStringLiteral("Could not import transport file"), error.Description(),
@@ -294,13 +305,15 @@ bool ImportDecision::TransportFile(Cart& cart)
 bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
 {
     // Unreadable, or still being written: taken at a later check.
-    if (newLength <= 0)
+    if (newLength <= 0) {
         return false;
+    }
     Trace(QStringLiteral("New Audio found : NewLength=") + SingleText(newLength) +
           QStringLiteral(", CurLength=") + SingleText(cart.Length));
     m_frame.Start();
-    if (m_group.TakeSnapShotBeforeImport)
+    if (m_group.TakeSnapShotBeforeImport) {
         m_importer.TakeSnapshot(m_groupIndex, m_fileName);
+    }
 
     Trace(QStringLiteral("Calling ImportAudioFile"));
     bool flag1 = false;
@@ -310,8 +323,9 @@ bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
         ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 0x24,
                                      NormaliseValue(), flag1, 0, -1, flag2);
     } catch (const ToolError& error) {
-        if (!IsStoreFault(error))
+        if (!IsStoreFault(error)) {
             throw;
+        }
         return StoreFailure(QStringLiteral("Failed to import '") + m_name +
                                 QStringLiteral("' into Cart ") + m_hdReference,
                             QStringLiteral("Could not import new audio file"), error.Description(),
@@ -328,8 +342,9 @@ bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
     Trace(QStringLiteral("ImportAudioFile-OK"));
     Q_EMIT m_importer.ImportProgress(m_fileName, m_hdReference, 90);
 
-    if (m_fileName.compare(cart.AudioFilePath, Qt::CaseInsensitive) != 0)
+    if (m_fileName.compare(cart.AudioFilePath, Qt::CaseInsensitive) != 0) {
         CopyAncillaryFiles(cart);
+    }
 
     Cart imported = ReadCart(0xFFFF, false);
     Overrides(imported);
@@ -357,25 +372,29 @@ void ImportDecision::CopyAncillaryFiles(const Cart& cart)
     for (const QString& name : files.NamesStartingWith(folder, title)) {
         // "title.*" also finds "title" itself when it holds no dot, as on Windows.
         if (name.startsWith(withDot, Qt::CaseInsensitive) ||
-            (!name.contains(QLatin1Char('.')) && name.compare(title, Qt::CaseInsensitive) == 0))
+            (!name.contains(QLatin1Char('.')) && name.compare(title, Qt::CaseInsensitive) == 0)) {
             names.append(name);
+        }
     }
 
     for (const QString& name : names) {
         const QString source = folder + QLatin1Char('/') + name;
         // Hidden and system files and folders are not the operator's companions of the audio.
-        if (name.startsWith(u'.') || !QFileInfo(source).isFile())
+        if (name.startsWith(u'.') || !QFileInfo(source).isFile()) {
             continue;
-        if (name.compare(m_name, Qt::CaseInsensitive) == 0)
+        }
+        if (name.compare(m_name, Qt::CaseInsensitive) == 0) {
             continue;
+        }
         const QString extension = files.GetExtensionName(name);
         // Windows drops the trailing dot of a name without an extension.
         const QString destination =
             extension.isEmpty() ? target : target + QLatin1Char('.') + extension;
         // A companion with the stored audio's own extension must not replace the new audio,
         // whatever the letter case: on an SMB share "01200.WAV" is "01200.wav".
-        if (destination.compare(cart.AudioFilePath, Qt::CaseInsensitive) == 0)
+        if (destination.compare(cart.AudioFilePath, Qt::CaseInsensitive) == 0) {
             continue;
+        }
         qint16 flag1 = 0;
         qint16 flag2 = 0;
         qint32 flags = 4;
@@ -387,8 +406,9 @@ void ImportDecision::CopyAncillaryFiles(const Cart& cart)
 
 bool ImportDecision::ExistingCart(Cart& cart, float newLength)
 {
-    if (newLength <= 0)
+    if (newLength <= 0) {
         return RemoveCartOfVanishedFile(cart, newLength);
+    }
 
     bool decision = false;
     QString reason;
@@ -399,15 +419,18 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
     };
     const QString plain = QStringLiteral("Ok to Import Audio File: ");
 
-    if (m_group.DeleteAfterImport)
+    if (m_group.DeleteAfterImport) {
         decide(plain,
                QStringLiteral("Because it's there - i.e. not been imported+deleted already"));
+    }
     if (!decision && m_group.UseArchiveBit &&
-        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder}))
+        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder})) {
         decide(plain, QStringLiteral("File Archive attribute is set"));
+    }
     if (!decision &&
-        !IsWithinTolerance(RoundTwoPlaces(double(cart.Length)), double(newLength), 0.05))
+        !IsWithinTolerance(RoundTwoPlaces(double(cart.Length)), double(newLength), 0.05)) {
         decide(plain, QStringLiteral("File is different length from current cart"));
+    }
     if (!decision && m_group.CheckCurrent) {
         const QString checkCurrent = QStringLiteral("(CheckCurrent):Ok to Import Audio File: ");
         if (m_group.CheckCurrentLastModified) {
@@ -422,20 +445,23 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
                 const qint64 fileStamp = dates.MakeStamp(low, high);
                 const qint64 cartStamp = dates.StampToDate(
                     dates.MakeStamp(cart.LastModifiedLow, cart.LastModifiedHigh), 0);
-                if (dates.StampDifference(fileStamp, cartStamp) > 2.0)
+                if (dates.StampDifference(fileStamp, cartStamp) > 2.0) {
                     decide(checkCurrent,
                            QStringLiteral("File was Modified more recently than the Current Cart"));
+                }
             }
         }
     } else if (!decision) {
         const QString importNew = QStringLiteral("(ImportNew):Ok to Import Audio File: ");
-        if (!cart.HasAudio)
+        if (!cart.HasAudio) {
             decide(importNew, QStringLiteral("Cart is missing it's audio file"));
-        else if (ModifiedDate(m_fileName) > ModifiedDate(cart.AudioFilePath))
+        } else if (ModifiedDate(m_fileName) > ModifiedDate(cart.AudioFilePath)) {
             decide(importNew, QStringLiteral("File is newer than current Cart"));
+        }
     }
-    if (!decision)
+    if (!decision) {
         return false;
+    }
 
     // No blank before the dash here, unlike the transport file's line.
     Trace(QStringLiteral("GRP:") + QString::number(m_groupIndex) + QStringLiteral("- ") +
@@ -444,8 +470,9 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
     m_frame.Start();
     Trace(QStringLiteral("ReplaceChangedLength=") + BooleanText(m_group.ReplaceChangedLengthCarts) +
           QStringLiteral(", CheckCurrent=") + BooleanText(m_group.CheckCurrent));
-    if (m_group.CheckCurrent && !m_group.ReplaceChangedLengthCarts)
+    if (m_group.CheckCurrent && !m_group.ReplaceChangedLengthCarts) {
         return TimingOnlyUpdate(cart, newLength);
+    }
     return FullReimport();
 }
 
@@ -494,8 +521,9 @@ bool ImportDecision::FullReimport()
 {
     Trace(QStringLiteral("Full information import"));
     Q_EMIT m_importer.ImportProgress(m_fileName, m_hdReference, 10);
-    if (m_group.TakeSnapShotBeforeImport)
+    if (m_group.TakeSnapShotBeforeImport) {
         m_importer.TakeSnapshot(m_groupIndex, m_fileName);
+    }
 
     Trace(QStringLiteral("Calling ImportAudioFile"));
     bool flag1 = false;
@@ -505,8 +533,9 @@ bool ImportDecision::FullReimport()
         ok = m_store.ImportAudioFile(m_parentWindow, m_hdReference, m_fileName, 4, NormaliseValue(),
                                      flag1, 0, -1, flag2);
     } catch (const ToolError& error) {
-        if (!IsStoreFault(error))
+        if (!IsStoreFault(error)) {
             throw;
+        }
         return StoreFailure(QStringLiteral("Failed to import '") + m_name +
                                 QStringLiteral("' into Cart ") + m_hdReference,
                             QStringLiteral("Could not import new audio file over existing cart"),
@@ -534,8 +563,9 @@ bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
 {
     Trace(QStringLiteral("Update Timing only"));
     cart.Length = newLength;
-    if (cart.StartPoint < 0)
+    if (cart.StartPoint < 0) {
         cart.StartPoint = 0;
+    }
     cart.OutPoint =
         float(GeneralFunctions::instance().ClampDouble(double(cart.OutPoint), 0, newLength));
     m_group.PerformOverrides(&cart);
@@ -561,10 +591,11 @@ bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
 Cart ImportDecision::ReadCart(qint32 detailLevel, bool flag)
 {
     std::optional<Cart> cart = m_store.GetCart(m_hdReference, detailLevel, flag);
-    if (!cart)
+    if (!cart) {
         throw ToolError(ToolErrors::ObjectNotSet,
                         QStringLiteral("Cart %1 could not be read back from the cart store")
                             .arg(m_hdReference));
+    }
     return *cart;
 }
 
@@ -575,8 +606,9 @@ qint16 ImportDecision::NormaliseValue() const
 
 void ImportDecision::Overrides(Cart& cart)
 {
-    if (m_group.PerformOverrides(&cart) == 0)
+    if (m_group.PerformOverrides(&cart) == 0) {
         return;
+    }
     Trace(QStringLiteral("Overrides need saving"));
     bool flag = true;
     m_store.SaveCart(m_hdReference, cart, 3, false, true, flag);
@@ -651,8 +683,9 @@ bool ImportDecision::StoreFailure(const QString& line, const QString& note, cons
 void ImportDecision::TraceStoreReason()
 {
     const QString reason = m_store.LastError();
-    if (!reason.isEmpty())
+    if (!reason.isEmpty()) {
         Trace(QStringLiteral("Cart store: ") + reason);
+    }
 }
 
 bool ImportDecision::Failure(const QString& line, const QString& note, const QString& exitTrace)

@@ -31,8 +31,9 @@ QString GeneralDate(const QDateTime& at)
 {
     const QLocale locale = QLocale::system();
     const QString date = locale.toString(at.date(), QLocale::ShortFormat);
-    if (at.time().hour() == 0 && at.time().minute() == 0 && at.time().second() == 0)
+    if (at.time().hour() == 0 && at.time().minute() == 0 && at.time().second() == 0) {
         return date;
+    }
     QString timeFormat = locale.timeFormat(QLocale::LongFormat);
     // The long format may name the time zone, which the general date never shows.
     timeFormat.remove(QLatin1Char('t'));
@@ -110,8 +111,9 @@ QString ExpandTags(QString text, const TagValues& values, bool html)
         {QStringLiteral("<CARTFEEDER_COMPUTERNAME>"),
          SystemInfoFunctions::instance().ComputerName()},
     };
-    for (const auto& tag : tags)
+    for (const auto& tag : tags) {
         text.replace(tag.first, ForHtml(tag.second, html), Qt::CaseInsensitive);
+    }
     return text;
 }
 
@@ -190,18 +192,20 @@ void Send(cImporter& importer, const Outcome& outcome, const QString& recipients
             QStringLiteral("This is an automatic email from Cartfeeder running on ") +
             SystemInfoFunctions::instance().ComputerName().toHtmlEscaped() +
             QStringLiteral("</font></html>");
-        if (outcome.GenerateTextForBuiltIn)
+        if (outcome.GenerateTextForBuiltIn) {
             message->setAutoGenerateTextBody(true);
+        }
         message->setHTMLBody(body);
     }
 
     QString reason;
     const bool sent = email.SendEmail(reason, true);
     const QString prefix = QStringLiteral("GRP:") + QString::number(groupNumber);
-    if (sent)
+    if (sent) {
         importer.AddToLog(prefix, outcome.LogSent);
-    else
+    } else {
         importer.AddToLog(prefix, outcome.LogFailed + reason);
+    }
 }
 
 } // namespace
@@ -215,11 +219,13 @@ void Notify(cImporter& importer, const Outcome& outcome, QString cImporterGroup:
     AddToDebugLog(outcome.TraceWord + QString::number(groupNumber) + QLatin1Char(',') + fileName +
                       QLatin1Char(',') + hdReference + QLatin1Char(',') + note,
                   5, ovNone);
-    if (groupNumber <= 0)
+    if (groupNumber <= 0) {
         return;
+    }
     cImporterGroup* group = importer.ImporterGroup(groupNumber);
-    if (!group || (group->*recipients).isEmpty())
+    if (!group || (group->*recipients).isEmpty()) {
         return;
+    }
     Send(importer, outcome, group->*recipients, *group, groupNumber, fileName, hdReference, note);
 }
 } // namespace

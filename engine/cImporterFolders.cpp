@@ -41,8 +41,9 @@ template <typename Step> void Attempt(QString& pendingError, Step step)
 // Empty when deleted; otherwise why not.
 QString DeleteFile(const QString& path)
 {
-    if (::unlink(QFile::encodeName(path).constData()) == 0)
+    if (::unlink(QFile::encodeName(path).constData()) == 0) {
         return {};
+    }
     return ErrorText(errno);
 }
 
@@ -57,8 +58,9 @@ const QRegularExpression& HalfMadeCopies()
 // during the pass) must not come back as an empty folder at its mount point.
 bool CreateSubfolder(const QString& folder)
 {
-    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0)
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0) {
         return true;
+    }
     struct stat info
     {
     };
@@ -125,8 +127,9 @@ bool cImporter::MoveToFailedFolder(qint16& GroupIndex, QString& FileName)
         if (error == EXDEV) {
             // The "Failed!" folder is another file system's: copy, then remove.
             QFile file(FileName);
-            if (!file.rename(destination))
+            if (!file.rename(destination)) {
                 pendingError = file.errorString();
+            }
         } else {
             pendingError = ErrorText(error);
         }

@@ -2,9 +2,9 @@
 
 #include "platform/cartstore/AudioDecoder.h"
 #include "platform/cartstore/AudioFormatLimits.h"
+#include "platform/cartstore/RiffReader.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/FileVersionCache.h"
-#include "platform/cartstore/RiffReader.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -122,23 +122,28 @@ bool HeaderTellsTheLength(const WAVEFORMATEX& format, const WaveHeaderDetail& de
 {
     quint16 tag = format.wFormatTag;
     if (tag == FormatExtensible) {
-        if (!detail.subFormatIsStandard)
+        if (!detail.subFormatIsStandard) {
             return false;
+        }
         tag = detail.subFormat;
     }
     const quint16 bits = format.wBitsPerSample;
     const bool pcm = tag == FormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
     const bool floating = tag == FormatFloat && (bits == 32 || bits == 64);
-    if (!pcm && !floating)
+    if (!pcm && !floating) {
         return false;
-    if (!AudioFormatLimits::IsSane(format.nSamplesPerSec, format.nChannels))
+    }
+    if (!AudioFormatLimits::IsSane(format.nSamplesPerSec, format.nChannels)) {
         return false;
+    }
     const qint64 blockAlign = qint64(format.nChannels) * (bits / 8);
     if (format.nBlockAlign != blockAlign ||
-        qint64(format.nAvgBytesPerSec) != qint64(format.nSamplesPerSec) * blockAlign)
+        qint64(format.nAvgBytesPerSec) != qint64(format.nSamplesPerSec) * blockAlign) {
         return false;
-    if (!detail.hasData)
+    }
+    if (!detail.hasData) {
         return true; // no audio by either measure
+    }
     // 0 and 0xFFFFFFFF are what streaming writers leave; a size beyond the end is a cut copy.
     return detail.declaredDataSize != 0 && detail.declaredDataSize != 0xFFFFFFFFu &&
            qint64(detail.declaredDataSize) == detail.heldDataSize;
@@ -175,8 +180,9 @@ float GetWaveDuration(const QString& fileName)
     const std::optional<FileVersionKey> before =
         NamesPattern(fileName) ? std::nullopt : FileVersionKey::Of(fileName);
     if (before && before->size > 0) {
-        if (const auto known = WaveLengths().Lookup(fileName, *before))
+        if (const auto known = WaveLengths().Lookup(fileName, *before)) {
             return *known;
+        }
     }
     WAVEFORMATEX format;
     qint32 dataSize = 0;
@@ -184,8 +190,9 @@ float GetWaveDuration(const QString& fileName)
     qint32 status = -1;
     if (FileFunctions::instance().GetFileSize(fileName) > 0) {
         QFile file(fileName);
-        if (file.open(QIODevice::ReadOnly))
+        if (file.open(QIODevice::ReadOnly)) {
             status = ReadWaveHeader(file, format, dataSize, detail);
+        }
     }
     float seconds = 0.0f;
     if (status == 0 && HeaderTellsTheLength(format, detail)) {
@@ -196,11 +203,13 @@ float GetWaveDuration(const QString& fileName)
         // in the length cache like the other types.
         seconds = float(qMax(0.0, GetAudioFileDuration(fileName)));
         // Nothing measured may be a file out of reach for a moment: asked again next time.
-        if (seconds <= 0)
+        if (seconds <= 0) {
             return seconds;
+        }
     }
-    if (before && before->size > 0 && FileVersionKey::Of(fileName) == before)
+    if (before && before->size > 0 && FileVersionKey::Of(fileName) == before) {
         WaveLengths().Store(fileName, *before, seconds);
+    }
     return seconds;
 }
 

@@ -12,10 +12,12 @@ bool NeedsEscape(char16_t c)
 QString EscapeControlCharacters(const QString& text)
 {
     qsizetype first = 0;
-    while (first < text.size() && !NeedsEscape(text.at(first).unicode()))
+    while (first < text.size() && !NeedsEscape(text.at(first).unicode())) {
         ++first;
-    if (first == text.size())
+    }
+    if (first == text.size()) {
         return text;
+    }
 
     QString out = text.left(first);
     out.reserve(text.size() + 16);

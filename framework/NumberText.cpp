@@ -13,8 +13,9 @@ double LeadingNumber(const QString& text)
     if (!text.isEmpty() && text.size() <= 15 &&
         std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
         qint64 value = 0;
-        for (const QChar c : text)
+        for (const QChar c : text) {
             value = value * 10 + (c.unicode() - u'0');
+        }
         return double(value);
     }
     static const QRegularExpression number(

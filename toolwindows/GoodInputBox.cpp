@@ -1,7 +1,7 @@
 #include "toolwindows/GoodInputBox.h"
 
-#include "toolwindows/frmGoodInputBox.h"
 #include "platform/system/widgets/VbColours.h"
+#include "toolwindows/frmGoodInputBox.h"
 
 #include <QApplication>
 #include <QComboBox>

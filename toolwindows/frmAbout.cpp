@@ -1,11 +1,11 @@
 #include "toolwindows/frmAbout.h"
 
-#include "toolwindows/SupportLinks.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/PlatformPaths.h"
 #include "platform/system/RegistryFunctions.h"
 #include "platform/system/ToolError.h"
+#include "toolwindows/SupportLinks.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

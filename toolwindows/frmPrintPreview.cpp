@@ -1,12 +1,12 @@
 #include "toolwindows/frmPrintPreview.h"
 
-#include "toolwindows/RichTextConversion.h"
 #include "framework/DebugLog.h"
-#include "platform/system/FileFunctions.h"
 #include "platform/richtext/RtfReader.h"
 #include "platform/richtext/RtfWriter.h"
+#include "platform/system/FileFunctions.h"
 #include "platform/system/SaveWhole.h"
 #include "platform/system/TextFileDecoder.h"
+#include "toolwindows/RichTextConversion.h"
 
 #include <QAction>
 #include <QCloseEvent>

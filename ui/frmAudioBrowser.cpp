@@ -1,9 +1,9 @@
 #include "ui/frmAudioBrowser.h"
 
 #include "framework/ToolGlobals.h"
+#include "platform/cartbrowser/widgets/uAudioBrowser.h"
 #include "platform/directory/DirectoryInterface.h"
 #include "platform/system/GeneralFunctions.h"
-#include "platform/cartbrowser/widgets/uAudioBrowser.h"
 #include "platform/system/widgets/uHWndGrab.h"
 
 #include <QCloseEvent>
@@ -71,15 +71,17 @@ void frmAudioBrowser::Form_Load()
     ctlBrowser->setAllowSelection(true);
     ctlBrowser->setApplyUserRights(true);
     ctlBrowser->setBrowserMode(uAudioBrowser::MiniMode);
-    if (Globals::DirectoryInterface)
+    if (Globals::DirectoryInterface) {
         ctlBrowser->setCurrentUser(Globals::DirectoryInterface->CurrentUser());
+    }
     m_loaded = true;
 }
 
 void frmAudioBrowser::Form_Activate()
 {
-    if (ctlBrowser->BrowserMode() != uAudioBrowser::CompactMode)
+    if (ctlBrowser->BrowserMode() != uAudioBrowser::CompactMode) {
         ctlBrowser->ActivateBrowser();
+    }
     Cancelled = false;
 }
 
@@ -140,16 +142,18 @@ void frmAudioBrowser::Form_Unload()
 
 bool frmAudioBrowser::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate) {
         Form_Activate();
+    }
     return QWidget::event(event);
 }
 
 void frmAudioBrowser::showEvent(QShowEvent* event)
 {
     // Shown again after it was unloaded: loaded afresh.
-    if (!m_loaded)
+    if (!m_loaded) {
         Form_Load();
+    }
     QWidget::showEvent(event);
 }
 
@@ -161,8 +165,9 @@ void frmAudioBrowser::resizeEvent(QResizeEvent* event)
 
 void frmAudioBrowser::closeEvent(QCloseEvent* event)
 {
-    if (ctlBrowser->Busy())
+    if (ctlBrowser->Busy()) {
         ctlBrowser->StopBrowsing();
+    }
     // The window system's close box: only hidden, keeping the browser as it is.
     if (event->spontaneous()) {
         Cancelled = true;

@@ -11,11 +11,11 @@
 #include "framework/widgets/FolderBrowser.h"
 #include "platform/cartstore/Cart.h"
 #include "platform/cartstore/CartvaultSettings.h"
+#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/MessageBox.h"
-#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/ToolError.h"
 #include "platform/system/widgets/ControlFunctions.h"
 

@@ -1,9 +1,5 @@
 #include "ui/frmMain.h"
 
-#include "ui/GraphicsRenderer.h"
-#include "ui/ProgramIcon.h"
-#include "ui/QtImporterDialogs.h"
-#include "ui/SessionEndWatcher.h"
 #include "engine/cEmail.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
@@ -14,13 +10,17 @@
 #include "framework/ToolGlobals.h"
 #include "framework/widgets/ToolsCommon.h"
 #include "framework/widgets/frmSplash.h"
+#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/FileInUse.h"
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/PlatformPaths.h"
-#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/widgets/uHWndGrab.h"
+#include "ui/GraphicsRenderer.h"
+#include "ui/ProgramIcon.h"
+#include "ui/QtImporterDialogs.h"
+#include "ui/SessionEndWatcher.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -9,13 +9,13 @@
 #include "framework/GeneralHelpers.h"
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
+#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/FileInUse.h"
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/LongWork.h"
-#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/ToolError.h"
 
 #include <QApplication>
@@ -44,8 +44,9 @@ QString GroupPrefix(int index)
 
 bool InEngineFolder(const QString& folder)
 {
-    if (!folder.contains(u'!'))
+    if (!folder.contains(u'!')) {
         return false;
+    }
     return folder.contains(QStringLiteral("/Failed!"), Qt::CaseInsensitive) ||
            folder.contains(QStringLiteral("/Snapshots!"), Qt::CaseInsensitive);
 }
@@ -59,8 +60,9 @@ bool StoreAudioInside(PlayoutAudio& store, const QString& watched)
                                         store.GetCartAudioPath(store.GetLastCart(0), 0, false), 0))
                               .canonicalFilePath();
     const QString folder = QFileInfo(watched).canonicalFilePath();
-    if (audio.isEmpty() || folder.isEmpty())
+    if (audio.isEmpty() || folder.isEmpty()) {
         return true;
+    }
     return audio == folder || audio.startsWith(folder + QLatin1Char('/')) || folder == "/";
 }
 
@@ -362,8 +364,9 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         }
         // A folder inside the store: the cart's own audio is never imported over itself, nor
         // deleted afterwards.
-        if (!storeAudioInside)
+        if (!storeAudioInside) {
             storeAudioInside = StoreAudioInside(*store, group->Path);
+        }
         bool isLink = false;
         const FileVersion offered = VersionOf(path, &isLink);
         if ((*storeAudioInside || isLink) &&

@@ -2,24 +2,24 @@
 // the history list and what the importer reports while it works.
 #include "ui/frmMain.h"
 
-#include "ui/GraphicsRenderer.h"
 #include "engine/cImporter.h"
 #include "framework/DebugLog.h"
 #include "framework/LogText.h"
 #include "framework/ToolGlobals.h"
 #include "platform/cartstore/CartvaultSettings.h"
+#include "platform/cartstore/PlayoutAudio.h"
 #include "platform/directory/DirectoryInterface.h"
+#include "platform/profiles/PlayoutGeneral.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/PathIgnoringCase.h"
-#include "platform/cartstore/PlayoutAudio.h"
-#include "platform/profiles/PlayoutGeneral.h"
 #include "platform/system/ToolError.h"
 #include "platform/system/widgets/VbColours.h"
 #include "toolwindows/SupportLinks.h"
 #include "toolwindows/frmAbout.h"
 #include "toolwindows/frmPrintPreview.h"
 #include "toolwindows/frmSupportFile.h"
+#include "ui/GraphicsRenderer.h"
 #include "ui/frmAudioBrowser.h"
 
 #include <QApplication>

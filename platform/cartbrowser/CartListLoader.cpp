@@ -16,8 +16,9 @@ CartListLoader::CartListLoader(QObject* parent) : QObject(parent)
 void CartListLoader::Start(PlayoutAudio* store)
 {
     Stop();
-    if (!store)
+    if (!store) {
         return;
+    }
     m_store = store;
     m_lastNumber = 0;
     m_next.reset();
@@ -34,15 +35,17 @@ void CartListLoader::Stop()
 
 void CartListLoader::Step()
 {
-    if (!m_store)
+    if (!m_store) {
         return;
+    }
     QList<CartSummary> carts;
     bool done = false;
     try {
-        if (const auto* listing = dynamic_cast<const CartListing*>(m_store))
+        if (const auto* listing = dynamic_cast<const CartListing*>(m_store)) {
             carts = NextListed(*listing, done);
-        else
+        } else {
             carts = NextWalked(done);
+        }
     } catch (const ToolError& error) {
         Stop();
         emit Failed(error.Description());
@@ -52,31 +55,36 @@ void CartListLoader::Step()
         emit Failed(QString::fromLocal8Bit(error.what()));
         return;
     }
-    if (done)
+    if (done) {
         Stop();
-    else
+    } else {
         m_timer.start();
+    }
     // A receiver may stop or restart the listing; then this one must not report its end.
     const quint64 generation = m_generation;
-    if (!carts.isEmpty())
+    if (!carts.isEmpty()) {
         emit BatchLoaded(carts);
-    if (done && generation == m_generation)
+    }
+    if (done && generation == m_generation) {
         emit Finished();
+    }
 }
 
 QList<CartSummary> CartListLoader::NextListed(const CartListing& listing, bool& done)
 {
     const QList<CartSummary> carts = listing.ListCarts(m_lastNumber, m_batchSize);
-    if (!carts.isEmpty())
+    if (!carts.isEmpty()) {
         m_lastNumber = carts.constLast().Number;
+    }
     done = carts.size() < m_batchSize;
     return carts;
 }
 
 QList<CartSummary> CartListLoader::NextWalked(bool& done)
 {
-    if (!m_next)
+    if (!m_next) {
         m_next = m_store->GetFirstCart(QString());
+    }
     QList<CartSummary> carts;
     for (int visited = 0; visited < m_batchSize && !m_next->isEmpty(); ++visited) {
         const QString reference = *m_next;
@@ -84,8 +92,9 @@ QList<CartSummary> CartListLoader::NextWalked(bool& done)
             CartSummary summary;
             bool numeric = false;
             summary.Number = reference.trimmed().toLongLong(&numeric);
-            if (!numeric)
+            if (!numeric) {
                 summary.Number = 0;
+            }
             summary.HDReference = reference;
             summary.Title = cart->Title;
             summary.Artist = cart->Artist;

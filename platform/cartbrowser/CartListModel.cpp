@@ -13,8 +13,9 @@ CartListModel::~CartListModel() = default;
 
 int CartListModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid())
+    if (parent.isValid()) {
         return 0;
+    }
     return int(m_words.isEmpty() ? m_carts.size() : m_rows.size());
 }
 
@@ -25,8 +26,9 @@ int CartListModel::columnCount(const QModelIndex& parent) const
 
 QVariant CartListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= rowCount())
+    if (!index.isValid() || index.row() >= rowCount()) {
         return {};
+    }
     const CartSummary& cart = At(index.row());
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
@@ -40,8 +42,9 @@ QVariant CartListModel::data(const QModelIndex& index, int role) const
             return FormatLength(cart.Length);
         }
     } else if (role == Qt::TextAlignmentRole) {
-        if (index.column() == CartColumn || index.column() == LengthColumn)
+        if (index.column() == CartColumn || index.column() == LengthColumn) {
             return int(Qt::AlignRight | Qt::AlignVCenter);
+        }
     } else if (role == Qt::ToolTipRole && index.column() != LengthColumn) {
         return data(index, Qt::DisplayRole);
     }
@@ -50,8 +53,9 @@ QVariant CartListModel::data(const QModelIndex& index, int role) const
 
 QVariant CartListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal)
+    if (orientation != Qt::Horizontal) {
         return {};
+    }
     if (role == Qt::DisplayRole) {
         switch (section) {
         case CartColumn:
@@ -72,15 +76,17 @@ QVariant CartListModel::headerData(int section, Qt::Orientation orientation, int
 
 Qt::ItemFlags CartListModel::flags(const QModelIndex& index) const
 {
-    if (!index.isValid())
+    if (!index.isValid()) {
         return Qt::NoItemFlags;
+    }
     return MayChoose(index.row()) ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
 void CartListModel::Append(const QList<CartSummary>& carts)
 {
-    if (carts.isEmpty())
+    if (carts.isEmpty()) {
         return;
+    }
     if (m_words.isEmpty()) {
         const int first = int(m_carts.size());
         beginInsertRows({}, first, first + int(carts.size()) - 1);
@@ -92,11 +98,13 @@ void CartListModel::Append(const QList<CartSummary>& carts)
     m_carts.append(carts);
     QList<int> matching;
     for (int i = firstNew; i < m_carts.size(); ++i) {
-        if (Matches(m_carts.at(i), m_words))
+        if (Matches(m_carts.at(i), m_words)) {
             matching.append(i);
+        }
     }
-    if (matching.isEmpty())
+    if (matching.isEmpty()) {
         return;
+    }
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(matching.size()) - 1);
     m_rows.append(matching);
@@ -106,8 +114,9 @@ void CartListModel::Append(const QList<CartSummary>& carts)
 void CartListModel::Replace(QList<CartSummary> carts)
 {
     bool sameCarts = carts.size() == m_carts.size() && !carts.isEmpty();
-    for (qsizetype i = 0; sameCarts && i < carts.size(); ++i)
+    for (qsizetype i = 0; sameCarts && i < carts.size(); ++i) {
         sameCarts = carts.at(i).HDReference == m_carts.at(i).HDReference;
+    }
     if (!sameCarts) {
         beginResetModel();
         m_carts = std::move(carts);
@@ -134,14 +143,16 @@ void CartListModel::Replace(QList<CartSummary> carts)
         return;
     }
     m_carts = std::move(carts);
-    if (changed && rowCount() > 0)
+    if (changed && rowCount() > 0) {
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    }
 }
 
 void CartListModel::Clear()
 {
-    if (m_carts.isEmpty())
+    if (m_carts.isEmpty()) {
         return;
+    }
     beginResetModel();
     m_carts.clear();
     m_rows.clear();
@@ -156,8 +167,9 @@ int CartListModel::RowOf(const QString& hdReference) const
     for (qsizetype i = 0; i < m_carts.size(); ++i) {
         const CartSummary& cart = m_carts.at(i);
         if (numeric ? cart.Number == number && cart.Number != 0 : cart.HDReference == text) {
-            if (m_words.isEmpty())
+            if (m_words.isEmpty()) {
                 return int(i);
+            }
             const auto row = std::lower_bound(m_rows.cbegin(), m_rows.cend(), int(i));
             return row != m_rows.cend() && *row == i ? int(row - m_rows.cbegin()) : -1;
         }
@@ -169,8 +181,9 @@ void CartListModel::SetFilter(const QString& text)
 {
     static const QRegularExpression blanks("\\s+");
     QStringList words = text.split(blanks, Qt::SkipEmptyParts);
-    if (words == m_words)
+    if (words == m_words) {
         return;
+    }
     beginResetModel();
     m_words = std::move(words);
     Refilter();
@@ -180,30 +193,36 @@ void CartListModel::SetFilter(const QString& text)
 void CartListModel::Refilter()
 {
     m_rows.clear();
-    if (m_words.isEmpty())
+    if (m_words.isEmpty()) {
         return;
+    }
     for (int i = 0; i < m_carts.size(); ++i) {
-        if (Matches(m_carts.at(i), m_words))
+        if (Matches(m_carts.at(i), m_words)) {
             m_rows.append(i);
+        }
     }
 }
 
 void CartListModel::SetRights(std::shared_ptr<CartRights> rights)
 {
     m_rights = std::move(rights);
-    if (!m_carts.isEmpty())
+    if (!m_carts.isEmpty()) {
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    }
 }
 
 bool CartListModel::MayChoose(int row) const
 {
-    if (!m_rights)
+    if (!m_rights) {
         return true;
-    if (row < 0 || row >= rowCount())
+    }
+    if (row < 0 || row >= rowCount()) {
         return false;
+    }
     const qint64 number = At(row).Number;
-    if (number <= 0 || number > std::numeric_limits<qint32>::max())
+    if (number <= 0 || number > std::numeric_limits<qint32>::max()) {
         return false;
+    }
     return m_rights->MayEdit(qint32(number));
 }
 
@@ -212,26 +231,29 @@ bool CartListModel::Matches(const CartSummary& cart, const QStringList& words)
     for (const QString& word : words) {
         if (!cart.HDReference.contains(word, Qt::CaseInsensitive) &&
             !cart.Title.contains(word, Qt::CaseInsensitive) &&
-            !cart.Artist.contains(word, Qt::CaseInsensitive))
+            !cart.Artist.contains(word, Qt::CaseInsensitive)) {
             return false;
+        }
     }
     return true;
 }
 
 QString CartListModel::FormatLength(float seconds)
 {
-    if (!(seconds > 0))
+    if (!(seconds > 0)) {
         return QStringLiteral("0:00.0");
+    }
     const qint64 tenths = std::llround(double(seconds) * 10.0);
     const qint64 hours = tenths / 36000;
     const qint64 minutes = tenths / 600 % 60;
     const qint64 wholeSeconds = tenths / 10 % 60;
     const qint64 tenth = tenths % 10;
-    if (hours > 0)
+    if (hours > 0) {
         return QString("%1:%2:%3.%4")
             .arg(hours)
             .arg(minutes, 2, 10, QChar('0'))
             .arg(wholeSeconds, 2, 10, QChar('0'))
             .arg(tenth);
+    }
     return QString("%1:%2.%3").arg(minutes).arg(wholeSeconds, 2, 10, QChar('0')).arg(tenth);
 }

@@ -20,14 +20,16 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
     CloseFile();
     // FFmpeg recognises WMA by its content, so WMAMode needs no special handling here.
     const auto before = AudioLengthCache::KeyOf(fileName);
-    if (!before)
+    if (!before) {
         throw ToolError(ToolErrors::FileNotFound, QString("File not found: %1").arg(fileName));
+    }
     AudioLengthCache& cache = AudioLengthCache::instance();
     if (const auto cached = cache.Lookup(fileName, *before)) {
-        if (*cached < 0)
+        if (*cached < 0) {
             throw ToolError(
                 ToolErrors::BadFileFormat,
                 QString("Cannot decode %1: it held no audio when last examined").arg(fileName));
+        }
         m_fileName = fileName;
         m_durationMs = *cached;
         return;
@@ -58,19 +60,22 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
     if (!reader.Open(fileName) ||
         !reader.Decode(version ? collect : FfmpegAudioReader::PcmSink())) {
         // Cut short because the program is closing: the file is neither measured nor known bad.
-        if (reader.Stopped())
+        if (reader.Stopped()) {
             throw ToolError(LongWork::StoppedError, "Measuring stopped: the program is closing");
+        }
         // Only the content's fault is remembered: a file that could not be reached is tried
         // again.
-        if (reader.Rejected() && unchanged())
+        if (reader.Rejected() && unchanged()) {
             cache.Store(fileName, *before, AudioLengthCache::Unmeasurable);
+        }
         throw ToolError(ToolErrors::BadFileFormat,
                         QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
     }
     m_fileName = fileName;
     m_durationMs = reader.DurationMs();
-    if (!unchanged())
+    if (!unchanged()) {
         return;
+    }
     cache.Store(fileName, *before, m_durationMs);
     if (version && !tooLong && FileVersionKey::Of(fileName) == version) {
         DecodedAudio audio;

@@ -22,8 +22,9 @@ std::optional<AudioLengthCache::FileKey> AudioLengthCache::KeyOf(const QString& 
     struct stat st
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return std::nullopt;
+    }
     FileKey key;
     key.size = st.st_size;
     key.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
@@ -49,16 +50,19 @@ CartDatabase* AudioLengthCache::Database()
     // looked up afresh whenever the variables it comes from changed.
     const QByteArray inputs = m_folder.isEmpty() ? qgetenv("XDG_DATA_HOME") + '\0' + qgetenv("HOME")
                                                  : QByteArray("folder\0") + m_folder.toUtf8();
-    if (m_db && inputs == m_databaseFor)
+    if (m_db && inputs == m_databaseFor) {
         return m_db.get();
+    }
     const QString folder = m_folder.isEmpty() ? CartStore::DefaultBaseFolder() : m_folder;
     const QString path = QDir(folder).filePath(FileName);
     m_databaseFor = inputs;
-    if (m_db && m_db->Path() == path)
+    if (m_db && m_db->Path() == path) {
         return m_db.get();
+    }
     m_db.reset();
-    if (!QDir().mkpath(folder))
+    if (!QDir().mkpath(folder)) {
         return nullptr;
+    }
     auto db = std::make_unique<CartDatabase>(path);
     if (!db->IsOpen() || !db->Exec("CREATE TABLE IF NOT EXISTS audio_lengths ("
                                    " path TEXT PRIMARY KEY,"
@@ -94,20 +98,24 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
-    if (!db)
+    if (!db) {
         return std::nullopt;
+    }
     const QString absolute = AbsolutePath(path);
     // A length belongs to one version of the file, whatever the table holds meanwhile.
     if (const auto known = m_known.constFind(absolute);
-        known != m_known.constEnd() && known->database == db->Path() && SameKey(known->key, key))
+        known != m_known.constEnd() && known->database == db->Path() && SameKey(known->key, key)) {
         return known->durationMs;
+    }
     CartDatabase::Query q(*db, "SELECT size, modified_ns, inode, duration_ms FROM audio_lengths "
                                "WHERE path = ?");
     q.Bind(1, absolute);
-    if (!q.Step())
+    if (!q.Step()) {
         return std::nullopt;
-    if (q.Int(0) != key.size || q.Int(1) != key.modifiedNs || q.Int(2) != key.inode)
+    }
+    if (q.Int(0) != key.size || q.Int(1) != key.modifiedNs || q.Int(2) != key.inode) {
         return std::nullopt;
+    }
     Remember(absolute, db->Path(), key, q.Real(3));
     return q.Real(3);
 }
@@ -115,8 +123,9 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
 void AudioLengthCache::Remember(const QString& absolute, const QString& database,
                                 const FileKey& key, double durationMs)
 {
-    if (m_known.size() >= 200000)
+    if (m_known.size() >= 200000) {
         m_known.clear();
+    }
     m_known.insert(absolute, {database, key, durationMs});
 }
 
@@ -124,8 +133,9 @@ void AudioLengthCache::Store(const QString& path, const FileKey& key, double dur
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
-    if (!db)
+    if (!db) {
         return;
+    }
     CartDatabase::Query q(*db, "INSERT OR REPLACE INTO audio_lengths "
                                "(path, size, modified_ns, inode, duration_ms) "
                                "VALUES (?, ?, ?, ?, ?)");
@@ -135,6 +145,7 @@ void AudioLengthCache::Store(const QString& path, const FileKey& key, double dur
         .Bind(3, key.modifiedNs)
         .Bind(4, key.inode)
         .Bind(5, durationMs);
-    if (q.Run())
+    if (q.Run()) {
         Remember(absolute, db->Path(), key, durationMs);
+    }
 }

@@ -7,17 +7,17 @@
 class Cart
 {
 public:
-    QString HDReference;      // the cart number as the store writes it
-    QString AudioFilePath;    // the cart's audio file in the store (set also for an empty cart)
-    bool HasAudio = false;    // the audio file exists
-    QString SourceFile;       // where the audio came from: a path or a "file://" address
+    QString HDReference;   // the cart number as the store writes it
+    QString AudioFilePath; // the cart's audio file in the store (set also for an empty cart)
+    bool HasAudio = false; // the audio file exists
+    QString SourceFile;    // where the audio came from: a path or a "file://" address
     QString Title;
     QString Artist;
     QString Description;
-    float Length = 0.0f;      // seconds; 0 or less: empty
+    float Length = 0.0f; // seconds; 0 or less: empty
     qint32 LastModifiedLow = 0;
     qint32 LastModifiedHigh = 0;
-    float StartPoint = 0.0f;  // markers in seconds; negative: unset
+    float StartPoint = 0.0f; // markers in seconds; negative: unset
     float OutPoint = 0.0f;
     float IntroStart = -1.0f;
     float IntroEnd = -1.0f;

@@ -32,18 +32,21 @@ CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_p
 
 CartDatabase::~CartDatabase()
 {
-    for (sqlite3_stmt* statement : std::as_const(m_statements))
+    for (sqlite3_stmt* statement : std::as_const(m_statements)) {
         sqlite3_finalize(statement);
-    if (m_db)
+    }
+    if (m_db) {
         sqlite3_close(m_db);
+    }
 }
 
 sqlite3_stmt* CartDatabase::TakeStatement(const QString& sql)
 {
     {
         std::lock_guard lock(m_statementsMutex);
-        if (sqlite3_stmt* statement = m_statements.take(sql))
+        if (sqlite3_stmt* statement = m_statements.take(sql)) {
             return statement;
+        }
     }
     sqlite3_stmt* statement = nullptr;
     const QByteArray text = sql.toUtf8();
@@ -72,8 +75,9 @@ void CartDatabase::ReturnStatement(const QString& sql, sqlite3_stmt* statement)
 
 CartDatabase::ChangeStamp CartDatabase::Changes()
 {
-    if (!m_db)
+    if (!m_db) {
         return {};
+    }
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const qint64 nowNs = qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
@@ -98,8 +102,9 @@ void CartDatabase::SetError(const QString& where)
 
 bool CartDatabase::Exec(const QString& sql)
 {
-    if (!m_db)
+    if (!m_db) {
         return false;
+    }
     char* message = nullptr;
     const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
@@ -126,14 +131,16 @@ CartDatabase::Query::Query(CartDatabase& db, const QString& sql) : m_db(db), m_s
 
 CartDatabase::Query::~Query()
 {
-    if (m_stmt)
+    if (m_stmt) {
         m_db.ReturnStatement(m_sql, m_stmt);
+    }
 }
 
 CartDatabase::Query& CartDatabase::Query::Bind(int index, const QVariant& value)
 {
-    if (!m_stmt)
+    if (!m_stmt) {
         return *this;
+    }
     int rc = SQLITE_OK;
     switch (value.typeId()) {
     case QMetaType::UnknownType:
@@ -166,11 +173,13 @@ CartDatabase::Query& CartDatabase::Query::Bind(int index, const QVariant& value)
 
 bool CartDatabase::Query::Step()
 {
-    if (!m_stmt || m_failed)
+    if (!m_stmt || m_failed) {
         return false;
+    }
     const int rc = sqlite3_step(m_stmt);
-    if (rc == SQLITE_ROW)
+    if (rc == SQLITE_ROW) {
         return true;
+    }
     if (rc != SQLITE_DONE) {
         m_failed = true;
         m_db.SetError("step");
@@ -213,14 +222,16 @@ CartDatabase::Transaction::Transaction(CartDatabase& db) : m_db(db)
 
 CartDatabase::Transaction::~Transaction()
 {
-    if (m_active)
+    if (m_active) {
         m_db.Exec("ROLLBACK");
+    }
 }
 
 bool CartDatabase::Transaction::Commit()
 {
-    if (!m_active)
+    if (!m_active) {
         return false;
+    }
     if (!m_db.Exec("COMMIT")) {
         return false; // the destructor rolls back
     }

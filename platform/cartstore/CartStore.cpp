@@ -4,18 +4,18 @@
 #include "platform/cartstore/AudioLengthCache.h"
 #include "platform/cartstore/CartDatabase.h"
 #include "platform/cartstore/CartStoreSettings.h"
-#include "platform/system/DateTimeFunctions.h"
 #include "platform/cartstore/DecodedAudio.h"
 #include "platform/cartstore/FfmpegAudioReader.h"
-#include "platform/system/FileFunctions.h"
 #include "platform/cartstore/IAudioCallback.h"
+#include "platform/cartstore/StoreLog.h"
+#include "platform/cartstore/TransportFile.h"
+#include "platform/cartstore/WaveFileWriter.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileFunctions.h"
 #include "platform/system/LeftoverFiles.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/PlatformPaths.h"
-#include "platform/cartstore/StoreLog.h"
 #include "platform/system/ToolError.h"
-#include "platform/cartstore/TransportFile.h"
-#include "platform/cartstore/WaveFileWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,14 +67,16 @@ public:
         : m_sinks(sinks), m_event(event), m_caption(caption)
     {
         bool cancel = false;
-        for (IAudioCallback* sink : m_sinks)
+        for (IAudioCallback* sink : m_sinks) {
             sink->ProgressStart(m_event, m_caption, true, cancel);
+        }
         m_cancelled = cancel;
     }
     ~Progress()
     {
-        for (IAudioCallback* sink : m_sinks)
+        for (IAudioCallback* sink : m_sinks) {
             sink->ProgressEnd(m_event, QString(), m_used);
+        }
     }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -82,18 +84,22 @@ public:
     // False once a sink asked to stop.
     bool Report(double percent)
     {
-        if (!LongWork::Breathe())
+        if (!LongWork::Breathe()) {
             m_cancelled = true;
-        if (m_cancelled)
+        }
+        if (m_cancelled) {
             return false;
+        }
         const int whole = int(percent);
-        if (whole == m_last)
+        if (whole == m_last) {
             return true;
+        }
         m_last = whole;
         m_used = true;
         bool cancel = false;
-        for (IAudioCallback* sink : m_sinks)
+        for (IAudioCallback* sink : m_sinks) {
             sink->Progress2(m_event, m_caption, float(whole), cancel);
+        }
         m_cancelled = cancel;
         return !cancel;
     }
@@ -113,8 +119,9 @@ namespace {
 // Halves of a 100 ns stamp; a low half of 0 reads as "no stamp", so it is moved by one tick.
 void SplitStamp(qint64 stamp, qint32& low, qint32& high)
 {
-    if ((stamp & 0xFFFFFFFFLL) == 0)
+    if ((stamp & 0xFFFFFFFFLL) == 0) {
         ++stamp;
+    }
     low = qint32(quint32(stamp & 0xFFFFFFFFLL));
     high = qint32(stamp >> 32);
 }
@@ -122,8 +129,9 @@ void SplitStamp(qint64 stamp, qint32& low, qint32& high)
 std::optional<qint64> FileStamp(const QString& path)
 {
     const QFileInfo info(path);
-    if (!info.exists())
+    if (!info.exists()) {
         return std::nullopt;
+    }
     return DateTimeFunctions::ToStamp(info.lastModified().toUTC());
 }
 
@@ -187,16 +195,18 @@ bool HoldsAudio(const QString& folder)
 QString CartStore::ReadMarker(const QString& folder)
 {
     QFile file(folder + "/" + MarkerName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return {};
+    }
     return QString::fromLatin1(file.read(256)).trimmed();
 }
 
 bool CartStore::WriteMarker(const QString& folder) const
 {
     const QString path = folder + "/" + MarkerName;
-    if (ReadMarker(folder) == m_storeId)
+    if (ReadMarker(folder) == m_storeId) {
         return true;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(m_storeId.toLatin1() + "\n") < 0 ||
         !file.commit()) {
@@ -228,11 +238,13 @@ void CartStore::EnsureAvailable(bool readMarker) const
                       ::stat(m_markerNative.constData(), &marker) == 0;
     const Seen now{folder.st_dev, folder.st_ino, marker.st_ino,
                    qint64(marker.st_mtim.tv_sec) * 1000000000 + marker.st_mtim.tv_nsec};
-    if (seen && !readMarker && m_verified == now)
+    if (seen && !readMarker && m_verified == now) {
         return;
+    }
     m_verified = {};
-    if (!seen || ReadMarker(AudioFolder()) != m_storeId)
+    if (!seen || ReadMarker(AudioFolder()) != m_storeId) {
         throw ToolError(StoreUnavailable, MissingAudioReason());
+    }
     m_verified = now;
 }
 
@@ -250,60 +262,73 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     const bool storeWasHere =
         !audioMarker.isEmpty() || !baseMarker.isEmpty() || HoldsAudio(AudioFolder());
     const QString damaged = QString("The cart store's database %1 is damaged or unreadable: %2");
-    if (!database.exists() && storeWasHere)
+    if (!database.exists() && storeWasHere) {
         throw ToolError(StoreUnavailable,
                         QString("The cart store's database %1 is missing or is not this cart "
                                 "store's database: is its disk mounted?")
                             .arg(databasePath));
-    if (database.exists() && database.size() == 0 && storeWasHere)
+    }
+    if (database.exists() && database.size() == 0 && storeWasHere) {
         throw ToolError(StoreUnavailable,
                         damaged.arg(databasePath, "the file is empty, but the audio folder " +
                                                       AudioFolder() + " holds a store's audio"));
+    }
     const bool brandNew = !database.exists();
-    if (brandNew && !QDir().mkpath(AudioFolder()))
+    if (brandNew && !QDir().mkpath(AudioFolder())) {
         throw ToolError(StoreUnavailable,
                         QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
+    }
 
     m_db = std::make_shared<CartDatabase>(databasePath, brandNew, false);
-    if (!m_db->IsOpen())
+    if (!m_db->IsOpen()) {
         throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+    }
     // Reading the schema and a quick check tell a damaged or foreign file before anything is
     // written into it.
     QStringList tables;
     {
         CartDatabase::Query q(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
-        while (q.Step())
+        while (q.Step()) {
             tables << q.Text(0);
-        if (!q.IsValid() || q.Failed())
+        }
+        if (!q.IsValid() || q.Failed()) {
             throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+        }
     }
     {
         CartDatabase::Query q(*m_db, "PRAGMA quick_check(1)");
         const bool stepped = q.Step();
-        if (!stepped || q.Text(0) != "ok")
+        if (!stepped || q.Text(0) != "ok") {
             throw ToolError(StoreUnavailable,
                             damaged.arg(databasePath, stepped ? q.Text(0) : m_db->Error()));
+        }
     }
-    if (!tables.isEmpty() && !tables.contains("carts"))
+    if (!tables.isEmpty() && !tables.contains("carts")) {
         throw ToolError(StoreUnavailable,
                         QString("The file %1 is not a cart store's database").arg(databasePath));
+    }
     if (tables.contains("settings")) {
         CartDatabase::Query q(*m_db, "SELECT value FROM settings WHERE name = ?");
         q.Bind(1, kStoreIdSetting);
-        if (q.Step())
+        if (q.Step()) {
             m_storeId = q.Text(0);
+        }
     }
     // Decided before anything is written, so that a refused store stays exactly as it was.
     const bool adopt = m_storeId.isEmpty() || audioMarker != m_storeId;
-    if (adopt)
+    if (adopt) {
         CheckAudioFolder(audioMarker, baseMarker, tables.contains("carts"));
-    if (!m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") || !m_db->Exec(kSchema))
+    }
+    if (!m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") ||
+        !m_db->Exec(kSchema)) {
         throw ToolError(
             StoreUnavailable,
             QString("Cannot open the cart store %1: %2").arg(databasePath, m_db->Error()));
+    }
     m_settings = std::make_unique<CartStoreSettings>(m_db);
-    if (adopt)
+    if (adopt) {
         AdoptAudioFolder();
+    }
     WriteMarker(m_baseFolder);
     RecoverInterruptedImports();
 }
@@ -316,48 +341,57 @@ void CartStore::CheckAudioFolder(const QString& audioMarker, const QString& base
 {
     if (!audioMarker.isEmpty()) {
         // The base folder's marker agrees with the audio folder's: the database is the stranger.
-        if (baseMarker == audioMarker)
+        if (baseMarker == audioMarker) {
             throw ToolError(StoreUnavailable,
                             QString("The cart store's database %1 is not the database of the "
                                     "store in %2: was it replaced?")
                                 .arg(DatabasePath(), m_baseFolder));
+        }
         throw ToolError(StoreUnavailable, MissingAudioReason());
     }
     QStringList named;
     if (hasCarts) {
         CartDatabase::Query q(*m_db, "SELECT audio_file FROM carts WHERE audio_file <> ''");
-        while (q.Step())
+        while (q.Step()) {
             named << q.Text(0);
+        }
     }
-    if (named.isEmpty())
+    if (named.isEmpty()) {
         return;
-    if (!QFileInfo(AudioFolder()).isDir())
+    }
+    if (!QFileInfo(AudioFolder()).isDir()) {
         throw ToolError(StoreUnavailable, MissingAudioReason());
+    }
     qsizetype present = 0;
-    for (const QString& name : std::as_const(named))
+    for (const QString& name : std::as_const(named)) {
         present += QFileInfo::exists(AudioFolder() + "/" + name) ? 1 : 0;
+    }
     // Files removed since the last pass are no reason to refuse; most of them gone is.
-    if (present * 2 < named.size())
+    if (present * 2 < named.size()) {
         throw ToolError(StoreUnavailable, MissingAudioReason());
+    }
 }
 
 void CartStore::AdoptAudioFolder()
 {
-    if (!QDir().mkpath(AudioFolder()))
+    if (!QDir().mkpath(AudioFolder())) {
         throw ToolError(StoreUnavailable,
                         QString("Cannot create the cart store's folder %1").arg(AudioFolder()));
+    }
     if (m_storeId.isEmpty()) {
         m_storeId = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
         CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
         q.Bind(1, kStoreIdSetting).Bind(2, m_storeId);
-        if (!q.Run())
+        if (!q.Run()) {
             throw ToolError(
                 StoreUnavailable,
                 QString("Cannot write the cart store %1: %2").arg(DatabasePath(), m_db->Error()));
+        }
     }
-    if (!WriteMarker(AudioFolder()))
+    if (!WriteMarker(AudioFolder())) {
         throw ToolError(StoreUnavailable,
                         QString("Cannot write in the cart store's folder %1").arg(AudioFolder()));
+    }
 }
 
 CartStore::~CartStore() = default;
@@ -421,15 +455,18 @@ namespace {
 std::optional<qint32> NumberUpTo(const QString& hdReference, qint32 highest)
 {
     const QString text = hdReference.trimmed();
-    if (text.isEmpty() || text.size() > 12)
+    if (text.isEmpty() || text.size() > 12) {
         return std::nullopt;
+    }
     for (const QChar c : text) {
-        if (c < '0' || c > '9')
+        if (c < '0' || c > '9') {
             return std::nullopt;
+        }
     }
     const qint64 value = text.toLongLong();
-    if (value < 1 || value > highest)
+    if (value < 1 || value > highest) {
         return std::nullopt;
+    }
     return qint32(value);
 }
 
@@ -461,10 +498,12 @@ float CartStore::GetRangePosition(const QString& cart, const QString& first,
     const auto c = NumberUpTo(cart, highest);
     const auto f = NumberUpTo(first, highest);
     const auto l = NumberUpTo(last, highest);
-    if (!c || !f || !l)
+    if (!c || !f || !l) {
         return 0.0f;
-    if (*l <= *f)
+    }
+    if (*l <= *f) {
         return *c >= *l ? 100.0f : 0.0f;
+    }
     const double percent = double(*c - *f) * 100.0 / double(*l - *f);
     return float(qBound(0.0, percent, 100.0));
 }
@@ -472,8 +511,9 @@ float CartStore::GetRangePosition(const QString& cart, const QString& first,
 QString CartStore::GetFirstCart(const QString& hdReference) const
 {
     const QString text = hdReference.trimmed();
-    if (text.isEmpty())
+    if (text.isEmpty()) {
         return "1";
+    }
     bool ok = false;
     const qint64 value = text.toLongLong(&ok);
     if (!ok || text.startsWith('+') || text.startsWith('-') || value > HighestCart()) {
@@ -486,8 +526,9 @@ QString CartStore::GetFirstCart(const QString& hdReference) const
 QString CartStore::GetNextCart(const QString& hdReference) const
 {
     const auto n = CartNumber(hdReference);
-    if (!n || *n >= HighestCart())
+    if (!n || *n >= HighestCart()) {
         return {};
+    }
     return QString::number(*n + 1);
 }
 
@@ -507,8 +548,9 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     m_range.reset();
     const auto from = CartNumber(first);
     const auto to = CartNumber(last);
-    if (!from || !to || *to < *from)
+    if (!from || !to || *to < *from) {
         return;
+    }
     auto range = std::make_unique<RangeRows>();
     range->first = *from;
     range->last = *to;
@@ -538,8 +580,9 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     }
     // Half a range would pass rows off as missing.
     if (!q.IsValid() || q.Failed() || range->readAt == CartDatabase::ChangeStamp() ||
-        !(m_db->Changes() == range->readAt))
+        !(m_db->Changes() == range->readAt)) {
         return;
+    }
     m_range = std::move(range);
 }
 
@@ -548,8 +591,9 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
     if (m_range && number >= m_range->first && number <= m_range->last) {
         if (m_db->Changes() == m_range->readAt) {
             const auto known = m_range->rows.constFind(number);
-            if (known == m_range->rows.constEnd())
+            if (known == m_range->rows.constEnd()) {
                 return std::nullopt;
+            }
             return *known;
         }
         m_range.reset();
@@ -560,9 +604,10 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
                                  " FROM carts WHERE number = ?");
     q.Bind(1, number);
     if (!q.Step()) {
-        if (q.Failed())
+        if (q.Failed()) {
             throw ToolError(StoreDatabaseFailed,
                             QString("Cannot read cart %1: %2").arg(number).arg(m_db->Error()));
+        }
         return std::nullopt;
     }
     Row row;
@@ -618,8 +663,9 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
     };
     cart.HasAudio = ::stat(QFile::encodeName(cart.AudioFilePath).constData(), &audio) == 0 &&
                     S_ISREG(audio.st_mode);
-    if (!row)
+    if (!row) {
         return cart;
+    }
     cart.SourceFile = row->sourceFile;
     cart.Title = row->title;
     cart.Artist = row->artist;
@@ -638,8 +684,9 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
 std::optional<Cart> CartStore::GetCart(const QString& hdReference, qint32 detailLevel, bool flag)
 {
     const auto number = CartNumber(hdReference);
-    if (!number)
+    if (!number) {
         return std::nullopt;
+    }
     // Without its audio folder every cart would look empty, or another store's.
     EnsureAvailable();
     const auto row = ReadRow(*number);
@@ -649,8 +696,9 @@ std::optional<Cart> CartStore::GetCart(const QString& hdReference, qint32 detail
 QString CartStore::GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const
 {
     const auto number = CartNumber(hdReference);
-    if (!number)
+    if (!number) {
         return {};
+    }
     EnsureAvailable();
     const auto row = ReadRow(*number);
     return MakeCart(*number, row ? &*row : nullptr).AudioFilePath;
@@ -660,12 +708,14 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
                            bool afterImport, bool& flag)
 {
     const auto number = CartNumber(hdReference);
-    if (!number)
+    if (!number) {
         return 1;
+    }
     EnsureAvailable();
     Row row;
-    if (const auto stored = ReadRow(*number))
+    if (const auto stored = ReadRow(*number)) {
         row = *stored;
+    }
     row.number = *number;
     row.title = cart.Title;
     row.artist = cart.Artist;
@@ -681,12 +731,14 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
     if (timingOnly) {
         // The cart now matches its audio file as it is; a later check must not find it newer.
         const QString audio = MakeCart(*number, &row).AudioFilePath;
-        if (const auto stamp = FileStamp(audio))
+        if (const auto stamp = FileStamp(audio)) {
             SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
+        }
     }
     CartDatabase::Transaction transaction(*m_db);
-    if (!transaction.IsActive() || !WriteRow(row) || !transaction.Commit())
+    if (!transaction.IsActive() || !WriteRow(row) || !transaction.Commit()) {
         return 2;
+    }
     cart.LastModifiedLow = row.modifiedLow;
     cart.LastModifiedHigh = row.modifiedHigh;
     return 0;
@@ -695,8 +747,9 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
 QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
 {
     QList<CartSummary> carts;
-    if (maxCount <= 0)
+    if (maxCount <= 0) {
         return carts;
+    }
     CartDatabase::Query q(*m_db, "SELECT number, title, artist, length FROM carts"
                                  " WHERE number > ? AND number <= ? AND length > 0"
                                  " ORDER BY number LIMIT ?");
@@ -711,9 +764,10 @@ QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
         cart.Length = float(q.Real(3));
         carts.append(cart);
     }
-    if (!q.IsValid() || q.Failed())
+    if (!q.IsValid() || q.Failed()) {
         throw ToolError(StoreDatabaseFailed,
                         QString("Cannot list the carts: %1").arg(m_db->Error()));
+    }
     return carts;
 }
 
@@ -725,8 +779,9 @@ QString TitleFromFile(const QString& path, qint32 number)
     const QString title = QFileInfo(path).completeBaseName();
     static const QRegularExpression leading("^(\\d+)\\s+(\\S.*)$");
     const auto match = leading.match(title);
-    if (match.hasMatch() && match.captured(1).toLongLong() == number)
+    if (match.hasMatch() && match.captured(1).toLongLong() == number) {
         return match.captured(2).trimmed();
+    }
     return title.trimmed();
 }
 
@@ -737,13 +792,15 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
                            const QList<QPair<QString, QString>>* fields, Progress& progress,
                            double progressFrom)
 {
-    if (progress.Cancelled())
+    if (progress.Cancelled()) {
         return Fail("import cancelled");
+    }
     // A file measured just before has been decoded already.
     std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
     FfmpegAudioReader reader;
-    if (!decodedBefore && !reader.Open(audioFile))
+    if (!decodedBefore && !reader.Open(audioFile)) {
         return Fail(reader.Error());
+    }
     const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
     const int channels = decodedBefore ? decodedBefore->channels : reader.Channels();
 
@@ -761,11 +818,13 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     for (int attempt = 0;; ++attempt) {
         reserve.setFileTemplate(AudioFolder() + "/." + finalName + ".XXXXXX.tmp");
         reserve.setAutoRemove(false);
-        if (!reserve.open())
+        if (!reserve.open()) {
             StoreFault(StoreWriteFailed,
                        QString("cannot write in %1: %2").arg(AudioFolder(), reserve.errorString()));
-        if (LeftoverFiles::Own(reserve.handle(), reserve.fileName()) || attempt == 3)
+        }
+        if (LeftoverFiles::Own(reserve.handle(), reserve.fileName()) || attempt == 3) {
             break;
+        }
         reserve.close();
     }
     const QString tempPath = reserve.fileName();
@@ -778,8 +837,9 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
         QString path;
         ~RemoveOnExit()
         {
-            if (!path.isEmpty())
+            if (!path.isEmpty()) {
                 QFile::remove(path);
+            }
         }
     } tempGuard{tempPath};
 
@@ -787,8 +847,9 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     const double span = 100.0 - progressFrom;
     const double decodeShare = normalise ? 0.8 : 0.95;
     WaveFileWriter writer;
-    if (!writer.Open(tempPath, sampleRate, channels))
+    if (!writer.Open(tempPath, sampleRate, channels)) {
         StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+    }
     const auto decodeProgress = [&](double fraction) {
         return progress.Report(progressFrom + span * decodeShare * fraction);
     };
@@ -807,10 +868,12 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
             decodeProgress);
     }
     if (!decoded) {
-        if (progress.Cancelled())
+        if (progress.Cancelled()) {
             return Fail("import cancelled");
-        if (!writer.Error().isEmpty())
+        }
+        if (!writer.Error().isEmpty()) {
             StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+        }
         return Fail(reader.Error());
     }
     if (normalise) {
@@ -818,37 +881,44 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
         const double from = progressFrom + span * decodeShare;
         if (!writer.Scale(gain,
                           [&](double f) { return progress.Report(from + span * 0.15 * f); })) {
-            if (progress.Cancelled())
+            if (progress.Cancelled()) {
                 return Fail("import cancelled");
+            }
             StoreFault(StoreWriteFailed, storeReason(writer.Error()));
         }
     }
-    if (!writer.Finish())
+    if (!writer.Finish()) {
         StoreFault(StoreWriteFailed, storeReason(writer.Error()));
-    if (progress.Cancelled())
+    }
+    if (progress.Cancelled()) {
         return Fail("import cancelled");
+    }
 
     const double length =
         double(decodedBefore ? decodedBefore->frames : reader.FrameCount()) / sampleRate;
     const auto tag = [&](const char* key) {
-        if (!decodedBefore)
+        if (!decodedBefore) {
             return reader.Tag(key);
+        }
         return QByteArray(key) == "title" ? decodedBefore->title : decodedBefore->artist;
     };
     Row row;
-    if (old)
+    if (old) {
         row = *old;
+    }
     row.number = number;
     row.length = length;
     // A cart re-imported from its own audio file still came from where it came from.
     if (!old ||
-        QFileInfo(sourceFile).canonicalFilePath() != QFileInfo(finalPath).canonicalFilePath())
+        QFileInfo(sourceFile).canonicalFilePath() != QFileInfo(finalPath).canonicalFilePath()) {
         row.sourceFile = sourceFile;
+    }
     row.audioFile = finalName;
     if (intoEmpty || !old) {
         row.title = tag("title");
-        if (row.title.isEmpty())
+        if (row.title.isEmpty()) {
             row.title = TitleFromFile(sourceFile, number);
+        }
         row.artist = tag("artist");
         row.description.clear();
         row.startPoint = 0.0;
@@ -870,37 +940,40 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
             return ok ? value : fallback;
         };
         for (const auto& [name, value] : *fields) {
-            if (name.compare("Title", Qt::CaseInsensitive) == 0)
+            if (name.compare("Title", Qt::CaseInsensitive) == 0) {
                 row.title = value;
-            else if (name.compare("Artist", Qt::CaseInsensitive) == 0)
+            } else if (name.compare("Artist", Qt::CaseInsensitive) == 0) {
                 row.artist = value;
-            else if (name.compare("Description", Qt::CaseInsensitive) == 0)
+            } else if (name.compare("Description", Qt::CaseInsensitive) == 0) {
                 row.description = value;
-            else if (name.compare("StartPoint", Qt::CaseInsensitive) == 0)
+            } else if (name.compare("StartPoint", Qt::CaseInsensitive) == 0) {
                 row.startPoint = qBound(0.0, toNumber(value, row.startPoint), length);
-            else if (name.compare("OutPoint", Qt::CaseInsensitive) == 0)
+            } else if (name.compare("OutPoint", Qt::CaseInsensitive) == 0) {
                 row.outPoint = qBound(0.0, toNumber(value, row.outPoint), length);
-            else if (name.compare("IntroStart", Qt::CaseInsensitive) == 0)
+            } else if (name.compare("IntroStart", Qt::CaseInsensitive) == 0) {
                 row.introStart = ClampMarker(toNumber(value, row.introStart), length);
-            else if (name.compare("IntroEnd", Qt::CaseInsensitive) == 0)
+            } else if (name.compare("IntroEnd", Qt::CaseInsensitive) == 0) {
                 row.introEnd = ClampMarker(toNumber(value, row.introEnd), length);
-            else if (name.compare("Extro", Qt::CaseInsensitive) == 0)
+            } else if (name.compare("Extro", Qt::CaseInsensitive) == 0) {
                 row.extro = ClampMarker(toNumber(value, row.extro), length);
+            }
         }
     }
     const auto stamp = FileStamp(tempPath);
-    if (!stamp)
+    if (!stamp) {
         StoreFault(
             StoreWriteFailed,
             QString("the new audio of cart %1 disappeared from %2").arg(number).arg(AudioFolder()));
+    }
     SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
 
     // The old audio stays reachable under a backup name until the new row is committed; a
     // crash in between is undone when the store is next opened.
     CartDatabase::Transaction transaction(*m_db);
-    if (!transaction.IsActive() || !WriteRow(row))
+    if (!transaction.IsActive() || !WriteRow(row)) {
         StoreFault(StoreDatabaseFailed,
                    QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
+    }
     const QString backupPath = AudioFolder() + "/" + BackupName(finalName);
     const QByteArray finalBytes = QFile::encodeName(finalPath);
     const QByteArray backupBytes = QFile::encodeName(backupPath);
@@ -911,10 +984,11 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     if (!hadAudio) {
         const int mark =
             ::open(newMarkBytes.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (mark < 0)
+        if (mark < 0) {
             StoreFault(StoreWriteFailed,
                        QString("cannot write in %1: %2")
                            .arg(AudioFolder(), QString::fromLocal8Bit(std::strerror(errno))));
+        }
         ::close(mark);
     }
     if (hadAudio) {
@@ -927,11 +1001,12 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
             qint32 copyFlags = 4;
             const qint32 status = FileFunctions::instance().CopyFileWithProgress(
                 finalPath, backupPath, QString(), nullptr, flag1, flag2, copyFlags);
-            if (status != 0)
+            if (status != 0) {
                 StoreFault(StoreWriteFailed,
                            QString("cannot keep the old audio of cart %1: %2")
                                .arg(number)
                                .arg(QString::fromLocal8Bit(std::strerror(status))));
+            }
         }
     }
     if (::rename(QFile::encodeName(tempPath).constData(), finalBytes.constData()) != 0) {
@@ -942,10 +1017,11 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     }
     tempGuard.path.clear();
     if (!transaction.Commit()) {
-        if (hadAudio)
+        if (hadAudio) {
             ::rename(backupBytes.constData(), finalBytes.constData());
-        else
+        } else {
             ::unlink(finalBytes.constData());
+        }
         ::unlink(newMarkBytes.constData());
         StoreFault(StoreDatabaseFailed,
                    QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
@@ -960,8 +1036,9 @@ void CartStore::RemoveLeftovers(bool now)
 {
     const qint64 clock = QDateTime::currentMSecsSinceEpoch();
     // A sweep reads the whole folder: once a minute is soon enough for a store in use.
-    if (!now && clock - m_lastSweep < 60000)
+    if (!now && clock - m_lastSweep < 60000) {
         return;
+    }
     m_lastSweep = clock;
     LeftoverFiles::RemoveUnowned(AudioFolder(), AudioLeftovers());
 }
@@ -971,13 +1048,15 @@ void CartStore::RecoverInterruptedImports()
     RemoveLeftovers(true);
     QDir audio(AudioFolder());
     const QStringList marks = audio.entryList({".*.bak", ".*.new"}, QDir::Files | QDir::Hidden);
-    if (marks.isEmpty())
+    if (marks.isEmpty()) {
         return;
+    }
     // An import holds the write lock from before it moves its audio in until the backup is
     // gone, so with the lock held here no backup belongs to an import in progress.
     CartDatabase::Transaction lock(*m_db);
-    if (!lock.IsActive())
+    if (!lock.IsActive()) {
         return;
+    }
     for (const QString& name : marks) {
         const bool hadAudio = name.endsWith(".bak");
         const QString finalName = name.mid(1, name.size() - 5);
@@ -1014,8 +1093,9 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
 {
     m_lastError.clear();
     const auto number = CartNumber(hdReference);
-    if (!number)
+    if (!number) {
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    }
     Progress progress(m_callbacks, AudioImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
     const bool ok =
@@ -1029,8 +1109,9 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
 // that the caller neither reports it as one nor moves the file aside.
 void CartStore::ThrowIfStopped(bool ok)
 {
-    if (!ok && LongWork::Stopped())
+    if (!ok && LongWork::Stopped()) {
         throw ToolError(LongWork::StoppedError, "Import stopped: the program is closing");
+    }
 }
 
 bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdReference,
@@ -1039,8 +1120,9 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
 {
     m_lastError.clear();
     const auto number = CartNumber(hdReference);
-    if (!number)
+    if (!number) {
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    }
     Progress progress(m_callbacks, TransportImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
     QString audio;
@@ -1058,13 +1140,15 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
             return false;
         }
         // Writing into the audio folder failed: the store's fault, not the file's.
-        if (error.startsWith("cannot unpack into"))
+        if (error.startsWith("cannot unpack into")) {
             StoreFault(StoreWriteFailed, error);
+        }
         return Fail(error);
     }
     QFile unpackedAudio(audio);
-    if (unpackedAudio.open(QIODevice::ReadOnly))
+    if (unpackedAudio.open(QIODevice::ReadOnly)) {
         LeftoverFiles::Own(unpackedAudio.handle(), audio);
+    }
     struct RemoveOnExit
     {
         QFile& file;
@@ -1082,13 +1166,15 @@ bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
 {
     m_lastError.clear();
     const auto number = CartNumber(hdReference);
-    if (!number)
+    if (!number) {
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    }
     EnsureAvailable();
     const auto row = ReadRow(*number);
     const Cart cart = MakeCart(*number, row ? &*row : nullptr);
-    if (!row || !cart.HasAudio)
+    if (!row || !cart.HasAudio) {
         return Fail(QString("cart %1 has no audio").arg(*number));
+    }
     Progress progress(m_callbacks, ExportEvent, QString("Exporting Cart %1").arg(*number));
     const TransportFile::Fields fields = {
         {"Cart", cart.HDReference},
@@ -1114,8 +1200,9 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
 {
     m_lastError.clear();
     const auto number = CartNumber(hdReference);
-    if (!number)
+    if (!number) {
         return Fail(QString("%1 is not a valid cart").arg(hdReference));
+    }
     // A cart whose audio seems gone is removed only while its folder is surely the store's own:
     // an unmounted disk hides every file at once.
     EnsureAvailable(true);
@@ -1123,16 +1210,19 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     const Cart cart = MakeCart(*number, row ? &*row : nullptr);
     // Files first: a row without audio is an empty cart, audio without a row would not be.
     const QFileInfo audio(cart.AudioFilePath);
-    if (audio.exists() && !QFile::remove(audio.filePath()))
+    if (audio.exists() && !QFile::remove(audio.filePath())) {
         return Fail(QString("cannot remove %1").arg(audio.filePath()));
+    }
     QDir folder(AudioFolder());
     const QString base = audio.completeBaseName();
     for (const QString& name : folder.entryList({base + ".*"}, QDir::Files)) {
-        if (QFileInfo(name).completeBaseName() == base && !folder.remove(name))
+        if (QFileInfo(name).completeBaseName() == base && !folder.remove(name)) {
             qCWarning(lcStore) << "cannot remove" << folder.filePath(name);
+        }
     }
-    if (!row)
+    if (!row) {
         return true;
+    }
     CartDatabase::Query q(*m_db, "DELETE FROM carts WHERE number = ?");
     q.Bind(1, *number);
     return q.Run() ? true : Fail("cannot remove cart: " + m_db->Error());
@@ -1166,18 +1256,21 @@ qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
                                      " WHERE audio_file <> '' AND number BETWEEN ? AND ?"
                                      " ORDER BY number");
         q.Bind(1, first).Bind(2, last);
-        while (q.Step())
+        while (q.Step()) {
             carts.append({qint32(q.Int(0)), q.Real(1), AudioFolder() + "/" + q.Text(2)});
+        }
     }
     qint32 changed = 0;
     const auto keep = [&](const Stored& cart, double lengthMs) {
         const double length = lengthMs / 1000.0;
-        if (std::abs(length - cart.length) < 0.0005)
+        if (std::abs(length - cart.length) < 0.0005) {
             return;
+        }
         CartDatabase::Query update(*m_db, "UPDATE carts SET length = ? WHERE number = ?");
         update.Bind(1, length).Bind(2, cart.number);
-        if (update.Run())
+        if (update.Run()) {
             ++changed;
+        }
     };
 
     // Lengths known to the cache cost a lookup; only the rest are decoded, with progress, as
@@ -1187,15 +1280,18 @@ qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
     for (const Stored& cart : carts) {
         // A missing file keeps what is known about the cart.
         const auto key = AudioLengthCache::KeyOf(cart.path);
-        if (!key)
+        if (!key) {
             continue;
-        if (const auto cached = cache.Lookup(cart.path, *key))
+        }
+        if (const auto cached = cache.Lookup(cart.path, *key)) {
             keep(cart, *cached);
-        else
+        } else {
             toDecode.append(cart);
+        }
     }
-    if (toDecode.isEmpty())
+    if (toDecode.isEmpty()) {
         return changed;
+    }
     Progress progress(m_callbacks, RefreshEvent, QStringLiteral("Refreshing Cart Information"));
     for (qsizetype i = 0; i < toDecode.size() && !progress.Cancelled(); ++i) {
         AudioDecoder decoder;
@@ -1213,8 +1309,9 @@ qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
 
 void CartStore::RegisterCallback(IAudioCallback* sink)
 {
-    if (sink && !m_callbacks.contains(sink))
+    if (sink && !m_callbacks.contains(sink)) {
         m_callbacks.append(sink);
+    }
 }
 
 void CartStore::UnregisterCallback(IAudioCallback* sink)

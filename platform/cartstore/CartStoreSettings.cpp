@@ -42,8 +42,9 @@ QString CartStoreSettings::Read(const QString& name, const QString& fallback) co
         m_values.clear();
         m_readAt = now;
     }
-    if (const auto known = m_values.constFind(name); known != m_values.constEnd())
+    if (const auto known = m_values.constFind(name); known != m_values.constEnd()) {
         return known->isNull() ? fallback : *known;
+    }
     CartDatabase::Query q(*m_db, "SELECT value FROM settings WHERE name = ?");
     q.Bind(1, name);
     if (q.Step()) {
@@ -52,8 +53,9 @@ QString CartStoreSettings::Read(const QString& name, const QString& fallback) co
         m_values.insert(name, value);
         return value;
     }
-    if (!q.Failed())
+    if (!q.Failed()) {
         m_values.insert(name, QString());
+    }
     return fallback;
 }
 

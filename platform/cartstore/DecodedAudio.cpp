@@ -23,8 +23,9 @@ DecodedAudio::KeepScope::KeepScope()
 
 DecodedAudio::KeepScope::~KeepScope()
 {
-    if (--ScopeDepth() == 0)
+    if (--ScopeDepth() == 0) {
         Kept().reset();
+    }
 }
 
 bool DecodedAudio::Keeping()
@@ -34,15 +35,17 @@ bool DecodedAudio::Keeping()
 
 void DecodedAudio::Keep(DecodedAudio audio)
 {
-    if (Keeping())
+    if (Keeping()) {
         Kept() = std::move(audio);
+    }
 }
 
 std::optional<DecodedAudio> DecodedAudio::Take(const QString& path)
 {
     std::optional<DecodedAudio> kept;
     kept.swap(Kept());
-    if (!kept || kept->path != path || FileVersionKey::Of(path) != kept->version)
+    if (!kept || kept->path != path || FileVersionKey::Of(path) != kept->version) {
         return std::nullopt;
+    }
     return kept;
 }

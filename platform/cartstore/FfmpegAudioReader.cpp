@@ -1,8 +1,8 @@
 #include "platform/cartstore/FfmpegAudioReader.h"
 
 #include "platform/cartstore/AudioFormatLimits.h"
-#include "platform/system/LongWork.h"
 #include "platform/cartstore/StoreLog.h"
+#include "platform/system/LongWork.h"
 
 #include <QFile>
 #include <mutex>
@@ -20,8 +20,9 @@ namespace {
 // FFmpeg writes its complaints about damaged files to stderr; they belong in our diagnostics.
 void FfmpegLog(void* avcl, int level, const char* format, va_list args)
 {
-    if (level > AV_LOG_WARNING || !lcStore().isDebugEnabled())
+    if (level > AV_LOG_WARNING || !lcStore().isDebugEnabled()) {
         return;
+    }
     char line[1024];
     int prefix = 1;
     av_log_format_line2(avcl, level, format, args, line, sizeof line, &prefix);
@@ -108,8 +109,9 @@ bool FfmpegAudioReader::Open(const QString& fileName)
 
     const QByteArray path = QFile::encodeName(fileName);
     m_format = avformat_alloc_context();
-    if (!m_format)
+    if (!m_format) {
         return Fail("out of memory");
+    }
     m_format->interrupt_callback.callback = Interrupted;
     int rc = avformat_open_input(&m_format, path.constData(), nullptr, nullptr);
     if (rc < 0) {
@@ -135,8 +137,9 @@ bool FfmpegAudioReader::Open(const QString& fileName)
         return Reject(QString("no audio stream in %1").arg(fileName));
     }
     for (unsigned i = 0; i < m_format->nb_streams; ++i) {
-        if (int(i) != m_stream)
+        if (int(i) != m_stream) {
             m_format->streams[i]->discard = AVDISCARD_ALL;
+        }
     }
     const AVCodecParameters* par = m_format->streams[m_stream]->codecpar;
     // Some containers leave the rate to the decoder; only what is declared is judged here.
@@ -179,11 +182,13 @@ bool FfmpegAudioReader::Open(const QString& fileName)
 
 QString FfmpegAudioReader::Tag(const char* key) const
 {
-    if (!m_format)
+    if (!m_format) {
         return {};
+    }
     const AVDictionaryEntry* entry = av_dict_get(m_format->metadata, key, nullptr, 0);
-    if (!entry && m_stream >= 0)
+    if (!entry && m_stream >= 0) {
         entry = av_dict_get(m_format->streams[m_stream]->metadata, key, nullptr, 0);
+    }
     return entry ? QString::fromUtf8(entry->value).trimmed() : QString();
 }
 
@@ -195,15 +200,18 @@ double FfmpegAudioReader::DurationMs() const
 bool FfmpegAudioReader::Convert(const PcmSink& sink, const quint8** input, int inputFrames)
 {
     const int capacity = swr_get_out_samples(m_swr, inputFrames);
-    if (capacity < 0)
+    if (capacity < 0) {
         return Fail("resampler failed");
+    }
     const qsizetype bytes = qsizetype(capacity) * m_channels * 2;
-    if (m_pcm.size() < bytes)
+    if (m_pcm.size() < bytes) {
         m_pcm.resize(bytes);
+    }
     quint8* out = reinterpret_cast<quint8*>(m_pcm.data());
     const int made = swr_convert(m_swr, &out, capacity, input, inputFrames);
-    if (made < 0)
+    if (made < 0) {
         return Fail("resampler failed: " + AvError(made));
+    }
     m_frames += made;
     if (made > 0 && !sink(reinterpret_cast<const qint16*>(m_pcm.constData()), made)) {
         m_stopped = true;
@@ -216,8 +224,9 @@ bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
 {
     const int rate = m_frame->sample_rate > 0 ? m_frame->sample_rate : m_sampleRate;
     // A damaged packet may claim a format of its own; it is skipped like any damaged packet.
-    if (!AudioFormatLimits::IsSane(rate, m_frame->ch_layout.nb_channels))
+    if (!AudioFormatLimits::IsSane(rate, m_frame->ch_layout.nb_channels)) {
         return true;
+    }
     if (!sink) {
         // Counting only; a stream that changes rate midway is counted at the first rate.
         m_frames += rate == m_sampleRate ? m_frame->nb_samples
@@ -230,15 +239,17 @@ bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
         channels != m_swrInChannels) {
         if (m_swr) {
             // Drain what the old set-up still holds before changing it.
-            if (!Convert(sink, nullptr, 0))
+            if (!Convert(sink, nullptr, 0)) {
                 return false;
+            }
             swr_free(&m_swr);
         }
         AVChannelLayout inLayout{};
-        if (m_frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        if (m_frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
             av_channel_layout_default(&inLayout, channels);
-        else
+        } else {
             av_channel_layout_copy(&inLayout, &m_frame->ch_layout);
+        }
         AVChannelLayout outLayout{};
         av_channel_layout_default(&outLayout, m_channels);
         const int rc =
@@ -246,8 +257,9 @@ bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
                                 AVSampleFormat(m_frame->format), rate, 0, nullptr);
         av_channel_layout_uninit(&inLayout);
         av_channel_layout_uninit(&outLayout);
-        if (rc < 0 || swr_init(m_swr) < 0)
+        if (rc < 0 || swr_init(m_swr) < 0) {
             return Fail("cannot set up the sample conversion");
+        }
         m_swrInRate = rate;
         m_swrInFormat = m_frame->format;
         m_swrInChannels = channels;
@@ -257,8 +269,9 @@ bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
 
 bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress)
 {
-    if (!m_format)
+    if (!m_format) {
         return Fail("no file open");
+    }
     m_frames = 0;
     m_stopped = false;
     m_rejected = false;
@@ -270,16 +283,18 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
     auto receive = [&]() -> bool {
         for (;;) {
             const int rc = avcodec_receive_frame(m_codec, m_frame);
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
                 return true;
+            }
             if (rc < 0) {
                 ++badPackets;
                 return true;
             }
             const bool ok = HandleFrame(sink);
             av_frame_unref(m_frame);
-            if (!ok)
+            if (!ok) {
                 return false;
+            }
         }
     };
 
@@ -290,12 +305,14 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
             av_packet_unref(m_packet);
             return Fail("stopped");
         }
-        if (rc == AVERROR_EOF)
+        if (rc == AVERROR_EOF) {
             break;
+        }
         if (rc < 0) {
             // A truncated file ends early; what was decoded so far is its audio.
-            if (m_format->pb && avio_feof(m_format->pb))
+            if (m_format->pb && avio_feof(m_format->pb)) {
                 break;
+            }
             return Fail("read error: " + AvError(rc));
         }
         if (!LongWork::Breathe()) {
@@ -305,11 +322,13 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
         if (m_packet->stream_index == m_stream) {
             ++packets;
             // Damaged packets are skipped as ffmpeg itself does.
-            if (avcodec_send_packet(m_codec, m_packet) < 0)
+            if (avcodec_send_packet(m_codec, m_packet) < 0) {
                 ++badPackets;
+            }
             av_packet_unref(m_packet);
-            if (!receive())
+            if (!receive()) {
                 return false;
+            }
             if (progress && size > 0 && (packets & 31) == 0) {
                 const double fraction = double(avio_tell(m_format->pb)) / double(size);
                 if (fraction - lastReported >= 0.01) {
@@ -325,18 +344,22 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
         }
     }
     avcodec_send_packet(m_codec, nullptr);
-    if (!receive())
+    if (!receive()) {
         return false;
-    if (sink && m_swr && swr_get_delay(m_swr, m_sampleRate) > 0 && !Convert(sink, nullptr, 0))
+    }
+    if (sink && m_swr && swr_get_delay(m_swr, m_sampleRate) > 0 && !Convert(sink, nullptr, 0)) {
         return false;
-    if (badPackets > 0)
+    }
+    if (badPackets > 0) {
         qCDebug(lcStore) << badPackets << "damaged packets skipped";
+    }
     if (LongWork::Stopped()) {
         m_stopped = true;
         return Fail("no audio could be decoded");
     }
-    if (m_frames <= 0)
+    if (m_frames <= 0) {
         return Reject("no audio could be decoded");
+    }
     if (progress && !progress(1.0)) {
         m_stopped = true;
         return Fail("stopped");

@@ -1,7 +1,7 @@
 #include "platform/cartstore/TransportFile.h"
 
-#include "platform/system/LeftoverFiles.h"
 #include "platform/cartstore/StoreLog.h"
+#include "platform/system/LeftoverFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,8 +35,9 @@ struct ProgressState
 void ProgressCallback(zip_t*, double fraction, void* state)
 {
     auto* s = static_cast<ProgressState*>(state);
-    if (s->progress && *s->progress && !s->stopped && !(*s->progress)(fraction))
+    if (s->progress && *s->progress && !s->stopped && !(*s->progress)(fraction)) {
         s->stopped = true;
+    }
 }
 
 // libzip asks separately whether to stop; the answer comes from the last progress call.
@@ -51,11 +52,13 @@ qint64 FreeBytes(const QString& folder)
     struct statvfs st
     {
     };
-    if (::statvfs(QFile::encodeName(folder).constData(), &st) != 0)
+    if (::statvfs(QFile::encodeName(folder).constData(), &st) != 0) {
         return -1;
+    }
     const quint64 block = qMax<quint64>(1, st.f_frsize);
-    if (quint64(st.f_bavail) > quint64(std::numeric_limits<qint64>::max()) / block)
+    if (quint64(st.f_bavail) > quint64(std::numeric_limits<qint64>::max()) / block) {
         return std::numeric_limits<qint64>::max();
+    }
     return qint64(quint64(st.f_bavail) * block);
 }
 
@@ -64,14 +67,15 @@ QString Escape(const QString& value)
     QString out;
     out.reserve(value.size());
     for (const QChar c : value) {
-        if (c == '\\')
+        if (c == '\\') {
             out += "\\\\";
-        else if (c == '\n')
+        } else if (c == '\n') {
             out += "\\n";
-        else if (c == '\r')
+        } else if (c == '\r') {
             out += "\\r";
-        else
+        } else {
             out += c;
+        }
     }
     return out;
 }
@@ -95,29 +99,34 @@ QString Unescape(const QString& value)
 
 bool TransportFile::IsSafeEntryName(const QString& name)
 {
-    if (name.isEmpty() || name.startsWith('/') || name.startsWith('\\'))
+    if (name.isEmpty() || name.startsWith('/') || name.startsWith('\\')) {
         return false;
-    if (name.size() >= 2 && name[1] == ':')
+    }
+    if (name.size() >= 2 && name[1] == ':') {
         return false;
+    }
     for (const QString& part : name.split(QRegularExpression("[/\\\\]"))) {
-        if (part == "..")
+        if (part == "..") {
             return false;
+        }
     }
     return !name.contains(QChar(0));
 }
 
 bool TransportFile::IsAudioEntry(const QString& name)
 {
-    if (name.endsWith('/'))
+    if (name.endsWith('/')) {
         return false;
+    }
     return AudioExtensions.contains(QFileInfo(name).suffix().toLower());
 }
 
 QByteArray TransportFile::FormatFields(const Fields& fields)
 {
     QByteArray out;
-    for (const auto& [name, value] : fields)
+    for (const auto& [name, value] : fields) {
         out += (name + '=' + Escape(value)).toUtf8() + "\r\n";
+    }
     return out;
 }
 
@@ -125,13 +134,15 @@ TransportFile::Fields TransportFile::ParseFields(const QByteArray& text)
 {
     Fields fields;
     QByteArray data = text;
-    if (data.startsWith("\xEF\xBB\xBF"))
+    if (data.startsWith("\xEF\xBB\xBF")) {
         data.remove(0, 3);
+    }
     for (const QByteArray& raw : data.split('\n')) {
         const QString line = QString::fromUtf8(raw).trimmed();
         const qsizetype eq = line.indexOf('=');
-        if (line.isEmpty() || eq <= 0)
+        if (line.isEmpty() || eq <= 0) {
             continue;
+        }
         fields.append({line.left(eq).trimmed(), Unescape(line.mid(eq + 1))});
     }
     return fields;
@@ -153,8 +164,9 @@ bool TransportFile::Write(const QString& zipPath, const QString& audioFile,
         return false;
     };
     zip_source_t* audio = zip_source_file(zip, QFile::encodeName(audioFile).constData(), 0, -1);
-    if (!audio)
+    if (!audio) {
         return fail("cannot read " + audioFile);
+    }
     const zip_int64_t audioIndex =
         zip_file_add(zip, audioEntry.toUtf8().constData(), audio, ZIP_FL_ENC_UTF_8);
     if (audioIndex < 0) {
@@ -166,8 +178,9 @@ bool TransportFile::Write(const QString& zipPath, const QString& audioFile,
     // The buffer must outlive zip_close, which is when libzip reads it.
     const QByteArray text = FormatFields(fields);
     zip_source_t* info = zip_source_buffer(zip, text.constData(), zip_uint64_t(text.size()), 0);
-    if (!info)
+    if (!info) {
         return fail("cannot add the fields");
+    }
     if (zip_file_add(zip, FieldsEntry, info, ZIP_FL_ENC_UTF_8) < 0) {
         zip_source_free(info);
         return fail("cannot add the fields");
@@ -176,8 +189,9 @@ bool TransportFile::Write(const QString& zipPath, const QString& audioFile,
     zip_register_progress_callback_with_state(zip, 0.01, ProgressCallback, nullptr, &state);
     zip_register_cancel_callback_with_state(zip, CancelCallback, nullptr, &state);
     // zip_close writes a temporary file beside the target and renames it into place.
-    if (zip_close(zip) != 0)
+    if (zip_close(zip) != 0) {
         return fail("cannot write " + zipPath);
+    }
     return true;
 }
 
@@ -266,15 +280,17 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
                             .arg(zipPath, QString::fromUtf8(zip_file_strerror(file)));
                 return false;
             }
-            if (n == 0)
+            if (n == 0) {
                 break;
+            }
             done += n;
             if (done > declared) {
                 error = QString("%1 is damaged: an entry is larger than it claims").arg(zipPath);
                 return false;
             }
-            if (!sink(buffer.constData(), n))
+            if (!sink(buffer.constData(), n)) {
                 return false;
+            }
             if (progress && declared > 0 && !progress(double(done) / double(declared))) {
                 error = "stopped";
                 return false;
@@ -295,8 +311,9 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
             return text.size() <= 1 << 20;
         });
         if (!ok) {
-            if (error.isEmpty())
+            if (error.isEmpty()) {
                 error = QString("%1: the fields file is too large").arg(zipPath);
+            }
             return false;
         }
         fields = ParseFields(text);
@@ -314,13 +331,15 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
     // Locked while unpacking, so that a sweep for leftovers leaves the file alone.
     LeftoverFiles::Own(out.handle(), out.fileName());
     const bool ok = readEntry(audioIndex, audioSize, [&](const char* data, qint64 n) {
-        if (out.write(data, n) == n)
+        if (out.write(data, n) == n) {
             return true;
+        }
         error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
         return false;
     });
-    if (!ok)
+    if (!ok) {
         return false;
+    }
     if (!out.flush()) {
         error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
         return false;

@@ -70,13 +70,16 @@ bool WaveFileWriter::Open(const QString& path, int sampleRate, int channels)
     m_peak = 0;
     m_frames = 0;
     m_dataBytes = 0;
-    if (!AudioFormatLimits::IsSane(sampleRate, channels))
+    if (!AudioFormatLimits::IsSane(sampleRate, channels)) {
         return Fail(
             QString("unsupported sample format: %1 Hz, %2 channels").arg(sampleRate).arg(channels));
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+    }
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
         return Fail(QString("cannot write %1: %2").arg(path, m_file.errorString()));
-    if (m_file.write(Header(sampleRate, channels, 0)) != HeaderSize)
+    }
+    if (m_file.write(Header(sampleRate, channels, 0)) != HeaderSize) {
         return Fail(QString("cannot write %1: %2").arg(path, m_file.errorString()));
+    }
     return true;
 }
 
@@ -84,19 +87,22 @@ bool WaveFileWriter::Write(const qint16* samples, int frames)
 {
     const qint64 count = qint64(frames) * m_channels;
     const qint64 bytes = count * 2;
-    if (m_dataBytes + bytes > MaxDataBytes)
+    if (m_dataBytes + bytes > MaxDataBytes) {
         return Fail("the audio is too long for a WAV file");
+    }
     int peak = m_peak;
     for (qint64 i = 0; i < count; ++i) {
         const int v = samples[i] < 0 ? -int(samples[i]) : int(samples[i]);
-        if (v > peak)
+        if (v > peak) {
             peak = v;
+        }
     }
     m_peak = peak;
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "WAV data is written as it lies in memory");
     errno = 0;
-    if (m_file.write(reinterpret_cast<const char*>(samples), bytes) != bytes)
+    if (m_file.write(reinterpret_cast<const char*>(samples), bytes) != bytes) {
         return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file)));
+    }
     m_frames += frames;
     m_dataBytes += bytes;
     return true;
@@ -104,38 +110,45 @@ bool WaveFileWriter::Write(const qint16* samples, int frames)
 
 double WaveFileWriter::NormaliseGain(int peak, double percent)
 {
-    if (peak <= 0 || percent <= 0)
+    if (peak <= 0 || percent <= 0) {
         return 1.0;
+    }
     return qMin(percent, 100.0) / 100.0 * 32767.0 / peak;
 }
 
 bool WaveFileWriter::Scale(double gain, const std::function<bool(double)>& progress)
 {
-    if (std::abs(gain - 1.0) < 1e-6)
+    if (std::abs(gain - 1.0) < 1e-6) {
         return true;
-    if (!m_file.flush())
+    }
+    if (!m_file.flush()) {
         return Fail(m_file.errorString());
+    }
     constexpr qint64 Chunk = 1 << 20;
     QByteArray buffer(Chunk, Qt::Uninitialized);
     int peak = 0;
     for (qint64 done = 0; done < m_dataBytes;) {
         const qint64 n = qMin(Chunk, m_dataBytes - done);
-        if (!m_file.seek(HeaderSize + done) || m_file.read(buffer.data(), n) != n)
+        if (!m_file.seek(HeaderSize + done) || m_file.read(buffer.data(), n) != n) {
             return Fail(QString("cannot read back %1").arg(m_file.fileName()));
+        }
         auto* s = reinterpret_cast<qint16*>(buffer.data());
         for (qint64 i = 0; i < n / 2; ++i) {
             const long v = std::lrint(s[i] * gain);
             s[i] = qint16(qBound(-32768L, v, 32767L));
             const int a = s[i] < 0 ? -int(s[i]) : int(s[i]);
-            if (a > peak)
+            if (a > peak) {
                 peak = a;
+            }
         }
-        if (!m_file.seek(HeaderSize + done) || m_file.write(buffer.constData(), n) != n)
+        if (!m_file.seek(HeaderSize + done) || m_file.write(buffer.constData(), n) != n) {
             return Fail(
                 QString("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString()));
+        }
         done += n;
-        if (progress && !progress(double(done) / double(m_dataBytes)))
+        if (progress && !progress(double(done) / double(m_dataBytes))) {
             return Fail("stopped");
+        }
     }
     m_peak = peak;
     return true;
@@ -143,16 +156,19 @@ bool WaveFileWriter::Scale(double gain, const std::function<bool(double)>& progr
 
 bool WaveFileWriter::Finish()
 {
-    if (!m_file.isOpen())
+    if (!m_file.isOpen()) {
         return Fail("not open");
+    }
     const QByteArray header = Header(m_sampleRate, m_channels, m_dataBytes);
     errno = 0;
-    if (!m_file.seek(0) || m_file.write(header) != HeaderSize || !m_file.flush())
+    if (!m_file.seek(0) || m_file.write(header) != HeaderSize || !m_file.flush()) {
         return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file)));
+    }
     // The file is renamed over a cart's audio next; it must be on disk before that.
-    if (::fsync(m_file.handle()) != 0)
+    if (::fsync(m_file.handle()) != 0) {
         return Fail(QString("cannot write %1 to disk: %2")
                         .arg(m_file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+    }
     m_file.close();
     return true;
 }

@@ -2,11 +2,11 @@
 
 #include "platform/cartstore/CartStore.h"
 #include "platform/directory/ComponentLog.h"
+#include "platform/directory/UserDirectory.h"
 #include "platform/profiles/PlayLogs.h"
 #include "platform/profiles/ProfileCartStore.h"
 #include "platform/profiles/ProfileStore.h"
 #include "platform/system/RegistryFunctions.h"
-#include "platform/directory/UserDirectory.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/profiles/AudioSettingsInterface.h"
 #include "platform/cartstore/PlayerSetting.h"
+#include "platform/profiles/AudioSettingsInterface.h"
 
 // Our audio settings: the number of players and the player setting of a profile, stored as
 // values of the profile's key (ProfileStore). Changes made through the setters hold for this

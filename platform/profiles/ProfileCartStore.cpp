@@ -172,8 +172,9 @@ void ProfileCartStore::RefreshCartInfoInRange(const QString& first, const QStrin
 
 void ProfileCartStore::ReadRangeTogether(const QString& first, const QString& last)
 {
-    if (m_store)
+    if (m_store) {
         m_store->ReadRangeTogether(first, last);
+    }
 }
 
 void ProfileCartStore::RegisterCallback(IAudioCallback* sink)

@@ -55,8 +55,9 @@ Record StatRecord(const QByteArray& native, const QString& path, const QString& 
     struct stat st
     {
     };
-    if (::stat(native.constData(), &st) != 0)
+    if (::stat(native.constData(), &st) != 0) {
         Raise(what, path, errno);
+    }
     return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
@@ -75,8 +76,9 @@ bool OnCifs(const QByteArray& native)
     struct statfs fs
     {
     };
-    if (::statfs(native.constData(), &fs) != 0)
+    if (::statfs(native.constData(), &fs) != 0) {
         return false;
+    }
     const auto type = quint32(fs.f_type);
     return type == kCifsMagic || type == kSmb2Magic || type == kSmbMagic;
 }
@@ -86,10 +88,12 @@ quint32 CifsAttributes(const QByteArray& native, const QString& path, const QStr
     uchar value[4] = {};
     const ssize_t got =
         ::getxattr(native.constData(), ArchiveAttribute::CifsAttributeName, value, sizeof value);
-    if (got < 0)
+    if (got < 0) {
         Raise(what, path, errno);
-    if (got != sizeof value)
+    }
+    if (got != sizeof value) {
         Raise(what, path, QStringLiteral("unexpected DOS attribute size %1").arg(got));
+    }
     return qFromLittleEndian<quint32>(value);
 }
 
@@ -106,21 +110,24 @@ QByteArray RecordText(const Record& record)
 std::optional<Record> ParseRecord(const QByteArray& text)
 {
     const QList<QByteArray> parts = text.split(' ');
-    if (parts.size() != 2)
+    if (parts.size() != 2) {
         return std::nullopt;
+    }
     bool sizeOk = false;
     bool timeOk = false;
     Record record{parts[0].toLongLong(&sizeOk), parts[1].toLongLong(&timeOk)};
-    if (!sizeOk || !timeOk)
+    if (!sizeOk || !timeOk) {
         return std::nullopt;
+    }
     return record;
 }
 
 // The table, for file systems without user extended attributes.
 QString TablePath(const QString& folder)
 {
-    if (folder.isEmpty())
+    if (folder.isEmpty()) {
         return {};
+    }
     return folder + QLatin1Char('/') + ArchiveAttribute::TableName;
 }
 
@@ -141,56 +148,66 @@ QJsonObject ReadTable(const QString& tablePath)
         QJsonObject table;
     };
     static Kept kept;
-    if (tablePath.isEmpty())
+    if (tablePath.isEmpty()) {
         return {};
+    }
     const std::optional<FileVersionKey> before = FileVersionKey::Of(tablePath);
-    if (before && kept.path == tablePath && kept.version == *before)
+    if (before && kept.path == tablePath && kept.version == *before) {
         return kept.table;
+    }
     kept = {};
     QFile file(tablePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return {};
+    }
     const QJsonObject table = QJsonDocument::fromJson(file.readAll()).object();
-    if (before && FileVersionKey::Of(tablePath) == before)
+    if (before && FileVersionKey::Of(tablePath) == before) {
         kept = {tablePath, *before, table};
+    }
     return table;
 }
 
 std::optional<Record> TableRecord(const QString& path, const QString& folder)
 {
     const QString tablePath = TablePath(folder);
-    if (tablePath.isEmpty() || !QFileInfo::exists(tablePath))
+    if (tablePath.isEmpty() || !QFileInfo::exists(tablePath)) {
         return std::nullopt;
+    }
     const QJsonObject table = ReadTable(tablePath);
     const auto it = table.constFind(TableKey(path));
-    if (it == table.constEnd())
+    if (it == table.constEnd()) {
         return std::nullopt;
+    }
     return ParseRecord(it->toString().toLatin1());
 }
 
 void WriteTableRecord(const QString& path, const Record& record, const QString& folder)
 {
     const QString tablePath = TablePath(folder);
-    if (tablePath.isEmpty())
+    if (tablePath.isEmpty()) {
         Raise(kClearing, path, QStringLiteral("there is no tool profile folder to record it in"));
+    }
     QJsonObject table = ReadTable(tablePath);
     // Entries of files that are gone from a folder that is still there are dropped; a folder
     // that is missing may be a share that is not mounted just now.
     for (auto it = table.begin(); it != table.end();) {
         const QFileInfo entry(it.key());
-        if (!entry.exists() && QFileInfo(entry.absolutePath()).isDir())
+        if (!entry.exists() && QFileInfo(entry.absolutePath()).isDir()) {
             it = table.erase(it);
-        else
+        } else {
             ++it;
+        }
     }
     table.insert(TableKey(path), QString::fromLatin1(RecordText(record)));
     QDir().mkpath(folder);
     QSaveFile file(tablePath);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
         Raise(kClearing, path, file.errorString());
+    }
     QString reason;
-    if (!SaveWhole(file, QJsonDocument(table).toJson(QJsonDocument::Compact), &reason))
+    if (!SaveWhole(file, QJsonDocument(table).toJson(QJsonDocument::Compact), &reason)) {
         Raise(kClearing, path, reason);
+    }
 }
 
 // Files whose record in the file itself was found to match, by version: writing the record, or
@@ -208,25 +225,29 @@ bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
     const QByteArray native = QFile::encodeName(path);
     const std::optional<FileVersionKey> version = FileVersionKey::Of(path);
     if (version && ClearedFiles().Lookup(path, *version) && options.extendedAttributes &&
-        !IsLink(native))
+        !IsLink(native)) {
         return false;
+    }
     const Record current = StatRecord(native, path, kReading);
     const bool link = IsLink(native);
-    if (!link && OnCifs(native))
+    if (!link && OnCifs(native)) {
         return (CifsAttributes(native, path, kReading) & ArchiveBit) != 0;
+    }
     if (!link && options.extendedAttributes) {
         char buffer[64];
         const ssize_t got = ::getxattr(native.constData(), RecordName, buffer, sizeof buffer);
         const int error = got < 0 ? errno : 0;
         if (got >= 0 && ParseRecord(QByteArray(buffer, int(got))) == current) {
             if (version && current.size == version->size &&
-                current.modifiedNs == version->modifiedNs)
+                current.modifiedNs == version->modifiedNs) {
                 ClearedFiles().Store(path, *version, true);
+            }
             return false;
         }
         // ERANGE: a record longer than ours is none of ours.
-        if (got < 0 && error != ENODATA && error != ERANGE && !Unsupported(error))
+        if (got < 0 && error != ENODATA && error != ERANGE && !Unsupported(error)) {
             Raise(kReading, path, error);
+        }
     }
     // Also where recording in the file was refused on an otherwise capable file system.
     const std::optional<Record> recorded = TableRecord(path, options.tableFolder);
@@ -240,26 +261,31 @@ void ArchiveAttribute::Clear(const QString& path, const Options& options)
     const bool link = IsLink(native);
     if (!link && OnCifs(native)) {
         quint32 attributes = CifsAttributes(native, path, kClearing);
-        if ((attributes & ArchiveBit) == 0)
+        if ((attributes & ArchiveBit) == 0) {
             return;
+        }
         attributes &= ~ArchiveBit;
-        if (attributes == 0)
+        if (attributes == 0) {
             attributes = kFileAttributeNormal;
+        }
         uchar value[4];
         qToLittleEndian<quint32>(attributes, value);
-        if (::setxattr(native.constData(), CifsAttributeName, value, sizeof value, 0) != 0)
+        if (::setxattr(native.constData(), CifsAttributeName, value, sizeof value, 0) != 0) {
             Raise(kClearing, path, errno);
+        }
         return;
     }
     if (!link && options.extendedAttributes) {
         const QByteArray text = RecordText(current);
         if (::setxattr(native.constData(), RecordName, text.constData(), size_t(text.size()), 0) ==
-            0)
+            0) {
             return;
+        }
         const int error = errno;
         // Not the file's owner, or a read-only mount: the table still has room for it.
-        if (!Unsupported(error) && error != EPERM && error != EACCES && error != EROFS)
+        if (!Unsupported(error) && error != EPERM && error != EACCES && error != EROFS) {
             Raise(kClearing, path, error);
+        }
     }
     WriteTableRecord(path, current, options.tableFolder);
 }

@@ -226,8 +226,9 @@ QStringList FileFunctions::NamesStartingWith(const QString& folder, const QStrin
                                             QDir::Name | QDir::IgnoreCase);
         QList<QPair<QString, qsizetype>> folded;
         folded.reserve(listing.names.size());
-        for (qsizetype i = 0; i < listing.names.size(); ++i)
+        for (qsizetype i = 0; i < listing.names.size(); ++i) {
             folded.append({listing.names.at(i).toCaseFolded(), i});
+        }
         std::sort(folded.begin(), folded.end());
         listing.folded.reserve(folded.size());
         listing.order.reserve(folded.size());
@@ -239,13 +240,15 @@ QStringList FileFunctions::NamesStartingWith(const QString& folder, const QStrin
     const QString key = prefix.toCaseFolded();
     QList<qsizetype> found;
     for (auto it = std::lower_bound(listing.folded.cbegin(), listing.folded.cend(), key);
-         it != listing.folded.cend() && it->startsWith(key); ++it)
+         it != listing.folded.cend() && it->startsWith(key); ++it) {
         found.append(listing.order.at(it - listing.folded.cbegin()));
+    }
     std::sort(found.begin(), found.end());
     QStringList names;
     names.reserve(found.size());
-    for (const qsizetype index : found)
+    for (const qsizetype index : found) {
         names.append(listing.names.at(index));
+    }
     return names;
 }
 

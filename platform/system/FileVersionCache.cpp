@@ -9,8 +9,9 @@ std::optional<FileVersionKey> FileVersionKey::Of(const QString& path)
     {
     };
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 ||
-        !S_ISREG(st.st_mode))
+        !S_ISREG(st.st_mode)) {
         return std::nullopt;
+    }
     return FileVersionKey{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
                           qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
                           qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};

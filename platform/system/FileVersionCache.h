@@ -32,16 +32,18 @@ public:
     {
         std::lock_guard lock(m_mutex);
         const auto found = m_entries.constFind(path);
-        if (found == m_entries.constEnd() || !(found->key == key))
+        if (found == m_entries.constEnd() || !(found->key == key)) {
             return std::nullopt;
+        }
         return found->value;
     }
 
     void Store(const QString& path, const FileVersionKey& key, const Value& value)
     {
         std::lock_guard lock(m_mutex);
-        if (m_entries.size() >= m_capacity && !m_entries.contains(path))
+        if (m_entries.size() >= m_capacity && !m_entries.contains(path)) {
             m_entries.clear();
+        }
         m_entries.insert(path, {key, value});
     }
 

@@ -19,10 +19,12 @@ namespace LeftoverFiles {
 
 bool Own(int fd, const QString& path)
 {
-    if (fd < 0)
+    if (fd < 0) {
         return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         return false;
+    }
     struct stat open
     {
     };
@@ -39,12 +41,14 @@ int RemoveUnowned(const QString& folder, const QRegularExpression& names)
     int removed = 0;
     const QDir dir(folder);
     for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (!names.match(name).hasMatch())
+        if (!names.match(name).hasMatch()) {
             continue;
+        }
         const QByteArray path = QFile::encodeName(dir.filePath(name));
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0)
+        if (fd < 0) {
             continue;
+        }
         struct stat info
         {
         };

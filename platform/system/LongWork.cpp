@@ -44,20 +44,24 @@ LongWork::Scope::~Scope()
 bool LongWork::Breathe()
 {
     State& state = Current();
-    if (!state.handler)
+    if (!state.handler) {
         return true;
-    if (state.stopped)
+    }
+    if (state.stopped) {
         return false;
+    }
     // Work started by the handler itself (a window opened meanwhile) does not pump again.
-    if (state.inHandler || (state.since.isValid() && state.since.elapsed() < kIntervalMs))
+    if (state.inHandler || (state.since.isValid() && state.since.elapsed() < kIntervalMs)) {
         return true;
+    }
     state.inHandler = true;
     const Handler handler = state.handler; // the handler may open a scope of its own
     const bool goOn = handler();
     state.inHandler = false;
     state.since.start();
-    if (!goOn)
+    if (!goOn) {
         state.stopped = true;
+    }
     return goOn;
 }
 

@@ -16,7 +16,8 @@ public:
     // True when the operator asked to stop.
     virtual bool Cancelled() const = 0;
 
-    using Factory = std::function<std::unique_ptr<ProgressDisplay>(const QString& caption, QObject* owner)>;
+    using Factory =
+        std::function<std::unique_ptr<ProgressDisplay>(const QString& caption, QObject* owner)>;
     static void SetFactory(Factory factory);
     // nullptr when there is no owner window or no factory.
     static std::unique_ptr<ProgressDisplay> Create(const QString& caption, QObject* owner);

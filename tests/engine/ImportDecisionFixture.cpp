@@ -28,10 +28,12 @@ bool RecordingCartStore::ImportAudioFile(QObject* parentWindow, const QString& h
                                          qint32 arg8, bool& flag2)
 {
     imports.append({hdReference, fileName, flags, normaliseLevel});
-    if (throwOnImport != 0)
+    if (throwOnImport != 0) {
         throw ToolError(throwOnImport, throwText);
-    if (refuseImport)
+    }
+    if (refuseImport) {
         return false;
+    }
     return CartStore::ImportAudioFile(parentWindow, hdReference, fileName, flags, normaliseLevel,
                                       flag1, arg7, arg8, flag2);
 }
@@ -40,8 +42,9 @@ qint32 RecordingCartStore::SaveCart(const QString& hdReference, Cart& cart, qint
                                     bool timingOnly, bool afterImport, bool& flag)
 {
     saves.append({timingOnly, afterImport});
-    if (timingOnly && timingSaveStatus != 0)
+    if (timingOnly && timingSaveStatus != 0) {
         return timingSaveStatus;
+    }
     return CartStore::SaveCart(hdReference, cart, detail, timingOnly, afterImport, flag);
 }
 
@@ -77,15 +80,17 @@ void ImportDecisionFixture::SetUp()
     // The store's own progress frames are left out: they are the store's, not the decision's.
     QObject::connect(importer.get(), &cImporter::ProcessStarted,
                      [record](const QString& caption, bool usesProgress) {
-                         if (caption.contains(QLatin1String("Snapshot")))
+                         if (caption.contains(QLatin1String("Snapshot"))) {
                              record(QStringLiteral("ProcessStarted %1 %2")
                                         .arg(caption, usesProgress ? "true" : "false"));
+                         }
                      });
     QObject::connect(importer.get(), &cImporter::ProcessEnd,
                      [record](const QString& caption, bool usedProgress) {
-                         if (caption.contains(QLatin1String("Snapshot")))
+                         if (caption.contains(QLatin1String("Snapshot"))) {
                              record(QStringLiteral("ProcessEnd %1 %2")
                                         .arg(caption, usedProgress ? "true" : "false"));
+                         }
                      });
     ASSERT_TRUE(QDir().mkpath(home.File("drop")));
 }
@@ -142,8 +147,9 @@ Cart ImportDecisionFixture::PrepareCart(const QString& cart, const std::function
     EXPECT_TRUE(
         store->CartStore::ImportAudioFile(nullptr, cart, source, 0x24, -1, flag1, 0, -1, flag2));
     QFile::remove(source);
-    if (edit)
+    if (edit) {
         EditCart(cart, edit);
+    }
     return GetCart(cart);
 }
 
@@ -174,15 +180,17 @@ void ImportDecisionFixture::SetModifiedRelativeTo(const QString& file, const QSt
 QStringList ImportDecisionFixture::AppLog() const
 {
     QFile file(Globals::AppLogFile);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return {};
+    }
     const QStringList lines =
         QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QStringList result;
     for (qsizetype i = m_appLogSkip; i < lines.size(); ++i) {
         const auto match = GroupPrefix().match(lines[i]);
-        if (match.hasMatch())
+        if (match.hasMatch()) {
             result << lines[i].mid(match.capturedLength());
+        }
     }
     return result;
 }
@@ -193,16 +201,19 @@ QStringList ImportDecisionFixture::DebugTexts() const
     const QDir folder(home.File("debug"));
     for (const QString& name : folder.entryList({QStringLiteral("*.log")}, QDir::Files)) {
         QFile file(folder.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly)) {
             continue;
+        }
         // "hh:mm:ss", the indentation, a blank and the text.
         for (QString line : QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"))) {
-            if (line.size() < 9)
+            if (line.size() < 9) {
                 continue;
+            }
             line = line.mid(8);
             qsizetype start = 0;
-            while (start < line.size() && line.at(start) == u' ')
+            while (start < line.size() && line.at(start) == u' ') {
                 ++start;
+            }
             texts << line.mid(start);
         }
     }
@@ -213,8 +224,9 @@ QStringList ImportDecisionFixture::Traces() const
 {
     QStringList traces;
     for (const QString& text : DebugTexts()) {
-        if (text.startsWith(QLatin1String("CheckFileAgainstHD:")))
+        if (text.startsWith(QLatin1String("CheckFileAgainstHD:"))) {
             traces << text.mid(19);
+        }
     }
     return traces;
 }
@@ -227,12 +239,13 @@ QStringList ImportDecisionFixture::Record() const
     for (const QString& text : DebugTexts()) {
         const QString entry = text.startsWith(QLatin1String("AppLog: ")) ? text.mid(8) : QString();
         const auto match = GroupPrefix().match(entry);
-        if (match.hasMatch())
+        if (match.hasMatch()) {
             record << QStringLiteral("log:") + entry.mid(match.capturedLength());
-        else if (text.startsWith(QLatin1String("SendSuccessEmail ")))
+        } else if (text.startsWith(QLatin1String("SendSuccessEmail "))) {
             record << QStringLiteral("success:") + note(text);
-        else if (text.startsWith(QLatin1String("SendFailedEmail ")))
+        } else if (text.startsWith(QLatin1String("SendFailedEmail "))) {
             record << QStringLiteral("fail:") + note(text);
+        }
     }
     return record;
 }
@@ -246,9 +259,10 @@ void ImportDecisionFixture::ForgetSoFar()
 {
     m_appLogSkip = 0;
     QFile file(Globals::AppLogFile);
-    if (file.open(QIODevice::ReadOnly))
+    if (file.open(QIODevice::ReadOnly)) {
         m_appLogSkip =
             QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).size();
+    }
     m_debugSkip = 0;
     m_debugSkip = DebugTexts().size();
     events.clear();

@@ -51,8 +51,9 @@ public:
     std::function<void(cImporterGroup&)> edit;
     bool DisplayGroup(cImporter&, cImporterGroup& group) override
     {
-        if (edit)
+        if (edit) {
             edit(group);
+        }
         return true;
     }
     bool DisplayImporter(cImporter&) override { return false; }

@@ -2,11 +2,11 @@
 #include "engine/cImporterEmail.h"
 #include "engine/cImporterGroup.h"
 
-#include "tests/engine/SmtpTestServer.h"
 #include "framework/AppLog.h"
 #include "framework/ToolGlobals.h"
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/SystemInfoFunctions.h"
+#include "tests/engine/SmtpTestServer.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -55,8 +55,9 @@ protected:
 
     void SetUp() override
     {
-        if (!s_server || !s_server->Port())
+        if (!s_server || !s_server->Port()) {
             GTEST_SKIP() << "/usr/bin/python3 cannot run aiosmtpd";
+        }
         s_server->Clear();
         ASSERT_TRUE(InitialiseAppLog(home.File("Logs/Cartfeeder"), 0));
         NotificationEmail::SetTemplateBaseFolder(home.File("program"));
@@ -246,8 +247,9 @@ TEST_F(NotificationEmailTest, FileNamesAreTextInTheHtmlBody)
 TEST_F(NotificationEmailTest, LogsInWithTheImportersLoginName)
 {
     SmtpTestServer server;
-    if (!server.Start("feeder", "s3cret", true))
+    if (!server.Start("feeder", "s3cret", true)) {
         GTEST_SKIP() << "no TLS test server (openssl missing?)";
+    }
     NotificationEmail::SetServerPort(server.Port());
     importer->setSMTPLoginName(QStringLiteral("feeder"));
     importer->setSMTPPassword(QStringLiteral("s3cret"));

@@ -29,25 +29,29 @@ bool SmtpTestServer::Start(const QString& user, const QString& password, bool tl
     const QString script =
         QFileInfo(QStringLiteral(__FILE__)).dir().filePath("../support/smtp_server.py");
     QStringList arguments{script, QStringLiteral("--out"), m_folder.path()};
-    if (!user.isEmpty())
+    if (!user.isEmpty()) {
         arguments << "--user" << user << "--password" << password;
-    if (tls)
+    }
+    if (tls) {
         arguments << "--tls";
+    }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(kPython, arguments);
     while (m_process.waitForReadyRead(20000) && !m_process.canReadLine()) {
     }
     const QByteArray line = m_process.readLine().trimmed();
     m_port = line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
-    if (!m_port)
+    if (!m_port) {
         Stop();
+    }
     return m_port > 0;
 }
 
 void SmtpTestServer::Stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    if (m_process.state() == QProcess::NotRunning) {
         return;
+    }
     m_process.closeWriteChannel(); // the server ends when its input closes
     if (!m_process.waitForFinished(5000)) {
         m_process.kill();
@@ -60,8 +64,9 @@ QList<ReceivedMail> SmtpTestServer::Received() const
     QList<ReceivedMail> mails;
     for (int n = m_first;; ++n) {
         QFile file(QDir(m_folder.path()).filePath(QStringLiteral("%1.json").arg(n)));
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly)) {
             return mails;
+        }
         mails.append({QJsonDocument::fromJson(file.readAll()).object()});
     }
 }
@@ -76,7 +81,8 @@ int DeadPort(bool listening, qint32& port)
     port = 0;
     if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-        (!listening || ::listen(fd, 4) == 0))
+        (!listening || ::listen(fd, 4) == 0)) {
         port = ntohs(address.sin_port);
+    }
     return fd;
 }

@@ -1,9 +1,9 @@
 #include "engine/cEmail.h"
 
-#include "tests/engine/SmtpTestServer.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/RegistryFunctions.h"
 #include "platform/system/ScriptedAnswerer.h"
+#include "tests/engine/SmtpTestServer.h"
 #include "tests/support/BreathRecorder.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
@@ -44,8 +44,9 @@ protected:
 
     void NeedServer()
     {
-        if (!s_server || !s_server->Port())
+        if (!s_server || !s_server->Port()) {
             GTEST_SKIP() << "/usr/bin/python3 cannot run aiosmtpd";
+        }
         s_server->Clear();
     }
 
@@ -223,10 +224,11 @@ TEST_F(cEmailTest, RefusedSendsGiveTheServersReason)
         SCOPED_TRACE(address);
         cEmail email;
         Fill(email);
-        if (QByteArray(address).startsWith("bad"))
+        if (QByteArray(address).startsWith("bad")) {
             email.Message()->setFrom(address);
-        else
+        } else {
             email.Message()->setTo(QStringLiteral("ops@radio.test; ") + address);
+        }
         const QString reason = Send(email);
         EXPECT_TRUE(reason.contains(expected)) << reason.toStdString();
         EXPECT_EQ(Guard(), QStringLiteral("<none>"));
@@ -262,8 +264,9 @@ TEST_F(cEmailTest, LogsInOnlyWithAUserName)
 {
     NeedServer();
     SmtpTestServer server;
-    if (!server.Start("feeder", "s3cret", true))
+    if (!server.Start("feeder", "s3cret", true)) {
         GTEST_SKIP() << "no TLS test server (openssl missing?)";
+    }
     cEmail email;
     Fill(email, server.Port());
     email.UserName = QStringLiteral("feeder");
@@ -284,8 +287,9 @@ TEST_F(cEmailTest, TakesUpTlsWithoutTrustingTheCertificate)
 {
     NeedServer();
     SmtpTestServer server;
-    if (!server.Start({}, {}, true))
+    if (!server.Start({}, {}, true)) {
         GTEST_SKIP() << "no TLS test server (openssl missing?)";
+    }
     cEmail email;
     Fill(email, server.Port());
     EXPECT_EQ(Send(email), QStringLiteral("sent"));

@@ -580,8 +580,9 @@ TEST_F(ImportDecisionTest, TimingOnlyUpdateOfAReCheckedCart)
                      "length, file moved to 'Failed!' subfolder"}));
     EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"}));
     EXPECT_TRUE(QFileInfo::exists(refused.AudioFilePath));
-    for (const QString& trace : Traces())
+    for (const QString& trace : Traces()) {
         EXPECT_FALSE(trace.startsWith("Exit")) << trace.toStdString();
+    }
 }
 
 // The cart's own audio file was edited to another length: the group asks for everything anew.
@@ -806,8 +807,9 @@ TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
     EXPECT_FALSE(damagedImported);
     EXPECT_TRUE(QFileInfo::exists(Drop("Failed!/1236 Damaged.zip")));
     bool traced = false;
-    for (const QString& trace : Traces())
+    for (const QString& trace : Traces()) {
         traced = traced || (trace.startsWith("Cart store: ") && trace.contains(damaged));
+    }
     EXPECT_TRUE(traced) << Lines(Traces());
     // No temporary file is left in the store.
     EXPECT_EQ(QDir(store->AudioFolder()).entryList(QDir::Files | QDir::Hidden),
@@ -897,8 +899,9 @@ TEST_F(ImportDecisionTest, WavOfAnAbsurdFormatIsNeverImported)
     PatchLe32(file, 40, 1);
     ASSERT_EQ(QFileInfo(file).size(), 45);
 
-    for (int pass = 1; pass <= 3; ++pass)
+    for (int pass = 1; pass <= 3; ++pass) {
         EXPECT_FALSE(Check(file, "1234"));
+    }
     EXPECT_TRUE(store->imports.isEmpty());
     EXPECT_FALSE(GetCart("1234").HasAudio);
     EXPECT_TRUE(AppLog().isEmpty());
@@ -981,10 +984,11 @@ TEST_F(ImportDecisionTest, ChangeOnADaylightSavingDayIsTakenOnce)
         QByteArray saved;
         ~RestoreTz()
         {
-            if (saved.isNull())
+            if (saved.isNull()) {
                 qunsetenv("TZ");
-            else
+            } else {
                 qputenv("TZ", saved);
+            }
             tzset();
         }
     } restore{savedTz};

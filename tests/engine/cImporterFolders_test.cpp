@@ -1,5 +1,5 @@
-#include "tests/engine/ImportDecisionFixture.h"
 #include "platform/system/LeftoverFiles.h"
+#include "tests/engine/ImportDecisionFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,10 +33,11 @@ public:
     }
     ~Undeletable()
     {
-        if (m_immutable)
+        if (m_immutable) {
             SetImmutable(false);
-        else if (m_ok)
+        } else if (m_ok) {
             ::chmod(QFile::encodeName(m_folder).constData(), 0755);
+        }
     }
     bool Ok() const { return m_ok; }
 
@@ -44,8 +45,9 @@ private:
     bool SetImmutable(bool on)
     {
         const int fd = ::open(QFile::encodeName(m_file).constData(), O_RDONLY);
-        if (fd < 0)
+        if (fd < 0) {
             return false;
+        }
         int flags = 0;
         bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
         if (done) {
@@ -79,8 +81,9 @@ TEST_F(FailedAndSnapshotFoldersTest, OldFailedCopyThatCannotBeRemovedKeepsTheNew
         old.write("an earlier failure");
     }
     const Undeletable guard(failed);
-    if (!guard.Ok())
+    if (!guard.Ok()) {
         GTEST_SKIP() << "cannot protect a file from deletion here";
+    }
     store->refuseImport = true;
     const QString file = Wav("123 Jingle.wav", 0.5);
 

@@ -4,8 +4,8 @@
 #include "framework/AppLog.h"
 #include "framework/ToolGlobals.h"
 #include "platform/cartstore/Cart.h"
-#include "platform/system/IniFile.h"
 #include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/IniFile.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 

@@ -1,8 +1,8 @@
 #include "framework/CartPermissions.h"
 #include "framework/ToolGlobals.h"
 #include "platform/directory/DirectoryUserRecord.h"
-#include "platform/system/ScriptedAnswerer.h"
 #include "platform/directory/UserDirectory.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>

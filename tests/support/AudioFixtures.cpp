@@ -17,8 +17,9 @@ bool WriteSineWav(const QString& path, double seconds, int sampleRate, int chann
     auto* s = reinterpret_cast<qint16*>(data.data());
     for (qint64 i = 0; i < frames; ++i) {
         const double v = peak * std::sin(2.0 * M_PI * frequency * double(i) / sampleRate);
-        for (int c = 0; c < channels; ++c)
+        for (int c = 0; c < channels; ++c) {
             s[i * channels + c] = qint16(std::lrint(v * 32767.0));
+        }
     }
     QByteArray h(44, '\0');
     char* p = h.data();
@@ -68,14 +69,15 @@ bool Encode(const QString& source, const QString& target, const QStringList& ext
 {
     const QString ext = target.section('.', -1).toLower();
     QStringList codec;
-    if (ext == "mp3")
+    if (ext == "mp3") {
         codec = {"-c:a", "libmp3lame", "-b:a", "128k"};
-    else if (ext == "ogg")
+    } else if (ext == "ogg") {
         codec = {"-c:a", "libvorbis", "-q:a", "3"};
-    else if (ext == "wma")
+    } else if (ext == "wma") {
         codec = {"-c:a", "wmav2", "-b:a", "128k"};
-    else if (ext == "mp2")
+    } else if (ext == "mp2") {
         codec = {"-c:a", "mp2", "-b:a", "192k"};
+    }
     QProcess ffmpeg;
     ffmpeg.start("ffmpeg", QStringList{"-v", "error", "-y", "-i", source} + codec + extra +
                                QStringList{target});
@@ -94,12 +96,14 @@ QByteArray ReadAll(const QString& path)
 int WavPeak(const QString& path)
 {
     const QByteArray bytes = ReadAll(path);
-    if (bytes.size() < 44)
+    if (bytes.size() < 44) {
         return -1;
+    }
     const auto* s = reinterpret_cast<const qint16*>(bytes.constData() + 44);
     int peak = 0;
-    for (qsizetype i = 0; i < (bytes.size() - 44) / 2; ++i)
+    for (qsizetype i = 0; i < (bytes.size() - 44) / 2; ++i) {
         peak = std::max(peak, std::abs(int(s[i])));
+    }
     return peak;
 }
 

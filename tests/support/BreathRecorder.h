@@ -18,10 +18,12 @@ public:
             ++Breaths;
             LongestGapMs = qMax(LongestGapMs, now - m_last);
             m_last = now;
-            if (now < m_stopAfterMs)
+            if (now < m_stopAfterMs) {
                 return true;
-            if (StoppedAtMs < 0)
+            }
+            if (StoppedAtMs < 0) {
                 StoppedAtMs = now;
+            }
             return false;
         };
     }

@@ -1,5 +1,5 @@
-#include "tests/support/TempHome.h"
 #include "platform/system/MessageBox.h"
+#include "tests/support/TempHome.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

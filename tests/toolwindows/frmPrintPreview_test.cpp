@@ -11,9 +11,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>

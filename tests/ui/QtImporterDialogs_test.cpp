@@ -1,12 +1,12 @@
 #include "ui/QtImporterDialogs.h"
 
-#include "tests/ui/FakeCartStore.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/ToolGlobals.h"
 #include "platform/system/IniFile.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
+#include "tests/ui/FakeCartStore.h"
 #include "ui/frmGroupDetails.h"
 #include "ui/frmImporterSettings.h"
 

@@ -1,8 +1,8 @@
 #include "framework/ToolGlobals.h"
 #include "platform/cartbrowser/CartListModel.h"
+#include "platform/cartbrowser/widgets/uAudioBrowser.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/directory/UserDirectory.h"
-#include "platform/cartbrowser/widgets/uAudioBrowser.h"
 #include "platform/system/widgets/uHWndGrab.h"
 #include "tests/support/TempHome.h"
 #include "ui/frmAudioBrowser.h"
@@ -46,8 +46,9 @@ protected:
     static QSize Outer(const QWidget& w) { return w.frameGeometry().size(); }
     static bool WaitIdle(frmAudioBrowser& window)
     {
-        for (int turn = 0; window.ctlBrowser->Busy() && turn < 10000; ++turn)
+        for (int turn = 0; window.ctlBrowser->Busy() && turn < 10000; ++turn) {
             QCoreApplication::processEvents();
+        }
         return !window.ctlBrowser->Busy();
     }
 

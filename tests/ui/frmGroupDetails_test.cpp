@@ -1,15 +1,15 @@
 #include "ui/frmGroupDetails.h"
 
-#include "tests/ui/FakeCartStore.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/ToolGlobals.h"
+#include "platform/directory/UserDirectory.h"
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
-#include "platform/directory/UserDirectory.h"
 #include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
+#include "tests/ui/FakeCartStore.h"
 
 #include <QApplication>
 #include <QCheckBox>

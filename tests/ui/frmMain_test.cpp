@@ -4,16 +4,16 @@
 #include "framework/ToolGlobals.h"
 #include "framework/ToolStartup.h"
 #include "framework/widgets/frmSplash.h"
-#include "platform/system/ArchiveAttribute.h"
 #include "platform/cartstore/Cart.h"
-#include "platform/system/GeneralFunctions.h"
-#include "platform/system/PlatformPaths.h"
 #include "platform/cartstore/PlayoutAudio.h"
+#include "platform/cartstore/WaveFileWriter.h"
 #include "platform/profiles/PlayoutProfile.h"
 #include "platform/profiles/ProfileLibrary.h"
+#include "platform/system/ArchiveAttribute.h"
+#include "platform/system/GeneralFunctions.h"
+#include "platform/system/PlatformPaths.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
-#include "platform/cartstore/WaveFileWriter.h"
 #include "platform/system/widgets/uHWndGrab.h"
 #include "tests/support/TempHome.h"
 #include "ui/GraphicsRenderer.h"
@@ -1120,8 +1120,9 @@ struct SilentMailServer
         socklen_t length = sizeof address;
         if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-            ::listen(fd, 4) == 0)
+            ::listen(fd, 4) == 0) {
             port = ntohs(address.sin_port);
+        }
     }
     ~SilentMailServer() { ::close(fd); }
 };

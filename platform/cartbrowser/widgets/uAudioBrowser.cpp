@@ -150,8 +150,9 @@ void uAudioBrowser::setHDReference(const QString& hdReference)
 
 void uAudioBrowser::setBrowserMode(qint32 mode)
 {
-    if (mode < FullMode || mode > CompactMode)
+    if (mode < FullMode || mode > CompactMode) {
         return;
+    }
     m_mode = mode;
     ApplyMode();
     emit ModeChanged(mode);
@@ -159,8 +160,9 @@ void uAudioBrowser::setBrowserMode(qint32 mode)
 
 void uAudioBrowser::setAudioEngine(PlayoutAudio* engine)
 {
-    if (engine == m_engine)
+    if (engine == m_engine) {
         return;
+    }
     StopBrowsing();
     m_engine = engine;
     m_error.clear();
@@ -187,8 +189,9 @@ bool uAudioBrowser::Busy() const
 
 void uAudioBrowser::ActivateBrowser()
 {
-    if (m_loader->IsRunning())
+    if (m_loader->IsRunning()) {
         return;
+    }
     m_error.clear();
     RefreshRights();
     if (!m_engine) {
@@ -226,8 +229,9 @@ void uAudioBrowser::BatchLoaded(const QList<CartSummary>& carts)
         m_pending.append(carts);
     } else {
         m_carts->Append(carts);
-        if (!m_list->currentIndex().isValid() && !m_hdReference.isEmpty())
+        if (!m_list->currentIndex().isValid() && !m_hdReference.isEmpty()) {
             SelectCart(m_hdReference);
+        }
     }
     UpdateState();
 }
@@ -239,8 +243,9 @@ void uAudioBrowser::LoadFinished()
         m_replacing = false;
         m_carts->Replace(std::exchange(m_pending, {}));
         // After a reset the view lost its place: back to the current cart, or where it was.
-        if (!m_list->currentIndex().isValid() && !SelectCart(m_hdReference))
+        if (!m_list->currentIndex().isValid() && !SelectCart(m_hdReference)) {
             m_list->verticalScrollBar()->setValue(scroll);
+        }
     }
     UpdateState();
 }
@@ -267,35 +272,41 @@ void uAudioBrowser::FilterChanged(const QString& text)
 
 void uAudioBrowser::CurrentChanged(const QModelIndex& current)
 {
-    if (m_selecting || !current.isValid())
+    if (m_selecting || !current.isValid()) {
         return;
+    }
     m_hdReference = m_carts->At(current.row()).HDReference;
 }
 
 void uAudioBrowser::Choose(const QModelIndex& index)
 {
-    if (!m_allowSelection || !index.isValid())
+    if (!m_allowSelection || !index.isValid()) {
         return;
+    }
     const int row = index.row();
-    if (!m_carts->MayChoose(row))
+    if (!m_carts->MayChoose(row)) {
         return;
+    }
     m_hdReference = m_carts->At(row).HDReference;
     emit CartSelected(m_hdReference);
 }
 
 bool uAudioBrowser::SelectCart(const QString& hdReference)
 {
-    if (hdReference.trimmed().isEmpty())
+    if (hdReference.trimmed().isEmpty()) {
         return false;
+    }
     const int row = m_carts->RowOf(hdReference);
-    if (row < 0)
+    if (row < 0) {
         return false;
+    }
     const QModelIndex index = m_carts->index(row, 0);
     m_selecting = true;
     m_list->setCurrentIndex(index);
     m_selecting = false;
-    if (m_list->currentIndex() != index)
+    if (m_list->currentIndex() != index) {
         return false;
+    }
     m_list->scrollTo(index);
     return true;
 }
@@ -309,8 +320,9 @@ void uAudioBrowser::RefreshRights()
         } catch (const ToolError&) {
             rights.reset();
         }
-        if (!rights)
+        if (!rights) {
             rights = std::make_shared<NoRights>();
+        }
     }
     m_carts->SetRights(std::move(rights));
 }
@@ -347,10 +359,11 @@ void uAudioBrowser::UpdateState()
     }
     m_status->setText(text);
     m_refresh->setEnabled(m_engine && !Busy());
-    if (Busy())
+    if (Busy()) {
         setCursor(Qt::BusyCursor);
-    else
+    } else {
         unsetCursor();
+    }
 }
 
 bool uAudioBrowser::eventFilter(QObject* watched, QEvent* event)

@@ -1,8 +1,8 @@
 #include "platform/profiles/widgets/ProfileChooserDialog.h"
 
-#include "platform/system/MessageBox.h"
 #include "platform/profiles/ProfileChooser.h"
 #include "platform/profiles/ProfileStore.h"
+#include "platform/system/MessageBox.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

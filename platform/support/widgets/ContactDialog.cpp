@@ -1,9 +1,9 @@
 #include "platform/support/widgets/ContactDialog.h"
 
-#include "platform/system/widgets/VbColours.h"
-#include "platform/system/MessageBox.h"
 #include "platform/support/SupportFileGenerator.h"
 #include "platform/support/SupportFilePerson.h"
+#include "platform/system/MessageBox.h"
+#include "platform/system/widgets/VbColours.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

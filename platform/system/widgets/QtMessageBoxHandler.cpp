@@ -39,7 +39,8 @@ int showBox(const MessageBoxRequest& request)
     QList<Choice> choices;
     switch (request.Buttons()) {
     case MsgBoxStyle::OKCancel:
-        choices = {{QMessageBox::Ok, MsgBoxResult::OK}, {QMessageBox::Cancel, MsgBoxResult::Cancel}};
+        choices = {{QMessageBox::Ok, MsgBoxResult::OK},
+                   {QMessageBox::Cancel, MsgBoxResult::Cancel}};
         break;
     case MsgBoxStyle::AbortRetryIgnore:
         choices = {{QMessageBox::Abort, MsgBoxResult::Abort},

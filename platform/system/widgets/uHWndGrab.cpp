@@ -111,8 +111,9 @@ bool uHWndGrab::eventFilter(QObject* watched, QEvent* event)
         case QEvent::Show:
         case QEvent::Move:
         case QEvent::Resize:
-            if (FrameOf(m_window) != m_frame)
+            if (FrameOf(m_window) != m_frame) {
                 Apply();
+            }
             break;
         case QEvent::ScreenChangeInternal: // another logical DPI
             Apply();

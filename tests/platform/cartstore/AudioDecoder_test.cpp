@@ -53,10 +53,11 @@ TEST_F(AudioDecoderTest, DecodedLengthEqualsTheLengthTheStoreKeepsForEveryType)
     for (const QString ext : {"wav", "mp3", "ogg", "wma", "mp2"}) {
         SCOPED_TRACE(ext.toStdString());
         const QString file = home.File("clip." + ext);
-        if (ext == "wav")
+        if (ext == "wav") {
             ASSERT_TRUE(QFile::copy(source, file));
-        else
+        } else {
             ASSERT_TRUE(AudioFixtures::Encode(source, file));
+        }
         const double decoded = Duration(file) / 1000.0;
         // Encoders pad to whole frames; the decoded length must stay near the true 2.5 s.
         EXPECT_NEAR(decoded, 2.5, 0.1);
@@ -183,8 +184,9 @@ TEST_F(AudioDecoderTest, AFileThatHoldsNoAudioIsRememberedUntilItChanges)
 // A file that cannot be reached says nothing about its content and is not remembered.
 TEST_F(AudioDecoderTest, AFileThatCannotBeReadIsTriedAgain)
 {
-    if (::geteuid() == 0)
+    if (::geteuid() == 0) {
         GTEST_SKIP() << "root reads every file";
+    }
     const QString file = home.File("locked.wav");
     ASSERT_TRUE(QFile::copy(source, file));
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0), 0);

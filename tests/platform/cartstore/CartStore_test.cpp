@@ -2,14 +2,14 @@
 #include "platform/cartstore/CartDatabase.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/CartStoreSettings.h"
-#include "platform/system/DateTimeFunctions.h"
 #include "platform/cartstore/IAudioCallback.h"
-#include "platform/system/LeftoverFiles.h"
 #include "platform/cartstore/PlayerSetting.h"
+#include "platform/cartstore/TransportFile.h"
 #include "platform/profiles/ProfileCartStore.h"
+#include "platform/system/DateTimeFunctions.h"
+#include "platform/system/LeftoverFiles.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
-#include "platform/cartstore/TransportFile.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/BreathRecorder.h"
 #include "tests/support/TempHome.h"
@@ -28,8 +28,9 @@ namespace {
 QByteArray Hash(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
         return {};
+    }
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
 }
 
@@ -48,8 +49,9 @@ public:
     {
         calls << "Progress2";
         percents << percent;
-        if (cancelAt >= 0 && percent >= cancelAt)
+        if (cancelAt >= 0 && percent >= cancelAt) {
             cancel = true;
+        }
     }
     void ProgressStart(qint32 event, const QString& caption, bool, bool& cancel) override
     {
@@ -103,8 +105,9 @@ TEST_F(CartStoreTest, NumbersAreWholeNumbersUpToTheHighestCart)
     EXPECT_TRUE(store->IsValidCart("1"));
     EXPECT_TRUE(store->IsValidCart("0042"));
     EXPECT_TRUE(store->IsValidCart("99999"));
-    for (const char* bad : {"", "0", "100000", "-5", "+5", "4.2", "12a", "abc"})
+    for (const char* bad : {"", "0", "100000", "-5", "+5", "4.2", "12a", "abc"}) {
         EXPECT_FALSE(store->IsValidCart(bad)) << bad;
+    }
     EXPECT_EQ(store->GetLastCart(0), "99999");
     EXPECT_EQ(store->GetFirstCart(""), "1");
     EXPECT_EQ(store->GetFirstCart("0"), "1");
@@ -428,8 +431,9 @@ TEST_F(CartStoreTest, RefreshCartInfoReadsLengthsFromTheAudio)
 // is given a length no decoder would find, which the cart can only have taken from there.
 TEST_F(CartStoreTest, RefreshOfARangeMeasuresOnlyItsCartsAndDecodesOnlyUnknownFiles)
 {
-    for (const char* number : {"3", "4", "5"})
+    for (const char* number : {"3", "4", "5"}) {
         ASSERT_TRUE(Import(number, jingle, 0x24));
+    }
     const auto setLength = [&](const QString& number, float length) {
         Cart cart = Get(number);
         cart.Length = length;
@@ -522,8 +526,9 @@ TEST_F(CartStoreTest, ACrashDuringAnImportLeavesTheCartAsItWas)
     {
         void Progress2(qint32, const QString&, float percent, bool&) override
         {
-            if (percent >= 30)
+            if (percent >= 30) {
                 ::_exit(3);
+            }
         }
     } crasher;
     GTEST_FLAG_SET(death_test_style, "fast");
@@ -700,8 +705,9 @@ TEST_F(CartStoreTest, ADamagedOrForeignDatabaseIsReportedAndLeftAlone)
         QString reason;
     };
     QByteArray random(4096, 0);
-    for (int i = 0; i < random.size(); ++i)
+    for (int i = 0; i < random.size(); ++i) {
         random[i] = char((i * 7919 + 13) * 31 >> 3);
+    }
     QFile foreignFile(other.DatabasePath());
     ASSERT_TRUE(foreignFile.open(QIODevice::ReadOnly));
     const QByteArray foreign = foreignFile.readAll();

@@ -1,5 +1,5 @@
-#include "tests/support/AudioFixtures.h"
 #include "platform/cartstore/FfmpegAudioReader.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/TempHome.h"
 
 #include <QFile>

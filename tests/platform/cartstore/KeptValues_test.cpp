@@ -1,16 +1,16 @@
 // Values the store and the platform keep in memory between calls: whatever changes, in this
 // process or another, must show.
-#include "tests/support/AudioFixtures.h"
 #include "platform/cartstore/AudioDecoder.h"
 #include "platform/cartstore/CartDatabase.h"
-#include "platform/directory/CartRights.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/CartStoreSettings.h"
 #include "platform/cartstore/DecodedAudio.h"
-#include "platform/directory/DirectoryUser.h"
 #include "platform/cartstore/FfmpegAudioReader.h"
-#include "platform/system/FileFunctions.h"
+#include "platform/directory/CartRights.h"
+#include "platform/directory/DirectoryUser.h"
 #include "platform/directory/UserDirectory.h"
+#include "platform/system/FileFunctions.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/TempHome.h"
 
 #include <QCryptographicHash>
@@ -32,8 +32,9 @@ bool ChangeInAnotherProcess(const QString& database, const QByteArray& sql)
 {
     const QByteArray path = QFile::encodeName(database);
     const pid_t child = ::fork();
-    if (child < 0)
+    if (child < 0) {
         return false;
+    }
     if (child == 0) {
         sqlite3* db = nullptr;
         int rc = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
@@ -204,8 +205,9 @@ TEST_F(KeptValuesTest, CompanionNamesFollowTheFolder)
 {
     const QString folder = home.File("drop");
     ASSERT_TRUE(QDir().mkpath(folder));
-    for (const char* name : {"Promo.wav", "promo.TXT", "Promotion.wav", "Promo", ".Promo.x", "b"})
+    for (const char* name : {"Promo.wav", "promo.TXT", "Promotion.wav", "Promo", ".Promo.x", "b"}) {
         ASSERT_TRUE(QFile(folder + "/" + name).open(QIODevice::WriteOnly));
+    }
     SetTimes(folder, 3600);
     FileFunctions& files = FileFunctions::instance();
     // FindFirst's order.

@@ -19,8 +19,9 @@ bool MakeZip(const QString& path, const QList<QPair<QByteArray, QByteArray>>& en
 {
     int error = 0;
     zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (!zip)
+    if (!zip) {
         return false;
+    }
     for (const auto& [name, content] : entries) {
         zip_source_t* source = zip_source_buffer(zip, content.constData(), content.size(), 0);
         const zip_int64_t index = zip_file_add(zip, name.constData(), source, ZIP_FL_ENC_UTF_8);
@@ -39,8 +40,9 @@ bool MakeZip(const QString& path, const QList<QPair<QByteArray, QByteArray>>& en
 bool ClaimSize(const QString& path, quint32 size)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
+    if (!file.open(QIODevice::ReadWrite)) {
         return false;
+    }
     QByteArray bytes = file.readAll();
     int patched = 0;
     for (qsizetype at = 0; (at = bytes.indexOf("PK", at)) >= 0; at += 2) {
@@ -48,8 +50,9 @@ bool ClaimSize(const QString& path, quint32 size)
         const qsizetype offset = signature == "PK\x03\x04"   ? 22
                                  : signature == "PK\x01\x02" ? 24
                                                              : -1;
-        if (offset < 0)
+        if (offset < 0) {
             continue;
+        }
         qToLittleEndian<quint32>(size, bytes.data() + at + offset);
         ++patched;
     }
@@ -171,8 +174,9 @@ TEST_F(TransportFileTest, UnsafeOrOversizedArchivesAreRefused)
                   .filter(QRegularExpression("^[^.]")),
               QStringList{"00500.wav"});
 
-    for (const char* name : {"a.wav", "dir/a.wav", "a..b.wav", "..a.wav"})
+    for (const char* name : {"a.wav", "dir/a.wav", "a..b.wav", "..a.wav"}) {
         EXPECT_TRUE(TransportFile::IsSafeEntryName(name)) << name;
+    }
 }
 
 TEST_F(TransportFileTest, DamagedArchivesFailWithoutHarm)
@@ -189,8 +193,9 @@ TEST_F(TransportFileTest, DamagedArchivesFailWithoutHarm)
 
     // Flip audio bytes inside the stored entry: the CRC no longer matches.
     QByteArray flipped = good;
-    for (int i = 2000; i < 2100; ++i)
+    for (int i = 2000; i < 2100; ++i) {
         flipped[i] = char(flipped[i] ^ 0x5A);
+    }
     const QString corrupt = home.File("corrupt.zip");
     QFile c(corrupt);
     ASSERT_TRUE(c.open(QIODevice::WriteOnly));

@@ -11,8 +11,9 @@ namespace {
 quint32 HeaderField(const QString& path, int offset)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return 0;
+    }
     const QByteArray header = file.read(44);
     return header.size() == 44 ? qFromLittleEndian<quint32>(header.constData() + offset) : 0;
 }

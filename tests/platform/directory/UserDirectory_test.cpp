@@ -1,9 +1,9 @@
 #include "platform/directory/CartRights.h"
 #include "platform/directory/DirectoryApplications.h"
 #include "platform/directory/DirectoryUserRecord.h"
-#include "platform/system/ScriptedAnswerer.h"
 #include "platform/directory/UserDirectory.h"
 #include "platform/directory/widgets/DirectorySettingsDialog.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>

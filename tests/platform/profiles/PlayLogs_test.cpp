@@ -1,5 +1,5 @@
-#include "platform/profiles/PlayLogs.h"
 #include "platform/cartstore/PlayoutAudio.h"
+#include "platform/profiles/PlayLogs.h"
 #include "platform/profiles/PlayoutProfile.h"
 #include "tests/support/TempHome.h"
 

@@ -1,14 +1,14 @@
 #include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/IAudioCallback.h"
+#include "platform/directory/UserDirectory.h"
 #include "platform/profiles/PlayoutProfile.h"
 #include "platform/profiles/ProfileAudioSettings.h"
 #include "platform/profiles/ProfileCartStore.h"
 #include "platform/profiles/ProfileStore.h"
+#include "platform/profiles/widgets/FileLocationsDialog.h"
 #include "platform/system/RegistryFunctions.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
-#include "platform/directory/UserDirectory.h"
-#include "platform/profiles/widgets/FileLocationsDialog.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
-#include "platform/system/IniFile.h"
 #include "platform/profiles/ProfileAudioSettings.h"
 #include "platform/profiles/ProfileChooser.h"
 #include "platform/profiles/ProfileStore.h"
+#include "platform/profiles/widgets/ProfileChooserDialog.h"
+#include "platform/system/IniFile.h"
 #include "platform/system/RegistryFunctions.h"
 #include "platform/system/ScriptedAnswerer.h"
-#include "platform/profiles/widgets/ProfileChooserDialog.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>

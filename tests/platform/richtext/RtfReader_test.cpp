@@ -166,8 +166,9 @@ TEST(RtfReaderTest, FileWrittenByLibreOfficeWriter)
     const RtfDocument doc = Read(DataFile("libreoffice.rtf"));
     QStringList texts;
     for (const RtfParagraph& paragraph : doc.Paragraphs) {
-        if (!paragraph.Text().trimmed().isEmpty())
+        if (!paragraph.Text().trimmed().isEmpty()) {
             texts << paragraph.Text();
+        }
     }
     ASSERT_EQ(texts.size(), 4) << doc.PlainText().toStdString();
     EXPECT_EQ(texts[0], "Cartfeeder update notes");
@@ -176,8 +177,9 @@ TEST(RtfReaderTest, FileWrittenByLibreOfficeWriter)
     EXPECT_EQ(texts[3], QString::fromUtf8("Привет"));
     const auto paragraphWith = [&](const QString& word) -> const RtfParagraph& {
         for (const RtfParagraph& paragraph : doc.Paragraphs) {
-            if (paragraph.Text().contains(word))
+            if (paragraph.Text().contains(word)) {
                 return paragraph;
+            }
         }
         return doc.Paragraphs.first();
     };

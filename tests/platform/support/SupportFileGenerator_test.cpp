@@ -1,7 +1,7 @@
+#include "platform/support/SupportFileGenerator.h"
 #include "platform/system/IniFile.h"
 #include "platform/system/RegistryFunctions.h"
 #include "platform/system/ScriptedAnswerer.h"
-#include "platform/support/SupportFileGenerator.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/ZipEntries.h"
 

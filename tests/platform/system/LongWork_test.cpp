@@ -20,8 +20,9 @@ TEST(LongWorkTest, BreathesOnlyInAScopeAtAPaceAndStopsForGood)
         // A loop that breathes all the time hands over only every few tens of milliseconds.
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < 200)
+        while (clock.elapsed() < 200) {
             ASSERT_TRUE(LongWork::Breathe());
+        }
         EXPECT_GE(calls, 2);
         EXPECT_LE(calls, 12);
 

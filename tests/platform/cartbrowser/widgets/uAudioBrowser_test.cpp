@@ -1,11 +1,11 @@
 #include "platform/cartbrowser/CartListModel.h"
+#include "platform/cartbrowser/widgets/uAudioBrowser.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/CartStoreSettings.h"
 #include "platform/directory/DirectoryUser.h"
+#include "platform/directory/UserCartRights.h"
 #include "platform/profiles/ProfileCartStore.h"
 #include "platform/system/ToolError.h"
-#include "platform/directory/UserCartRights.h"
-#include "platform/cartbrowser/widgets/uAudioBrowser.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/TempHome.h"
 
@@ -96,12 +96,14 @@ public:
     QList<CartSummary> ListCarts(qint64 afterNumber, int maxCount) const override
     {
         requests.append({afterNumber, maxCount});
-        if (!failure.isEmpty())
+        if (!failure.isEmpty()) {
             throw ToolError(ToolErrors::DatabaseFailed, failure);
+        }
         QList<CartSummary> list;
         for (auto it = carts.upper_bound(afterNumber); it != carts.end() && list.size() < maxCount;
-             ++it)
+             ++it) {
             list.append(it->second);
+        }
         return list;
     }
 };
@@ -120,16 +122,18 @@ private:
 
 bool WaitIdle(uAudioBrowser& browser)
 {
-    for (int turn = 0; browser.Busy() && turn < 100000; ++turn)
+    for (int turn = 0; browser.Busy() && turn < 100000; ++turn) {
         QCoreApplication::processEvents();
+    }
     return !browser.Busy();
 }
 
 QStringList Column(const QAbstractItemModel& model, int column)
 {
     QStringList texts;
-    for (int row = 0; row < model.rowCount(); ++row)
+    for (int row = 0; row < model.rowCount(); ++row) {
         texts << model.index(row, column).data().toString();
+    }
     return texts;
 }
 
@@ -186,8 +190,9 @@ TEST(uAudioBrowserTest, ListsTheCartsThatHoldSomethingAlikeWithAndWithoutAListin
     walker.setAudioEngine(&walking);
     walker.ActivateBrowser();
     ASSERT_TRUE(WaitIdle(walker));
-    for (int column = 0; column < CartListModel::ColumnCount; ++column)
+    for (int column = 0; column < CartListModel::ColumnCount; ++column) {
         EXPECT_EQ(Column(*walker.Carts(), column), Column(carts, column));
+    }
 
     EXPECT_EQ(CartListModel::FormatLength(3725.04f), "1:02:05.0");
 }
@@ -195,8 +200,9 @@ TEST(uAudioBrowserTest, ListsTheCartsThatHoldSomethingAlikeWithAndWithoutAListin
 TEST(uAudioBrowserTest, AHundredThousandCartsLoadOneBatchPerTurnOfTheEventLoop)
 {
     ListingStore store;
-    for (int n = 1; n <= 100000; ++n)
+    for (int n = 1; n <= 100000; ++n) {
         store.Add(n * 2, "Cart");
+    }
     uAudioBrowser browser;
     browser.setAudioEngine(&store);
     browser.ActivateBrowser();
@@ -220,8 +226,9 @@ TEST(uAudioBrowserTest, AHundredThousandCartsLoadOneBatchPerTurnOfTheEventLoop)
     EXPECT_EQ(rows, 100000);
     EXPECT_EQ(largestStep, 2000);
     ASSERT_EQ(store.requests.size(), 51); // the last one finds the end
-    for (int i = 0; i < store.requests.size(); ++i)
+    for (int i = 0; i < store.requests.size(); ++i) {
         EXPECT_EQ(store.requests[i], qMakePair(qint64(i) * 4000, 2000));
+    }
     EXPECT_EQ(browser.StatusLine()->text(), QLocale().toString(100000) + " carts");
 
     // Stopped after two batches: what came stays, nothing more is asked for.
@@ -237,8 +244,9 @@ TEST(uAudioBrowserTest, AHundredThousandCartsLoadOneBatchPerTurnOfTheEventLoop)
     EXPECT_GT(stoppedAt, 0);
     EXPECT_LE(stoppedAt, 4000);
     const auto asked = store.requests.size();
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
         QCoreApplication::processEvents();
+    }
     EXPECT_EQ(browser.Carts()->rowCount(), stoppedAt);
     EXPECT_EQ(store.requests.size(), asked);
 }
@@ -246,8 +254,9 @@ TEST(uAudioBrowserTest, AHundredThousandCartsLoadOneBatchPerTurnOfTheEventLoop)
 TEST(uAudioBrowserTest, AReloadKeepsTheOldListUntilCompleteAndStaysOnTheCurrentCart)
 {
     ListingStore store;
-    for (int n = 1; n <= 5000; ++n)
+    for (int n = 1; n <= 5000; ++n) {
         store.Add(n, QString("Cart %1").arg(n));
+    }
     uAudioBrowser browser;
     browser.resize(400, 300);
     browser.show();

@@ -1,7 +1,7 @@
-#include "platform/system/ScriptedAnswerer.h"
 #include "platform/support/SupportFileGenerator.h"
 #include "platform/support/SupportFilePerson.h"
 #include "platform/support/widgets/ContactDialog.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>
