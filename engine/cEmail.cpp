@@ -159,5 +159,5 @@ bool cEmail::SaveToFile(const QString& FileName)
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
     }
-    return SaveWhole(file, mime);
+    return SaveWhole(file, mime).Ok();
 }

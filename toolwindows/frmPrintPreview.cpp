@@ -237,7 +237,9 @@ void frmPrintPreview::Save()
     if (!saved) {
         reason = file.errorString();
     } else {
-        saved = SaveWhole(file, bytes, &reason);
+        const Result<> written = SaveWhole(file, bytes);
+        saved = written.Ok();
+        reason = written.Reason();
     }
     if (!saved) {
         ShowProblemMessage(QStringLiteral("while saving to ") + fileName + u'.', reason, false);

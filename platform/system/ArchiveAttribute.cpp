@@ -204,9 +204,9 @@ void WriteTableRecord(const QString& path, const Record& record, const QString& 
     if (!file.open(QIODevice::WriteOnly)) {
         Raise(kClearing, path, file.errorString());
     }
-    QString reason;
-    if (!SaveWhole(file, QJsonDocument(table).toJson(QJsonDocument::Compact), &reason)) {
-        Raise(kClearing, path, reason);
+    const Result<> saved = SaveWhole(file, QJsonDocument(table).toJson(QJsonDocument::Compact));
+    if (!saved) {
+        Raise(kClearing, path, saved.Reason());
     }
 }
 

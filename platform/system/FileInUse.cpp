@@ -52,13 +52,6 @@ qint64 NowNs()
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-void SetReason(QString* reason, const QString& text)
-{
-    if (reason) {
-        *reason = text;
-    }
-}
-
 // Closes the descriptor on every way out.
 class Descriptor
 {
@@ -99,24 +92,21 @@ bool FileInUse::IsNetworkFileSystem(long fileSystemType)
     }
 }
 
-bool FileInUse::OpenExclusively(const QString& path, QString* reason)
+Result<> FileInUse::OpenExclusively(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     // Non-blocking: a FIFO must not wait for a writer, and a file leased by someone else (a
     // file server's oplock) answers at once instead of after the lease-break time.
     const Descriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) {
-        SetReason(reason, ErrorText(errno));
-        return false;
+        return Failure{ErrorText(errno)};
     }
     struct stat info;
     if (::fstat(fd.get(), &info) != 0) {
-        SetReason(reason, ErrorText(errno));
-        return false;
+        return Failure{ErrorText(errno)};
     }
     if (!S_ISREG(info.st_mode)) {
-        SetReason(reason, QStringLiteral("not a regular file"));
-        return false;
+        return Failure{QStringLiteral("not a regular file")};
     }
     const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
 
@@ -131,33 +121,30 @@ bool FileInUse::OpenExclusively(const QString& path, QString* reason)
         IgnoreLeaseBreakSignal();
         if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {
             ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
-            return true;
+            return {};
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK) {
-            SetReason(reason, QStringLiteral("open in another process"));
-            return false;
+            return Failure{QStringLiteral("open in another process")};
         }
         // EACCES (not our file, no CAP_LEASE), EINVAL (no leases here) and the like.
     }
-    return Settled(path, qint64(info.st_size), modifiedNs, reason);
+    return Settled(path, qint64(info.st_size), modifiedNs);
 }
 
-bool FileInUse::Settled(const QString& path, qint64 size, qint64 modifiedNs, QString* reason)
+Result<> FileInUse::Settled(const QString& path, qint64 size, qint64 modifiedNs)
 {
     const auto previous = m_looks.constFind(path);
     const bool unchanged = previous != m_looks.constEnd() && previous->Size == size &&
                            previous->ModifiedNs == modifiedNs;
     m_looks.insert(path, Look{size, modifiedNs});
     if (!unchanged) {
-        SetReason(reason, QStringLiteral("size or modification time changed since the last look"));
-        return false;
+        return Failure{QStringLiteral("size or modification time changed since the last look")};
     }
     if (NowNs() - modifiedNs < kSettleNs) {
-        SetReason(reason, QStringLiteral("modified less than two seconds ago"));
-        return false;
+        return Failure{QStringLiteral("modified less than two seconds ago")};
     }
-    return true;
+    return {};
 }
 
 void FileInUse::Forget(const QString& path)

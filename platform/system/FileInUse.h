@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/Result.h"
+
 #include <QHash>
 #include <QString>
 
@@ -18,10 +20,9 @@ public:
     // leasesAllowed false makes every file take the size-and-time test.
     explicit FileInUse(bool leasesAllowed = true);
 
-    // True when the file was opened and nobody else has it open; it is closed again before
-    // returning. False when it is in use, missing, unreadable or not a regular file; reason
-    // (when given) then says why.
-    bool OpenExclusively(const QString& path, QString* reason = nullptr);
+    // Works when the file was opened and nobody else has it open; it is closed again before
+    // returning. Fails, saying why, when it is in use, missing, unreadable or not a regular file.
+    Result<> OpenExclusively(const QString& path);
 
     // Drops what the size-and-time test remembers of a file (after it was deleted).
     void Forget(const QString& path);
@@ -36,7 +37,7 @@ private:
         qint64 ModifiedNs = 0;
     };
 
-    bool Settled(const QString& path, qint64 size, qint64 modifiedNs, QString* reason);
+    Result<> Settled(const QString& path, qint64 size, qint64 modifiedNs);
 
     bool m_leasesAllowed;
     QHash<QString, Look> m_looks;

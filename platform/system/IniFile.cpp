@@ -170,7 +170,7 @@ bool saveToDisk(const QString& path, const Document& doc)
         bytes = QByteArray("\xFF\xFE");
         bytes.append(QStringEncoder(QStringConverter::Utf16LE).encode(text));
     }
-    return SaveWhole(file, bytes);
+    return SaveWhole(file, bytes).Ok();
 }
 
 bool sameName(const QString& a, const QString& b)

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-bool SaveWhole(QSaveFile& file, const QByteArray& bytes, QString* reason)
+Result<> SaveWhole(QSaveFile& file, const QByteArray& bytes)
 {
     QString why;
     if (file.write(bytes) != bytes.size() || !file.flush()) {
@@ -23,15 +23,12 @@ bool SaveWhole(QSaveFile& file, const QByteArray& bytes, QString* reason)
     }
     if (why.isEmpty()) {
         if (file.commit()) {
-            return true;
+            return {};
         }
         why = file.errorString();
     } else {
         file.cancelWriting();
         file.commit(); // drops the temporary file
     }
-    if (reason) {
-        *reason = why;
-    }
-    return false;
+    return Failure{why};
 }

@@ -56,9 +56,9 @@ TEST(FileInUseTest, LeaseTellsWhetherAnotherProcessHasTheFileOpen)
     EXPECT_TRUE(inUse.OpenExclusively(path));
 
     Holder holder(path);
-    QString reason;
-    EXPECT_FALSE(inUse.OpenExclusively(path, &reason));
-    EXPECT_FALSE(reason.isEmpty());
+    const Result<> refused = inUse.OpenExclusively(path);
+    EXPECT_FALSE(refused);
+    EXPECT_FALSE(refused.Reason().isEmpty());
 
     holder.Release();
     EXPECT_TRUE(inUse.OpenExclusively(path));
@@ -108,9 +108,9 @@ TEST(FileInUseTest, WithoutLeasesTwoSecondsOfQuietSettleAFile)
 
     SetModified(path, QDateTime::currentDateTime().addMSecs(-1500));
     EXPECT_FALSE(inUse.OpenExclusively(path));
-    QString reason;
-    EXPECT_FALSE(inUse.OpenExclusively(path, &reason));
-    EXPECT_EQ(reason, "modified less than two seconds ago");
+    const Result<> refused = inUse.OpenExclusively(path);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.Reason(), "modified less than two seconds ago");
 
     SetModified(path, QDateTime::currentDateTime().addMSecs(-2500));
     EXPECT_FALSE(inUse.OpenExclusively(path));
@@ -121,16 +121,17 @@ TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
 {
     QTemporaryDir dir;
     FileInUse inUse;
-    QString reason;
-    EXPECT_FALSE(inUse.OpenExclusively(dir.filePath("gone.wav"), &reason));
-    EXPECT_FALSE(reason.isEmpty());
+    const Result<> refused = inUse.OpenExclusively(dir.filePath("gone.wav"));
+    EXPECT_FALSE(refused);
+    EXPECT_FALSE(refused.Reason().isEmpty());
     EXPECT_FALSE(inUse.OpenExclusively(dir.path()));
 
     // A pipe without a writer would block an ordinary open for ever.
     const QString pipe = dir.filePath("1234 pipe.wav");
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    EXPECT_FALSE(inUse.OpenExclusively(pipe, &reason));
-    EXPECT_EQ(reason, "not a regular file");
+    const Result<> pipeRefused = inUse.OpenExclusively(pipe);
+    EXPECT_FALSE(pipeRefused);
+    EXPECT_EQ(pipeRefused.Reason(), "not a regular file");
 }
 
 } // namespace
