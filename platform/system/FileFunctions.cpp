@@ -332,7 +332,7 @@ QDateTime FileFunctions::GetDateLastModifiedUtc(const QString& path) const
     {
     };
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        throw ToolError(53, QStringLiteral("File not found: %1").arg(path));
+        throw ToolError(ToolErrors::FileNotFound, QStringLiteral("File not found: %1").arg(path));
     }
     // Milliseconds, as QFileInfo keeps them.
     return QDateTime::fromMSecsSinceEpoch(
