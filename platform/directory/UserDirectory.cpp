@@ -1,7 +1,7 @@
 #include "platform/directory/UserDirectory.h"
 
 #include "platform/cartstore/CartDatabase.h"
-#include "platform/directory/ComponentLog.h"
+#include "platform/directory/DirectoryLog.h"
 #include "platform/directory/DirectoryUserRecord.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/PlatformPaths.h"

@@ -1,7 +1,7 @@
 #include "platform/profiles/PlayoutProfile.h"
 
 #include "platform/cartstore/CartStore.h"
-#include "platform/directory/ComponentLog.h"
+#include "platform/directory/DirectoryLog.h"
 #include "platform/directory/UserDirectory.h"
 #include "platform/profiles/PlayLogs.h"
 #include "platform/profiles/ProfileCartStore.h"

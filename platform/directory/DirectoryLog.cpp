@@ -1,4 +1,4 @@
-#include "platform/directory/ComponentLog.h"
+#include "platform/directory/DirectoryLog.h"
 
 Q_LOGGING_CATEGORY(lcDirectory, "cartfeeder.directory", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcProfile, "cartfeeder.profile", QtWarningMsg)
