@@ -2,6 +2,5 @@
 
 #include <QLoggingCategory>
 
-// Diagnostics of the user directory and of the playout profiles; warnings only by default.
+// Diagnostics of the user directory; warnings only by default.
 Q_DECLARE_LOGGING_CATEGORY(lcDirectory)
-Q_DECLARE_LOGGING_CATEGORY(lcProfile)

@@ -1,10 +1,10 @@
 #include "platform/profiles/PlayoutProfile.h"
 
 #include "platform/cartstore/CartStore.h"
-#include "platform/directory/DirectoryLog.h"
 #include "platform/directory/UserDirectory.h"
 #include "platform/profiles/PlayLogs.h"
 #include "platform/profiles/ProfileCartStore.h"
+#include "platform/profiles/ProfileLog.h"
 #include "platform/profiles/ProfileStore.h"
 #include "platform/system/RegistryFunctions.h"
 

@@ -1,7 +1,7 @@
 #include "platform/profiles/ProfileCartStore.h"
 
 #include "platform/cartstore/CartStore.h"
-#include "platform/directory/DirectoryLog.h"
+#include "platform/profiles/ProfileLog.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/ToolError.h"
 

@@ -1,6 +1,6 @@
 #include "platform/profiles/ProfileChooser.h"
 
-#include "platform/directory/DirectoryLog.h"
+#include "platform/profiles/ProfileLog.h"
 #include "platform/profiles/ProfileStore.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/profiles/ProfileStore.h"
 
-#include "platform/directory/DirectoryLog.h"
+#include "platform/profiles/ProfileLog.h"
 #include "platform/system/IniFile.h"
 #include "platform/system/RegistryFunctions.h"
 

@@ -1,0 +1,3 @@
+#include "platform/profiles/ProfileLog.h"
+
+Q_LOGGING_CATEGORY(lcProfile, "cartfeeder.profile", QtWarningMsg)
