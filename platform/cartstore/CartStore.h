@@ -13,6 +13,8 @@
 class CartDatabase;
 class CartStoreSettings;
 
+// What one store object does differently (outside the class so that it can be a default
+// argument of the class's own constructor).
 struct CartStoreOptions
 {
     // Off behaves as on a file system without hard links.
@@ -32,12 +34,13 @@ struct CartStoreOptions
 class CartStore : public PlayoutAudio, public CartListing
 {
 public:
+    using Options = CartStoreOptions;
+
     // Creates the folders, the database and the markers for a brand-new store (no database, no
     // marker, no audio). Raises ToolError StoreUnavailable, with a reason naming the folder or
     // file, when the store cannot be opened: its database is missing, empty beside the store's
     // audio, damaged or foreign, or its audio folder is missing or not its own. Nothing is
     // created or overwritten then.
-    using Options = CartStoreOptions;
     explicit CartStore(const QString& baseFolder, Options options = {});
     ~CartStore() override;
 
