@@ -49,6 +49,36 @@ struct CartStore::Row
     QString audioFile; // name inside the audio folder; empty until the cart first held audio
 };
 
+namespace {
+
+// The columns RowAt reads, in its order.
+#define CART_ROW_COLUMNS                                                                           \
+    " number, title, artist, description, length, start_point, out_point, intro_start,"            \
+    " intro_end, extro, modified_low, modified_high, source_file, audio_file"
+
+// A template so that the store's private row type can be named where it is used.
+template <typename Row> Row RowAt(const CartDatabase::Query& q)
+{
+    Row row;
+    row.number = qint32(q.Int(0));
+    row.title = q.Text(1);
+    row.artist = q.Text(2);
+    row.description = q.Text(3);
+    row.length = q.Real(4);
+    row.startPoint = q.Real(5);
+    row.outPoint = q.Real(6);
+    row.introStart = q.Real(7);
+    row.introEnd = q.Real(8);
+    row.extro = q.Real(9);
+    row.modifiedLow = qint32(q.Int(10));
+    row.modifiedHigh = qint32(q.Int(11));
+    row.sourceFile = q.Text(12);
+    row.audioFile = q.Text(13);
+    return row;
+}
+
+} // namespace
+
 struct CartStore::RangeRows
 {
     qint32 first = 0;
@@ -555,27 +585,11 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     range->first = *from;
     range->last = *to;
     range->readAt = m_db->Changes();
-    CartDatabase::Query q(*m_db, "SELECT number, title, artist, description, length,"
-                                 " start_point, out_point, intro_start, intro_end, extro,"
-                                 " modified_low, modified_high, source_file, audio_file"
-                                 " FROM carts WHERE number BETWEEN ? AND ?");
+    CartDatabase::Query q(*m_db,
+                          "SELECT" CART_ROW_COLUMNS " FROM carts WHERE number BETWEEN ? AND ?");
     q.Bind(1, *from).Bind(2, *to);
     while (q.Step()) {
-        Row row;
-        row.number = qint32(q.Int(0));
-        row.title = q.Text(1);
-        row.artist = q.Text(2);
-        row.description = q.Text(3);
-        row.length = q.Real(4);
-        row.startPoint = q.Real(5);
-        row.outPoint = q.Real(6);
-        row.introStart = q.Real(7);
-        row.introEnd = q.Real(8);
-        row.extro = q.Real(9);
-        row.modifiedLow = qint32(q.Int(10));
-        row.modifiedHigh = qint32(q.Int(11));
-        row.sourceFile = q.Text(12);
-        row.audioFile = q.Text(13);
+        const Row row = RowAt<Row>(q);
         range->rows.insert(row.number, row);
     }
     // Half a range would pass rows off as missing.
@@ -598,10 +612,7 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
         }
         m_range.reset();
     }
-    CartDatabase::Query q(*m_db, "SELECT title, artist, description, length, start_point,"
-                                 " out_point, intro_start, intro_end, extro, modified_low,"
-                                 " modified_high, source_file, audio_file"
-                                 " FROM carts WHERE number = ?");
+    CartDatabase::Query q(*m_db, "SELECT" CART_ROW_COLUMNS " FROM carts WHERE number = ?");
     q.Bind(1, number);
     if (!q.Step()) {
         if (q.Failed()) {
@@ -610,22 +621,7 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
         }
         return std::nullopt;
     }
-    Row row;
-    row.number = number;
-    row.title = q.Text(0);
-    row.artist = q.Text(1);
-    row.description = q.Text(2);
-    row.length = q.Real(3);
-    row.startPoint = q.Real(4);
-    row.outPoint = q.Real(5);
-    row.introStart = q.Real(6);
-    row.introEnd = q.Real(7);
-    row.extro = q.Real(8);
-    row.modifiedLow = qint32(q.Int(9));
-    row.modifiedHigh = qint32(q.Int(10));
-    row.sourceFile = q.Text(11);
-    row.audioFile = q.Text(12);
-    return row;
+    return RowAt<Row>(q);
 }
 
 bool CartStore::WriteRow(const Row& row)
