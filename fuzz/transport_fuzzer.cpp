@@ -66,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QDir().mkpath(unpackFolder);
     QString audio;
     TransportFile::Fields read;
-    QString error;
-    if (TransportFile::Read(zip, unpackFolder, audio, read, {}, error)) {
+    if (TransportFile::Read(zip, unpackFolder, audio, read, {})) {
         if (!QFileInfo(audio).isFile() || !audio.startsWith(unpackFolder + "/")) {
             FuzzSupport::Fail("unpacked audio is not where it belongs:", audio);
         }

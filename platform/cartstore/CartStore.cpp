@@ -1123,13 +1123,13 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
     QString audio;
     TransportFile::Fields fields;
-    QString error;
     EnsureAvailable();
     RemoveLeftovers(false);
-    const bool unpacked = TransportFile::Read(
-        fileName, AudioFolder(), audio, fields,
-        [&](double fraction) { return progress.Report(30.0 * fraction); }, error);
+    const Result<> unpacked =
+        TransportFile::Read(fileName, AudioFolder(), audio, fields,
+                            [&](double fraction) { return progress.Report(30.0 * fraction); });
     if (!unpacked) {
+        const QString& error = unpacked.Reason();
         if (progress.Cancelled() || LongWork::Stopped()) {
             Fail("import cancelled");
             ThrowIfStopped(false);
@@ -1185,11 +1185,11 @@ bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
         {"Extro", Number(row->extro)},
         {"SourceFile", cart.SourceFile},
     };
-    QString error;
-    const bool ok = TransportFile::Write(
+    const Result<> written = TransportFile::Write(
         targetFile, cart.AudioFilePath, QFileInfo(cart.AudioFilePath).fileName(), fields,
-        [&](double fraction) { return progress.Report(100.0 * fraction); }, error);
-    return ok ? true : Fail(progress.Cancelled() ? QString("export cancelled") : error);
+        [&](double fraction) { return progress.Report(100.0 * fraction); });
+    return written ? true
+                   : Fail(progress.Cancelled() ? QString("export cancelled") : written.Reason());
 }
 
 bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)

@@ -148,20 +148,19 @@ TransportFile::Fields TransportFile::ParseFields(const QByteArray& text)
     return fields;
 }
 
-bool TransportFile::Write(const QString& zipPath, const QString& audioFile,
-                          const QString& audioEntry, const Fields& fields, const Progress& progress,
-                          QString& error)
+Result<> TransportFile::Write(const QString& zipPath, const QString& audioFile,
+                              const QString& audioEntry, const Fields& fields,
+                              const Progress& progress)
 {
     int code = 0;
     zip_t* zip = zip_open(QFile::encodeName(zipPath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!zip) {
-        error = QString("cannot create %1: %2").arg(zipPath, ZipErrorText(code));
-        return false;
+        return Failure{QString("cannot create %1: %2").arg(zipPath, ZipErrorText(code))};
     }
     auto fail = [&](const QString& what) {
-        error = QString("%1: %2").arg(what, QString::fromUtf8(zip_strerror(zip)));
+        const QString reason = QString("%1: %2").arg(what, QString::fromUtf8(zip_strerror(zip)));
         zip_discard(zip);
-        return false;
+        return Failure{reason};
     };
     zip_source_t* audio = zip_source_file(zip, QFile::encodeName(audioFile).constData(), 0, -1);
     if (!audio) {
@@ -192,20 +191,21 @@ bool TransportFile::Write(const QString& zipPath, const QString& audioFile,
     if (zip_close(zip) != 0) {
         return fail("cannot write " + zipPath);
     }
-    return true;
+    return {};
 }
 
-bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QString& audioPath,
-                         Fields& fields, const Progress& progress, QString& error)
+Result<> TransportFile::Read(const QString& zipPath, const QString& targetFolder,
+                             QString& audioPath, Fields& fields, const Progress& progress)
 {
+    // Also filled in by the entry reader below.
+    QString error;
     audioPath.clear();
     fields.clear();
     int code = 0;
     zip_t* zip =
         zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
     if (!zip) {
-        error = QString("cannot open %1: %2").arg(zipPath, ZipErrorText(code));
-        return false;
+        return Failure{QString("cannot open %1: %2").arg(zipPath, ZipErrorText(code))};
     }
     std::unique_ptr<zip_t, void (*)(zip_t*)> closer(zip, [](zip_t* z) { zip_discard(z); });
 
@@ -220,24 +220,20 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
         zip_stat_init(&st);
         if (zip_stat_index(zip, zip_uint64_t(i), ZIP_FL_ENC_GUESS, &st) != 0 || !st.name ||
             !(st.valid & ZIP_STAT_SIZE)) {
-            error = QString("%1 is damaged").arg(zipPath);
-            return false;
+            return Failure{QString("%1 is damaged").arg(zipPath)};
         }
         const QString name = QString::fromUtf8(st.name);
         if (!IsSafeEntryName(name)) {
-            error = QString("%1 holds an unsafe entry name: %2").arg(zipPath, name);
-            return false;
+            return Failure{QString("%1 holds an unsafe entry name: %2").arg(zipPath, name)};
         }
         // Declared sizes are at most 64 bits each; stop adding before the sum could wrap.
         if (st.size > quint64(MaxUnpackedBytes) || total + qint64(st.size) > MaxUnpackedBytes) {
-            error = QString("%1 would unpack to too much data").arg(zipPath);
-            return false;
+            return Failure{QString("%1 would unpack to too much data").arg(zipPath)};
         }
         total += qint64(st.size);
         if (IsAudioEntry(name)) {
             if (audioIndex >= 0) {
-                error = QString("%1 holds more than one audio file").arg(zipPath);
-                return false;
+                return Failure{QString("%1 holds more than one audio file").arg(zipPath)};
             }
             audioIndex = i;
             audioSize = qint64(st.size);
@@ -247,18 +243,16 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
         }
     }
     if (audioIndex < 0) {
-        error = QString("%1 holds no audio file").arg(zipPath);
-        return false;
+        return Failure{QString("%1 holds no audio file").arg(zipPath)};
     }
     // Only the audio entry is written to disk.
     const qint64 room = FreeBytes(targetFolder);
     if (room >= 0 && audioSize > room) {
-        error = QString("%1 would unpack to %2 bytes, more than the %3 bytes free in %4")
-                    .arg(zipPath)
-                    .arg(audioSize)
-                    .arg(room)
-                    .arg(targetFolder);
-        return false;
+        return Failure{QString("%1 would unpack to %2 bytes, more than the %3 bytes free in %4")
+                           .arg(zipPath)
+                           .arg(audioSize)
+                           .arg(room)
+                           .arg(targetFolder)};
     }
 
     // Reads one entry, never more than it declared: the limits above rest on the declared sizes.
@@ -314,7 +308,7 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
             if (error.isEmpty()) {
                 error = QString("%1: the fields file is too large").arg(zipPath);
             }
-            return false;
+            return Failure{error};
         }
         fields = ParseFields(text);
     }
@@ -325,8 +319,7 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
     QTemporaryFile out(QDir(targetFolder).filePath(".transport-XXXXXX." + suffix));
     out.setAutoRemove(true);
     if (!out.open()) {
-        error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
-        return false;
+        return Failure{QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString())};
     }
     // Locked while unpacking, so that a sweep for leftovers leaves the file alone.
     LeftoverFiles::Own(out.handle(), out.fileName());
@@ -338,14 +331,13 @@ bool TransportFile::Read(const QString& zipPath, const QString& targetFolder, QS
         return false;
     });
     if (!ok) {
-        return false;
+        return Failure{error};
     }
     if (!out.flush()) {
-        error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
-        return false;
+        return Failure{QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString())};
     }
 
     out.setAutoRemove(false);
     audioPath = out.fileName();
-    return true;
+    return {};
 }

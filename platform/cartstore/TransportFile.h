@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/Result.h"
+
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -22,13 +24,14 @@ public:
 
     // Writes (replacing) zipPath with the audio file stored as audioEntry, uncompressed (audio
     // hardly compresses).
-    static bool Write(const QString& zipPath, const QString& audioFile, const QString& audioEntry,
-                      const Fields& fields, const Progress& progress, QString& error);
+    static Result<> Write(const QString& zipPath, const QString& audioFile,
+                          const QString& audioEntry, const Fields& fields,
+                          const Progress& progress);
 
     // Checks the whole archive first, then unpacks its one audio entry into a new file in
     // targetFolder (audioPath; the caller removes it) and reads the fields when present.
-    static bool Read(const QString& zipPath, const QString& targetFolder, QString& audioPath,
-                     Fields& fields, const Progress& progress, QString& error);
+    static Result<> Read(const QString& zipPath, const QString& targetFolder, QString& audioPath,
+                         Fields& fields, const Progress& progress);
 
     // Relative, no "..", no drive letter, no empty name.
     static bool IsSafeEntryName(const QString& name);

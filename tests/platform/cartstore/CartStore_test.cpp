@@ -346,9 +346,8 @@ TEST_F(CartStoreTest, ALongImportBreathesAndAClosingProgramStopsIt)
 
     // A transport file, stopped while it is unpacked.
     const QString zip = home.File("5 Long.zip");
-    QString failure;
     ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(20) << 20));
-    ASSERT_TRUE(TransportFile::Write(zip, silence, "5.wav", {}, {}, failure));
+    ASSERT_TRUE(TransportFile::Write(zip, silence, "5.wav", {}, {}));
     {
         const LongWork::Scope scope([] { return false; });
         bool f = true;

@@ -235,3 +235,45 @@ TEST_F(TransportFileTest, ADeflatedArchiveOfSilenceImports)
     EXPECT_EQ(cart.Title, "Quiet");
     EXPECT_FLOAT_EQ(cart.Length, 20.0f);
 }
+
+// A failed read gives its reason and names no unpacked file; a stopped one says so.
+TEST_F(TransportFileTest, ReadAndWriteSayWhyTheyFailed)
+{
+    const QString unpack = home.File("unpack");
+    ASSERT_TRUE(QDir().mkpath(unpack));
+    QString audio = "stale";
+    TransportFile::Fields fields = {{"Title", "stale"}};
+
+    const QString fieldsOnly = home.File("fields.zip");
+    ASSERT_TRUE(MakeZip(fieldsOnly, {{"cart.txt", "Title=x\n"}}));
+    const Result<> noAudio = TransportFile::Read(fieldsOnly, unpack, audio, fields, {});
+    EXPECT_FALSE(noAudio);
+    EXPECT_EQ(noAudio.Reason(), fieldsOnly + " holds no audio file");
+    EXPECT_TRUE(audio.isEmpty());
+    EXPECT_TRUE(fields.isEmpty());
+
+    const QString good = home.File("good.zip");
+    const QString wav = store->GetCart("500", 3, false)->AudioFilePath;
+    const Result<> written = TransportFile::Write(good, wav, "500.wav", {{"Title", "Promo"}}, {});
+    ASSERT_TRUE(written) << written.Reason().toStdString();
+    EXPECT_TRUE(written.Reason().isEmpty());
+
+    const Result<> stopped =
+        TransportFile::Read(good, unpack, audio, fields, [](double) { return false; });
+    EXPECT_FALSE(stopped);
+    EXPECT_EQ(stopped.Reason(), "stopped");
+    EXPECT_TRUE(audio.isEmpty());
+    EXPECT_TRUE(QDir(unpack).isEmpty());
+
+    const Result<> read = TransportFile::Read(good, unpack, audio, fields, {});
+    ASSERT_TRUE(read) << read.Reason().toStdString();
+    EXPECT_EQ(ReadFile(audio), wavBytes);
+    EXPECT_EQ(fields, (TransportFile::Fields{{"Title", "Promo"}}));
+
+    // libzip writes beside the target at close time.
+    const QString nowhere = home.File("no/such/folder/x.zip");
+    const Result<> unwritable = TransportFile::Write(nowhere, wav, "500.wav", {}, {});
+    EXPECT_FALSE(unwritable);
+    EXPECT_TRUE(unwritable.Reason().startsWith("cannot write " + nowhere + ": "))
+        << unwritable.Reason().toStdString();
+}
