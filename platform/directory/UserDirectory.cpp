@@ -310,15 +310,13 @@ QString UserDirectory::Validate(const QList<DirectoryUserEntry>& users, const QS
     return QString();
 }
 
-bool UserDirectory::WriteUsers(const QList<DirectoryUserEntry>& users, QString& reason)
+Result<> UserDirectory::WriteUsers(const QList<DirectoryUserEntry>& users)
 {
     if (!IsOpen()) {
-        reason = QStringLiteral("The user directory is not open.");
-        return false;
+        return Failure{QStringLiteral("The user directory is not open.")};
     }
-    reason = Validate(users, QString());
-    if (!reason.isEmpty()) {
-        return false;
+    if (const QString fault = Validate(users, QString()); !fault.isEmpty()) {
+        return Failure{fault};
     }
     CartDatabase::Transaction transaction(*m_db);
     bool ok = transaction.IsActive() && m_db->Exec("DELETE FROM cart_ranges; DELETE FROM users;");
@@ -340,10 +338,9 @@ bool UserDirectory::WriteUsers(const QList<DirectoryUserEntry>& users, QString& 
         }
     }
     if (!ok || !transaction.Commit()) {
-        reason = m_db->Error();
-        return false;
+        return Failure{m_db->Error()};
     }
-    return true;
+    return {};
 }
 
 void UserDirectory::ShowSettingsDialog()
@@ -355,9 +352,8 @@ void UserDirectory::ShowSettingsDialog()
     if (!settingsHook()(users, m_currentLogin)) {
         return;
     }
-    QString reason;
-    if (!WriteUsers(users, reason)) {
-        MessageBox::Show("The user directory could not be saved: " + reason,
+    if (const Result<> written = WriteUsers(users); !written) {
+        MessageBox::Show("The user directory could not be saved: " + written.Reason(),
                          MsgBoxStyle::Exclamation);
     }
 }

@@ -4,6 +4,7 @@
 #include "platform/directory/DirectoryApplications.h"
 #include "platform/directory/DirectoryInterface.h"
 #include "platform/directory/UserCartRights.h"
+#include "platform/system/Result.h"
 
 #include <QList>
 #include <QString>
@@ -71,7 +72,7 @@ public:
     QString DatabasePath() const { return m_databasePath; }
     QList<DirectoryUserEntry> ReadUsers() const;
     // Replaces all users and ranges in one transaction; new entries get an identifier.
-    bool WriteUsers(const QList<DirectoryUserEntry>& users, QString& reason);
+    Result<> WriteUsers(const QList<DirectoryUserEntry>& users);
     // The names of the applications registered as running.
     QStringList RunningApplications() const;
 

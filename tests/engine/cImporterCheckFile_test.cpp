@@ -224,9 +224,7 @@ TEST_F(ImportDecisionTest, CartTheUserMayNotEdit)
     AddGroup();
     AddGroup([](cImporterGroup& g) { g.CheckCurrent = true; });
     const Cart own = PrepareCart("1500");
-    QString reason;
-    ASSERT_TRUE(
-        directory->WriteUsers({{QString(), UserDirectory::OsLoginName(), {{1, 999}}}}, reason));
+    ASSERT_TRUE(directory->WriteUsers({{QString(), UserDirectory::OsLoginName(), {{1, 999}}}}));
     const QString note =
         "fail:No 'write' permission to that cart, file moved to 'Failed!' subfolder";
     auto refusal = [](const QString& file, const QString& cart) {

@@ -28,9 +28,8 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(directory.OpenDefaultDirectory(true), 0);
-        QString reason;
         ASSERT_TRUE(directory.WriteUsers(
-            {{QString(), UserDirectory::OsLoginName(), {{1000, 1999}, {4000, 4000}}}}, reason));
+            {{QString(), UserDirectory::OsLoginName(), {{1000, 1999}, {4000, 4000}}}}));
     }
     void TearDown() override { Globals::DirectoryInterface = nullptr; }
 
@@ -97,8 +96,7 @@ TEST_F(CartPermissionsTest, RangesDecideAndTheLeadingNumberIsAskedFor)
 
 TEST_F(CartPermissionsTest, UserWithoutRangesMayEditEveryCart)
 {
-    QString reason;
-    ASSERT_TRUE(directory.WriteUsers({{QString(), UserDirectory::OsLoginName(), {}}}, reason));
+    ASSERT_TRUE(directory.WriteUsers({{QString(), UserDirectory::OsLoginName(), {}}}));
     Globals::DirectoryInterface = &directory;
     EXPECT_TRUE(CanEditCart("1", true));
     EXPECT_TRUE(CanEditCart("99999 Last", true));

@@ -170,8 +170,8 @@ TEST_F(frmAudioBrowserTest, AChosenCartHidesTheWindowAndIsReadThroughHDReference
     QList<DirectoryUserEntry> users = directory.ReadUsers();
     ASSERT_EQ(users.size(), 1);
     users[0].Ranges = {{1, 10}};
-    QString reason;
-    ASSERT_TRUE(directory.WriteUsers(users, reason)) << reason.toStdString();
+    const Result<> written = directory.WriteUsers(users);
+    ASSERT_TRUE(written) << written.Reason().toStdString();
     Globals::DirectoryInterface = &directory;
 
     frmAudioBrowser window;

@@ -65,9 +65,7 @@ protected:
         Globals::AppLogFile = home.File("app.log");
         Globals::PlayoutAudio = &store;
         ASSERT_EQ(directory.OpenDefaultDirectory(true), 0);
-        QString reason;
-        ASSERT_TRUE(
-            directory.WriteUsers({{QString(), UserDirectory::OsLoginName(), {{1, 5000}}}}, reason));
+        ASSERT_TRUE(directory.WriteUsers({{QString(), UserDirectory::OsLoginName(), {{1, 5000}}}}));
         Globals::DirectoryInterface = &directory;
         importer = std::make_unique<cImporter>();
         importer->setSMTPEmailEnabled(true);

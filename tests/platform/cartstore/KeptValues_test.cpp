@@ -156,8 +156,8 @@ TEST_F(KeptValuesTest, TheUsersRightsFollowChangesOfAnotherProcess)
     QList<DirectoryUserEntry> users = directory.ReadUsers();
     ASSERT_EQ(users.size(), 1);
     users[0].Ranges = {{1, 600}};
-    QString reason;
-    ASSERT_TRUE(directory.WriteUsers(users, reason)) << reason.toStdString();
+    const Result<> written = directory.WriteUsers(users);
+    ASSERT_TRUE(written) << written.Reason().toStdString();
     EXPECT_TRUE(mayEdit(500));
     EXPECT_FALSE(mayEdit(1500));
 }

@@ -79,8 +79,8 @@ TEST_F(UserDirectoryTest, RangesAreHonouredAndSurviveReopening)
         ASSERT_EQ(users.size(), 1);
         users[0].Ranges = {{1000, 1999}, {5000, 5000}};
         users.append({QString(), "other", {{1, 10}}});
-        QString reason;
-        ASSERT_TRUE(directory.WriteUsers(users, reason)) << reason.toStdString();
+        const Result<> written = directory.WriteUsers(users);
+        ASSERT_TRUE(written) << written.Reason().toStdString();
     }
     UserDirectory directory;
     ASSERT_EQ(directory.OpenDefaultDirectory(true), 0);
@@ -119,12 +119,19 @@ TEST_F(UserDirectoryTest, BadUserListsAreRefusedAndNothingIsWritten)
     const QString me = UserDirectory::OsLoginName();
     const QList<DirectoryUserEntry> before = directory.ReadUsers();
 
-    QString reason;
-    EXPECT_FALSE(directory.WriteUsers({{QString(), me, {{10, 5}}}}, reason));
-    EXPECT_FALSE(reason.isEmpty());
-    EXPECT_FALSE(directory.WriteUsers({{QString(), me, {{0, 5}}}}, reason));
-    EXPECT_FALSE(directory.WriteUsers({{QString(), me, {}}, {QString(), me, {}}}, reason));
-    EXPECT_FALSE(directory.WriteUsers({{QString(), "  ", {}}}, reason));
+    const QList<QPair<const char*, QList<DirectoryUserEntry>>> refused = {
+        {"reversed range", {{QString(), me, {{10, 5}}}}},
+        {"cart 0", {{QString(), me, {{0, 5}}}}},
+        {"same login twice", {{QString(), me, {}}, {QString(), me, {}}}},
+        {"blank login", {{QString(), "  ", {}}}},
+    };
+    for (const auto& [name, users] : refused) {
+        SCOPED_TRACE(name);
+        const Result<> written = directory.WriteUsers(users);
+        EXPECT_FALSE(written);
+        EXPECT_FALSE(written.Reason().isEmpty());
+        EXPECT_EQ(written.Reason(), UserDirectory::Validate(users, QString()));
+    }
     EXPECT_EQ(directory.ReadUsers().size(), before.size());
     EXPECT_EQ(directory.ReadUsers().first().Guid, before.first().Guid);
 
