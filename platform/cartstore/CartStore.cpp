@@ -843,48 +843,54 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     const double span = 100.0 - progressFrom;
     const double decodeShare = normalise ? 0.8 : 0.95;
     WaveFileWriter writer;
-    if (!writer.Open(tempPath, sampleRate, channels)) {
-        StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+    if (const Result<> opened = writer.Open(tempPath, sampleRate, channels); !opened) {
+        StoreFault(StoreWriteFailed, storeReason(opened.Reason()));
     }
     const auto decodeProgress = [&](double fraction) {
         return progress.Report(progressFrom + span * decodeShare * fraction);
     };
+    Result<> written;
     bool decoded = true;
     if (decodedBefore) {
         const std::vector<qint16>& samples = decodedBefore->samples;
         constexpr qint64 chunkFrames = 65536;
         for (qint64 frame = 0; decoded && frame < decodedBefore->frames; frame += chunkFrames) {
             const int frames = int(qMin(chunkFrames, decodedBefore->frames - frame));
-            decoded = writer.Write(samples.data() + frame * channels, frames) &&
-                      decodeProgress(double(frame + frames) / double(decodedBefore->frames));
+            written = writer.Write(samples.data() + frame * channels, frames);
+            decoded =
+                written && decodeProgress(double(frame + frames) / double(decodedBefore->frames));
         }
     } else {
         decoded = reader.Decode(
-            [&](const qint16* samples, int frames) { return writer.Write(samples, frames); },
+            [&](const qint16* samples, int frames) {
+                written = writer.Write(samples, frames);
+                return written.Ok();
+            },
             decodeProgress);
     }
     if (!decoded) {
         if (progress.Cancelled()) {
             return Fail("import cancelled");
         }
-        if (!writer.Error().isEmpty()) {
-            StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+        if (!written) {
+            StoreFault(StoreWriteFailed, storeReason(written.Reason()));
         }
         return Fail(reader.Error());
     }
     if (normalise) {
         const double gain = WaveFileWriter::NormaliseGain(writer.Peak(), normaliseLevel);
         const double from = progressFrom + span * decodeShare;
-        if (!writer.Scale(gain,
-                          [&](double f) { return progress.Report(from + span * 0.15 * f); })) {
+        const Result<> scaled =
+            writer.Scale(gain, [&](double f) { return progress.Report(from + span * 0.15 * f); });
+        if (!scaled) {
             if (progress.Cancelled()) {
                 return Fail("import cancelled");
             }
-            StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+            StoreFault(StoreWriteFailed, storeReason(scaled.Reason()));
         }
     }
-    if (!writer.Finish()) {
-        StoreFault(StoreWriteFailed, storeReason(writer.Error()));
+    if (const Result<> finished = writer.Finish(); !finished) {
+        StoreFault(StoreWriteFailed, storeReason(finished.Reason()));
     }
     if (progress.Cancelled()) {
         return Fail("import cancelled");

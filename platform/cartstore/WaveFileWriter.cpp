@@ -55,13 +55,7 @@ QString WriteErrorText(const QFile& file)
 
 } // namespace
 
-bool WaveFileWriter::Fail(const QString& error)
-{
-    m_error = error;
-    return false;
-}
-
-bool WaveFileWriter::Open(const QString& path, int sampleRate, int channels)
+Result<> WaveFileWriter::Open(const QString& path, int sampleRate, int channels)
 {
     m_file.close();
     m_file.setFileName(path);
@@ -71,24 +65,24 @@ bool WaveFileWriter::Open(const QString& path, int sampleRate, int channels)
     m_frames = 0;
     m_dataBytes = 0;
     if (!AudioFormatLimits::IsSane(sampleRate, channels)) {
-        return Fail(
-            QString("unsupported sample format: %1 Hz, %2 channels").arg(sampleRate).arg(channels));
+        return Failure{
+            QString("unsupported sample format: %1 Hz, %2 channels").arg(sampleRate).arg(channels)};
     }
     if (!m_file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-        return Fail(QString("cannot write %1: %2").arg(path, m_file.errorString()));
+        return Failure{QString("cannot write %1: %2").arg(path, m_file.errorString())};
     }
     if (m_file.write(Header(sampleRate, channels, 0)) != HeaderSize) {
-        return Fail(QString("cannot write %1: %2").arg(path, m_file.errorString()));
+        return Failure{QString("cannot write %1: %2").arg(path, m_file.errorString())};
     }
-    return true;
+    return {};
 }
 
-bool WaveFileWriter::Write(const qint16* samples, int frames)
+Result<> WaveFileWriter::Write(const qint16* samples, int frames)
 {
     const qint64 count = qint64(frames) * m_channels;
     const qint64 bytes = count * 2;
     if (m_dataBytes + bytes > MaxDataBytes) {
-        return Fail("the audio is too long for a WAV file");
+        return Failure{"the audio is too long for a WAV file"};
     }
     int peak = m_peak;
     for (qint64 i = 0; i < count; ++i) {
@@ -101,11 +95,12 @@ bool WaveFileWriter::Write(const qint16* samples, int frames)
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "WAV data is written as it lies in memory");
     errno = 0;
     if (m_file.write(reinterpret_cast<const char*>(samples), bytes) != bytes) {
-        return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file)));
+        return Failure{
+            QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file))};
     }
     m_frames += frames;
     m_dataBytes += bytes;
-    return true;
+    return {};
 }
 
 double WaveFileWriter::NormaliseGain(int peak, double percent)
@@ -116,13 +111,13 @@ double WaveFileWriter::NormaliseGain(int peak, double percent)
     return qMin(percent, 100.0) / 100.0 * 32767.0 / peak;
 }
 
-bool WaveFileWriter::Scale(double gain, const std::function<bool(double)>& progress)
+Result<> WaveFileWriter::Scale(double gain, const std::function<bool(double)>& progress)
 {
     if (std::abs(gain - 1.0) < 1e-6) {
-        return true;
+        return {};
     }
     if (!m_file.flush()) {
-        return Fail(m_file.errorString());
+        return Failure{m_file.errorString()};
     }
     constexpr qint64 Chunk = 1 << 20;
     QByteArray buffer(Chunk, Qt::Uninitialized);
@@ -130,7 +125,7 @@ bool WaveFileWriter::Scale(double gain, const std::function<bool(double)>& progr
     for (qint64 done = 0; done < m_dataBytes;) {
         const qint64 n = qMin(Chunk, m_dataBytes - done);
         if (!m_file.seek(HeaderSize + done) || m_file.read(buffer.data(), n) != n) {
-            return Fail(QString("cannot read back %1").arg(m_file.fileName()));
+            return Failure{QString("cannot read back %1").arg(m_file.fileName())};
         }
         auto* s = reinterpret_cast<qint16*>(buffer.data());
         for (qint64 i = 0; i < n / 2; ++i) {
@@ -142,33 +137,34 @@ bool WaveFileWriter::Scale(double gain, const std::function<bool(double)>& progr
             }
         }
         if (!m_file.seek(HeaderSize + done) || m_file.write(buffer.constData(), n) != n) {
-            return Fail(
-                QString("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString()));
+            return Failure{
+                QString("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString())};
         }
         done += n;
         if (progress && !progress(double(done) / double(m_dataBytes))) {
-            return Fail("stopped");
+            return Failure{"stopped"};
         }
     }
     m_peak = peak;
-    return true;
+    return {};
 }
 
-bool WaveFileWriter::Finish()
+Result<> WaveFileWriter::Finish()
 {
     if (!m_file.isOpen()) {
-        return Fail("not open");
+        return Failure{"not open"};
     }
     const QByteArray header = Header(m_sampleRate, m_channels, m_dataBytes);
     errno = 0;
     if (!m_file.seek(0) || m_file.write(header) != HeaderSize || !m_file.flush()) {
-        return Fail(QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file)));
+        return Failure{
+            QString("cannot write %1: %2").arg(m_file.fileName(), WriteErrorText(m_file))};
     }
     // The file is renamed over a cart's audio next; it must be on disk before that.
     if (::fsync(m_file.handle()) != 0) {
-        return Fail(QString("cannot write %1 to disk: %2")
-                        .arg(m_file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+        return Failure{QString("cannot write %1 to disk: %2")
+                           .arg(m_file.fileName(), QString::fromLocal8Bit(std::strerror(errno)))};
     }
     m_file.close();
-    return true;
+    return {};
 }

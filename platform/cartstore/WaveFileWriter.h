@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/Result.h"
+
 #include <QFile>
 #include <QString>
 #include <functional>
@@ -13,29 +15,25 @@ public:
     ~WaveFileWriter();
 
     // Creates (replacing) the file and writes a provisional header.
-    bool Open(const QString& path, int sampleRate, int channels);
-    bool Write(const qint16* samples, int frames);
+    Result<> Open(const QString& path, int sampleRate, int channels);
+    Result<> Write(const qint16* samples, int frames);
     // Largest magnitude written, 0..32768.
     int Peak() const { return m_peak; }
     qint64 Frames() const { return m_frames; }
 
     // Multiplies every sample by gain (rounded, clipped). progress gets 0..1; false stops.
-    bool Scale(double gain, const std::function<bool(double)>& progress = {});
+    Result<> Scale(double gain, const std::function<bool(double)>& progress = {});
     // Fills in the sizes, flushes the file to disk and closes it.
-    bool Finish();
-    QString Error() const { return m_error; }
+    Result<> Finish();
 
     // The gain that brings peak to percent of full scale; 1 when nothing is to be done.
     static double NormaliseGain(int peak, double percent);
 
 private:
-    bool Fail(const QString& error);
-
     QFile m_file;
     int m_sampleRate = 0;
     int m_channels = 0;
     int m_peak = 0;
     qint64 m_frames = 0;
     qint64 m_dataBytes = 0;
-    QString m_error;
 };

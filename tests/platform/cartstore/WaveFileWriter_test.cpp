@@ -25,7 +25,8 @@ TEST(WaveFileWriterTest, HeaderOfTheLargestFormatAcceptedIsExact)
     TempHome home;
     const QString path = home.File("wide.wav");
     WaveFileWriter writer;
-    ASSERT_TRUE(writer.Open(path, 768000, 64)) << writer.Error().toStdString();
+    const Result<> opened = writer.Open(path, 768000, 64);
+    ASSERT_TRUE(opened) << opened.Reason().toStdString();
     const QList<qint16> frame(64 * 3, 1000);
     ASSERT_TRUE(writer.Write(frame.constData(), 3));
     ASSERT_TRUE(writer.Finish());
@@ -45,8 +46,10 @@ TEST(WaveFileWriterTest, FormatsNoAudioUsesAreRefused)
                                        {44100, 0},      {44100, 65535},  {999, 1}, {768001, 2}};
     for (const auto& [rate, channels] : formats) {
         SCOPED_TRACE(testing::Message() << rate << " Hz, " << channels << " channels");
-        EXPECT_FALSE(writer.Open(home.File("odd.wav"), rate, channels));
-        EXPECT_FALSE(writer.Error().isEmpty());
+        const Result<> opened = writer.Open(home.File("odd.wav"), rate, channels);
+        EXPECT_FALSE(opened);
+        EXPECT_TRUE(opened.Reason().startsWith("unsupported sample format: "))
+            << opened.Reason().toStdString();
     }
     EXPECT_TRUE(writer.Open(home.File("ok.wav"), 8000, 1));
 }
