@@ -57,8 +57,11 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
         }
         return true;
     };
-    if (!reader.Open(fileName) ||
-        !reader.Decode(version ? collect : FfmpegAudioReader::PcmSink())) {
+    Result<> decoded = reader.Open(fileName);
+    if (decoded) {
+        decoded = reader.Decode(version ? collect : FfmpegAudioReader::PcmSink());
+    }
+    if (!decoded) {
         // Cut short because the program is closing: the file is neither measured nor known bad.
         if (reader.Stopped()) {
             throw ToolError(LongWork::StoppedError, "Measuring stopped: the program is closing");
@@ -69,7 +72,7 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
             cache.Store(fileName, *before, AudioLengthCache::Unmeasurable);
         }
         throw ToolError(ToolErrors::BadFileFormat,
-                        QString("Cannot decode %1: %2").arg(fileName, reader.Error()));
+                        QString("Cannot decode %1: %2").arg(fileName, decoded.Reason()));
     }
     m_fileName = fileName;
     m_durationMs = reader.DurationMs();

@@ -794,8 +794,10 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     // A file measured just before has been decoded already.
     std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
     FfmpegAudioReader reader;
-    if (!decodedBefore && !reader.Open(audioFile)) {
-        return Fail(reader.Error());
+    if (!decodedBefore) {
+        if (const Result<> opened = reader.Open(audioFile); !opened) {
+            return Fail(opened.Reason());
+        }
     }
     const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
     const int channels = decodedBefore ? decodedBefore->channels : reader.Channels();
@@ -850,6 +852,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
         return progress.Report(progressFrom + span * decodeShare * fraction);
     };
     Result<> written;
+    Result<> read;
     bool decoded = true;
     if (decodedBefore) {
         const std::vector<qint16>& samples = decodedBefore->samples;
@@ -861,12 +864,13 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
                 written && decodeProgress(double(frame + frames) / double(decodedBefore->frames));
         }
     } else {
-        decoded = reader.Decode(
+        read = reader.Decode(
             [&](const qint16* samples, int frames) {
                 written = writer.Write(samples, frames);
                 return written.Ok();
             },
             decodeProgress);
+        decoded = read.Ok();
     }
     if (!decoded) {
         if (progress.Cancelled()) {
@@ -875,7 +879,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
         if (!written) {
             StoreFault(StoreWriteFailed, storeReason(written.Reason()));
         }
-        return Fail(reader.Error());
+        return Fail(read.Reason());
     }
     if (normalise) {
         const double gain = WaveFileWriter::NormaliseGain(writer.Peak(), normaliseLevel);

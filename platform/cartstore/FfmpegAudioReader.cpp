@@ -79,28 +79,25 @@ void FfmpegAudioReader::Close()
     m_swrInChannels = 0;
 }
 
-bool FfmpegAudioReader::Fail(const QString& error)
+Failure FfmpegAudioReader::Fail(const QString& error)
 {
     if (LongWork::Stopped()) {
         m_stopped = true;
-        m_error = QStringLiteral("stopped");
-        return false;
+        return Failure{QStringLiteral("stopped")};
     }
-    m_error = error;
     qCDebug(lcStore).noquote() << error;
-    return false;
+    return Failure{error};
 }
 
-bool FfmpegAudioReader::Reject(const QString& error)
+Failure FfmpegAudioReader::Reject(const QString& error)
 {
     m_rejected = true;
     return Fail(error);
 }
 
-bool FfmpegAudioReader::Open(const QString& fileName)
+Result<> FfmpegAudioReader::Open(const QString& fileName)
 {
     Close();
-    m_error.clear();
     m_frames = 0;
     m_stopped = false;
     m_rejected = false;
@@ -177,7 +174,7 @@ bool FfmpegAudioReader::Open(const QString& fileName)
         Close();
         return Fail("out of memory");
     }
-    return true;
+    return {};
 }
 
 QString FfmpegAudioReader::Tag(const char* key) const
@@ -197,7 +194,7 @@ double FfmpegAudioReader::DurationMs() const
     return m_sampleRate > 0 ? double(m_frames) * 1000.0 / m_sampleRate : 0.0;
 }
 
-bool FfmpegAudioReader::Convert(const PcmSink& sink, const quint8** input, int inputFrames)
+Result<> FfmpegAudioReader::Convert(const PcmSink& sink, const quint8** input, int inputFrames)
 {
     const int capacity = swr_get_out_samples(m_swr, inputFrames);
     if (capacity < 0) {
@@ -217,30 +214,30 @@ bool FfmpegAudioReader::Convert(const PcmSink& sink, const quint8** input, int i
         m_stopped = true;
         return Fail("stopped");
     }
-    return true;
+    return {};
 }
 
-bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
+Result<> FfmpegAudioReader::HandleFrame(const PcmSink& sink)
 {
     const int rate = m_frame->sample_rate > 0 ? m_frame->sample_rate : m_sampleRate;
     // A damaged packet may claim a format of its own; it is skipped like any damaged packet.
     if (!AudioFormatLimits::IsSane(rate, m_frame->ch_layout.nb_channels)) {
-        return true;
+        return {};
     }
     if (!sink) {
         // Counting only; a stream that changes rate midway is counted at the first rate.
         m_frames += rate == m_sampleRate ? m_frame->nb_samples
                                          : av_rescale_rnd(m_frame->nb_samples, m_sampleRate, rate,
                                                           AV_ROUND_NEAR_INF);
-        return true;
+        return {};
     }
     const int channels = m_frame->ch_layout.nb_channels;
     if (!m_swr || rate != m_swrInRate || m_frame->format != m_swrInFormat ||
         channels != m_swrInChannels) {
         if (m_swr) {
             // Drain what the old set-up still holds before changing it.
-            if (!Convert(sink, nullptr, 0)) {
-                return false;
+            if (Result<> drained = Convert(sink, nullptr, 0); !drained) {
+                return drained;
             }
             swr_free(&m_swr);
         }
@@ -267,7 +264,7 @@ bool FfmpegAudioReader::HandleFrame(const PcmSink& sink)
     return Convert(sink, const_cast<const quint8**>(m_frame->extended_data), m_frame->nb_samples);
 }
 
-bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress)
+Result<> FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress)
 {
     if (!m_format) {
         return Fail("no file open");
@@ -280,20 +277,20 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
     qint64 packets = 0;
     double lastReported = -1.0;
 
-    auto receive = [&]() -> bool {
+    auto receive = [&]() -> Result<> {
         for (;;) {
             const int rc = avcodec_receive_frame(m_codec, m_frame);
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
-                return true;
+                return {};
             }
             if (rc < 0) {
                 ++badPackets;
-                return true;
+                return {};
             }
-            const bool ok = HandleFrame(sink);
+            Result<> handled = HandleFrame(sink);
             av_frame_unref(m_frame);
-            if (!ok) {
-                return false;
+            if (!handled) {
+                return handled;
             }
         }
     };
@@ -326,8 +323,8 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
                 ++badPackets;
             }
             av_packet_unref(m_packet);
-            if (!receive()) {
-                return false;
+            if (Result<> received = receive(); !received) {
+                return received;
             }
             if (progress && size > 0 && (packets & 31) == 0) {
                 const double fraction = double(avio_tell(m_format->pb)) / double(size);
@@ -344,11 +341,13 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
         }
     }
     avcodec_send_packet(m_codec, nullptr);
-    if (!receive()) {
-        return false;
+    if (Result<> received = receive(); !received) {
+        return received;
     }
-    if (sink && m_swr && swr_get_delay(m_swr, m_sampleRate) > 0 && !Convert(sink, nullptr, 0)) {
-        return false;
+    if (sink && m_swr && swr_get_delay(m_swr, m_sampleRate) > 0) {
+        if (Result<> drained = Convert(sink, nullptr, 0); !drained) {
+            return drained;
+        }
     }
     if (badPackets > 0) {
         qCDebug(lcStore) << badPackets << "damaged packets skipped";
@@ -364,5 +363,5 @@ bool FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& progress
         m_stopped = true;
         return Fail("stopped");
     }
-    return true;
+    return {};
 }

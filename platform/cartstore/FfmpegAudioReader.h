@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/Result.h"
+
 #include <QString>
 #include <functional>
 
@@ -21,8 +23,8 @@ public:
     FfmpegAudioReader(const FfmpegAudioReader&) = delete;
     FfmpegAudioReader& operator=(const FfmpegAudioReader&) = delete;
 
-    // False when the file is missing or holds no decodable audio stream; see Error().
-    bool Open(const QString& fileName);
+    // Fails when the file is missing or holds no decodable audio stream.
+    Result<> Open(const QString& fileName);
     void Close();
     bool IsOpen() const { return m_format != nullptr; }
 
@@ -37,23 +39,22 @@ public:
     using ProgressSink = std::function<bool(double fraction)>;
 
     // Decodes to the end, counting the sample frames. Without a PCM sink nothing is converted.
-    // False on a read error, when no audio at all could be decoded, or when stopped.
-    bool Decode(const PcmSink& sink = {}, const ProgressSink& progress = {});
+    // Fails on a read error, when no audio at all could be decoded, or when stopped.
+    Result<> Decode(const PcmSink& sink = {}, const ProgressSink& progress = {});
 
     qint64 FrameCount() const { return m_frames; }
     double DurationMs() const;
     // Stopped by a sink, or because long work had to stop (LongWork).
     bool Stopped() const { return m_stopped; }
-    QString Error() const { return m_error; }
     // The last failure lay in the file's content (not audio, an absurd format, nothing
     // decodable), not in reaching it: the same bytes will fail again.
     bool Rejected() const { return m_rejected; }
 
 private:
-    bool Fail(const QString& error);
-    bool Reject(const QString& error);
-    bool HandleFrame(const PcmSink& sink);
-    bool Convert(const PcmSink& sink, const quint8** input, int inputFrames);
+    Failure Fail(const QString& error);
+    Failure Reject(const QString& error);
+    Result<> HandleFrame(const PcmSink& sink);
+    Result<> Convert(const PcmSink& sink, const quint8** input, int inputFrames);
 
     AVFormatContext* m_format = nullptr;
     AVCodecContext* m_codec = nullptr;
@@ -70,5 +71,4 @@ private:
     qint64 m_frames = 0;
     bool m_stopped = false;
     bool m_rejected = false;
-    QString m_error;
 };

@@ -50,7 +50,8 @@ TEST(FfmpegAudioReaderTest, TagListClaimingGigabytesCostsNoGigabytes)
 
     const long before = PeakResidentKb();
     FfmpegAudioReader reader;
-    ASSERT_TRUE(reader.Open(path)) << reader.Error().toStdString();
+    const Result<> opened = reader.Open(path);
+    ASSERT_TRUE(opened) << opened.Reason().toStdString();
     EXPECT_TRUE(reader.Decode());
     EXPECT_LT(PeakResidentKb() - before, 256 * 1024) << "kB more at the peak";
     EXPECT_EQ(reader.FrameCount(), 4000);
@@ -74,7 +75,8 @@ TEST(FfmpegAudioReaderTest, RateNoAudioUsesIsRefusedWithTheDeclaredFormat)
     file.close();
 
     FfmpegAudioReader reader;
-    EXPECT_FALSE(reader.Open(path));
-    EXPECT_TRUE(reader.Error().contains("declares 2000000 Hz and 1 channels"))
-        << reader.Error().toStdString();
+    const Result<> opened = reader.Open(path);
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(opened.Reason().contains("declares 2000000 Hz and 1 channels"))
+        << opened.Reason().toStdString();
 }
