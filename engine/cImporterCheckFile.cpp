@@ -66,6 +66,15 @@ double ModifiedDate(const QString& path)
     return dates.NormaliseDate(FileFunctions::instance().GetDateLastModifiedUtc(path));
 }
 
+// The date from a modification time already read; -1 for unknown reads it from the file.
+double ModifiedDate(const QString& path, qint64 knownModifiedNs)
+{
+    if (knownModifiedNs < 0) {
+        return ModifiedDate(path);
+    }
+    return DateTimeFunctions::instance().NormaliseDate(FileFunctions::UtcFromNs(knownModifiedNs));
+}
+
 // Faults of the store itself, after which the file is not to blame. An unavailable store is
 // not among them: it ends the pass, which logs it once.
 bool IsStoreFault(const ToolError& error)
@@ -165,6 +174,11 @@ private:
                       const QString& exitTrace);
     void TraceStoreReason();
     QString DecidedLine(const QString& reason) const;
+    // The file's date from the version whose length was measured, when there is one.
+    double SourceDate() const
+    {
+        return ModifiedDate(m_fileName, m_measured ? m_measured->modifiedNs : -1);
+    }
 
     cImporter& m_importer;
     qint16& m_groupIndex;
@@ -176,6 +190,7 @@ private:
     QString m_name;
     QString m_prefix;
     ImportFrame m_frame;
+    std::optional<FileVersionKey> m_measured;
 };
 
 bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QString FileName,
@@ -224,7 +239,7 @@ bool ImportDecision::Run()
     }
 
     const double measured = GetAudioFileType(m_fileName) == AudioFileType::Wav
-                                ? double(GetWaveDuration(m_fileName))
+                                ? double(GetWaveDuration(m_fileName, m_measured))
                                 : GetAudioFileDuration(m_fileName);
     const float newLength = float(RoundTwoPlaces(measured));
     if (cart->Length > 0) {
@@ -441,7 +456,7 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
                 DateTimeFunctions& dates = DateTimeFunctions::instance();
                 qint32 low = 0;
                 qint32 high = 0;
-                dates.DateToStamp(ModifiedDate(m_fileName), low, high);
+                dates.DateToStamp(SourceDate(), low, high);
                 const qint64 fileStamp = dates.MakeStamp(low, high);
                 const qint64 cartStamp = dates.StampToDate(
                     dates.MakeStamp(cart.LastModifiedLow, cart.LastModifiedHigh), 0);
@@ -455,7 +470,7 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
         const QString importNew = QStringLiteral("(ImportNew):Ok to Import Audio File: ");
         if (!cart.HasAudio) {
             decide(importNew, QStringLiteral("Cart is missing it's audio file"));
-        } else if (ModifiedDate(m_fileName) > ModifiedDate(cart.AudioFilePath)) {
+        } else if (SourceDate() > ModifiedDate(cart.AudioFilePath, cart.AudioModifiedNs)) {
             decide(importNew, QStringLiteral("File is newer than current Cart"));
         }
     }

@@ -177,10 +177,18 @@ bool NamesPattern(const QString& fileName)
 
 float GetWaveDuration(const QString& fileName)
 {
+    std::optional<FileVersionKey> measured;
+    return GetWaveDuration(fileName, measured);
+}
+
+float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& measured)
+{
+    measured.reset();
     const std::optional<FileVersionKey> before =
         NamesPattern(fileName) ? std::nullopt : FileVersionKey::Of(fileName);
     if (before && before->size > 0) {
         if (const auto known = WaveLengths().Lookup(fileName, *before)) {
+            measured = before;
             return *known;
         }
     }
@@ -209,6 +217,7 @@ float GetWaveDuration(const QString& fileName)
     }
     if (before && before->size > 0 && FileVersionKey::Of(fileName) == before) {
         WaveLengths().Store(fileName, *before, seconds);
+        measured = before;
     }
     return seconds;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/system/FileVersionCache.h"
+
 #include <QString>
+#include <optional>
 
 class QIODevice;
 
@@ -45,6 +48,8 @@ qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize);
 // wrong byte rate, a streaming or cut-short data size, an absurd format) is measured by
 // decoding, as the cart store measures it. 0 when neither gives a length.
 float GetWaveDuration(const QString& fileName);
+// The same, also handing out the version of the file that was measured (empty when unknown).
+float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& measured);
 
 qint32 GetAudioFileType(const QString& fileName);
 

@@ -10,7 +10,10 @@ public:
     QString HDReference;   // the cart number as the store writes it
     QString AudioFilePath; // the cart's audio file in the store (set also for an empty cart)
     bool HasAudio = false; // the audio file exists
-    QString SourceFile;    // where the audio came from: a path or a "file://" address
+    // The audio file's modification time when the cart was read (ns since the epoch); -1:
+    // not known, ask the file.
+    qint64 AudioModifiedNs = -1;
+    QString SourceFile; // where the audio came from: a path or a "file://" address
     QString Title;
     QString Artist;
     QString Description;

@@ -25,6 +25,7 @@
 #include <QTemporaryFile>
 #include <QUuid>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -215,6 +216,13 @@ const QRegularExpression& AudioLeftovers()
     return names;
 }
 
+qint64 SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 bool HoldsAudio(const QString& folder)
 {
     return !QDir(folder).entryList({"*.wav"}, QDir::Files).isEmpty();
@@ -276,6 +284,23 @@ void CartStore::EnsureAvailable(bool readMarker) const
         throw ToolError(StoreUnavailable, MissingAudioReason());
     }
     m_verified = now;
+    m_verifiedAtNs = SteadyNs();
+}
+
+Cart CartStore::ReadAvailableCart(qint32 number) const
+{
+    const bool trusted =
+        m_verified != Seen{} && SteadyNs() - m_verifiedAtNs < ReadCheckWindowMs * 1'000'000;
+    if (!trusted) {
+        EnsureAvailable();
+    }
+    const auto row = ReadRow(number);
+    Cart cart = MakeCart(number, row ? &*row : nullptr);
+    // A folder unmounted or swapped since shows as missing audio: that is never taken on trust.
+    if (trusted && !cart.HasAudio) {
+        EnsureAvailable();
+    }
+    return cart;
 }
 
 CartStore::CartStore(const QString& baseFolder, Options options)
@@ -659,6 +684,9 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
     };
     cart.HasAudio = ::stat(QFile::encodeName(cart.AudioFilePath).constData(), &audio) == 0 &&
                     S_ISREG(audio.st_mode);
+    if (cart.HasAudio) {
+        cart.AudioModifiedNs = qint64(audio.st_mtim.tv_sec) * 1'000'000'000 + audio.st_mtim.tv_nsec;
+    }
     if (!row) {
         return cart;
     }
@@ -684,9 +712,7 @@ std::optional<Cart> CartStore::GetCart(const QString& hdReference, qint32 detail
         return std::nullopt;
     }
     // Without its audio folder every cart would look empty, or another store's.
-    EnsureAvailable();
-    const auto row = ReadRow(*number);
-    return MakeCart(*number, row ? &*row : nullptr);
+    return ReadAvailableCart(*number);
 }
 
 QString CartStore::GetCartAudioPath(const QString& hdReference, qint32 flags, bool flag) const
@@ -695,9 +721,7 @@ QString CartStore::GetCartAudioPath(const QString& hdReference, qint32 flags, bo
     if (!number) {
         return {};
     }
-    EnsureAvailable();
-    const auto row = ReadRow(*number);
-    return MakeCart(*number, row ? &*row : nullptr).AudioFilePath;
+    return ReadAvailableCart(*number).AudioFilePath;
 }
 
 qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail, bool timingOnly,

@@ -114,6 +114,8 @@ public:
     // Raises StoreUnavailable unless the audio folder carries this store's marker; the marker
     // is read again when the folder or the marker changed since, or when asked to.
     void EnsureAvailable(bool readMarker = false) const;
+    // Plain reads trust a check younger than this; removals and writes always check now.
+    static constexpr qint64 ReadCheckWindowMs = 1000;
 
     // The flag of ImportAudioFile that marks an import into an empty cart.
     static constexpr qint32 ImportIntoEmpty = 0x20;
@@ -133,6 +135,7 @@ private:
     std::optional<Row> ReadRow(qint32 number) const;
     bool WriteRow(const Row& row);
     Cart MakeCart(qint32 number, const Row* row) const;
+    Cart ReadAvailableCart(qint32 number) const;
     QString AudioFileNameFor(qint32 number) const;
     bool Fail(const QString& reason);
     // A failure of the store itself, not of the file being imported: raised.
@@ -173,6 +176,7 @@ private:
         bool operator==(const Seen&) const = default;
     };
     mutable Seen m_verified;
+    mutable qint64 m_verifiedAtNs = 0; // steady clock
     struct RangeRows;
     mutable std::unique_ptr<RangeRows> m_range;
 };

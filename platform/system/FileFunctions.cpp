@@ -334,9 +334,17 @@ QDateTime FileFunctions::GetDateLastModifiedUtc(const QString& path) const
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0) {
         throw ToolError(ToolErrors::FileNotFound, QStringLiteral("File not found: %1").arg(path));
     }
-    // Milliseconds, as QFileInfo keeps them.
-    return QDateTime::fromMSecsSinceEpoch(
-        qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000, Qt::UTC);
+    return UtcFromNs(qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec);
+}
+
+QDateTime FileFunctions::UtcFromNs(qint64 modifiedNs)
+{
+    // Milliseconds, as QFileInfo keeps them; rounded down also before 1970.
+    qint64 ms = modifiedNs / 1'000'000;
+    if (modifiedNs % 1'000'000 < 0) {
+        --ms;
+    }
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
 }
 
 QDateTime FileFunctions::GetDateLastModified(const QString& path) const

@@ -52,6 +52,8 @@ public:
     QDateTime GetDateLastModified(const QString& path) const;
     // Our addition: the same instant in UTC, which spares the local-time conversion.
     QDateTime GetDateLastModifiedUtc(const QString& path) const;
+    // A modification time in nanoseconds since the epoch as GetDateLastModifiedUtc gives it.
+    static QDateTime UtcFromNs(qint64 modifiedNs);
 
     // Copies completely or not at all (hidden temporary name beside the destination, synced,
     // then renamed), replacing an existing destination; permissions and modification time are

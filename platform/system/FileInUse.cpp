@@ -25,6 +25,7 @@ constexpr long kAfs = 0x5346414F;
 constexpr long kCeph = 0x00C36400;
 
 constexpr qint64 kSettleNs = 2'000'000'000;
+constexpr qint64 kFileSystemVerdictNs = 1'000'000'000;
 
 // While a lease is held, another process's open sends the holder SIGIO, whose default action
 // ends the program.
@@ -49,6 +50,13 @@ qint64 NowNs()
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+qint64 MonotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
@@ -111,11 +119,8 @@ Result<> FileInUse::OpenExclusively(const QString& path)
     const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
 
     bool leaseTells = m_leasesAllowed;
-    if (leaseTells) {
-        struct statfs fileSystem;
-        if (::fstatfs(fd.get(), &fileSystem) == 0 && IsNetworkFileSystem(long(fileSystem.f_type))) {
-            leaseTells = false;
-        }
+    if (leaseTells && OnNetworkFileSystem(fd.get(), quint64(info.st_dev))) {
+        leaseTells = false;
     }
     if (leaseTells) {
         IgnoreLeaseBreakSignal();
@@ -130,6 +135,23 @@ Result<> FileInUse::OpenExclusively(const QString& path)
         // EACCES (not our file, no CAP_LEASE), EINVAL (no leases here) and the like.
     }
     return Settled(path, qint64(info.st_size), modifiedNs);
+}
+
+bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)
+{
+    const qint64 now = MonotonicNs();
+    const auto known = m_fileSystems.constFind(device);
+    if (known != m_fileSystems.constEnd() && now - known->CheckedAtNs < kFileSystemVerdictNs) {
+        return known->Network;
+    }
+    struct statfs fileSystem;
+    if (::fstatfs(fd, &fileSystem) != 0) {
+        // Unknown: not remembered, asked again with the next file.
+        return false;
+    }
+    const bool network = IsNetworkFileSystem(long(fileSystem.f_type));
+    m_fileSystems.insert(device, FileSystemVerdict{network, now});
+    return network;
 }
 
 Result<> FileInUse::Settled(const QString& path, qint64 size, qint64 modifiedNs)

@@ -37,8 +37,18 @@ private:
         qint64 ModifiedNs = 0;
     };
 
+    // Whether a device (st_dev) holds a network file system, asked of statfs again after a
+    // second, as a device number can come back for another mount.
+    struct FileSystemVerdict
+    {
+        bool Network = false;
+        qint64 CheckedAtNs = 0; // monotonic
+    };
+
     Result<> Settled(const QString& path, qint64 size, qint64 modifiedNs);
+    bool OnNetworkFileSystem(int fd, quint64 device);
 
     bool m_leasesAllowed;
     QHash<QString, Look> m_looks;
+    QHash<quint64, FileSystemVerdict> m_fileSystems;
 };

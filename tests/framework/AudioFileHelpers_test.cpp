@@ -285,8 +285,15 @@ TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
         const timespec times[2] = {{seconds, 0}, {seconds, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
     };
+    // The version handed out is the one measured, never an earlier one.
+    const auto measure = [&](const QString& file) {
+        std::optional<FileVersionKey> version;
+        const float seconds = GetWaveDuration(file, version);
+        EXPECT_EQ(version, FileVersionKey::Of(file));
+        return seconds;
+    };
     setTime(path, 1'600'000'000);
-    EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
+    EXPECT_FLOAT_EQ(measure(path), 2.0f);
     EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
 
     const auto rewrite = [&](const QString& file, const QByteArray& bytes) {
@@ -297,11 +304,12 @@ TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
     // In place, with a new time.
     rewrite(path, mono);
     setTime(path, 1'600'000'100);
-    EXPECT_FLOAT_EQ(GetWaveDuration(path), 4.0f);
+    EXPECT_FLOAT_EQ(measure(path), 4.0f);
+    EXPECT_EQ(FileVersionKey::Of(path)->modifiedNs, 1'600'000'100'000'000'000);
     // In place, the time put back as it was (rsync --inplace --times).
     rewrite(path, stereo);
     setTime(path, 1'600'000'100);
-    EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
+    EXPECT_FLOAT_EQ(measure(path), 2.0f);
     // Replaced by another file of the same size and time.
     const QString other = Write("other.wav", mono);
     setTime(other, 1'600'000'100);
@@ -310,5 +318,7 @@ TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
     EXPECT_FLOAT_EQ(GetWaveDuration(path), 4.0f);
     // Gone.
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_EQ(GetWaveDuration(path), 0.0f);
+    std::optional<FileVersionKey> gone = FileVersionKey{};
+    EXPECT_EQ(GetWaveDuration(path, gone), 0.0f);
+    EXPECT_FALSE(gone);
 }

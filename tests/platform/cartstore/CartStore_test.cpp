@@ -641,6 +641,69 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
     EXPECT_EQ(AudioFolderEntries(), QStringList{"00001.wav"});
 }
 
+// Reads may trust a check made a moment ago; a removal or a write never does, even when the
+// folder is swapped right after a read.
+TEST_F(CartStoreTest, ARemovalRightAfterTheFolderIsSwappedIsRefused)
+{
+    ASSERT_TRUE(Import("1", jingle, 0x24));
+    ASSERT_TRUE(Import("2", jingle, 0x24));
+    CartStore other(home.File("other"));
+    bool f1 = false, f2 = true;
+    ASSERT_TRUE(other.ImportAudioFile(nullptr, "2", jingle, 0x24, -1, f1, 0, -1, f2));
+    const QString audio = store->AudioFolder();
+    const QString away = audio + ".unplugged";
+    const QByteArray database = Hash(store->DatabasePath());
+    const QByteArray otherDatabase = Hash(other.DatabasePath());
+
+    for (const bool emptyMountPoint : {false, true}) {
+        SCOPED_TRACE(emptyMountPoint ? "an empty mount point" : "another store's folder");
+        EXPECT_TRUE(Get("2").HasAudio); // a fresh check for the reads that follow
+        ASSERT_TRUE(QDir().rename(audio, away));
+        if (emptyMountPoint) {
+            ASSERT_TRUE(QDir().mkdir(audio));
+        } else {
+            ASSERT_TRUE(QDir().rename(other.AudioFolder(), audio));
+        }
+        EXPECT_EQ(RaisedBy([&] { store->RemoveCart("2", true, true); }).first,
+                  PlayoutAudio::StoreUnavailable);
+        EXPECT_EQ(Hash(store->DatabasePath()), database);
+        if (emptyMountPoint) {
+            EXPECT_TRUE(
+                QDir(audio).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+            ASSERT_TRUE(QDir(audio).removeRecursively());
+        } else {
+            EXPECT_TRUE(QFileInfo::exists(audio + "/00002.wav"));
+            ASSERT_TRUE(QDir().rename(audio, other.AudioFolder()));
+        }
+        ASSERT_TRUE(QDir().rename(away, audio));
+    }
+
+    // A read that finds the audio gone does not trust the check made a moment ago.
+    EXPECT_TRUE(Get("2").HasAudio);
+    ASSERT_TRUE(QDir().rename(audio, away));
+    ASSERT_TRUE(QDir().mkdir(audio));
+    EXPECT_EQ(RaisedBy([&] { store->GetCart("2", 3, true); }).first,
+              PlayoutAudio::StoreUnavailable);
+    ASSERT_TRUE(QDir(audio).removeRecursively());
+    ASSERT_TRUE(QDir().rename(away, audio));
+
+    // Writes too, once a read has just been served.
+    Cart cart = Get("2");
+    cart.Title = "Overwritten";
+    ASSERT_TRUE(QDir().rename(audio, away));
+    ASSERT_TRUE(QDir().rename(other.AudioFolder(), audio));
+    EXPECT_EQ(RaisedBy([&] { Import("1", jingle, 0x24); }).first, PlayoutAudio::StoreUnavailable);
+    bool flag = false;
+    EXPECT_EQ(RaisedBy([&] { store->SaveCart("2", cart, 0xFFFF, false, false, flag); }).first,
+              PlayoutAudio::StoreUnavailable);
+    EXPECT_EQ(Hash(store->DatabasePath()), database);
+    EXPECT_EQ(Hash(other.DatabasePath()), otherDatabase);
+    ASSERT_TRUE(QDir().rename(audio, other.AudioFolder()));
+    ASSERT_TRUE(QDir().rename(away, audio));
+    EXPECT_TRUE(store->RemoveCart("2", true, true));
+    EXPECT_EQ(AudioFolderEntries(), QStringList{"00001.wav"});
+}
+
 // Stores made before the marker existed: taken over when their audio folder holds the files
 // their database names, never through an empty folder.
 TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)

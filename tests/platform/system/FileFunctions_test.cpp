@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -131,6 +133,24 @@ TEST(FileFunctionsTest, SizesNamesAndFolders)
     ASSERT_TRUE(file.setFileTime(stamp, QFileDevice::FileModificationTime));
     file.close();
     EXPECT_EQ(files.GetDateLastModified(logs + "/empty.log"), stamp);
+}
+
+// A time already read converts as the file's own: whole milliseconds, rounded down also before
+// 1970.
+TEST(FileFunctionsTest, AModificationTimeReadBeforeConvertsAsTheFilesOwn)
+{
+    TempHome home;
+    auto& files = FileFunctions::instance();
+    const QString path = home.File("old.wav");
+    MakeFile(path, "x");
+    for (const timespec when : {timespec{1'600'000'000, 123'999'999}, timespec{-1, 500'500'000}}) {
+        const timespec times[2] = {when, when};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+        const qint64 ns = qint64(when.tv_sec) * 1'000'000'000 + when.tv_nsec;
+        EXPECT_EQ(FileFunctions::UtcFromNs(ns), files.GetDateLastModifiedUtc(path));
+        EXPECT_EQ(FileFunctions::UtcFromNs(ns).toMSecsSinceEpoch(),
+                  qint64(when.tv_sec) * 1000 + when.tv_nsec / 1'000'000);
+    }
 }
 
 TEST(FileFunctionsTest, CopyReplacesTheDestinationCompletely)
