@@ -277,6 +277,7 @@ void CartStore::EnsureAvailable(bool readMarker) const
     const Seen now{folder.st_dev, folder.st_ino, marker.st_ino,
                    qint64(marker.st_mtim.tv_sec) * 1000000000 + marker.st_mtim.tv_nsec};
     if (seen && !readMarker && m_verified == now) {
+        m_verifiedAtNs = SteadyNs();
         return;
     }
     m_verified = {};
