@@ -1,8 +1,8 @@
 // libFuzzer target for audio from outside: the length measurements the import decision makes and
 // the decode-and-import into a store in a temporary folder. The first byte picks the file's
 // extension (the decoder goes by content, the decision by extension).
-#include "FuzzSupport.h"
 #include "framework/AudioFileHelpers.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/cartstore/Cart.h"
 #include "platform/cartstore/CartStore.h"
 

@@ -1,8 +1,8 @@
 // libFuzzer target for cart numbers taken from file names: the title's leading number, the
 // store's reading of cart texts and the permission check that reads the same text.
-#include "FuzzSupport.h"
 #include "framework/CartPermissions.h"
 #include "framework/NumberText.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/directory/DirectoryUser.h"
 #include "platform/directory/UserCartRights.h"

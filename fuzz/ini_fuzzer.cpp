@@ -1,7 +1,7 @@
 // libFuzzer target for INI files in any of the forms a Windows installation leaves (UTF-8 with or
 // without a byte-order mark, Windows-1252, UTF-16 with its mark): reads never fail, and a value
 // written into any file reads back as written.
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/system/IniFile.h"
 
 #include <QFile>

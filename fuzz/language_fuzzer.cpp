@@ -1,7 +1,7 @@
 // libFuzzer target for language files: one "language.txt", or several "lang-<id>.txt" files
 // (the input's parts between form feeds, each with an id from its first byte).
-#include "FuzzSupport.h"
 #include "framework/LocalisationFN.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <QDir>
 

@@ -1,8 +1,8 @@
 // libFuzzer target for mail templates (.eml files of any charset and encoding), the address
 // lists of their headers and the plain-text rendering of their HTML.
-#include "FuzzSupport.h"
 #include "engine/HtmlToText.h"
 #include "engine/MailMessage.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // libFuzzer target for the update notes' viewer: RTF read, shown in a text document (laid out
 // offscreen), taken back from it and written again.
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/richtext/RtfReader.h"
 #include "platform/richtext/RtfWriter.h"
 #include "toolwindows/RichTextConversion.h"

@@ -1,5 +1,5 @@
 // libFuzzer target for the decoding of text files that may come from Windows.
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/system/TextFileDecoder.h"
 
 #include <QStringDecoder>

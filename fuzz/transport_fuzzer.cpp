@@ -1,6 +1,6 @@
 // libFuzzer target for transport files: the archive checks and unpacking, the fields file, and
 // the store's import of both into a cart.
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/cartstore/Cart.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/TransportFile.h"
