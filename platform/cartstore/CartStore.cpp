@@ -336,8 +336,8 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     }
 
     m_db = std::make_shared<CartDatabase>(databasePath, brandNew, false);
-    if (!m_db->IsOpen()) {
-        throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+    if (const Result<>& opened = m_db->Opened(); !opened) {
+        throw ToolError(StoreUnavailable, damaged.arg(databasePath, opened.Reason()));
     }
     // Reading the schema and a quick check tell a damaged or foreign file before anything is
     // written into it.
@@ -347,8 +347,8 @@ CartStore::CartStore(const QString& baseFolder, Options options)
         while (q.Step()) {
             tables << q.Text(0);
         }
-        if (!q.IsValid() || q.Failed()) {
-            throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+        if (const Result<> read = q.Outcome(); !read) {
+            throw ToolError(StoreUnavailable, damaged.arg(databasePath, read.Reason()));
         }
     }
     {
@@ -356,7 +356,7 @@ CartStore::CartStore(const QString& baseFolder, Options options)
         const bool stepped = q.Step();
         if (!stepped || q.Text(0) != "ok") {
             throw ToolError(StoreUnavailable,
-                            damaged.arg(databasePath, stepped ? q.Text(0) : m_db->Error()));
+                            damaged.arg(databasePath, stepped ? q.Text(0) : q.Outcome().Reason()));
         }
     }
     if (!tables.isEmpty() && !tables.contains("carts")) {
@@ -375,11 +375,14 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     if (adopt) {
         CheckAudioFolder(audioMarker, baseMarker, tables.contains("carts"));
     }
-    if (!m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") ||
-        !m_db->Exec(kSchema)) {
+    Result<> ready = m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    if (ready) {
+        ready = m_db->Exec(kSchema);
+    }
+    if (!ready) {
         throw ToolError(
             StoreUnavailable,
-            QString("Cannot open the cart store %1: %2").arg(databasePath, m_db->Error()));
+            QString("Cannot open the cart store %1: %2").arg(databasePath, ready.Reason()));
     }
     m_settings = std::make_unique<CartStoreSettings>(m_db);
     if (adopt) {
@@ -438,10 +441,9 @@ void CartStore::AdoptAudioFolder()
         m_storeId = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
         CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
         q.Bind(1, kStoreIdSetting).Bind(2, m_storeId);
-        if (!q.Run()) {
-            throw ToolError(
-                StoreUnavailable,
-                QString("Cannot write the cart store %1: %2").arg(DatabasePath(), m_db->Error()));
+        if (const Result<> written = q.Run(); !written) {
+            throw ToolError(StoreUnavailable, QString("Cannot write the cart store %1: %2")
+                                                  .arg(DatabasePath(), written.Reason()));
         }
     }
     if (!WriteMarker(AudioFolder())) {
@@ -619,7 +621,7 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
         range->rows.insert(row.number, row);
     }
     // Half a range would pass rows off as missing.
-    if (!q.IsValid() || q.Failed() || range->readAt == CartDatabase::ChangeStamp() ||
+    if (!q.Outcome() || range->readAt == CartDatabase::ChangeStamp() ||
         !(m_db->Changes() == range->readAt)) {
         return;
     }
@@ -641,16 +643,16 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
     CartDatabase::Query q(*m_db, "SELECT" CART_ROW_COLUMNS " FROM carts WHERE number = ?");
     q.Bind(1, number);
     if (!q.Step()) {
-        if (q.Failed()) {
+        if (const Result<> read = q.Outcome(); !read) {
             throw ToolError(StoreDatabaseFailed,
-                            QString("Cannot read cart %1: %2").arg(number).arg(m_db->Error()));
+                            QString("Cannot read cart %1: %2").arg(number).arg(read.Reason()));
         }
         return std::nullopt;
     }
     return RowAt<Row>(q);
 }
 
-bool CartStore::WriteRow(const Row& row)
+Result<> CartStore::WriteRow(const Row& row)
 {
     CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO carts (number, title, artist,"
                                  " description, length, start_point, out_point, intro_start,"
@@ -757,7 +759,7 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
         }
     }
     CartDatabase::Transaction transaction(*m_db);
-    if (!transaction.IsActive() || !WriteRow(row) || !transaction.Commit()) {
+    if (!transaction.Begun() || !WriteRow(row) || !transaction.Commit()) {
         return 2;
     }
     cart.LastModifiedLow = row.modifiedLow;
@@ -785,9 +787,9 @@ QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
         cart.Length = float(q.Real(3));
         carts.append(cart);
     }
-    if (!q.IsValid() || q.Failed()) {
+    if (const Result<> read = q.Outcome(); !read) {
         throw ToolError(StoreDatabaseFailed,
-                        QString("Cannot list the carts: %1").arg(m_db->Error()));
+                        QString("Cannot list the carts: %1").arg(read.Reason()));
     }
     return carts;
 }
@@ -1001,9 +1003,14 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     // The old audio stays reachable under a backup name until the new row is committed; a
     // crash in between is undone when the store is next opened.
     CartDatabase::Transaction transaction(*m_db);
-    if (!transaction.IsActive() || !WriteRow(row)) {
-        StoreFault(StoreDatabaseFailed,
-                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
+    Result<> updated = transaction.Begun();
+    if (updated) {
+        updated = WriteRow(row);
+    }
+    if (!updated) {
+        StoreFault(
+            StoreDatabaseFailed,
+            QString("cannot update the cart in %1: %2").arg(DatabasePath(), updated.Reason()));
     }
     const QString backupPath = AudioFolder() + "/" + BackupName(finalName);
     const QByteArray finalBytes = QFile::encodeName(finalPath);
@@ -1047,15 +1054,16 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
                    QString("cannot move the new audio into %1: %2").arg(finalPath, reason));
     }
     tempGuard.path.clear();
-    if (!transaction.Commit()) {
+    if (const Result<> committed = transaction.Commit(); !committed) {
         if (hadAudio) {
             ::rename(backupBytes.constData(), finalBytes.constData());
         } else {
             ::unlink(finalBytes.constData());
         }
         ::unlink(newMarkBytes.constData());
-        StoreFault(StoreDatabaseFailed,
-                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
+        StoreFault(
+            StoreDatabaseFailed,
+            QString("cannot update the cart in %1: %2").arg(DatabasePath(), committed.Reason()));
     }
     ::unlink(hadAudio ? backupBytes.constData() : newMarkBytes.constData());
     progress.Report(100.0);
@@ -1085,7 +1093,7 @@ void CartStore::RecoverInterruptedImports()
     // An import holds the write lock from before it moves its audio in until the backup is
     // gone, so with the lock held here no backup belongs to an import in progress.
     CartDatabase::Transaction lock(*m_db);
-    if (!lock.IsActive()) {
+    if (!lock.Begun()) {
         return;
     }
     for (const QString& name : marks) {
@@ -1256,7 +1264,8 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     }
     CartDatabase::Query q(*m_db, "DELETE FROM carts WHERE number = ?");
     q.Bind(1, *number);
-    return q.Run() ? true : Fail("cannot remove cart: " + m_db->Error());
+    const Result<> removed = q.Run();
+    return removed ? true : Fail("cannot remove cart: " + removed.Reason());
 }
 
 void CartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)

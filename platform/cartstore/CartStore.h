@@ -3,6 +3,7 @@
 #include "platform/cartstore/Cart.h"
 #include "platform/cartstore/CartListing.h"
 #include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/Result.h"
 
 #include <QList>
 #include <QPair>
@@ -133,7 +134,7 @@ private:
     class Progress;
 
     std::optional<Row> ReadRow(qint32 number) const;
-    bool WriteRow(const Row& row);
+    Result<> WriteRow(const Row& row);
     Cart MakeCart(qint32 number, const Row* row) const;
     Cart ReadAvailableCart(qint32 number) const;
     QString AudioFileNameFor(qint32 number) const;
