@@ -494,11 +494,22 @@ qint32 CartStore::HighestCart() const
     return m_settings->HighestCart();
 }
 
-bool CartStore::Fail(const QString& reason)
+bool CartStore::Answer(const Result<>& outcome)
 {
-    m_lastError = reason;
-    qCInfo(lcStore).noquote() << reason;
+    if (outcome) {
+        return true;
+    }
+    m_lastError = outcome.Reason();
+    qCInfo(lcStore).noquote() << m_lastError;
     return false;
+}
+
+Result<qint32> CartStore::CartFor(const QString& hdReference) const
+{
+    if (const auto number = CartNumber(hdReference)) {
+        return *number;
+    }
+    return Failure{QString("%1 is not a valid cart").arg(hdReference)};
 }
 
 void CartStore::StoreFault(StoreError number, const QString& reason)
@@ -810,20 +821,20 @@ QString TitleFromFile(const QString& path, qint32 number)
 
 } // namespace
 
-bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
-                           bool intoEmpty, qint16 normaliseLevel,
-                           const QList<QPair<QString, QString>>* fields, Progress& progress,
-                           double progressFrom)
+Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
+                               bool intoEmpty, qint16 normaliseLevel,
+                               const QList<QPair<QString, QString>>* fields, Progress& progress,
+                               double progressFrom)
 {
     if (progress.Cancelled()) {
-        return Fail("import cancelled");
+        return Failure{"import cancelled"};
     }
     // A file measured just before has been decoded already.
     std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
     FfmpegAudioReader reader;
     if (!decodedBefore) {
         if (const Result<> opened = reader.Open(audioFile); !opened) {
-            return Fail(opened.Reason());
+            return opened;
         }
     }
     const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
@@ -901,12 +912,12 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     }
     if (!decoded) {
         if (progress.Cancelled()) {
-            return Fail("import cancelled");
+            return Failure{"import cancelled"};
         }
         if (!written) {
             StoreFault(StoreWriteFailed, storeReason(written.Reason()));
         }
-        return Fail(read.Reason());
+        return read;
     }
     if (normalise) {
         const double gain = WaveFileWriter::NormaliseGain(writer.Peak(), normaliseLevel);
@@ -915,7 +926,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
             writer.Scale(gain, [&](double f) { return progress.Report(from + span * 0.15 * f); });
         if (!scaled) {
             if (progress.Cancelled()) {
-                return Fail("import cancelled");
+                return Failure{"import cancelled"};
             }
             StoreFault(StoreWriteFailed, storeReason(scaled.Reason()));
         }
@@ -924,7 +935,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
         StoreFault(StoreWriteFailed, storeReason(finished.Reason()));
     }
     if (progress.Cancelled()) {
-        return Fail("import cancelled");
+        return Failure{"import cancelled"};
     }
 
     const double length =
@@ -1068,7 +1079,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     ::unlink(hadAudio ? backupBytes.constData() : newMarkBytes.constData());
     progress.Report(100.0);
     qCDebug(lcStore) << "imported" << sourceFile << "into cart" << number << "length" << length;
-    return true;
+    return {};
 }
 
 void CartStore::RemoveLeftovers(bool now)
@@ -1131,15 +1142,15 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
                                 bool& flag1, qint32 arg7, qint32 arg8, bool& flag2)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     Progress progress(m_callbacks, AudioImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
     const bool ok =
-        ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
-                   (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+        Answer(ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
+                          (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0));
     ThrowIfStopped(ok);
     return ok;
 }
@@ -1158,9 +1169,9 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
                                     qint32 arg6, QString& arg7, qint32 arg8, bool& flag)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     Progress progress(m_callbacks, TransportImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
@@ -1174,7 +1185,7 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
     if (!unpacked) {
         const QString& error = unpacked.Reason();
         if (progress.Cancelled() || LongWork::Stopped()) {
-            Fail("import cancelled");
+            Answer(Failure{"import cancelled"});
             ThrowIfStopped(false);
             return false;
         }
@@ -1182,7 +1193,7 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         if (error.startsWith("cannot unpack into")) {
             StoreFault(StoreWriteFailed, error);
         }
-        return Fail(error);
+        return Answer(unpacked);
     }
     QFile unpackedAudio(audio);
     if (unpackedAudio.open(QIODevice::ReadOnly)) {
@@ -1193,8 +1204,8 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         QFile& file;
         ~RemoveOnExit() { file.remove(); }
     } unpackedGuard{unpackedAudio};
-    const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
-                               !ReadRow(*number), -1, &fields, progress, 30.0);
+    const bool ok = Answer(ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
+                                      !ReadRow(*number), -1, &fields, progress, 30.0));
     ThrowIfStopped(ok);
     return ok;
 }
@@ -1204,15 +1215,15 @@ bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
                            const QString& arg6, bool flag1, bool flag2)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     EnsureAvailable();
     const auto row = ReadRow(*number);
     const Cart cart = MakeCart(*number, row ? &*row : nullptr);
     if (!row || !cart.HasAudio) {
-        return Fail(QString("cart %1 has no audio").arg(*number));
+        return Answer(Failure{QString("cart %1 has no audio").arg(*number)});
     }
     Progress progress(m_callbacks, ExportEvent, QString("Exporting Cart %1").arg(*number));
     const TransportFile::Fields fields = {
@@ -1231,16 +1242,18 @@ bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
     const Result<> written = TransportFile::Write(
         targetFile, cart.AudioFilePath, QFileInfo(cart.AudioFilePath).fileName(), fields,
         [&](double fraction) { return progress.Report(100.0 * fraction); });
-    return written ? true
-                   : Fail(progress.Cancelled() ? QString("export cancelled") : written.Reason());
+    if (!written && progress.Cancelled()) {
+        return Answer(Failure{"export cancelled"});
+    }
+    return Answer(written);
 }
 
 bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     // A cart whose audio seems gone is removed only while its folder is surely the store's own:
     // an unmounted disk hides every file at once.
@@ -1250,7 +1263,7 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     // Files first: a row without audio is an empty cart, audio without a row would not be.
     const QFileInfo audio(cart.AudioFilePath);
     if (audio.exists() && !QFile::remove(audio.filePath())) {
-        return Fail(QString("cannot remove %1").arg(audio.filePath()));
+        return Answer(Failure{QString("cannot remove %1").arg(audio.filePath())});
     }
     QDir folder(AudioFolder());
     const QString base = audio.completeBaseName();
@@ -1265,7 +1278,7 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     CartDatabase::Query q(*m_db, "DELETE FROM carts WHERE number = ?");
     q.Bind(1, *number);
     const Result<> removed = q.Run();
-    return removed ? true : Fail("cannot remove cart: " + removed.Reason());
+    return Answer(removed ? removed : Failure{"cannot remove cart: " + removed.Reason()});
 }
 
 void CartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)
