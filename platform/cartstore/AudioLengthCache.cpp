@@ -64,7 +64,7 @@ CartDatabase* AudioLengthCache::Database()
         return nullptr;
     }
     auto db = std::make_unique<CartDatabase>(path);
-    if (!db->IsOpen() || !db->Exec("CREATE TABLE IF NOT EXISTS audio_lengths ("
+    if (!db->Opened() || !db->Exec("CREATE TABLE IF NOT EXISTS audio_lengths ("
                                    " path TEXT PRIMARY KEY,"
                                    " size INTEGER NOT NULL,"
                                    " modified_ns INTEGER NOT NULL,"

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 #include <time.h>
+#include <tuple>
 
 CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_path(path)
 {
@@ -13,20 +14,25 @@ CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_p
         name.constData(), &db,
         SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        m_error =
+        const QString reason =
             db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-        qCWarning(lcStore) << "cannot open database" << path << m_error;
+        qCWarning(lcStore) << "cannot open database" << path << reason;
         sqlite3_close(db);
+        m_opened = Failure{reason};
         return;
     }
     m_db = db;
     // Another process (or another store object) may hold a write lock for a moment.
     sqlite3_busy_timeout(m_db, 10000);
     // WAL keeps the last committed state through a crash in the middle of an import.
-    if (walMode && !Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
-        qCWarning(lcStore) << "cannot switch" << path << "to WAL mode:" << m_error;
+    if (!walMode) {
+        return;
+    }
+    if (Result<> wal = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"); !wal) {
+        qCWarning(lcStore) << "cannot switch" << path << "to WAL mode:" << wal.Reason();
         sqlite3_close(m_db);
         m_db = nullptr;
+        m_opened = wal;
     }
 }
 
@@ -94,37 +100,40 @@ CartDatabase::ChangeStamp CartDatabase::Changes()
     return {m_dataVersion, qint64(sqlite3_total_changes64(m_db))};
 }
 
-void CartDatabase::SetError(const QString& where)
+QString CartDatabase::ErrorFor(const QString& where) const
 {
-    m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open");
-    qCWarning(lcStore).noquote() << where << m_path << m_error;
+    const QString reason =
+        m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open");
+    qCWarning(lcStore).noquote() << where << m_path << reason;
+    return reason;
 }
 
-bool CartDatabase::Exec(const QString& sql)
+Result<> CartDatabase::Exec(const QString& sql)
 {
     if (!m_db) {
-        return false;
+        return m_opened ? Failure{QStringLiteral("database not open")} : m_opened;
     }
     char* message = nullptr;
     const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
-        m_error = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
+        const QString reason = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
         sqlite3_free(message);
-        qCWarning(lcStore).noquote() << "sql failed:" << sql << m_error;
-        return false;
+        qCWarning(lcStore).noquote() << "sql failed:" << sql << reason;
+        return Failure{reason};
     }
-    return true;
+    return {};
 }
 
 CartDatabase::Query::Query(CartDatabase& db, const QString& sql) : m_db(db), m_sql(sql)
 {
     if (!db.m_db) {
         m_failed = true;
+        m_reason = db.m_opened ? QStringLiteral("database not open") : db.m_opened.Reason();
         return;
     }
     m_stmt = db.TakeStatement(sql);
     if (!m_stmt) {
-        db.SetError("prepare: " + sql);
+        m_reason = db.ErrorFor("prepare: " + sql);
         m_failed = true;
     }
 }
@@ -166,7 +175,7 @@ CartDatabase::Query& CartDatabase::Query::Bind(int index, const QVariant& value)
     }
     if (rc != SQLITE_OK) {
         m_failed = true;
-        m_db.SetError("bind");
+        m_reason = m_db.ErrorFor("bind");
     }
     return *this;
 }
@@ -182,15 +191,23 @@ bool CartDatabase::Query::Step()
     }
     if (rc != SQLITE_DONE) {
         m_failed = true;
-        m_db.SetError("step");
+        m_reason = m_db.ErrorFor("step");
     }
     return false;
 }
 
-bool CartDatabase::Query::Run()
+Result<> CartDatabase::Query::Outcome() const
+{
+    if (m_failed) {
+        return Failure{m_reason};
+    }
+    return {};
+}
+
+Result<> CartDatabase::Query::Run()
 {
     Step();
-    return m_stmt && !m_failed;
+    return Outcome();
 }
 
 qint64 CartDatabase::Query::Int(int column) const
@@ -217,24 +234,25 @@ bool CartDatabase::Query::IsNull(int column) const
 CartDatabase::Transaction::Transaction(CartDatabase& db) : m_db(db)
 {
     // IMMEDIATE takes the write lock now, so a busy store waits here rather than failing later.
-    m_active = db.Exec("BEGIN IMMEDIATE");
+    m_begun = db.Exec("BEGIN IMMEDIATE");
+    m_active = m_begun.Ok();
 }
 
 CartDatabase::Transaction::~Transaction()
 {
     if (m_active) {
-        m_db.Exec("ROLLBACK");
+        std::ignore = m_db.Exec("ROLLBACK");
     }
 }
 
-bool CartDatabase::Transaction::Commit()
+Result<> CartDatabase::Transaction::Commit()
 {
     if (!m_active) {
-        return false;
+        return m_begun ? Failure{QStringLiteral("no transaction")} : m_begun;
     }
-    if (!m_db.Exec("COMMIT")) {
-        return false; // the destructor rolls back
+    if (Result<> committed = m_db.Exec("COMMIT"); !committed) {
+        return committed; // the destructor rolls back
     }
     m_active = false;
-    return true;
+    return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/Result.h"
+
 #include <QHash>
 #include <QString>
 #include <QVariant>
@@ -10,13 +12,13 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // A SQLite connection in WAL mode, as the cart store and the length cache use it. Errors are
-// reported by results, never by exceptions; Error() holds the last message.
+// reported by results carrying SQLite's reason, never by exceptions.
 class CartDatabase
 {
 public:
     // Opens the file, creating it when create is set, and switches it to WAL mode unless
     // told not to (a caller that checks the file first switches it later with Exec).
-    // IsOpen() tells whether it worked; Error() holds SQLite's reason when not.
+    // Opened() tells whether it worked, with SQLite's reason when not.
     explicit CartDatabase(const QString& path, bool create = true, bool walMode = true);
     ~CartDatabase();
 
@@ -24,11 +26,11 @@ public:
     CartDatabase& operator=(const CartDatabase&) = delete;
 
     bool IsOpen() const { return m_db != nullptr; }
+    const Result<>& Opened() const { return m_opened; }
     QString Path() const { return m_path; }
-    QString Error() const { return m_error; }
 
     // Runs one or more statements without results.
-    bool Exec(const QString& sql);
+    Result<> Exec(const QString& sql);
 
     // Changes whenever the database's content may have changed: another connection committed
     // (PRAGMA data_version) or this one changed rows. Values held in memory stay valid while it
@@ -55,11 +57,11 @@ public:
 
         bool IsValid() const { return m_stmt != nullptr; }
         Query& Bind(int index, const QVariant& value);
-        // True while a row is available; Failed() tells an error from the end.
+        // True while a row is available; Outcome() tells an error from the end.
         bool Step();
-        bool Failed() const { return m_failed; }
-        // Runs a statement without results; true when it succeeded.
-        bool Run();
+        Result<> Outcome() const;
+        // Runs a statement without results.
+        Result<> Run();
 
         qint64 Int(int column) const;
         double Real(int column) const;
@@ -71,6 +73,7 @@ public:
         QString m_sql;
         sqlite3_stmt* m_stmt = nullptr;
         bool m_failed = false;
+        QString m_reason;
     };
 
     // Commits when Commit() was called, rolls back otherwise.
@@ -79,23 +82,26 @@ public:
     public:
         explicit Transaction(CartDatabase& db);
         ~Transaction();
-        bool IsActive() const { return m_active; }
-        bool Commit();
+        // Whether the write lock was taken, with SQLite's reason when not.
+        const Result<>& Begun() const { return m_begun; }
+        Result<> Commit();
 
     private:
         CartDatabase& m_db;
+        Result<> m_begun;
         bool m_active = false;
     };
 
 private:
-    void SetError(const QString& where);
+    // SQLite's reason for the last failure on this connection, logged with where it happened.
+    QString ErrorFor(const QString& where) const;
     // Prepared statements are kept for reuse, one per text; a statement in use by one query
     // is prepared again for a second query of the same text.
     sqlite3_stmt* TakeStatement(const QString& sql);
     void ReturnStatement(const QString& sql, sqlite3_stmt* statement);
 
     QString m_path;
-    QString m_error;
+    Result<> m_opened;
     sqlite3* m_db = nullptr;
     std::mutex m_statementsMutex;
     QHash<QString, sqlite3_stmt*> m_statements;

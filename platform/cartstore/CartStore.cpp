@@ -336,8 +336,8 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     }
 
     m_db = std::make_shared<CartDatabase>(databasePath, brandNew, false);
-    if (!m_db->IsOpen()) {
-        throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+    if (const Result<>& opened = m_db->Opened(); !opened) {
+        throw ToolError(StoreUnavailable, damaged.arg(databasePath, opened.Reason()));
     }
     // Reading the schema and a quick check tell a damaged or foreign file before anything is
     // written into it.
@@ -347,8 +347,8 @@ CartStore::CartStore(const QString& baseFolder, Options options)
         while (q.Step()) {
             tables << q.Text(0);
         }
-        if (!q.IsValid() || q.Failed()) {
-            throw ToolError(StoreUnavailable, damaged.arg(databasePath, m_db->Error()));
+        if (const Result<> read = q.Outcome(); !read) {
+            throw ToolError(StoreUnavailable, damaged.arg(databasePath, read.Reason()));
         }
     }
     {
@@ -356,7 +356,7 @@ CartStore::CartStore(const QString& baseFolder, Options options)
         const bool stepped = q.Step();
         if (!stepped || q.Text(0) != "ok") {
             throw ToolError(StoreUnavailable,
-                            damaged.arg(databasePath, stepped ? q.Text(0) : m_db->Error()));
+                            damaged.arg(databasePath, stepped ? q.Text(0) : q.Outcome().Reason()));
         }
     }
     if (!tables.isEmpty() && !tables.contains("carts")) {
@@ -375,11 +375,14 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     if (adopt) {
         CheckAudioFolder(audioMarker, baseMarker, tables.contains("carts"));
     }
-    if (!m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") ||
-        !m_db->Exec(kSchema)) {
+    Result<> ready = m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    if (ready) {
+        ready = m_db->Exec(kSchema);
+    }
+    if (!ready) {
         throw ToolError(
             StoreUnavailable,
-            QString("Cannot open the cart store %1: %2").arg(databasePath, m_db->Error()));
+            QString("Cannot open the cart store %1: %2").arg(databasePath, ready.Reason()));
     }
     m_settings = std::make_unique<CartStoreSettings>(m_db);
     if (adopt) {
@@ -438,10 +441,9 @@ void CartStore::AdoptAudioFolder()
         m_storeId = QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
         CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
         q.Bind(1, kStoreIdSetting).Bind(2, m_storeId);
-        if (!q.Run()) {
-            throw ToolError(
-                StoreUnavailable,
-                QString("Cannot write the cart store %1: %2").arg(DatabasePath(), m_db->Error()));
+        if (const Result<> written = q.Run(); !written) {
+            throw ToolError(StoreUnavailable, QString("Cannot write the cart store %1: %2")
+                                                  .arg(DatabasePath(), written.Reason()));
         }
     }
     if (!WriteMarker(AudioFolder())) {
@@ -492,11 +494,22 @@ qint32 CartStore::HighestCart() const
     return m_settings->HighestCart();
 }
 
-bool CartStore::Fail(const QString& reason)
+bool CartStore::Answer(const Result<>& outcome)
 {
-    m_lastError = reason;
-    qCInfo(lcStore).noquote() << reason;
+    if (outcome) {
+        return true;
+    }
+    m_lastError = outcome.Reason();
+    qCInfo(lcStore).noquote() << m_lastError;
     return false;
+}
+
+Result<qint32> CartStore::CartFor(const QString& hdReference) const
+{
+    if (const auto number = CartNumber(hdReference)) {
+        return *number;
+    }
+    return Failure{QString("%1 is not a valid cart").arg(hdReference)};
 }
 
 void CartStore::StoreFault(StoreError number, const QString& reason)
@@ -619,7 +632,7 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
         range->rows.insert(row.number, row);
     }
     // Half a range would pass rows off as missing.
-    if (!q.IsValid() || q.Failed() || range->readAt == CartDatabase::ChangeStamp() ||
+    if (!q.Outcome() || range->readAt == CartDatabase::ChangeStamp() ||
         !(m_db->Changes() == range->readAt)) {
         return;
     }
@@ -641,16 +654,16 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
     CartDatabase::Query q(*m_db, "SELECT" CART_ROW_COLUMNS " FROM carts WHERE number = ?");
     q.Bind(1, number);
     if (!q.Step()) {
-        if (q.Failed()) {
+        if (const Result<> read = q.Outcome(); !read) {
             throw ToolError(StoreDatabaseFailed,
-                            QString("Cannot read cart %1: %2").arg(number).arg(m_db->Error()));
+                            QString("Cannot read cart %1: %2").arg(number).arg(read.Reason()));
         }
         return std::nullopt;
     }
     return RowAt<Row>(q);
 }
 
-bool CartStore::WriteRow(const Row& row)
+Result<> CartStore::WriteRow(const Row& row)
 {
     CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO carts (number, title, artist,"
                                  " description, length, start_point, out_point, intro_start,"
@@ -757,7 +770,7 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
         }
     }
     CartDatabase::Transaction transaction(*m_db);
-    if (!transaction.IsActive() || !WriteRow(row) || !transaction.Commit()) {
+    if (!transaction.Begun() || !WriteRow(row) || !transaction.Commit()) {
         return 2;
     }
     cart.LastModifiedLow = row.modifiedLow;
@@ -785,9 +798,9 @@ QList<CartSummary> CartStore::ListCarts(qint64 afterNumber, int maxCount) const
         cart.Length = float(q.Real(3));
         carts.append(cart);
     }
-    if (!q.IsValid() || q.Failed()) {
+    if (const Result<> read = q.Outcome(); !read) {
         throw ToolError(StoreDatabaseFailed,
-                        QString("Cannot list the carts: %1").arg(m_db->Error()));
+                        QString("Cannot list the carts: %1").arg(read.Reason()));
     }
     return carts;
 }
@@ -808,20 +821,20 @@ QString TitleFromFile(const QString& path, qint32 number)
 
 } // namespace
 
-bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
-                           bool intoEmpty, qint16 normaliseLevel,
-                           const QList<QPair<QString, QString>>* fields, Progress& progress,
-                           double progressFrom)
+Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
+                               bool intoEmpty, qint16 normaliseLevel,
+                               const QList<QPair<QString, QString>>* fields, Progress& progress,
+                               double progressFrom)
 {
     if (progress.Cancelled()) {
-        return Fail("import cancelled");
+        return Failure{"import cancelled"};
     }
     // A file measured just before has been decoded already.
     std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
     FfmpegAudioReader reader;
     if (!decodedBefore) {
         if (const Result<> opened = reader.Open(audioFile); !opened) {
-            return Fail(opened.Reason());
+            return opened;
         }
     }
     const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
@@ -899,12 +912,12 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     }
     if (!decoded) {
         if (progress.Cancelled()) {
-            return Fail("import cancelled");
+            return Failure{"import cancelled"};
         }
         if (!written) {
             StoreFault(StoreWriteFailed, storeReason(written.Reason()));
         }
-        return Fail(read.Reason());
+        return read;
     }
     if (normalise) {
         const double gain = WaveFileWriter::NormaliseGain(writer.Peak(), normaliseLevel);
@@ -913,7 +926,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
             writer.Scale(gain, [&](double f) { return progress.Report(from + span * 0.15 * f); });
         if (!scaled) {
             if (progress.Cancelled()) {
-                return Fail("import cancelled");
+                return Failure{"import cancelled"};
             }
             StoreFault(StoreWriteFailed, storeReason(scaled.Reason()));
         }
@@ -922,7 +935,7 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
         StoreFault(StoreWriteFailed, storeReason(finished.Reason()));
     }
     if (progress.Cancelled()) {
-        return Fail("import cancelled");
+        return Failure{"import cancelled"};
     }
 
     const double length =
@@ -1001,9 +1014,14 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
     // The old audio stays reachable under a backup name until the new row is committed; a
     // crash in between is undone when the store is next opened.
     CartDatabase::Transaction transaction(*m_db);
-    if (!transaction.IsActive() || !WriteRow(row)) {
-        StoreFault(StoreDatabaseFailed,
-                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
+    Result<> updated = transaction.Begun();
+    if (updated) {
+        updated = WriteRow(row);
+    }
+    if (!updated) {
+        StoreFault(
+            StoreDatabaseFailed,
+            QString("cannot update the cart in %1: %2").arg(DatabasePath(), updated.Reason()));
     }
     const QString backupPath = AudioFolder() + "/" + BackupName(finalName);
     const QByteArray finalBytes = QFile::encodeName(finalPath);
@@ -1047,20 +1065,21 @@ bool CartStore::ImportInto(qint32 number, const QString& audioFile, const QStrin
                    QString("cannot move the new audio into %1: %2").arg(finalPath, reason));
     }
     tempGuard.path.clear();
-    if (!transaction.Commit()) {
+    if (const Result<> committed = transaction.Commit(); !committed) {
         if (hadAudio) {
             ::rename(backupBytes.constData(), finalBytes.constData());
         } else {
             ::unlink(finalBytes.constData());
         }
         ::unlink(newMarkBytes.constData());
-        StoreFault(StoreDatabaseFailed,
-                   QString("cannot update the cart in %1: %2").arg(DatabasePath(), m_db->Error()));
+        StoreFault(
+            StoreDatabaseFailed,
+            QString("cannot update the cart in %1: %2").arg(DatabasePath(), committed.Reason()));
     }
     ::unlink(hadAudio ? backupBytes.constData() : newMarkBytes.constData());
     progress.Report(100.0);
     qCDebug(lcStore) << "imported" << sourceFile << "into cart" << number << "length" << length;
-    return true;
+    return {};
 }
 
 void CartStore::RemoveLeftovers(bool now)
@@ -1085,7 +1104,7 @@ void CartStore::RecoverInterruptedImports()
     // An import holds the write lock from before it moves its audio in until the backup is
     // gone, so with the lock held here no backup belongs to an import in progress.
     CartDatabase::Transaction lock(*m_db);
-    if (!lock.IsActive()) {
+    if (!lock.Begun()) {
         return;
     }
     for (const QString& name : marks) {
@@ -1123,15 +1142,15 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
                                 bool& flag1, qint32 arg7, qint32 arg8, bool& flag2)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     Progress progress(m_callbacks, AudioImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
     const bool ok =
-        ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
-                   (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0);
+        Answer(ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
+                          (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0));
     ThrowIfStopped(ok);
     return ok;
 }
@@ -1150,9 +1169,9 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
                                     qint32 arg6, QString& arg7, qint32 arg8, bool& flag)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     Progress progress(m_callbacks, TransportImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
@@ -1166,7 +1185,7 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
     if (!unpacked) {
         const QString& error = unpacked.Reason();
         if (progress.Cancelled() || LongWork::Stopped()) {
-            Fail("import cancelled");
+            Answer(Failure{"import cancelled"});
             ThrowIfStopped(false);
             return false;
         }
@@ -1174,7 +1193,7 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         if (error.startsWith("cannot unpack into")) {
             StoreFault(StoreWriteFailed, error);
         }
-        return Fail(error);
+        return Answer(unpacked);
     }
     QFile unpackedAudio(audio);
     if (unpackedAudio.open(QIODevice::ReadOnly)) {
@@ -1185,8 +1204,8 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         QFile& file;
         ~RemoveOnExit() { file.remove(); }
     } unpackedGuard{unpackedAudio};
-    const bool ok = ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
-                               !ReadRow(*number), -1, &fields, progress, 30.0);
+    const bool ok = Answer(ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
+                                      !ReadRow(*number), -1, &fields, progress, 30.0));
     ThrowIfStopped(ok);
     return ok;
 }
@@ -1196,15 +1215,15 @@ bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
                            const QString& arg6, bool flag1, bool flag2)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     EnsureAvailable();
     const auto row = ReadRow(*number);
     const Cart cart = MakeCart(*number, row ? &*row : nullptr);
     if (!row || !cart.HasAudio) {
-        return Fail(QString("cart %1 has no audio").arg(*number));
+        return Answer(Failure{QString("cart %1 has no audio").arg(*number)});
     }
     Progress progress(m_callbacks, ExportEvent, QString("Exporting Cart %1").arg(*number));
     const TransportFile::Fields fields = {
@@ -1223,16 +1242,18 @@ bool CartStore::ExportCart(QObject* parentWindow, const QString& hdReference,
     const Result<> written = TransportFile::Write(
         targetFile, cart.AudioFilePath, QFileInfo(cart.AudioFilePath).fileName(), fields,
         [&](double fraction) { return progress.Report(100.0 * fraction); });
-    return written ? true
-                   : Fail(progress.Cancelled() ? QString("export cancelled") : written.Reason());
+    if (!written && progress.Cancelled()) {
+        return Answer(Failure{"export cancelled"});
+    }
+    return Answer(written);
 }
 
 bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
 {
     m_lastError.clear();
-    const auto number = CartNumber(hdReference);
+    const Result<qint32> number = CartFor(hdReference);
     if (!number) {
-        return Fail(QString("%1 is not a valid cart").arg(hdReference));
+        return Answer(Failure{number.Reason()});
     }
     // A cart whose audio seems gone is removed only while its folder is surely the store's own:
     // an unmounted disk hides every file at once.
@@ -1242,7 +1263,7 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     // Files first: a row without audio is an empty cart, audio without a row would not be.
     const QFileInfo audio(cart.AudioFilePath);
     if (audio.exists() && !QFile::remove(audio.filePath())) {
-        return Fail(QString("cannot remove %1").arg(audio.filePath()));
+        return Answer(Failure{QString("cannot remove %1").arg(audio.filePath())});
     }
     QDir folder(AudioFolder());
     const QString base = audio.completeBaseName();
@@ -1256,7 +1277,8 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     }
     CartDatabase::Query q(*m_db, "DELETE FROM carts WHERE number = ?");
     q.Bind(1, *number);
-    return q.Run() ? true : Fail("cannot remove cart: " + m_db->Error());
+    const Result<> removed = q.Run();
+    return Answer(removed ? removed : Failure{"cannot remove cart: " + removed.Reason()});
 }
 
 void CartStore::RefreshCartInfo(bool flag, QString& text, qint32& number)

@@ -3,6 +3,7 @@
 #include "platform/cartstore/Cart.h"
 #include "platform/cartstore/CartListing.h"
 #include "platform/cartstore/PlayoutAudio.h"
+#include "platform/system/Result.h"
 
 #include <QList>
 #include <QPair>
@@ -133,11 +134,14 @@ private:
     class Progress;
 
     std::optional<Row> ReadRow(qint32 number) const;
-    bool WriteRow(const Row& row);
+    Result<> WriteRow(const Row& row);
     Cart MakeCart(qint32 number, const Row* row) const;
     Cart ReadAvailableCart(qint32 number) const;
     QString AudioFileNameFor(qint32 number) const;
-    bool Fail(const QString& reason);
+    // Turns a routine's result into the answer of a member of the interface, keeping the reason
+    // of a failure for LastError().
+    bool Answer(const Result<>& outcome);
+    Result<qint32> CartFor(const QString& hdReference) const;
     // A failure of the store itself, not of the file being imported: raised.
     [[noreturn]] void StoreFault(StoreError number, const QString& reason);
     void CheckAudioFolder(const QString& audioMarker, const QString& baseMarker,
@@ -147,10 +151,10 @@ private:
     QString MissingAudioReason() const;
     void RemoveLeftovers(bool now);
     static void ThrowIfStopped(bool ok);
-    bool ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
-                    bool intoEmpty, qint16 normaliseLevel,
-                    const QList<QPair<QString, QString>>* fields, Progress& progress,
-                    double progressFrom);
+    Result<> ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
+                        bool intoEmpty, qint16 normaliseLevel,
+                        const QList<QPair<QString, QString>>* fields, Progress& progress,
+                        double progressFrom);
     void RecoverInterruptedImports();
     qint32 RefreshLengths(qint32 first, qint32 last);
 

@@ -53,13 +53,13 @@ QString CartStoreSettings::Read(const QString& name, const QString& fallback) co
         m_values.insert(name, value);
         return value;
     }
-    if (!q.Failed()) {
+    if (q.Outcome()) {
         m_values.insert(name, QString());
     }
     return fallback;
 }
 
-bool CartStoreSettings::Write(const QString& name, const QString& value)
+Result<> CartStoreSettings::Write(const QString& name, const QString& value)
 {
     m_values.clear();
     CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
@@ -76,7 +76,7 @@ qint16 CartStoreSettings::NormaliseLevel() const
 
 bool CartStoreSettings::setNormaliseLevel(qint16 level)
 {
-    return level >= 1 && level <= 100 && Write("NormaliseLevel", QString::number(level));
+    return level >= 1 && level <= 100 && Write("NormaliseLevel", QString::number(level)).Ok();
 }
 
 qint32 CartStoreSettings::HighestCart() const
@@ -89,7 +89,7 @@ qint32 CartStoreSettings::HighestCart() const
 bool CartStoreSettings::setHighestCart(qint32 highest)
 {
     return highest >= 1 && highest <= MaxHighestCart &&
-           Write("HighestCart", QString::number(highest));
+           Write("HighestCart", QString::number(highest)).Ok();
 }
 
 QString CartStoreSettings::PlayerSettingValue() const
@@ -99,7 +99,7 @@ QString CartStoreSettings::PlayerSettingValue() const
 
 bool CartStoreSettings::setPlayerSettingValue(const QString& value)
 {
-    return Write("PlayerSetting", value);
+    return Write("PlayerSetting", value).Ok();
 }
 
 PlayerSetting* CartStoreSettings::GetPlayerSetting(qint32 index)

@@ -38,7 +38,7 @@ public:
 
 private:
     QString Read(const QString& name, const QString& fallback) const;
-    bool Write(const QString& name, const QString& value);
+    Result<> Write(const QString& name, const QString& value);
 
     std::shared_ptr<CartDatabase> m_db;
     std::unique_ptr<PlayerSetting> m_playerSetting;

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <pwd.h>
 #include <signal.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -125,8 +126,13 @@ qint16 UserDirectory::OpenDefaultDirectory(bool flag)
         return 1;
     }
     auto db = std::make_unique<CartDatabase>(m_databasePath);
-    if (!db->IsOpen() || !db->Exec(QString::fromLatin1(kSchema))) {
-        qCWarning(lcDirectory) << "cannot open the user directory" << m_databasePath << db->Error();
+    Result<> opened = db->Opened();
+    if (opened) {
+        opened = db->Exec(QString::fromLatin1(kSchema));
+    }
+    if (!opened) {
+        qCWarning(lcDirectory) << "cannot open the user directory" << m_databasePath
+                               << opened.Reason();
         return 1;
     }
     m_db = std::move(db);
@@ -168,10 +174,10 @@ std::shared_ptr<DirectoryUserRecord> UserDirectory::ReadUser(const QString& wher
     while (query.Step()) {
         ranges.append({qint32(query.Int(0)), qint32(query.Int(1))});
     }
-    if (query.Failed()) {
+    if (const Result<> read = query.Outcome(); !read) {
         // Half a set of rights would widen or narrow them silently.
         throw ToolError(ToolErrors::DirectoryReadFailed,
-                        "Cannot read the cart rights of " + login + ": " + m_db->Error());
+                        "Cannot read the cart rights of " + login + ": " + read.Reason());
     }
     return std::make_shared<DirectoryUserRecord>(guid, login, ranges);
 }
@@ -183,13 +189,13 @@ bool UserDirectory::EnsureUser(const QString& loginName, const QString& guid)
     if (exists.Step()) {
         return true;
     }
-    if (exists.Failed()) {
+    if (!exists.Outcome()) {
         return false;
     }
     CartDatabase::Query insert(*m_db, "INSERT INTO users (guid, login_name) VALUES (?, ?)");
     insert.Bind(1, guid.isEmpty() ? newGuid() : canonicalGuid(guid)).Bind(2, loginName);
-    if (!insert.Run()) {
-        qCWarning(lcDirectory) << "cannot record the user" << loginName << m_db->Error();
+    if (const Result<> inserted = insert.Run(); !inserted) {
+        qCWarning(lcDirectory) << "cannot record the user" << loginName << inserted.Reason();
         return false;
     }
     return true;
@@ -261,7 +267,7 @@ QList<DirectoryUserEntry> UserDirectory::ReadUsers() const
     while (query.Step()) {
         users.append({query.Text(0), query.Text(1), {}});
     }
-    bool failed = query.Failed();
+    Result<> read = query.Outcome();
     for (DirectoryUserEntry& user : users) {
         CartDatabase::Query ranges(*m_db, "SELECT first_cart, last_cart FROM cart_ranges WHERE "
                                           "user_guid = ? ORDER BY first_cart, last_cart");
@@ -269,12 +275,14 @@ QList<DirectoryUserEntry> UserDirectory::ReadUsers() const
         while (ranges.Step()) {
             user.Ranges.append({qint32(ranges.Int(0)), qint32(ranges.Int(1))});
         }
-        failed = failed || ranges.Failed();
+        if (read) {
+            read = ranges.Outcome();
+        }
     }
     // An incomplete list written back by the dialog would lose users or rights.
-    if (failed) {
+    if (!read) {
         throw ToolError(ToolErrors::DirectoryReadFailed,
-                        "Cannot read the user directory: " + m_db->Error());
+                        "Cannot read the user directory: " + read.Reason());
     }
     return users;
 }
@@ -319,7 +327,10 @@ Result<> UserDirectory::WriteUsers(const QList<DirectoryUserEntry>& users)
         return Failure{fault};
     }
     CartDatabase::Transaction transaction(*m_db);
-    bool ok = transaction.IsActive() && m_db->Exec("DELETE FROM cart_ranges; DELETE FROM users;");
+    Result<> ok = transaction.Begun();
+    if (ok) {
+        ok = m_db->Exec("DELETE FROM cart_ranges; DELETE FROM users;");
+    }
     for (const DirectoryUserEntry& user : users) {
         if (!ok) {
             break;
@@ -337,10 +348,10 @@ Result<> UserDirectory::WriteUsers(const QList<DirectoryUserEntry>& users)
             ok = add.Bind(1, guid).Bind(2, range.First).Bind(3, range.Last).Run();
         }
     }
-    if (!ok || !transaction.Commit()) {
-        return Failure{m_db->Error()};
+    if (!ok) {
+        return ok;
     }
-    return {};
+    return transaction.Commit();
 }
 
 void UserDirectory::ShowSettingsDialog()
@@ -378,7 +389,7 @@ qint32 UserDirectory::RegisterApplication(qint32 code, QObject* application)
     const QString host = QSysInfo::machineHostName();
     const qint64 pid = QCoreApplication::applicationPid();
     CartDatabase::Transaction transaction(*m_db);
-    if (!transaction.IsActive()) {
+    if (!transaction.Begun()) {
         return 1;
     }
     // Rows of programs on this computer that ended without unregistering.
@@ -393,7 +404,7 @@ qint32 UserDirectory::RegisterApplication(qint32 code, QObject* application)
     for (qint64 stale : gone) {
         CartDatabase::Query remove(*m_db, "DELETE FROM applications WHERE host = ? AND pid = ? "
                                           "AND (pid <> ? OR code = ?)");
-        remove.Bind(1, host).Bind(2, stale).Bind(3, pid).Bind(4, code).Run();
+        std::ignore = remove.Bind(1, host).Bind(2, stale).Bind(3, pid).Bind(4, code).Run();
     }
     QString name = m_applicationName;
     if (name.isEmpty()) {

@@ -824,3 +824,29 @@ TEST_F(CartStoreTest, StoredAudioFollowsTheUmask)
         EXPECT_TRUE(mode & QFileDevice::ReadOther);
     }
 }
+
+TEST_F(CartStoreTest, FailedCallsSayWhyAndTheNextCallForgetsIt)
+{
+    Recorder recorder;
+    store->RegisterCallback(&recorder);
+    EXPECT_FALSE(Import("12x", jingle, 0x24));
+    EXPECT_EQ(store->LastError(), "12x is not a valid cart");
+    EXPECT_FALSE(store->ExportCart(nullptr, "7", home.File("7.zip"), nullptr, 0, "", true, false));
+    EXPECT_EQ(store->LastError(), "cart 7 has no audio");
+    recorder.cancelAtStart = true;
+    EXPECT_FALSE(Import("7", jingle, 0x24));
+    EXPECT_EQ(store->LastError(), "import cancelled");
+    recorder.cancelAtStart = false;
+    ASSERT_TRUE(Import("7", jingle, 0x24));
+    EXPECT_EQ(store->LastError(), "");
+
+    // SQLite's own reason reaches the message of a store that cannot read its rows.
+    {
+        CartDatabase db(home.File("store/cartvault.db"));
+        ASSERT_TRUE(db.Exec("ALTER TABLE carts RENAME TO carts_away"));
+    }
+    const auto raised = RaisedBy([&] { store->RemoveCart("8", true, true); });
+    EXPECT_EQ(raised.first, PlayoutAudio::StoreDatabaseFailed);
+    EXPECT_EQ(raised.second, "Cannot read cart 8: no such table: carts")
+        << raised.second.toStdString();
+}
