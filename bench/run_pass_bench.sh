@@ -3,16 +3,7 @@
 # per row. Builds a release build of its own and works in a temporary folder that it removes.
 # Usage: bench/run_pass_bench.sh   (BUILD_DIR overrides the build folder, KEEP=1 keeps the files)
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
-command -v ffmpeg >/dev/null || { echo "the ffmpeg command is needed" >&2; exit 1; }
-extra=
-if ! grep -q 'add_subdirectory(bench)' "$root/CMakeLists.txt"; then
-  extra="-DCMAKE_PROJECT_Cartfeeder_INCLUDE=$root/bench/with-bench.cmake"
-fi
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $extra >/dev/null
-cmake --build "$build" -j"${JOBS:-3}" --target pass_bench >/dev/null
-bench=$build/bin/pass_bench
+bench=$(sh "$(dirname "$0")/build.sh" pass_bench)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pass-bench.XXXXXX")
 [ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$work"' EXIT
