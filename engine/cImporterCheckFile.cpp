@@ -144,8 +144,7 @@ public:
                    const QString& hdReference)
         : m_importer(importer), m_groupIndex(groupIndex), m_store(store), m_group(group),
           m_parentWindow(parentWindow), m_fileName(fileName), m_hdReference(hdReference),
-          m_name(FileFunctions::instance().GetFileName(fileName)),
-          m_prefix(QStringLiteral("GRP:") + QString::number(groupIndex)),
+          m_indexAtStart(groupIndex),
           m_frame(importer, fileName, hdReference)
     {}
 
@@ -165,7 +164,12 @@ private:
     void Overrides(Cart& cart);
     QString TitleAndLength(const Cart& cart) const;
     void LogImported(const Cart& cart);
-    void Log(const QString& text) { m_importer.AddToLog(m_prefix, text); }
+    void Log(const QString& text)
+    {
+        m_importer.AddToLog(QStringLiteral("GRP:") + QString::number(m_indexAtStart), text);
+    }
+    // Made when a line needs it: most files of a pass are left as they are.
+    QString Name() const { return FileFunctions::instance().GetFileName(m_fileName); }
     void SendSuccess(const QString& note);
     void SendFailed(const QString& note);
     void MoveToFailed();
@@ -187,8 +191,8 @@ private:
     QObject* m_parentWindow;
     QString m_fileName;
     QString m_hdReference;
-    QString m_name;
-    QString m_prefix;
+    // The index as the decision began; the log prefix carries it.
+    qint16 m_indexAtStart;
     ImportFrame m_frame;
     std::optional<FileVersionKey> m_measured;
 };
@@ -295,14 +299,14 @@ bool ImportDecision::TransportFile(Cart& cart)
         if (!IsStoreFault(error)) {
             throw;
         }
-        return StoreFailure(QStringLiteral("Failed to import '") + m_name +
+        return StoreFailure(QStringLiteral("Failed to import '") + Name() +
                                 QStringLiteral("' into Cart ") + m_hdReference,
                             QStringLiteral("Could not import transport file"), error.Description(),
                             QStringLiteral("Exit - Couldn't import Transport File"));
     }
     if (!ok) {
         TraceStoreReason();
-        return Failure(QStringLiteral("Failed to import '") + m_name +
+        return Failure(QStringLiteral("Failed to import '") + Name() +
                            QStringLiteral("' into Cart ") + m_hdReference,
                        QStringLiteral("Could not import transport file, file moved to 'Failed!' "
                                       "subfolder"),
@@ -341,14 +345,14 @@ bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
         if (!IsStoreFault(error)) {
             throw;
         }
-        return StoreFailure(QStringLiteral("Failed to import '") + m_name +
+        return StoreFailure(QStringLiteral("Failed to import '") + Name() +
                                 QStringLiteral("' into Cart ") + m_hdReference,
                             QStringLiteral("Could not import new audio file"), error.Description(),
                             QStringLiteral("Exit - Couldn't import new audio file"));
     }
     if (!ok) {
         TraceStoreReason();
-        return Failure(QStringLiteral("Failed to import '") + m_name +
+        return Failure(QStringLiteral("Failed to import '") + Name() +
                            QStringLiteral("' into Cart ") + m_hdReference,
                        QStringLiteral("Could not import new audio file, file moved to 'Failed!' "
                                       "subfolder"),
@@ -392,13 +396,14 @@ void ImportDecision::CopyAncillaryFiles(const Cart& cart)
         }
     }
 
+    const QString ownName = Name();
     for (const QString& name : names) {
         const QString source = folder + QLatin1Char('/') + name;
         // Hidden and system files and folders are not the operator's companions of the audio.
         if (name.startsWith(u'.') || !QFileInfo(source).isFile()) {
             continue;
         }
-        if (name.compare(m_name, Qt::CaseInsensitive) == 0) {
+        if (name.compare(ownName, Qt::CaseInsensitive) == 0) {
             continue;
         }
         const QString extension = files.GetExtensionName(name);
@@ -551,7 +556,7 @@ bool ImportDecision::FullReimport()
         if (!IsStoreFault(error)) {
             throw;
         }
-        return StoreFailure(QStringLiteral("Failed to import '") + m_name +
+        return StoreFailure(QStringLiteral("Failed to import '") + Name() +
                                 QStringLiteral("' into Cart ") + m_hdReference,
                             QStringLiteral("Could not import new audio file over existing cart"),
                             error.Description(),
@@ -559,7 +564,7 @@ bool ImportDecision::FullReimport()
     }
     if (!ok) {
         TraceStoreReason();
-        return Failure(QStringLiteral("Failed to import '") + m_name +
+        return Failure(QStringLiteral("Failed to import '") + Name() +
                            QStringLiteral("' into Cart ") + m_hdReference,
                        QStringLiteral("Could not import new audio file over existing cart, file "
                                       "moved to 'Failed!' subfolder"),
@@ -639,13 +644,13 @@ QString ImportDecision::TitleAndLength(const Cart& cart) const
 
 void ImportDecision::LogImported(const Cart& cart)
 {
-    Log(QStringLiteral("Imported '") + m_name + QStringLiteral("' into Cart ") + m_hdReference +
+    Log(QStringLiteral("Imported '") + Name() + QStringLiteral("' into Cart ") + m_hdReference +
         TitleAndLength(cart));
 }
 
 QString ImportDecision::DecidedLine(const QString& reason) const
 {
-    return QStringLiteral("Decided to import '") + m_name + QStringLiteral("' into Cart ") +
+    return QStringLiteral("Decided to import '") + Name() + QStringLiteral("' into Cart ") +
            m_hdReference + QStringLiteral(" : ") + reason;
 }
 

@@ -224,20 +224,29 @@ float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& me
 
 qint32 GetAudioFileType(const QString& fileName)
 {
-    const QString extension = FileFunctions::instance().GetExtensionName(fileName).toLower();
-    if (extension == "wav") {
+    // Asked for every file of every pass: looked at in place.
+    const QStringView name = QStringView(fileName).mid(fileName.lastIndexOf(u'/') + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 0) {
+        return AudioFileType::Other;
+    }
+    const QStringView extension = name.mid(dot + 1);
+    const auto is = [extension](QLatin1String known) {
+        return extension.compare(known, Qt::CaseInsensitive) == 0;
+    };
+    if (is(QLatin1String("wav"))) {
         return AudioFileType::Wav;
     }
-    if (extension == "mp3") {
+    if (is(QLatin1String("mp3"))) {
         return AudioFileType::Mp3;
     }
-    if (extension == "ogg") {
+    if (is(QLatin1String("ogg"))) {
         return AudioFileType::Ogg;
     }
-    if (extension == "wma") {
+    if (is(QLatin1String("wma"))) {
         return AudioFileType::Wma;
     }
-    if (extension == "mp2") {
+    if (is(QLatin1String("mp2"))) {
         return AudioFileType::Mp2;
     }
     return AudioFileType::Other;

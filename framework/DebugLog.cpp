@@ -102,6 +102,12 @@ void InitialiseDebugMode(const QString& commandLine)
                                                                    QStringLiteral("DebugMode"), 0));
 }
 
+bool DebugLogTakes(qint32 level)
+{
+    const qint32 debugLevel = GeneralFunctions::instance().DebugLevel();
+    return debugLevel == -1 || (debugLevel != 0 && level <= debugLevel);
+}
+
 void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode)
 {
     GeneralFunctions& general = GeneralFunctions::instance();

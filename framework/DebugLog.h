@@ -17,6 +17,8 @@ void InitialiseDebugMode();
 // As above, with the command line given; the form without arguments reads the process's own.
 void InitialiseDebugMode(const QString& commandLine);
 void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode);
+// Whether a line of this level would be written: spares building texts that nobody keeps.
+bool DebugLogTakes(qint32 level);
 void GetProcessMemory(qint32& workingSetSize, qint32& pagefileUsage);
 QString ReportError(const QString& what, qint32 errorNumber, bool& silent);
 QString ShowProblemMessage(const QString& what, const QString& description, bool silent);

@@ -33,27 +33,28 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
         visited.insert(canonical);
     }
 
-    FileFunctions& files = FileFunctions::instance();
-    qint32 handle = 0;
-    for (QString name = files.FindFirst(path + mask, 0, handle); !name.isEmpty();
-         name = files.FindNext(handle)) {
-        AddToDebugLog(QStringLiteral("Found File: ") + name, 5, ovNone);
+    using Kind = FileFunctions::FoundEntry::Kind;
+    const bool tracing = DebugLogTakes(5);
+    for (const FileFunctions::FoundEntry& entry : FileFunctions::instance().FindAll(path + mask)) {
+        const QString& name = entry.name;
+        if (tracing) {
+            AddToDebugLog(QStringLiteral("Found File: ") + name, 5, ovNone);
+        }
         if (name == QLatin1String(".") || name == QLatin1String("..")) {
             continue;
         }
         const QString fullPath = path + name;
-        const QFileInfo info(fullPath);
-        const bool isFolder = info.isDir();
+        const bool isFolder = entry.kind != Kind::File;
         if (!isFolder || includeFolders) {
             result.append(fullPath);
         }
         // As find and rsync do: a link to a folder may lead anywhere, outside the watched
         // folder too, where a delete after importing must never reach.
-        if (isFolder && !info.isSymLink() && !visited.contains(info.canonicalFilePath())) {
+        if (entry.kind == Kind::Folder &&
+            !visited.contains(QFileInfo(fullPath).canonicalFilePath())) {
             result.append(FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited));
         }
     }
-    CloseFindHandle(handle);
     AddToDebugLog(QStringLiteral("Finish GetFolderTree"), 5, ovOutdent);
     return result;
 }

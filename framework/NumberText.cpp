@@ -46,6 +46,23 @@ qint32 RoundHalfEven(double value, qint32 minimum, qint32 maximum)
 
 QString CartFromTitle(const QString& title)
 {
+    // Only digits survive the filter, so the token is the title's leading digits; read
+    // directly for every title of reasonable length.
+    qsizetype digitCount = 0;
+    while (digitCount < title.size() && title.at(digitCount) >= u'0' &&
+           title.at(digitCount) <= u'9') {
+        ++digitCount;
+    }
+    if (digitCount == 0) {
+        return QStringLiteral("0");
+    }
+    if (digitCount <= 15) {
+        qint64 value = 0;
+        for (qsizetype i = 0; i < digitCount; ++i) {
+            value = value * 10 + (title.at(i).unicode() - u'0');
+        }
+        return QString::number(value);
+    }
     const QString digits = FilterCharacters(title, 1, QStringLiteral(" "));
     qint32 next = 0;
     const QString token =

@@ -14,6 +14,7 @@
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/FileInUse.h"
+#include "platform/system/FileVersionCache.h"
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/ToolError.h"
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QStringBuilder>
 
 #include <cmath>
 #include <exception>
@@ -42,7 +44,7 @@ QString GroupPrefix(int index)
     return QStringLiteral("GRP:") + QString::number(index);
 }
 
-bool InEngineFolder(const QString& folder)
+bool InEngineFolder(QStringView folder)
 {
     if (!folder.contains(u'!')) {
         return false;
@@ -86,7 +88,10 @@ struct FileVersion
     bool operator==(const FileVersion&) const = default;
 };
 
-FileVersion VersionOf(const QString& path, bool* isLink = nullptr)
+// look, when asked for, receives the same look as the engine's caches take it (a regular file
+// only, links followed).
+FileVersion VersionOf(const QString& path, bool* isLink = nullptr,
+                      std::optional<FileVersionKey>* look = nullptr)
 {
     const QByteArray native = QFile::encodeName(path);
     struct stat info
@@ -102,6 +107,9 @@ FileVersion VersionOf(const QString& path, bool* isLink = nullptr)
     }
     if ((!isLink || *isLink) && ::stat(native.constData(), &info) != 0) {
         return {};
+    }
+    if (look && S_ISREG(info.st_mode)) {
+        *look = FileVersionKey::FromStat(info);
     }
     return {info.st_dev, info.st_ino, qint64(info.st_size),
             qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
@@ -336,20 +344,27 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         if (UnloadPending) {
             return false;
         }
-        Trace(QStringLiteral("Found File ") + path);
+        const bool tracing = DebugLogTakes(5);
+        if (tracing) {
+            Trace(QStringLiteral("Found File ") + path);
+        }
         // The engine's own subfolders, at any depth.
-        if (InEngineFolder(files.GetFolderName(path, 0))) {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0)))) {
             continue;
         }
         // A file still being written is tried again at the next pass.
-        Trace(QStringLiteral("Check can open exclusively?"));
+        if (tracing) {
+            Trace(QStringLiteral("Check can open exclusively?"));
+        }
         if (!m_fileInUse->OpenExclusively(path)) {
             Trace(QStringLiteral("Cannot open '") + path +
                   QStringLiteral("' exclusively, possibly in use"));
             continue;
         }
-        SetOverallStatus(QStringLiteral(" Checking ") + group->GroupName + QStringLiteral(" (") +
-                         files.GetFileName(path) + QStringLiteral(")"));
+        // Built at once: this is done for every file of the pass.
+        SetOverallStatus(QStringLiteral(" Checking ") % group->GroupName % QStringLiteral(" (") %
+                         QStringView(path).mid(slash + 1) % u')');
         // Audio files and transport files.
         const bool accepted = GetAudioFileType(path) != AudioFileType::Other ||
                               files.GetExtensionName(path).toUpper() == QLatin1String("ZIP");
@@ -357,7 +372,10 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             continue;
         }
         const QString cart = CartFromTitle(files.GetFileTitle(path));
-        Trace(QStringLiteral("Checking if ") + cart + QStringLiteral(" is valid HD Reference"));
+        if (tracing) {
+            Trace(QStringLiteral("Checking if ") + cart +
+                  QStringLiteral(" is valid HD Reference"));
+        }
         if (!store->IsValidCart(cart) ||
             !store->IsCartInRange(cart, group->StartHDRef, group->EndHDRef)) {
             continue;
@@ -368,7 +386,8 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             storeAudioInside = StoreAudioInside(*store, group->Path);
         }
         bool isLink = false;
-        const FileVersion offered = VersionOf(path, &isLink);
+        std::optional<FileVersionKey> look;
+        const FileVersion offered = VersionOf(path, &isLink, &look);
         if ((*storeAudioInside || isLink) &&
             SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
@@ -376,7 +395,14 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             continue;
         }
         bool ok = false;
-        OfferFile(index, path, cart, ok);
+        {
+            // The engine's first look at the file is the one just taken.
+            std::optional<FileVersionKey::Recent> justSeen;
+            if (look) {
+                justSeen.emplace(path, *look);
+            }
+            OfferFile(index, path, cart, ok);
+        }
         if (!StillTheGroup(index, group)) {
             return false;
         }

@@ -614,11 +614,31 @@ QString CartStore::AudioFileNameFor(qint32 number) const
 
 void CartStore::ReadRangeTogether(const QString& first, const QString& last)
 {
-    m_range.reset();
+    // The ranges of one walk serve the next walk over them as long as nothing has changed.
+    if (m_range) {
+        m_keptRanges.push_back(std::move(m_range));
+        if (m_keptRanges.size() > MaxKeptRanges) {
+            m_keptRanges.erase(m_keptRanges.begin());
+        }
+    }
     const auto from = CartNumber(first);
     const auto to = CartNumber(last);
     if (!from || !to || *to < *from) {
         return;
+    }
+    const CartDatabase::ChangeStamp now = m_db->Changes();
+    for (auto kept = m_keptRanges.begin(); kept != m_keptRanges.end(); ++kept) {
+        if ((*kept)->first != *from || (*kept)->last != *to) {
+            continue;
+        }
+        if (now == (*kept)->readAt) {
+            m_range = std::move(*kept);
+            m_keptRanges.erase(kept);
+            return;
+        }
+        // One change makes all of them stale.
+        m_keptRanges.clear();
+        break;
     }
     auto range = std::make_unique<RangeRows>();
     range->first = *from;

@@ -10,6 +10,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class CartDatabase;
 class CartStoreSettings;
@@ -183,4 +184,6 @@ private:
     mutable qint64 m_verifiedAtNs = 0; // steady clock
     struct RangeRows;
     mutable std::unique_ptr<RangeRows> m_range;
+    static constexpr size_t MaxKeptRanges = 16;
+    std::vector<std::unique_ptr<RangeRows>> m_keptRanges;
 };

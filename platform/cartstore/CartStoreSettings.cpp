@@ -81,9 +81,17 @@ bool CartStoreSettings::setNormaliseLevel(qint16 level)
 
 qint32 CartStoreSettings::HighestCart() const
 {
+    // Asked several times for every file of a pass: kept as a number until the database says
+    // it changed.
+    const CartDatabase::ChangeStamp now = m_db->Changes();
+    if (m_highestAt && *m_highestAt == now && !(now == CartDatabase::ChangeStamp())) {
+        return m_highest;
+    }
     bool ok = false;
-    const qint32 highest = Read("HighestCart", {}).toInt(&ok);
-    return ok && highest >= 1 && highest <= MaxHighestCart ? highest : DefaultHighestCart;
+    const qint32 highest = Read(QStringLiteral("HighestCart"), {}).toInt(&ok);
+    m_highest = ok && highest >= 1 && highest <= MaxHighestCart ? highest : DefaultHighestCart;
+    m_highestAt = now;
+    return m_highest;
 }
 
 bool CartStoreSettings::setHighestCart(qint32 highest)

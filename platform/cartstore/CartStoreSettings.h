@@ -6,6 +6,7 @@
 #include <QHash>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The cart store's global settings, kept in the store's own database: the default normalise
 // level, the highest cart number and the shared player setting.
@@ -45,4 +46,6 @@ private:
     // Values read since the database last changed (another process's commit included).
     mutable CartDatabase::ChangeStamp m_readAt;
     mutable QHash<QString, QString> m_values;
+    mutable std::optional<CartDatabase::ChangeStamp> m_highestAt;
+    mutable qint32 m_highest = 0;
 };

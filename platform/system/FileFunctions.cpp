@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -80,29 +81,136 @@ void splitPattern(const QString& pattern, QString& folder, QString& mask)
     }
 }
 
-QStringList matchingNames(const QString& pattern)
+using FoundEntry = FileFunctions::FoundEntry;
+
+FoundEntry::Kind kindOf(int folderFd, const char* name, unsigned char type)
+{
+    using Kind = FoundEntry::Kind;
+    switch (type) {
+    case DT_DIR:
+        return Kind::Folder;
+    case DT_REG:
+    case DT_FIFO:
+    case DT_SOCK:
+    case DT_CHR:
+    case DT_BLK:
+        return Kind::File;
+    default:
+        break;
+    }
+    struct stat info;
+    if (type != DT_LNK) {
+        // The file system did not say (DT_UNKNOWN).
+        if (::fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            return Kind::File;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            return Kind::Folder;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            return Kind::File;
+        }
+    }
+    return ::fstatat(folderFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode) ? Kind::LinkToFolder
+                                                                              : Kind::File;
+}
+
+// The folder's entries without "." and "..", in name order without regard to case (names that
+// differ only in case in the order of their code units). Empty when it cannot be read.
+QList<FoundEntry> listFolder(const QString& folder)
+{
+    QList<FoundEntry> entries;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) {
+        return entries;
+    }
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            continue;
+        }
+        entries.append({QFile::decodeName(name), kindOf(fd, name, entry->d_type)});
+    }
+    ::closedir(dir);
+
+    // Sorted as the lower-case names compare. Plain ASCII names are lowered while comparing;
+    // only the others are lowered beforehand.
+    struct Keyed
+    {
+        QString lowered; // null for an ASCII name
+        qsizetype index;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(size_t(entries.size()));
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const QString& name = entries.at(i).name;
+        const bool ascii = std::all_of(name.cbegin(), name.cend(),
+                                       [](QChar c) { return c.unicode() < 0x80; });
+        keyed.push_back({ascii ? QString() : name.toLower(), i});
+    }
+    const auto lowered = [&entries](const Keyed& k) -> std::pair<QStringView, bool> {
+        return k.lowered.isNull() ? std::pair{QStringView(entries.at(k.index).name), true}
+                                  : std::pair{QStringView(k.lowered), false};
+    };
+    const auto asciiLower = [](char16_t c) -> char16_t {
+        return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+    };
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
+        const auto [textA, lowerA] = lowered(a);
+        const auto [textB, lowerB] = lowered(b);
+        const qsizetype common = std::min(textA.size(), textB.size());
+        for (qsizetype i = 0; i < common; ++i) {
+            const char16_t ca = lowerA ? asciiLower(textA[i].unicode()) : textA[i].unicode();
+            const char16_t cb = lowerB ? asciiLower(textB[i].unicode()) : textB[i].unicode();
+            if (ca != cb) {
+                return ca < cb;
+            }
+        }
+        if (textA.size() != textB.size()) {
+            return textA.size() < textB.size();
+        }
+        return entries.at(a.index).name < entries.at(b.index).name;
+    });
+    QList<FoundEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const Keyed& k : keyed) {
+        sorted.append(std::move(entries[k.index]));
+    }
+    return sorted;
+}
+
+QList<FoundEntry> matchingEntries(const QString& pattern)
 {
     QString folder;
     QString mask;
     splitPattern(pattern, folder, mask);
-    const QDir dir(folder);
-    if (mask.isEmpty() || !dir.exists()) {
+    if (mask.isEmpty() || !QFileInfo(folder).isDir()) {
         return {};
     }
-    QStringList names{QStringLiteral("."), QStringLiteral("..")};
-    names += dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                           QDir::Name | QDir::IgnoreCase);
+    QList<FoundEntry> entries{{QStringLiteral("."), FoundEntry::Kind::Folder},
+                              {QStringLiteral(".."), FoundEntry::Kind::Folder}};
+    entries += listFolder(folder);
     // "*" and "*.*" take every name.
     if (mask == QLatin1String("*") || mask == QLatin1String("*.*")) {
-        return names;
+        return entries;
     }
-    QStringList result;
-    for (const QString& name : names) {
-        if (wildcardMatch(name, mask)) {
-            result.append(name);
+    QList<FoundEntry> result;
+    for (FoundEntry& entry : entries) {
+        if (wildcardMatch(entry.name, mask)) {
+            result.append(std::move(entry));
         }
     }
     return result;
+}
+
+QStringList matchingNames(const QString& pattern)
+{
+    QStringList names;
+    for (FoundEntry& entry : matchingEntries(pattern)) {
+        names.append(std::move(entry.name));
+    }
+    return names;
 }
 
 QString stripTrailingSlashes(const QString& path)
@@ -192,6 +300,11 @@ void FileFunctions::FindClose(qint32 handle)
     m_finds.remove(handle);
 }
 
+QList<FileFunctions::FoundEntry> FileFunctions::FindAll(const QString& pattern) const
+{
+    return matchingEntries(pattern);
+}
+
 QStringList FileFunctions::NamesStartingWith(const QString& folder, const QString& prefix)
 {
     const QString dir = stripTrailingSlashes(folder);
@@ -221,9 +334,9 @@ QStringList FileFunctions::NamesStartingWith(const QString& folder, const QStrin
         const qint64 settledNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - 2'000'000'000;
         // Every change of its entries sets the modification time.
         listing.lasting = modifiedNs < settledNs;
-        listing.names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                QDir::NoDotAndDotDot,
-                                            QDir::Name | QDir::IgnoreCase);
+        for (FoundEntry& entry : listFolder(dir)) {
+            listing.names.append(std::move(entry.name));
+        }
         QList<QPair<QString, qsizetype>> folded;
         folded.reserve(listing.names.size());
         for (qsizetype i = 0; i < listing.names.size(); ++i) {
@@ -285,9 +398,9 @@ QString FileFunctions::GetFileName(const QString& path) const
 
 QString FileFunctions::GetFileTitle(const QString& path) const
 {
-    const QString name = GetFileName(path);
-    const qsizetype dot = name.lastIndexOf(u'.');
-    return dot < 0 ? name : name.left(dot);
+    const qsizetype start = path.lastIndexOf(u'/') + 1;
+    const qsizetype dot = path.lastIndexOf(u'.');
+    return dot < start ? path.mid(start) : path.mid(start, dot - start);
 }
 
 QString FileFunctions::GetFolderName(const QString& path, qint32 flags) const

@@ -27,6 +27,22 @@ public:
     QString FindNext(qint32 handle);
     void FindClose(qint32 handle);
 
+    // Our addition: FindFirst's and FindNext's names at once, each with what it is. The kind
+    // comes from the listing where the file system tells it, so a folder of plain files costs
+    // no look at each file.
+    struct FoundEntry
+    {
+        enum class Kind
+        {
+            File,        // anything that is not a folder: a link to a file, a broken link too
+            Folder,      // a folder itself, "." and ".." included
+            LinkToFolder // a symbolic link that leads to a folder
+        };
+        QString name;
+        Kind kind = Kind::File;
+    };
+    QList<FoundEntry> FindAll(const QString& pattern) const;
+
     // Our addition: the names in the folder (hidden ones too, no "." or "..") that begin with
     // the prefix, without regard to case, in FindFirst's order. The folder is listed again only
     // when it changed since it was last listed (its modification or change time, or it was

@@ -3,8 +3,32 @@
 #include <QFile>
 #include <sys/stat.h>
 
+namespace {
+
+struct RecentLook
+{
+    QString path;
+    FileVersionKey key;
+    bool armed = false;
+};
+
+thread_local RecentLook recent;
+
+} // namespace
+
+FileVersionKey FileVersionKey::FromStat(const struct stat& st)
+{
+    return FileVersionKey{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+                          qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                          qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
 std::optional<FileVersionKey> FileVersionKey::Of(const QString& path)
 {
+    if (recent.armed && recent.path == path) {
+        recent.armed = false;
+        return recent.key;
+    }
     struct stat st
     {
     };
@@ -12,7 +36,15 @@ std::optional<FileVersionKey> FileVersionKey::Of(const QString& path)
         !S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
-    return FileVersionKey{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
-                          qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-                          qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+    return FromStat(st);
+}
+
+FileVersionKey::Recent::Recent(const QString& path, const FileVersionKey& key)
+{
+    recent = {path, key, !path.isEmpty()};
+}
+
+FileVersionKey::Recent::~Recent()
+{
+    recent = {};
 }

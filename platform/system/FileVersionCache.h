@@ -5,6 +5,8 @@
 #include <mutex>
 #include <optional>
 
+struct stat;
+
 // One version of a file: what any write, replacement or touch of it changes. The change time
 // is part of it, so that even a rewrite that restores size and modification time (rsync
 // --inplace -t) counts as another version.
@@ -19,6 +21,19 @@ struct FileVersionKey
 
     // Empty when the path is not a regular file (links are followed).
     static std::optional<FileVersionKey> Of(const QString& path);
+    static FileVersionKey FromStat(const struct stat& info);
+
+    // A look the caller has just taken at a file before handing it on: the next Of(path) on
+    // this thread answers from it instead of looking again. Once only, so that a look after
+    // reading the file, to see whether it changed meanwhile, is always a fresh one.
+    class Recent
+    {
+    public:
+        Recent(const QString& path, const FileVersionKey& key);
+        ~Recent();
+        Recent(const Recent&) = delete;
+        Recent& operator=(const Recent&) = delete;
+    };
 };
 
 // Values worked out from a file's content, kept in memory per path for as long as the file

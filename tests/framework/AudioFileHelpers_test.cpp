@@ -322,3 +322,33 @@ TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
     EXPECT_EQ(GetWaveDuration(path, gone), 0.0f);
     EXPECT_FALSE(gone);
 }
+
+// The walk hands over the look it took at a file; the length may come from that look once, and
+// every later question looks at the file again.
+TEST_F(AudioFileHelpersTest, ALookHandedOnAnswersOnlyTheFirstQuestion)
+{
+    const QByteArray audio(352800, '\0');
+    const QString path = Write("handed.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio)));
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
+    const std::optional<FileVersionKey> looked = FileVersionKey::Of(path);
+    ASSERT_TRUE(looked);
+
+    // A longer version lands just after the look.
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio + audio)));
+    out.close();
+    {
+        const FileVersionKey::Recent handed(path, *looked);
+        EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
+        EXPECT_FLOAT_EQ(GetWaveDuration(path), 4.0f);
+        std::optional<FileVersionKey> measured;
+        EXPECT_FLOAT_EQ(GetWaveDuration(path, measured), 4.0f);
+        EXPECT_EQ(measured, FileVersionKey::Of(path));
+    }
+    // Nor does a look handed on for one file answer for another.
+    const QString other = Write("other.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio)));
+    const FileVersionKey::Recent handed(path, *looked);
+    EXPECT_FLOAT_EQ(GetWaveDuration(other), 2.0f);
+    EXPECT_NE(FileVersionKey::Of(other), looked);
+}

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,6 +91,51 @@ TEST(FileFunctionsTest, FindFirstAndNextMatchLikeWindows)
     files.FindClose(a);
     files.FindClose(b);
     EXPECT_EQ(files.FindNext(a), "");
+}
+
+TEST(FileFunctionsTest, ListingsKeepTheOrderWithoutRegardToCaseAndTellWhatEachNameIs)
+{
+    TempHome home;
+    const QString dir = home.File("watch");
+    const QStringList names{"b_2.wav", "B1.wav", "a.WAV", "_a.wav", "Zulu.wav", "zebra.wav",
+                            QString::fromUtf8("\u00c9t\u00e9.wav"), QString::fromUtf8("\u00e9a.wav"),
+                            QString::fromUtf8("\u00c4rger.mp3"), "10 Ten.wav", "9 Nine.wav",
+                            "[x].wav", "~tilde.wav"};
+    for (const QString& name : names) {
+        MakeFile(dir + "/" + name, "x");
+    }
+    QDir().mkpath(dir + "/Mid");
+    ASSERT_EQ(::symlink(QFile::encodeName(dir + "/Mid").constData(),
+                        QFile::encodeName(dir + "/link to folder").constData()),
+              0);
+    ASSERT_EQ(::symlink(QFile::encodeName(dir + "/B1.wav").constData(),
+                        QFile::encodeName(dir + "/link to file").constData()),
+              0);
+    ASSERT_EQ(::symlink("nowhere", QFile::encodeName(dir + "/Broken").constData()), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/pipe").constData(), 0600), 0);
+
+    // The order Qt gives a listing sorted by name without regard to case.
+    const QStringList expected =
+        QStringList{".", ".."} +
+        QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                            QDir::Name | QDir::IgnoreCase);
+    EXPECT_EQ(FindAll(dir + "/*.*"), expected);
+
+    using Kind = FileFunctions::FoundEntry::Kind;
+    QStringList listed;
+    QHash<QString, Kind> kinds;
+    for (const auto& entry : FileFunctions::instance().FindAll(dir + "/*")) {
+        listed.append(entry.name);
+        kinds.insert(entry.name, entry.kind);
+    }
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(kinds.value("."), Kind::Folder);
+    EXPECT_EQ(kinds.value("Mid"), Kind::Folder);
+    EXPECT_EQ(kinds.value("link to folder"), Kind::LinkToFolder);
+    EXPECT_EQ(kinds.value("link to file"), Kind::File);
+    EXPECT_EQ(kinds.value("Broken"), Kind::File);
+    EXPECT_EQ(kinds.value("pipe"), Kind::File);
+    EXPECT_EQ(kinds.value("a.WAV"), Kind::File);
 }
 
 TEST(FileFunctionsTest, SizesNamesAndFolders)
