@@ -19,9 +19,11 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -75,9 +77,29 @@ double TimeCommand(const QString& program, const QStringList& arguments)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
+std::vector<double> TimePasses(int passes);
+
+// The best of three runs, as the passes are taken at their best.
 double TimeFind(const QString& folder)
 {
-    return TimeCommand(QStringLiteral("find"), {folder, "-type", "f", "-printf", "%T@ %s %p\n"});
+    double best = 0;
+    for (int run = 0; run < 3; ++run) {
+        const double seconds =
+            TimeCommand(QStringLiteral("find"), {folder, "-type", "f", "-printf", "%T@ %s %p\n"});
+        best = run == 0 ? seconds : std::min(best, seconds);
+    }
+    return best;
+}
+
+// The best of the passes after the first, which meets the folder for the first time in this
+// process; empty when the window did not start.
+std::optional<double> BestLaterPass(int passes)
+{
+    const std::vector<double> t = TimePasses(passes);
+    if (t.size() < 2) {
+        return std::nullopt;
+    }
+    return *std::min_element(t.begin() + 1, t.end());
 }
 
 QString ProfileFolder()
@@ -155,41 +177,41 @@ int RunRow(const QString& row, const QString& home)
     if (row == "pass-unchanged-10000") {
         const QString folder = folders + "/wav10000";
         WriteGroup(folder, 20000, 29999);
-        const std::vector<double> t = TimePasses(2);
-        if (t.size() < 2) {
+        const std::optional<double> best = BestLaterPass(4);
+        if (!best) {
             return 1;
         }
-        Print("pass-unchanged-10000", std::min(t[0], t[1]), TimeFind(folder));
+        Print("pass-unchanged-10000", *best, TimeFind(folder));
         return 0;
     }
     if (row == "pass-out-of-range-10000") {
         const QString folder = folders + "/outofrange";
         WriteGroup(folder, 30000, 30999);
-        const std::vector<double> t = TimePasses(2);
-        if (t.size() < 2) {
+        const std::optional<double> best = BestLaterPass(4);
+        if (!best) {
             return 1;
         }
-        Print("pass-out-of-range-10000", std::min(t[0], t[1]), TimeFind(folder));
+        Print("pass-out-of-range-10000", *best, TimeFind(folder));
         return 0;
     }
     if (row == "recheck-10000") {
         WriteGroup(QString(), 20000, 29999);
-        const std::vector<double> t = TimePasses(2);
-        if (t.size() < 2) {
+        const std::optional<double> best = BestLaterPass(4);
+        if (!best) {
             return 1;
         }
-        Print("recheck-10000", std::min(t[0], t[1]), TimeFind(audio));
+        Print("recheck-10000", *best, TimeFind(audio));
         return 0;
     }
     if (row == "pass-mp3-1000") {
         const QString folder = folders + "/mp3";
         WriteGroup(folder, 40000, 40999);
         // The first pass imports them; the next ones find nothing to do.
-        const std::vector<double> t = TimePasses(3);
-        if (t.size() < 3) {
+        const std::optional<double> best = BestLaterPass(4);
+        if (!best) {
             return 1;
         }
-        Print("pass-mp3-1000", std::min(t[1], t[2]), TimeFind(folder));
+        Print("pass-mp3-1000", *best, TimeFind(folder));
         return 0;
     }
     if (row == "import-mp3") {

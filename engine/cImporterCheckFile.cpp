@@ -144,8 +144,7 @@ public:
                    const QString& hdReference)
         : m_importer(importer), m_groupIndex(groupIndex), m_store(store), m_group(group),
           m_parentWindow(parentWindow), m_fileName(fileName), m_hdReference(hdReference),
-          m_indexAtStart(groupIndex),
-          m_frame(importer, fileName, hdReference)
+          m_indexAtStart(groupIndex), m_frame(importer, fileName, hdReference)
     {}
 
     bool Run();
@@ -238,7 +237,7 @@ bool ImportDecision::Run()
     }
 
     FileFunctions& files = FileFunctions::instance();
-    if (files.GetExtensionName(m_fileName).toUpper() == QLatin1String("ZIP")) {
+    if (files.ExtensionIs(m_fileName, QLatin1String("ZIP"))) {
         return TransportFile(*cart);
     }
 

@@ -367,14 +367,13 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                          QStringView(path).mid(slash + 1) % u')');
         // Audio files and transport files.
         const bool accepted = GetAudioFileType(path) != AudioFileType::Other ||
-                              files.GetExtensionName(path).toUpper() == QLatin1String("ZIP");
+                              files.ExtensionIs(path, QLatin1String("ZIP"));
         if (!accepted) {
             continue;
         }
         const QString cart = CartFromTitle(files.GetFileTitle(path));
         if (tracing) {
-            Trace(QStringLiteral("Checking if ") + cart +
-                  QStringLiteral(" is valid HD Reference"));
+            Trace(QStringLiteral("Checking if ") + cart + QStringLiteral(" is valid HD Reference"));
         }
         if (!store->IsValidCart(cart) ||
             !store->IsCartInRange(cart, group->StartHDRef, group->EndHDRef)) {

@@ -112,7 +112,7 @@ FoundEntry::Kind kindOf(int folderFd, const char* name, unsigned char type)
         }
     }
     return ::fstatat(folderFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode) ? Kind::LinkToFolder
-                                                                              : Kind::File;
+                                                                             : Kind::File;
 }
 
 // The folder's entries without "." and "..", in name order without regard to case (names that
@@ -145,8 +145,8 @@ QList<FoundEntry> listFolder(const QString& folder)
     keyed.reserve(size_t(entries.size()));
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const QString& name = entries.at(i).name;
-        const bool ascii = std::all_of(name.cbegin(), name.cend(),
-                                       [](QChar c) { return c.unicode() < 0x80; });
+        const bool ascii =
+            std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
         keyed.push_back({ascii ? QString() : name.toLower(), i});
     }
     const auto lowered = [&entries](const Keyed& k) -> std::pair<QStringView, bool> {
@@ -389,6 +389,19 @@ QString FileFunctions::GetExtensionName(const QString& path) const
     const QString name = GetFileName(path);
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+bool FileFunctions::ExtensionIs(const QString& path, QLatin1String upper) const
+{
+    const QStringView name = QStringView(path).mid(path.lastIndexOf(u'/') + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QStringView extension = dot < 0 ? QStringView() : name.mid(dot + 1);
+    if (std::all_of(extension.begin(), extension.end(),
+                    [](QChar c) { return c.unicode() < 0x80; })) {
+        return extension.compare(upper, Qt::CaseInsensitive) == 0;
+    }
+    // Capitals of other letters may be longer or plain ASCII ones.
+    return extension.toString().toUpper() == upper;
 }
 
 QString FileFunctions::GetFileName(const QString& path) const

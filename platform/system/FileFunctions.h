@@ -54,6 +54,8 @@ public:
     double GetFileSize(const QString& path) const;
 
     QString GetExtensionName(const QString& path) const;
+    // Our addition: whether GetExtensionName(path).toUpper() is `upper`, without making either.
+    bool ExtensionIs(const QString& path, QLatin1String upper) const;
     QString GetFileName(const QString& path) const;
     QString GetFileTitle(const QString& path) const;
     QString GetFolderName(const QString& path, qint32 flags = 0) const;

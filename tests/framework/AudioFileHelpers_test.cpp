@@ -328,7 +328,8 @@ TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
 TEST_F(AudioFileHelpersTest, ALookHandedOnAnswersOnlyTheFirstQuestion)
 {
     const QByteArray audio(352800, '\0');
-    const QString path = Write("handed.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio)));
+    const QString path =
+        Write("handed.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio)));
     EXPECT_FLOAT_EQ(GetWaveDuration(path), 2.0f);
     const std::optional<FileVersionKey> looked = FileVersionKey::Of(path);
     ASSERT_TRUE(looked);
@@ -347,7 +348,8 @@ TEST_F(AudioFileHelpersTest, ALookHandedOnAnswersOnlyTheFirstQuestion)
         EXPECT_EQ(measured, FileVersionKey::Of(path));
     }
     // Nor does a look handed on for one file answer for another.
-    const QString other = Write("other.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio)));
+    const QString other =
+        Write("other.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", audio)));
     const FileVersionKey::Recent handed(path, *looked);
     EXPECT_FLOAT_EQ(GetWaveDuration(other), 2.0f);
     EXPECT_NE(FileVersionKey::Of(other), looked);

@@ -97,10 +97,19 @@ TEST(FileFunctionsTest, ListingsKeepTheOrderWithoutRegardToCaseAndTellWhatEachNa
 {
     TempHome home;
     const QString dir = home.File("watch");
-    const QStringList names{"b_2.wav", "B1.wav", "a.WAV", "_a.wav", "Zulu.wav", "zebra.wav",
-                            QString::fromUtf8("\u00c9t\u00e9.wav"), QString::fromUtf8("\u00e9a.wav"),
-                            QString::fromUtf8("\u00c4rger.mp3"), "10 Ten.wav", "9 Nine.wav",
-                            "[x].wav", "~tilde.wav"};
+    const QStringList names{"b_2.wav",
+                            "B1.wav",
+                            "a.WAV",
+                            "_a.wav",
+                            "Zulu.wav",
+                            "zebra.wav",
+                            QString::fromUtf8("\u00c9t\u00e9.wav"),
+                            QString::fromUtf8("\u00e9a.wav"),
+                            QString::fromUtf8("\u00c4rger.mp3"),
+                            "10 Ten.wav",
+                            "9 Nine.wav",
+                            "[x].wav",
+                            "~tilde.wav"};
     for (const QString& name : names) {
         MakeFile(dir + "/" + name, "x");
     }
@@ -160,6 +169,17 @@ TEST(FileFunctionsTest, SizesNamesAndFolders)
     EXPECT_EQ(files.GetPathWithoutExtension(path), "/data/In Box/1234 Station.Jingle");
     EXPECT_EQ(files.GetPathWithoutExtension("/data/v1.0/README"), "/data/v1.0/README");
     EXPECT_EQ(files.GetExtensionName("/data/v1.0/README"), "");
+    EXPECT_EQ(files.GetFileTitle("/data/v1.0/README"), "README");
+    EXPECT_EQ(files.GetFileTitle("/data/In Box/.hidden"), "");
+    EXPECT_EQ(files.GetFileTitle("1234.wav"), "1234");
+    for (const char* transport : {"/in/1234 Promo.zip", "/in/a.ZiP", "b.ZIP"}) {
+        EXPECT_TRUE(files.ExtensionIs(transport, QLatin1String("ZIP"))) << transport;
+    }
+    // The dotless i has a plain capital I.
+    EXPECT_TRUE(files.ExtensionIs(QString::fromUtf8("/in/a.z\u0131p"), QLatin1String("ZIP")));
+    for (const char* other : {"/in/a.zipx", "/in/a.zip/b", "/in/zip", "/in/a.zi", "/in/a."}) {
+        EXPECT_FALSE(files.ExtensionIs(other, QLatin1String("ZIP"))) << other;
+    }
     EXPECT_EQ(files.GetParentFolder("/data/In Box/"), "/data");
     EXPECT_EQ(files.GetParentFolder("/data"), "/");
 
