@@ -169,7 +169,7 @@ FileVersionCache<float>& WaveLengths()
 
 bool NamesPattern(const QString& fileName)
 {
-    const QString name = FileFunctions::instance().GetFileName(fileName);
+    const QStringView name = QStringView(fileName).mid(fileName.lastIndexOf(u'/') + 1);
     return name.contains(u'*') || name.contains(u'?');
 }
 
@@ -187,7 +187,7 @@ float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& me
     const std::optional<FileVersionKey> before =
         NamesPattern(fileName) ? std::nullopt : FileVersionKey::Of(fileName);
     if (before && before->size > 0) {
-        if (const auto known = WaveLengths().Lookup(fileName, *before)) {
+        if (const auto known = WaveLengths().Lookup(*before)) {
             measured = before;
             return *known;
         }
@@ -216,7 +216,7 @@ float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& me
         }
     }
     if (before && before->size > 0 && FileVersionKey::Of(fileName) == before) {
-        WaveLengths().Store(fileName, *before, seconds);
+        WaveLengths().Store(*before, seconds);
         measured = before;
     }
     return seconds;

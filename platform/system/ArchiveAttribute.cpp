@@ -224,7 +224,7 @@ bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
 {
     const QByteArray native = QFile::encodeName(path);
     const std::optional<FileVersionKey> version = FileVersionKey::Of(path);
-    if (version && ClearedFiles().Lookup(path, *version) && options.extendedAttributes &&
+    if (version && ClearedFiles().Lookup(*version) && options.extendedAttributes &&
         !IsLink(native)) {
         return false;
     }
@@ -240,7 +240,7 @@ bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
         if (got >= 0 && ParseRecord(QByteArray(buffer, int(got))) == current) {
             if (version && current.size == version->size &&
                 current.modifiedNs == version->modifiedNs) {
-                ClearedFiles().Store(path, *version, true);
+                ClearedFiles().Store(*version, true);
             }
             return false;
         }

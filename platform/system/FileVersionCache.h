@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QHashFunctions>
 #include <QString>
 #include <mutex>
 #include <optional>
@@ -36,30 +37,36 @@ struct FileVersionKey
     };
 };
 
-// Values worked out from a file's content, kept in memory per path for as long as the file
-// stays the same version. Bounded: when full it starts afresh.
+inline size_t qHash(const FileVersionKey& key, size_t seed = 0) noexcept
+{
+    return qHashMulti(seed, key.device, key.inode, key.size, key.modifiedNs, key.changedNs);
+}
+
+// Values worked out from a file's content, kept in memory for as long as the file stays the same
+// version. A version is one content, whatever the name it is reached by. Bounded: when full it
+// starts afresh.
 template <typename Value> class FileVersionCache
 {
 public:
     explicit FileVersionCache(qsizetype capacity = 200000) : m_capacity(capacity) {}
 
-    std::optional<Value> Lookup(const QString& path, const FileVersionKey& key) const
+    std::optional<Value> Lookup(const FileVersionKey& key) const
     {
         std::lock_guard lock(m_mutex);
-        const auto found = m_entries.constFind(path);
-        if (found == m_entries.constEnd() || !(found->key == key)) {
+        const auto found = m_entries.constFind(key);
+        if (found == m_entries.constEnd()) {
             return std::nullopt;
         }
-        return found->value;
+        return *found;
     }
 
-    void Store(const QString& path, const FileVersionKey& key, const Value& value)
+    void Store(const FileVersionKey& key, const Value& value)
     {
         std::lock_guard lock(m_mutex);
-        if (m_entries.size() >= m_capacity && !m_entries.contains(path)) {
+        if (m_entries.size() >= m_capacity && !m_entries.contains(key)) {
             m_entries.clear();
         }
-        m_entries.insert(path, {key, value});
+        m_entries.insert(key, value);
     }
 
     void Clear()
@@ -69,12 +76,7 @@ public:
     }
 
 private:
-    struct Entry
-    {
-        FileVersionKey key;
-        Value value;
-    };
     qsizetype m_capacity;
     mutable std::mutex m_mutex;
-    QHash<QString, Entry> m_entries;
+    QHash<FileVersionKey, Value> m_entries;
 };
