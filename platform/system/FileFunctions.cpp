@@ -117,25 +117,10 @@ FoundEntry::Kind kindOf(int folderFd, const char* name, unsigned char type)
 
 // The folder's entries without "." and "..", in name order without regard to case (names that
 // differ only in case in the order of their code units). Empty when it cannot be read.
-QList<FoundEntry> listFolder(const QString& folder)
+// Sorts as the lower-case names compare (names that differ only in case in the order of their
+// code units). Plain ASCII names are lowered while comparing; only the others beforehand.
+void sortByName(QList<FoundEntry>& entries)
 {
-    QList<FoundEntry> entries;
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir) {
-        return entries;
-    }
-    const int fd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
-            continue;
-        }
-        entries.append({QFile::decodeName(name), kindOf(fd, name, entry->d_type)});
-    }
-    ::closedir(dir);
-
-    // Sorted as the lower-case names compare. Plain ASCII names are lowered while comparing;
-    // only the others are lowered beforehand.
     struct Keyed
     {
         QString lowered; // null for an ASCII name
@@ -177,7 +162,86 @@ QList<FoundEntry> listFolder(const QString& folder)
     for (const Keyed& k : keyed) {
         sorted.append(std::move(entries[k.index]));
     }
-    return sorted;
+    entries = std::move(sorted);
+}
+
+bool isDotOrDotDot(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// The folder's entries without "." and "..", sorted by name. Empty when it cannot be read.
+QList<FoundEntry> listFolder(const QString& folder)
+{
+    QList<FoundEntry> entries;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) {
+        return entries;
+    }
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isDotOrDotDot(entry->d_name)) {
+            entries.append(
+                {QFile::decodeName(entry->d_name), kindOf(fd, entry->d_name, entry->d_type)});
+        }
+    }
+    ::closedir(dir);
+    sortByName(entries);
+    return entries;
+}
+
+// The names in the folder whose case-folded form begins with `folded`, sorted by name, without
+// sorting or even decoding the others: the leading ASCII of the prefix is compared on the raw
+// bytes first. A name byte beyond ASCII leaves the question to the full comparison, since a few
+// other letters fold to ASCII ones (the Kelvin sign to "k").
+QStringList namesBeginningWith(const QString& folder, const QString& folded)
+{
+    QByteArray ascii;
+    for (const QChar c : folded) {
+        if (c.unicode() >= 0x80) {
+            break;
+        }
+        ascii.append(char(c.unicode()));
+    }
+    QList<FoundEntry> found;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) {
+        return {};
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (isDotOrDotDot(name)) {
+            continue;
+        }
+        bool differs = false;
+        for (qsizetype i = 0; i < ascii.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(name[i]);
+            if (byte >= 0x80) {
+                break;
+            }
+            // The end of the name counts as a difference too.
+            if ((byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte) !=
+                static_cast<unsigned char>(ascii.at(i))) {
+                differs = true;
+                break;
+            }
+        }
+        if (differs) {
+            continue;
+        }
+        QString decoded = QFile::decodeName(name);
+        if (decoded.toCaseFolded().startsWith(folded)) {
+            found.append({std::move(decoded), FoundEntry::Kind::File});
+        }
+    }
+    ::closedir(dir);
+    sortByName(found);
+    QStringList names;
+    names.reserve(found.size());
+    for (FoundEntry& entry : found) {
+        names.append(std::move(entry.name));
+    }
+    return names;
 }
 
 QList<FoundEntry> matchingEntries(const QString& pattern)
@@ -334,6 +398,13 @@ QStringList FileFunctions::NamesStartingWith(const QString& folder, const QStrin
         const qint64 settledNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - 2'000'000'000;
         // Every change of its entries sets the modification time.
         listing.lasting = modifiedNs < settledNs;
+        if (!listing.lasting) {
+            // A folder still changing (files landing, or deleted after their import) serves one
+            // call only: looked through without listing and sorting it whole, so that a pass does
+            // not grow with the square of its files.
+            listing = {};
+            return namesBeginningWith(dir, prefix.toCaseFolded());
+        }
         for (FoundEntry& entry : listFolder(dir)) {
             listing.names.append(std::move(entry.name));
         }

@@ -147,6 +147,56 @@ TEST(FileFunctionsTest, ListingsKeepTheOrderWithoutRegardToCaseAndTellWhatEachNa
     EXPECT_EQ(kinds.value("a.WAV"), Kind::File);
 }
 
+// A folder that is still changing is looked through by name; one that rests is listed once and
+// kept. Both must find the same names.
+TEST(FileFunctionsTest, NamesStartingWithAPrefixWhetherTheFolderChangesOrRests)
+{
+    TempHome home;
+    const QString dir = home.File("drop");
+    const QString kelvin = QString::fromUtf8("\u212a");
+    const QStringList present{"1234 Promo.wav",
+                              "1234 promo.TXT",
+                              "1234 Promo",
+                              "1234 Prom.wav",
+                              "123 Promo.wav",
+                              "12345 Promo.wav",
+                              "x1234 Promo.wav",
+                              "1234",
+                              kelvin + "ey.txt",
+                              "key.wav",
+                              "Kex.wav",
+                              QString::fromUtf8("\u00c9t\u00e9 1.wav"),
+                              QString::fromUtf8("\u00e9T\u00c9 2.txt"),
+                              "Ete 3.wav"};
+    for (const QString& name : present) {
+        MakeFile(dir + "/" + name, "x");
+    }
+    const QList<std::pair<QString, QStringList>> asked{
+        {"1234 Promo", {"1234 Promo", "1234 promo.TXT", "1234 Promo.wav"}},
+        {"1234 PROMO.", {"1234 promo.TXT", "1234 Promo.wav"}},
+        {"1234",
+         {"1234", "1234 Prom.wav", "1234 Promo", "1234 promo.TXT", "1234 Promo.wav",
+          "12345 Promo.wav"}},
+        // The Kelvin sign folds to "k", and sorts as one.
+        {"key", {kelvin + "ey.txt", "key.wav"}},
+        {QString::fromUtf8("\u00e9t\u00e9"),
+         {QString::fromUtf8("\u00c9t\u00e9 1.wav"), QString::fromUtf8("\u00e9T\u00c9 2.txt")}},
+        {"1234 Promo.wav.", {}},
+        {"9", {}}};
+    auto& files = FileFunctions::instance();
+    for (const bool resting : {false, true}) {
+        if (resting) {
+            const timespec old{::time(nullptr) - 60, 0};
+            const timespec times[2] = {old, old};
+            ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dir).constData(), times, 0), 0);
+        }
+        for (const auto& [prefix, expected] : asked) {
+            EXPECT_EQ(files.NamesStartingWith(dir, prefix), expected)
+                << (resting ? "resting " : "changing ") << prefix.toStdString();
+        }
+    }
+}
+
 TEST(FileFunctionsTest, SizesNamesAndFolders)
 {
     TempHome home;
