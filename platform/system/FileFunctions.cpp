@@ -1,5 +1,6 @@
 #include "platform/system/FileFunctions.h"
 
+#include "platform/system/FileInUse.h"
 #include "platform/system/LeftoverFiles.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/PlatformPaths.h"
@@ -13,8 +14,10 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -83,9 +86,11 @@ void splitPattern(const QString& pattern, QString& folder, QString& mask)
 
 using FoundEntry = FileFunctions::FoundEntry;
 
-FoundEntry::Kind kindOf(int folderFd, const char* name, unsigned char type)
+// What the entry is; `link` tells whether it is a symbolic link.
+FoundEntry::Kind kindOf(int folderFd, const char* name, unsigned char type, bool& link)
 {
     using Kind = FoundEntry::Kind;
+    link = false;
     switch (type) {
     case DT_DIR:
         return Kind::Folder;
@@ -111,12 +116,11 @@ FoundEntry::Kind kindOf(int folderFd, const char* name, unsigned char type)
             return Kind::File;
         }
     }
+    link = true;
     return ::fstatat(folderFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode) ? Kind::LinkToFolder
                                                                              : Kind::File;
 }
 
-// The folder's entries without "." and "..", in name order without regard to case (names that
-// differ only in case in the order of their code units). Empty when it cannot be read.
 // Sorts as the lower-case names compare (names that differ only in case in the order of their
 // code units). Plain ASCII names are lowered while comparing; only the others beforehand.
 void sortByName(QList<FoundEntry>& entries)
@@ -181,8 +185,9 @@ QList<FoundEntry> listFolder(const QString& folder)
     const int fd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
         if (!isDotOrDotDot(entry->d_name)) {
-            entries.append(
-                {QFile::decodeName(entry->d_name), kindOf(fd, entry->d_name, entry->d_type)});
+            bool link = false;
+            const FoundEntry::Kind kind = kindOf(fd, entry->d_name, entry->d_type, link);
+            entries.append({QFile::decodeName(entry->d_name), kind, link});
         }
     }
     ::closedir(dir);
@@ -244,7 +249,8 @@ QStringList namesBeginningWith(const QString& folder, const QString& folded)
     return names;
 }
 
-QList<FoundEntry> matchingEntries(const QString& pattern)
+QList<FoundEntry> matchingEntries(const QString& pattern,
+                                  const std::function<QList<FoundEntry>(const QString&)>& list)
 {
     QString folder;
     QString mask;
@@ -254,7 +260,7 @@ QList<FoundEntry> matchingEntries(const QString& pattern)
     }
     QList<FoundEntry> entries{{QStringLiteral("."), FoundEntry::Kind::Folder},
                               {QStringLiteral(".."), FoundEntry::Kind::Folder}};
-    entries += listFolder(folder);
+    entries += list(folder);
     // "*" and "*.*" take every name.
     if (mask == QLatin1String("*") || mask == QLatin1String("*.*")) {
         return entries;
@@ -271,7 +277,7 @@ QList<FoundEntry> matchingEntries(const QString& pattern)
 QStringList matchingNames(const QString& pattern)
 {
     QStringList names;
-    for (FoundEntry& entry : matchingEntries(pattern)) {
+    for (FoundEntry& entry : matchingEntries(pattern, listFolder)) {
         names.append(std::move(entry.name));
     }
     return names;
@@ -364,9 +370,58 @@ void FileFunctions::FindClose(qint32 handle)
     m_finds.remove(handle);
 }
 
-QList<FileFunctions::FoundEntry> FileFunctions::FindAll(const QString& pattern) const
+QList<FileFunctions::FoundEntry> FileFunctions::FindAll(const QString& pattern)
 {
-    return matchingEntries(pattern);
+    return matchingEntries(pattern, [this](const QString& folder) { return ListKept(folder); });
+}
+
+QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder)
+{
+    const QByteArray native = QFile::encodeName(folder);
+    struct stat info
+    {
+    };
+    if (::stat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        m_keptFolders.remove(folder);
+        return listFolder(folder);
+    }
+    const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    const qint64 changedNs = qint64(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
+    const auto kept = m_keptFolders.constFind(folder);
+    if (kept != m_keptFolders.constEnd() && kept->device == quint64(info.st_dev) &&
+        kept->inode == quint64(info.st_ino) && kept->modifiedNs == modifiedNs &&
+        kept->changedNs == changedNs) {
+        QList<FoundEntry> entries = kept->entries;
+        // What a link leads to may change without its folder changing.
+        for (FoundEntry& entry : entries) {
+            if (entry.link) {
+                struct stat target;
+                entry.kind = ::stat(QFile::encodeName(folder + u'/' + entry.name).constData(),
+                                    &target) == 0 &&
+                                     S_ISDIR(target.st_mode)
+                                 ? FoundEntry::Kind::LinkToFolder
+                                 : FoundEntry::Kind::File;
+            }
+        }
+        return entries;
+    }
+    QList<FoundEntry> entries = listFolder(folder);
+    // Every change of its entries sets its modification time, which a coarse clock or a file
+    // server may give late: kept only once it is two seconds old, and never on a network file
+    // system.
+    const qint64 settledNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - 2'000'000'000;
+    struct statfs fileSystem;
+    if (modifiedNs < settledNs && ::statfs(native.constData(), &fileSystem) == 0 &&
+        !FileInUse::IsNetworkFileSystem(long(fileSystem.f_type))) {
+        if (m_keptFolders.size() >= MaxKeptFolders && !m_keptFolders.contains(folder)) {
+            m_keptFolders.clear();
+        }
+        m_keptFolders.insert(
+            folder, {quint64(info.st_dev), quint64(info.st_ino), modifiedNs, changedNs, entries});
+    } else {
+        m_keptFolders.remove(folder);
+    }
+    return entries;
 }
 
 QStringList FileFunctions::NamesStartingWith(const QString& folder, const QString& prefix)

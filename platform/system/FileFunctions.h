@@ -29,7 +29,8 @@ public:
 
     // Our addition: FindFirst's and FindNext's names at once, each with what it is. The kind
     // comes from the listing where the file system tells it, so a folder of plain files costs
-    // no look at each file.
+    // no look at each file; and a local folder left unchanged for two seconds or more is not
+    // listed again until it changes (its device, inode, modification or change time).
     struct FoundEntry
     {
         enum class Kind
@@ -40,8 +41,9 @@ public:
         };
         QString name;
         Kind kind = Kind::File;
+        bool link = false; // a symbolic link, whatever it leads to
     };
-    QList<FoundEntry> FindAll(const QString& pattern) const;
+    QList<FoundEntry> FindAll(const QString& pattern);
 
     // Our addition: the names in the folder (hidden ones too, no "." or "..") that begin with
     // the prefix, without regard to case, in FindFirst's order. The folder is listed again only
@@ -109,4 +111,17 @@ private:
         QList<qsizetype> order; // for each of those, its index in names
     };
     Listing m_listing;
+
+    // Folders FindAll listed, while they stay unchanged.
+    struct KeptFolder
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 modifiedNs = -1;
+        qint64 changedNs = -1;
+        QList<FoundEntry> entries;
+    };
+    QHash<QString, KeptFolder> m_keptFolders;
+    static constexpr qsizetype MaxKeptFolders = 64;
+    QList<FoundEntry> ListKept(const QString& folder);
 };

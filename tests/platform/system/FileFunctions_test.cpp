@@ -197,6 +197,53 @@ TEST(FileFunctionsTest, NamesStartingWithAPrefixWhetherTheFolderChangesOrRests)
     }
 }
 
+// A folder that rests is not listed again; every change of it still shows.
+TEST(FileFunctionsTest, AKeptListingShowsEveryChangeOfTheFolder)
+{
+    TempHome home;
+    const QString dir = home.File("drop");
+    MakeFile(dir + "/1 One.wav", "x");
+    QDir().mkpath(home.File("target"));
+    ASSERT_EQ(::symlink(QFile::encodeName(home.File("target")).constData(),
+                        QFile::encodeName(dir + "/2 Link").constData()),
+              0);
+    // Always the same time, so that only the change time tells.
+    const auto rest = [&] {
+        const timespec old{1'600'000'000, 0};
+        const timespec times[2] = {old, old};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dir).constData(), times, 0), 0);
+    };
+    using Kind = FileFunctions::FoundEntry::Kind;
+    const auto found = [&] {
+        QStringList names;
+        for (const auto& entry : FileFunctions::instance().FindAll(dir + "/*.*")) {
+            names.append(entry.name + (entry.kind == Kind::LinkToFolder ? "/" : ""));
+        }
+        return names;
+    };
+    rest();
+    EXPECT_EQ(found(), (QStringList{".", "..", "1 One.wav", "2 Link/"}));
+    EXPECT_EQ(found(), (QStringList{".", "..", "1 One.wav", "2 Link/"}));
+
+    // A new file, with the folder's time put back as it was.
+    MakeFile(dir + "/3 Three.wav", "x");
+    rest();
+    EXPECT_EQ(found(), (QStringList{".", "..", "1 One.wav", "2 Link/", "3 Three.wav"}));
+    // Removed.
+    ASSERT_TRUE(QFile::remove(dir + "/1 One.wav"));
+    rest();
+    EXPECT_EQ(found(), (QStringList{".", "..", "2 Link/", "3 Three.wav"}));
+    // The link's folder replaced by a file, the folder itself untouched.
+    ASSERT_TRUE(QDir(home.File("target")).removeRecursively());
+    MakeFile(home.File("target"), "x");
+    EXPECT_EQ(found(), (QStringList{".", "..", "2 Link", "3 Three.wav"}));
+    // The folder replaced by another one of the same names.
+    ASSERT_TRUE(QDir().rename(dir, home.File("old drop")));
+    MakeFile(dir + "/4 Four.wav", "x");
+    rest();
+    EXPECT_EQ(found(), (QStringList{".", "..", "4 Four.wav"}));
+}
+
 TEST(FileFunctionsTest, SizesNamesAndFolders)
 {
     TempHome home;
