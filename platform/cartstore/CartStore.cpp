@@ -527,12 +527,13 @@ std::optional<qint32> NumberUpTo(const QString& hdReference, qint32 highest)
     if (text.isEmpty() || text.size() > 12) {
         return std::nullopt;
     }
+    qint64 value = 0;
     for (const QChar c : text) {
         if (c < '0' || c > '9') {
             return std::nullopt;
         }
+        value = value * 10 + (c.unicode() - u'0');
     }
-    const qint64 value = text.toLongLong();
     if (value < 1 || value > highest) {
         return std::nullopt;
     }
