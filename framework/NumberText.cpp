@@ -46,8 +46,8 @@ qint32 RoundHalfEven(double value, qint32 minimum, qint32 maximum)
 
 QString CartFromTitle(const QString& title)
 {
-    // Only digits survive the filter, so the token is the title's leading digits; read
-    // directly for every title of reasonable length.
+    // Every character but a digit becomes a blank and the token ends at the first blank: the
+    // number read is the title's leading digits.
     qsizetype digitCount = 0;
     while (digitCount < title.size() && title.at(digitCount) >= u'0' &&
            title.at(digitCount) <= u'9') {
@@ -63,20 +63,8 @@ QString CartFromTitle(const QString& title)
         }
         return QString::number(value);
     }
-    const QString digits = FilterCharacters(title, 1, QStringLiteral(" "));
-    qint32 next = 0;
-    const QString token =
-        GeneralFunctions::instance().ExtractToken(digits, 1, QStringLiteral(" "), next, true, true);
-    if (token.isEmpty()) {
-        return QStringLiteral("0");
-    }
-    // Plain digits, as nearly every title starts, are read directly.
-    if (token.size() <= 15 &&
-        std::all_of(token.cbegin(), token.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
-        return QString::number(token.toLongLong());
-    }
     bool ok = false;
-    const double value = token.toDouble(&ok);
+    const double value = QStringView(title).left(digitCount).toDouble(&ok);
     if (!ok || !std::isfinite(value)) {
         return QString();
     }

@@ -1,5 +1,7 @@
 #include "framework/NumberText.h"
 
+#include <QList>
+#include <QString>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -29,4 +31,25 @@ TEST(NumberTextTest, RoundingTakesHalvesToEvenAndHoldsTheRange)
     EXPECT_EQ(RoundHalfEven(1e20, lowest, highest), highest);
     EXPECT_EQ(RoundHalfEven(-1e20, lowest, highest), lowest);
     EXPECT_EQ(RoundHalfEven(std::numeric_limits<double>::quiet_NaN(), 0, 100), 0);
+}
+
+// A file's cart is its title's leading digits; anything else before them means no cart.
+TEST(NumberTextTest, TheCartOfAFileIsItsTitlesLeadingDigits)
+{
+    const QList<std::pair<QString, QString>> titles{
+        {"", "0"},
+        {"Jingle 1234", "0"},
+        {"-5 Minus", "0"},
+        {QString::fromUtf8("\u0663\u0664 Arabic-Indic digits"), "0"},
+        {"0042 Jingle", "42"},
+        {"1234.5 Jingle", "1234"},
+        {"1e5 Promo", "1"},
+        {"12ab", "12"},
+        {"123456789012345", "123456789012345"},
+        {"0000000000000000001 Padded", "1"},
+        {"1234567890123456 Long", "1.23456789012346E+15"},
+        {"99999999999999999999", "1E+20"}};
+    for (const auto& [title, cart] : titles) {
+        EXPECT_EQ(CartFromTitle(title), cart) << title.toStdString();
+    }
 }
