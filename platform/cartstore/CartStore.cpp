@@ -618,7 +618,13 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     // The ranges of one walk serve the next walk over them as long as nothing has changed.
     if (m_range) {
         m_keptRanges.push_back(std::move(m_range));
-        if (m_keptRanges.size() > MaxKeptRanges) {
+        // Bounded in rows, the oldest going first.
+        qsizetype rows = 0;
+        for (const auto& kept : m_keptRanges) {
+            rows += kept->rows.size();
+        }
+        while (!m_keptRanges.empty() && rows > MaxKeptRows) {
+            rows -= m_keptRanges.front()->rows.size();
             m_keptRanges.erase(m_keptRanges.begin());
         }
     }

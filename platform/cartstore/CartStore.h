@@ -184,6 +184,6 @@ private:
     mutable qint64 m_verifiedAtNs = 0; // steady clock
     struct RangeRows;
     mutable std::unique_ptr<RangeRows> m_range;
-    static constexpr size_t MaxKeptRanges = 16;
+    static constexpr qsizetype MaxKeptRows = 100000;
     std::vector<std::unique_ptr<RangeRows>> m_keptRanges;
 };
