@@ -1,7 +1,9 @@
 #include "engine/cImporter.h"
 
+#include "engine/cImporterGroup.h"
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileFunctions.h"
+#include "platform/system/HeldFolder.h"
 #include "platform/system/LeftoverFiles.h"
 #include "platform/system/ToolError.h"
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,34 +41,35 @@ template <typename Step> void Attempt(QString& pendingError, Step step)
     }
 }
 
-// Empty when deleted; otherwise why not.
-QString DeleteFile(const QString& path)
+// Empty when there is no such file or it was deleted; otherwise why not.
+QString DeleteFile(int folder, const QByteArray& name)
 {
-    if (::unlink(QFile::encodeName(path).constData()) == 0) {
+    struct stat info
+    {
+    };
+    if (::fstatat(folder, name.constData(), &info, 0) != 0 || !S_ISREG(info.st_mode) ||
+        ::unlinkat(folder, name.constData(), 0) == 0) {
         return {};
     }
     return ErrorText(errno);
 }
 
-// The temporary names of FileFunctions::CopyFileWithProgress.
-const QRegularExpression& HalfMadeCopies()
+// The temporary names that FileFunctions::CopyFileWithProgress gives snapshots ("." "~", the
+// first 40 characters of the snapshot's name, "." and six random characters): nothing else in
+// the folder is ours to remove.
+const QRegularExpression& HalfMadeSnapshots()
 {
-    static const QRegularExpression names(QStringLiteral("^\\.~.+\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression names(
+        QStringLiteral("^\\.~\\d{4}-\\d{2}-\\d{2} \\d{2}-\\d{2}-\\d{2} - .+\\.[A-Za-z0-9]{6}$"));
     return names;
 }
 
-// Made only inside a folder that is there: a watched folder that vanished (a share unmounted
-// during the pass) must not come back as an empty folder at its mount point.
-bool CreateSubfolder(const QString& folder)
+// The folder that holds the file, reached from the group's watched folder without following a
+// link put in place of a folder since it was listed.
+Result<HeldFolder> FolderOf(const cImporter& importer, qint16 groupIndex, const QString& file)
 {
-    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0) {
-        return true;
-    }
-    struct stat info
-    {
-    };
-    return errno == EEXIST && ::stat(QFile::encodeName(folder).constData(), &info) == 0 &&
-           S_ISDIR(info.st_mode);
+    const cImporterGroup* group = importer.ImporterGroup(groupIndex);
+    return HeldFolder::Holding(group ? group->Path : QString(), file);
 }
 
 // ProcessEnd once for the snapshot's ProcessStarted, on every way out.
@@ -105,44 +109,46 @@ bool cImporter::MoveToFailedFolder(qint16& GroupIndex, QString& FileName)
 {
     FileFunctions& files = FileFunctions::instance();
     const QString prefix = GroupPrefix(GroupIndex);
-    const QString failedFolder = files.GetFolderName(FileName, 0) + QStringLiteral("/Failed!");
-    const QString destination = failedFolder + QLatin1Char('/') + files.GetFileName(FileName);
-
-    QString pendingError;
-    bool exists = false;
-    Attempt(pendingError, [&] { exists = files.FileExists(destination); });
-    if (exists) {
-        // One place per name: the newer failure replaces the older copy.
-        const QString error = DeleteFile(destination);
-        if (!error.isEmpty()) {
-            AddToLog(prefix, QStringLiteral("Couldn't remove existing file in Failed! folder '") +
-                                 destination + QStringLiteral("' : ") + error);
-            return false;
-        }
-    }
-    CreateSubfolder(failedFolder);
-    if (::rename(QFile::encodeName(FileName).constData(),
-                 QFile::encodeName(destination).constData()) != 0) {
-        const int error = errno;
-        if (error == EXDEV) {
-            // The "Failed!" folder is another file system's: copy, then remove.
-            QFile file(FileName);
-            if (!file.rename(destination)) {
-                pendingError = file.errorString();
-            }
-        } else {
-            pendingError = ErrorText(error);
-        }
-    }
-
-    if (pendingError.isEmpty()) {
+    const QString name = files.GetFileName(FileName);
+    const QString destination =
+        files.GetFolderName(FileName, 0) + QStringLiteral("/Failed!/") + name;
+    const auto failed = [&](const QString& reason) {
         AddToLog(prefix, QStringLiteral("Moved '") + FileName + QStringLiteral("' to '") +
-                             destination + QStringLiteral("' OK"));
-        return true;
+                             destination + QStringLiteral("' Failed: ") + reason);
+        return false;
+    };
+
+    // Only a real folder inside the watched folder: a link could lead anywhere.
+    const Result<HeldFolder> folder = FolderOf(*this, GroupIndex, FileName);
+    if (!folder) {
+        return failed(folder.Reason());
+    }
+    const Result<HeldFolder> failedFolder = folder->Subfolder(QStringLiteral("Failed!"));
+    if (!failedFolder) {
+        return failed(failedFolder.Reason());
+    }
+    const QByteArray native = QFile::encodeName(name);
+    // One place per name: the newer failure replaces the older copy.
+    const QString error = DeleteFile(failedFolder->Fd(), native);
+    if (!error.isEmpty()) {
+        AddToLog(prefix, QStringLiteral("Couldn't remove existing file in Failed! folder '") +
+                             destination + QStringLiteral("' : ") + error);
+        return false;
+    }
+    if (::renameat(folder->Fd(), native.constData(), failedFolder->Fd(), native.constData()) != 0) {
+        const int error = errno;
+        if (error != EXDEV) {
+            return failed(ErrorText(error));
+        }
+        // The "Failed!" folder is another file system's: copy, then remove.
+        QFile file(folder->Reach(name));
+        if (!file.rename(failedFolder->Reach(name))) {
+            return failed(file.errorString());
+        }
     }
     AddToLog(prefix, QStringLiteral("Moved '") + FileName + QStringLiteral("' to '") + destination +
-                         QStringLiteral("' Failed: ") + pendingError);
-    return false;
+                         QStringLiteral("' OK"));
+    return true;
 }
 
 bool cImporter::TakeSnapshot(qint16& GroupIndex, QString FileName)
@@ -153,38 +159,51 @@ bool cImporter::TakeSnapshot(qint16& GroupIndex, QString FileName)
     SnapshotFrame frame(*this, name);
 
     const QString snapshotFolder = files.GetFolderName(FileName, 0) + QStringLiteral("/Snapshots!");
-    const QString destination =
-        snapshotFolder + QLatin1Char('/') +
+    const QString copyName =
         DateTimeFunctions::instance().NowStamp().toString(QStringLiteral("yyyy-MM-dd hh-mm-ss")) +
         QStringLiteral(" - ") + name;
+    const QString destination = snapshotFolder + QLatin1Char('/') + copyName;
+    const auto failed = [&](const QString& reason) {
+        AddToLog(prefix, QStringLiteral("Copied '") + FileName + QStringLiteral("' to '") +
+                             destination + QStringLiteral("' Failed: ") + reason);
+        return false;
+    };
 
-    QString pendingError;
-    bool exists = false;
-    Attempt(pendingError, [&] { exists = files.FileExists(destination); });
-    if (exists) {
-        const QString error = DeleteFile(destination);
-        if (!error.isEmpty()) {
-            AddToLog(prefix,
-                     QStringLiteral("Couldn't remove existing file in Snapshots! folder '") +
-                         destination + QStringLiteral("' : ") + error);
-            return false;
-        }
+    const Result<HeldFolder> folder = FolderOf(*this, GroupIndex, FileName);
+    if (!folder) {
+        return failed(folder.Reason());
     }
-    if (!CreateSubfolder(snapshotFolder)) {
+    const Result<HeldFolder> snapshots = folder->Subfolder(QStringLiteral("Snapshots!"));
+    if (!snapshots) {
+        // A link may lead anywhere: said so, rather than that the folder could not be made.
+        struct stat info
+        {
+        };
+        if (::fstatat(folder->Fd(), "Snapshots!", &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(info.st_mode)) {
+            return failed(snapshots.Reason());
+        }
         AddToLog(prefix,
                  QStringLiteral("Couldn't create folder '") + snapshotFolder + QLatin1Char('\''));
         return false;
     }
+    const QString error = DeleteFile(snapshots->Fd(), QFile::encodeName(copyName));
+    if (!error.isEmpty()) {
+        AddToLog(prefix, QStringLiteral("Couldn't remove existing file in Snapshots! folder '") +
+                             destination + QStringLiteral("' : ") + error);
+        return false;
+    }
 
     // Half-made copies of snapshots whose writer died (a crash, a kill) go before a new one.
-    LeftoverFiles::RemoveUnowned(snapshotFolder, HalfMadeCopies());
+    LeftoverFiles::RemoveUnowned(snapshots->Fd(), HalfMadeSnapshots());
+    QString pendingError;
     qint32 status = -1;
     Attempt(pendingError, [&] {
         qint16 flag1 = 0;
         qint16 flag2 = 0;
         qint32 flags = 4;
-        status = files.CopyFileWithProgress(FileName, destination, QString(), nullptr, flag1, flag2,
-                                            flags);
+        status = files.CopyFileWithProgress(folder->Reach(name), snapshots->Reach(copyName),
+                                            QString(), nullptr, flag1, flag2, flags);
     });
     if (status == 0) {
         AddToLog(prefix, QStringLiteral("Copied '") + FileName + QStringLiteral("' to '") +
@@ -192,7 +211,7 @@ bool cImporter::TakeSnapshot(qint16& GroupIndex, QString FileName)
         frame.Taken(name);
         return true;
     }
-    AddToLog(prefix, QStringLiteral("Copied '") + FileName + QStringLiteral("' to '") +
-                         destination + QStringLiteral("' Failed: ") + pendingError);
-    return false;
+    return failed(!pendingError.isEmpty() ? pendingError
+                  : status > 0            ? ErrorText(status)
+                                          : QString());
 }

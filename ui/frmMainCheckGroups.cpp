@@ -16,6 +16,7 @@
 #include "platform/system/FileInUse.h"
 #include "platform/system/FileVersionCache.h"
 #include "platform/system/GeneralFunctions.h"
+#include "platform/system/HeldFolder.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/ToolError.h"
 
@@ -27,10 +28,13 @@
 #include <QScopeGuard>
 #include <QStringBuilder>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -113,6 +117,35 @@ FileVersion VersionOf(const QString& path, bool* isLink = nullptr,
     }
     return {info.st_dev, info.st_ino, qint64(info.st_size),
             qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+// The acts on a listed file reach it through the folders that were listed: a folder renamed
+// since and replaced by a link to somewhere else is not followed.
+
+// Empty when deleted; otherwise why not.
+QString DeleteListed(const QString& watched, const QString& path)
+{
+    const Result<HeldFolder> folder = HeldFolder::Holding(watched, path);
+    if (!folder) {
+        return folder.Reason();
+    }
+    const QByteArray name = QFile::encodeName(FileFunctions::instance().GetFileName(path));
+    if (::unlinkat(folder->Fd(), name.constData(), 0) != 0) {
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return {};
+}
+
+// Raises ToolError when it cannot be cleared.
+void ClearListedArchiveFlag(const QString& watched, const QString& path)
+{
+    const Result<HeldFolder> folder = HeldFolder::Holding(watched, path);
+    if (!folder) {
+        throw ToolError(ToolErrors::PathFileAccessError, folder.Reason());
+    }
+    ArchiveAttribute::Clear(
+        path, {.tableFolder = Globals::ToolProfileFolder,
+               .reachedAs = folder->Reach(FileFunctions::instance().GetFileName(path))});
 }
 
 QString Describe(const std::exception& error)
@@ -415,17 +448,16 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             replaced = QStringLiteral("the file changed while it was being imported");
         }
         if (group->DeleteAfterImport && !group->CheckCurrent) {
-            QFile file(path);
             if (!replaced.isEmpty()) {
                 m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
                                                  QStringLiteral("' Error: ") + replaced);
-            } else if (file.remove()) {
+            } else if (const QString error = DeleteListed(group->Path, path); error.isEmpty()) {
                 m_fileInUse->Forget(path);
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully deleted '") + path +
                                                  QStringLiteral("'"));
             } else {
                 m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
-                                                 QStringLiteral("' Error: ") + file.errorString());
+                                                 QStringLiteral("' Error: ") + error);
             }
         } else if (group->UseArchiveBit) {
             if (!replaced.isEmpty()) {
@@ -434,7 +466,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                 continue;
             }
             try {
-                ArchiveAttribute::Clear(path, {.tableFolder = Globals::ToolProfileFolder});
+                ClearListedArchiveFlag(group->Path, path);
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully cleared Archive flag '") +
                                                  path + QStringLiteral("'"));
             } catch (const ToolError& error) {

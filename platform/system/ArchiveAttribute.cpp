@@ -222,7 +222,8 @@ FileVersionCache<bool>& ClearedFiles()
 
 bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
 {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native =
+        QFile::encodeName(options.reachedAs.isEmpty() ? path : options.reachedAs);
     const std::optional<FileVersionKey> version = FileVersionKey::Of(path);
     if (version && ClearedFiles().Lookup(*version) && options.extendedAttributes &&
         !IsLink(native)) {
@@ -256,7 +257,8 @@ bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
 
 void ArchiveAttribute::Clear(const QString& path, const Options& options)
 {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native =
+        QFile::encodeName(options.reachedAs.isEmpty() ? path : options.reachedAs);
     const Record current = StatRecord(native, path, kClearing);
     const bool link = IsLink(native);
     if (!link && OnCifs(native)) {

@@ -18,6 +18,9 @@ public:
         QString tableFolder;
         // Off behaves as on a file system without user extended attributes.
         bool extendedAttributes = true;
+        // When set, the file is reached by this path instead (through a folder held open);
+        // the path still names it in the table and in messages.
+        QString reachedAs = {};
     };
 
     // Raises ToolError when the file or its attribute cannot be read.

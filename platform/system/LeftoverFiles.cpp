@@ -1,9 +1,9 @@
 #include "platform/system/LeftoverFiles.h"
 
-#include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
@@ -38,14 +38,32 @@ bool Own(int fd, const QString& path)
 
 int RemoveUnowned(const QString& folder, const QRegularExpression& names)
 {
+    const int fd = ::open(QFile::encodeName(folder).constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    const int removed = RemoveUnowned(fd, names);
+    ::close(fd);
+    return removed;
+}
+
+int RemoveUnowned(int folderFd, const QRegularExpression& names)
+{
+    // The listing gets its own descriptor: closedir closes it.
+    DIR* dir = ::fdopendir(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    if (!dir) {
+        return 0;
+    }
+    ::rewinddir(dir);
     int removed = 0;
-    const QDir dir(folder);
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
         if (!names.match(name).hasMatch()) {
             continue;
         }
-        const QByteArray path = QFile::encodeName(dir.filePath(name));
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        const int fd =
+            ::openat(folderFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
             continue;
         }
@@ -56,13 +74,14 @@ int RemoveUnowned(const QString& folder, const QRegularExpression& names)
         // unlink (LeftoverFiles::Own) and makes another.
         if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            if (::unlink(path.constData()) == 0) {
+            if (::unlinkat(folderFd, entry->d_name, 0) == 0) {
                 ++removed;
-                qCInfo(lcLeftovers) << "removed the leftover" << dir.filePath(name);
+                qCInfo(lcLeftovers) << "removed the leftover" << name;
             }
         }
         ::close(fd);
     }
+    ::closedir(dir);
     return removed;
 }
 

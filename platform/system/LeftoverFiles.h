@@ -15,8 +15,10 @@ namespace LeftoverFiles {
 bool Own(int fd, const QString& path);
 
 // Removes the files of the folder whose names match and that no live writer holds; the number
-// removed.
+// removed. A folder that is a link is left alone: it may lead anywhere.
 int RemoveUnowned(const QString& folder, const QRegularExpression& names);
+// The same in a folder held open.
+int RemoveUnowned(int folderFd, const QRegularExpression& names);
 
 // The mode that a new file of this process gets from the umask, for files made by a call that
 // ignores it (mkstemp and QTemporaryFile create 0600).

@@ -1,12 +1,15 @@
 #include "platform/system/LeftoverFiles.h"
 #include "tests/engine/ImportDecisionFixture.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,20 +143,119 @@ TEST_F(FailedAndSnapshotFoldersTest, HalfMadeSnapshotsOfDeadWritersAreRemoved)
     AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
     const QString folder = Drop("Snapshots!");
     ASSERT_TRUE(QDir().mkpath(folder));
-    for (const char* name :
-         {".~1234 Old.wav.Ab12Cd", ".~lock.notes.odt#", ".~9999 Alive.wav.Zz99Yy"}) {
+    for (const char* name : {".~2026-01-02 03-04-05 - 1234 Old.wav.Ab12Cd", ".~lock.notes.odt#",
+                             ".~notes.backup", ".~2026-01-02 03-04-05 - 9999 Alive.wav.Zz99Yy"}) {
         QFile f(folder + "/" + name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("half a copy");
     }
-    QFile alive(folder + "/.~9999 Alive.wav.Zz99Yy");
+    QFile alive(folder + "/.~2026-01-02 03-04-05 - 9999 Alive.wav.Zz99Yy");
     ASSERT_TRUE(alive.open(QIODevice::ReadOnly));
     ASSERT_TRUE(LeftoverFiles::Own(alive.handle(), alive.fileName()));
     const QString file = Wav("1234 Jingle.wav", 0.5);
 
     ASSERT_TRUE(Check(file, "1234"));
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-    ASSERT_EQ(left.size(), 3) << Lines(left);
-    EXPECT_EQ(left.mid(0, 2), QStringList({".~9999 Alive.wav.Zz99Yy", ".~lock.notes.odt#"}));
-    EXPECT_TRUE(left[2].endsWith(" - 1234 Jingle.wav"));
+    ASSERT_EQ(left.size(), 4) << Lines(left);
+    EXPECT_EQ(left.mid(0, 3), QStringList({".~2026-01-02 03-04-05 - 9999 Alive.wav.Zz99Yy",
+                                           ".~lock.notes.odt#", ".~notes.backup"}));
+    EXPECT_TRUE(left[3].endsWith(" - 1234 Jingle.wav"));
+}
+
+// "Failed!" and "Snapshots!" that are links or files: the move or the copy fails saying why, and
+// nothing where a link leads is replaced, swept or added to.
+TEST_F(FailedAndSnapshotFoldersTest, OnlyRealFoldersInsideTheWatchedFolderAreUsed)
+{
+    AddGroup();
+    const qint16 snapshots = AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
+    const QString outside = home.File("outside");
+    ASSERT_TRUE(QDir().mkpath(outside));
+    for (const char* name :
+         {"123 Jingle.wav", ".~notes.backup", ".~2026-01-02 03-04-05 - 1234 Old.wav.Ab12Cd"}) {
+        QFile f(outside + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("theirs");
+    }
+    const auto link = [&](const char* name) {
+        ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                            QFile::encodeName(Drop(name)).constData()),
+                  0);
+    };
+    const QString failed = Drop("Failed!");
+    const QString file = Drop("123 Jingle.wav");
+    const QString moved = "log:Moved '" + file + "' to '" + failed + "/123 Jingle.wav' Failed: ";
+    store->refuseImport = true;
+
+    link("Failed!");
+    Wav("123 Jingle.wav", 0.5);
+    EXPECT_FALSE(Check(file, "123"));
+    EXPECT_EQ(Record().value(2), moved + "'" + failed + "' is a link, not a folder");
+    ASSERT_TRUE(QFile::remove(failed));
+    {
+        QFile plain(failed);
+        ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    }
+    ForgetSoFar();
+    EXPECT_FALSE(Check(file, "123"));
+    EXPECT_EQ(Record().value(2), moved + "'" + failed + "' is not a folder");
+    EXPECT_TRUE(QFileInfo::exists(file));
+
+    store->refuseImport = false;
+    link("Snapshots!");
+    const QString jingle = Wav("1234 Jingle.wav", 0.5);
+    ForgetSoFar();
+    ASSERT_TRUE(Check(jingle, "1234", snapshots));
+    const QString copied = AppLog().value(0);
+    EXPECT_TRUE(copied.startsWith("Copied '" + jingle + "' to '" + Drop("Snapshots!/")))
+        << copied.toStdString();
+    EXPECT_TRUE(copied.endsWith("' Failed: '" + Drop("Snapshots!") + "' is a link, not a folder"))
+        << copied.toStdString();
+    QStringList there = QDir(outside).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(there.size(), 3) << Lines(there);
+    QFile theirs(outside + "/123 Jingle.wav");
+    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
+    EXPECT_EQ(theirs.readAll(), "theirs");
+}
+
+// The reason a move or a copy failed is the system's own, not the next step's.
+TEST_F(FailedAndSnapshotFoldersTest, FailedMovesAndSnapshotsSayTheRealReason)
+{
+    AddGroup();
+    const qint16 snapshots = AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
+    // A name that leaves no room for the date in front of it.
+    const QString longName = Wav("1234 " + QString(240, u'a') + ".wav", 0.5);
+    ASSERT_TRUE(Check(longName, "1234", snapshots));
+    EXPECT_TRUE(AppLog().value(0).endsWith("' Failed: File name too long"))
+        << AppLog().value(0).toStdString();
+    QFile::remove(longName);
+
+    // Larger than the limit; the logs of the test stay below it.
+    const QString big = Wav("1235 Big.wav", 20);
+    ForgetSoFar();
+    {
+        const FileSizeLimit full(200'000);
+        ASSERT_TRUE(full.Ok());
+        Check(big, "1235", snapshots);
+    }
+    EXPECT_TRUE(AppLog().value(0).endsWith("' Failed: File too large"))
+        << AppLog().value(0).toStdString();
+
+    // No inodes left where "Failed!" would go: a small file system of its own.
+    const QString full = Drop("full");
+    ASSERT_TRUE(QDir().mkpath(full));
+    if (::mount("tmpfs", QFile::encodeName(full).constData(), "tmpfs", 0, "size=1m,nr_inodes=4") !=
+        0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    const auto unmount =
+        qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
+    const QString file = Wav("full/123 Jingle.wav", 0.5);
+    for (int i = 0; i < 8; ++i) {
+        QFile(full + "/filler" + QString::number(i)).open(QIODevice::WriteOnly);
+    }
+    store->refuseImport = true;
+    ForgetSoFar();
+    EXPECT_FALSE(Check(file, "123"));
+    EXPECT_EQ(Record().value(2), "log:Moved '" + file + "' to '" + full +
+                                     "/Failed!/123 Jingle.wav' Failed: No space left on device");
 }

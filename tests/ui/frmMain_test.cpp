@@ -825,6 +825,59 @@ TEST_F(MainWindowTest, LinksInAWatchFolderNeverReachOutsideIt)
     EXPECT_NEAR(CartLength("1503"), 0.8, 0.05);
 }
 
+// A subfolder renamed during a pass and replaced by a link to a folder elsewhere: what was
+// listed in it may be imported through the link, but the delete, the move to "Failed!", the
+// snapshot and the archive mark never reach the files there.
+TEST_F(MainWindowTest, FolderSwappedForALinkDuringAPassIsNeverReachedThrough)
+{
+    const QString archived = home.File("archived");
+    const QString outside = home.File("outside");
+    WriteSettings(2, FolderGroup(1, watch, "1000-1499", "DeleteAfterImport=1") +
+                         FolderGroup(2, archived, "1500-1999",
+                                     "UseArchiveBit=1\nTakeSnapShotBeforeImport=1"));
+    Start();
+    for (const QString& folder : {watch, archived}) {
+        WriteWav(folder + "/" + (folder == watch ? "1000" : "1500") + " First.wav", 0.2);
+    }
+    const QStringList names{"1234 Victim.wav", "1400 Bad.zip", "1501 Victim.wav"};
+    for (const QString& folder : {watch + "/zz", archived + "/zz", outside}) {
+        WriteWav(folder + "/" + names[folder == archived + "/zz" ? 2 : 0], 0.3);
+        QFile bad(folder + "/" + names[1]);
+        ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+        bad.write(QByteArray("PK\x03\x04 not a whole archive ").repeated(40));
+    }
+    WriteWav(outside + "/" + names[2], 0.3);
+    // The first file of each folder is imported while its "zz" is swapped.
+    QObject::connect(window->Importer(), &cImporter::ImportStarted, [&](const QString& file) {
+        const QString zz = QFileInfo(file).path() + "/zz";
+        if (file.endsWith(" First.wav")) {
+            ASSERT_TRUE(QDir().rename(zz, zz + ".old"));
+            ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                                QFile::encodeName(zz).constData()),
+                      0);
+        }
+    });
+    Check();
+    EXPECT_EQ(QDir(outside).entryList(QDir::Files | QDir::Hidden), names);
+    EXPECT_EQ(QDir(outside).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    char record[64];
+    EXPECT_LT(::getxattr(QFile::encodeName(outside + "/" + names[2]).constData(),
+                         ArchiveAttribute::RecordName, record, sizeof record),
+              0);
+    EXPECT_TRUE(ArchiveAttribute::IsSet(outside + "/" + names[2],
+                                        {.tableFolder = Globals::ToolProfileFolder}));
+    const QString linked = "' is a link, not a folder";
+    const QString log = AppLog();
+    EXPECT_EQ(log.count(linked), 4) << log.toStdString();
+    EXPECT_TRUE(log.contains("GRP:1:Couldn't delete '" + watch + "/zz/" + names[0] + "' Error: '" +
+                             watch + "/zz" + linked))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("GRP:1:Moved '" + watch + "/zz/" + names[1] + "' to '" + watch +
+                             "/zz/Failed!/" + names[1] + "' Failed: '" + watch + "/zz" + linked));
+    EXPECT_TRUE(log.contains("GRP:2:Couldn't clear Archive flag on '" + archived + "/zz/" +
+                             names[2] + "' Error: '" + archived + "/zz" + linked));
+}
+
 // An unmounted share leaves its mount point: the engine's folders must not bring the watched
 // folder back there, or the next pass would find an empty folder instead of reporting it.
 TEST_F(MainWindowTest, WatchFolderThatVanishesDuringAPassIsNotRecreated)
