@@ -1,5 +1,6 @@
 #include "platform/system/ArchiveAttribute.h"
 
+#include "platform/system/FileSystemKinds.h"
 #include "platform/system/FileVersionCache.h"
 #include "platform/system/SaveWhole.h"
 #include "platform/system/ToolError.h"
@@ -20,9 +21,6 @@
 
 namespace {
 
-constexpr quint32 kCifsMagic = 0xFF534D42u;
-constexpr quint32 kSmb2Magic = 0xFE534D42u;
-constexpr quint32 kSmbMagic = 0x517Bu;
 // Windows stores "no attributes" as NORMAL; a plain 0 would leave the attributes unchanged.
 constexpr quint32 kFileAttributeNormal = 0x80;
 
@@ -79,8 +77,7 @@ bool OnCifs(const QByteArray& native)
     if (::statfs(native.constData(), &fs) != 0) {
         return false;
     }
-    const auto type = quint32(fs.f_type);
-    return type == kCifsMagic || type == kSmb2Magic || type == kSmbMagic;
+    return FileSystemKinds::KeepsDosAttributes(long(fs.f_type));
 }
 
 quint32 CifsAttributes(const QByteArray& native, const QString& path, const QString& what)

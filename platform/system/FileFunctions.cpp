@@ -1,6 +1,6 @@
 #include "platform/system/FileFunctions.h"
 
-#include "platform/system/FileInUse.h"
+#include "platform/system/FileSystemKinds.h"
 #include "platform/system/LeftoverFiles.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/PlatformPaths.h"
@@ -409,10 +409,10 @@ QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder)
     // Every change of its entries sets its modification time, which a coarse clock or a file
     // server may give late: kept only once it is two seconds old, and never on a network file
     // system.
-    const qint64 settledNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - 2'000'000'000;
     struct statfs fileSystem;
-    if (modifiedNs < settledNs && ::statfs(native.constData(), &fileSystem) == 0 &&
-        !FileInUse::IsNetworkFileSystem(long(fileSystem.f_type))) {
+    if (::statfs(native.constData(), &fileSystem) == 0 &&
+        ListingMayBeKept(modifiedNs, QDateTime::currentMSecsSinceEpoch() * 1'000'000,
+                         long(fileSystem.f_type))) {
         if (m_keptFolders.size() >= MaxKeptFolders && !m_keptFolders.contains(folder)) {
             m_keptFolders.clear();
         }
@@ -422,6 +422,16 @@ QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder)
         m_keptFolders.remove(folder);
     }
     return entries;
+}
+
+bool FileFunctions::ListingMayBeKept(qint64 modifiedNs, qint64 nowNs, long fileSystemType)
+{
+    return modifiedNs < nowNs - 2'000'000'000 && !FileSystemKinds::IsNetwork(fileSystemType);
+}
+
+bool FileFunctions::HoldsListingOf(const QString& folder) const
+{
+    return m_keptFolders.contains(folder);
 }
 
 QStringList FileFunctions::NamesStartingWith(const QString& folder, const QString& prefix)

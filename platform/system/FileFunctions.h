@@ -44,6 +44,11 @@ public:
         bool link = false; // a symbolic link, whatever it leads to
     };
     QList<FoundEntry> FindAll(const QString& pattern);
+    // Whether FindAll keeps the listing of a folder last modified then, on a file system of that
+    // kind (statfs f_type): only once it rests, and never where another machine may change it.
+    static bool ListingMayBeKept(qint64 modifiedNs, qint64 nowNs, long fileSystemType);
+    // Whether FindAll keeps a listing of the folder (named as in its pattern) just now.
+    bool HoldsListingOf(const QString& folder) const;
 
     // Our addition: the names in the folder (hidden ones too, no "." or "..") that begin with
     // the prefix, without regard to case, in FindFirst's order. The folder is listed again only

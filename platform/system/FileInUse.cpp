@@ -1,5 +1,7 @@
 #include "platform/system/FileInUse.h"
 
+#include "platform/system/FileSystemKinds.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -13,16 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-// File system magic numbers (linux/magic.h and the file systems' own headers).
-constexpr long kNfs = 0x6969;
-constexpr long kSmb = 0x517B;
-constexpr long kCifs = 0xFF534D42;
-constexpr long kSmb2 = 0xFE534D42;
-constexpr long kFuse = 0x65735546; // sshfs and friends: the writer may be on another machine
-constexpr long kV9fs = 0x01021997;
-constexpr long kAfs = 0x5346414F;
-constexpr long kCeph = 0x00C36400;
 
 constexpr qint64 kSettleNs = 2'000'000'000;
 constexpr qint64 kFileSystemVerdictNs = 1'000'000'000;
@@ -85,19 +77,7 @@ FileInUse::FileInUse(bool leasesAllowed) : m_leasesAllowed(leasesAllowed) {}
 
 bool FileInUse::IsNetworkFileSystem(long fileSystemType)
 {
-    switch (fileSystemType) {
-    case kNfs:
-    case kSmb:
-    case kCifs:
-    case kSmb2:
-    case kFuse:
-    case kV9fs:
-    case kAfs:
-    case kCeph:
-        return true;
-    default:
-        return false;
-    }
+    return FileSystemKinds::IsNetwork(fileSystemType);
 }
 
 Result<> FileInUse::OpenExclusively(const QString& path)

@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 namespace {
@@ -47,6 +49,17 @@ protected:
         EXPECT_FALSE(ArchiveAttribute::IsSet(path, options));
         Touch(path, -60);
         EXPECT_TRUE(ArchiveAttribute::IsSet(path, options));
+        // Rewritten at the same size within the same second: only the nanoseconds tell.
+        SetModified(path, {1'700'000'000, 100'000'000});
+        ArchiveAttribute::Clear(path, options);
+        Write(name, "FIRST AND MORE");
+        SetModified(path, {1'700'000'000, 600'000'000});
+        EXPECT_TRUE(ArchiveAttribute::IsSet(path, options));
+    }
+    static void SetModified(const QString& path, timespec when)
+    {
+        const timespec times[2] = {when, when};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     }
 
     TempHome home;

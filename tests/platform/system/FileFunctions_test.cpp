@@ -244,6 +244,32 @@ TEST(FileFunctionsTest, AKeptListingShowsEveryChangeOfTheFolder)
     EXPECT_EQ(found(), (QStringList{".", "..", "4 Four.wav"}));
 }
 
+// A listing is kept only for a folder that has rested two seconds, and never on a file system
+// that another machine may change behind the folder's times.
+TEST(FileFunctionsTest, ListingKeptForAFolderThatRestsOnALocalFileSystemOnly)
+{
+    TempHome home;
+    const QString dir = home.File("drop");
+    MakeFile(dir + "/1 One.wav", "x");
+    auto& files = FileFunctions::instance();
+    (void)files.FindAll(dir + "/*.*");
+    EXPECT_FALSE(files.HoldsListingOf(dir)); // just changed
+    const timespec old{::time(nullptr) - 60, 0};
+    const timespec times[2] = {old, old};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dir).constData(), times, 0), 0);
+    (void)files.FindAll(dir + "/*.*");
+    EXPECT_TRUE(files.HoldsListingOf(dir));
+
+    const qint64 now = 1'700'000'000'000'000'000;
+    const long ext4 = 0xEF53;
+    EXPECT_TRUE(FileFunctions::ListingMayBeKept(now - 2'500'000'000, now, ext4));
+    EXPECT_FALSE(FileFunctions::ListingMayBeKept(now - 1'500'000'000, now, ext4));
+    for (const long network : {0x6969L, 0xFF534D42L, 0xFE534D42L, 0x65735546L}) {
+        EXPECT_FALSE(FileFunctions::ListingMayBeKept(now - 60'000'000'000, now, network))
+            << std::hex << network;
+    }
+}
+
 TEST(FileFunctionsTest, SizesNamesAndFolders)
 {
     TempHome home;
