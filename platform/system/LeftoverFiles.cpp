@@ -38,8 +38,8 @@ bool Own(int fd, const QString& path)
 
 int RemoveUnowned(const QString& folder, const QRegularExpression& names)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return 0;
     }

@@ -15,9 +15,10 @@ namespace LeftoverFiles {
 bool Own(int fd, const QString& path);
 
 // Removes the files of the folder whose names match and that no live writer holds; the number
-// removed. A folder that is a link is left alone: it may lead anywhere.
+// removed. Entries that are links are left alone, and so is what they lead to. The folder is the
+// caller's own: one that may have been replaced by a link is to be held open (HeldFolder) and
+// passed as such.
 int RemoveUnowned(const QString& folder, const QRegularExpression& names);
-// The same in a folder held open.
 int RemoveUnowned(int folderFd, const QRegularExpression& names);
 
 // The mode that a new file of this process gets from the umask, for files made by a call that

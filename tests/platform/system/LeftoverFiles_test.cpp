@@ -40,27 +40,30 @@ TEST(LeftoverFilesTest, OwnedOnlyWhileTheNameLeadsToTheOpenFile)
     }
 }
 
-// The sweep takes unlocked files of the pattern, never a live writer's, never through a link.
-TEST(LeftoverFilesTest, SweepTakesOnlyUnlockedFilesOfThePatternAndNeverFollowsALink)
+// The sweep takes unlocked files of the pattern, never a live writer's, nor a link named like
+// one, nor what the link leads to.
+TEST(LeftoverFilesTest, SweepTakesOnlyUnlockedFilesOfThePattern)
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath("real");
     ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0755), 0);
-    const QString link = dir.filePath("link");
-    ASSERT_EQ(::symlink(QFile::encodeName(folder).constData(), QFile::encodeName(link).constData()),
-              0);
     const QRegularExpression names(QStringLiteral("^\\.~.+\\.[A-Za-z0-9]{6}$"));
     for (const char* name : {".~dead.wav.Aa11Bb", ".~live.wav.Cc22Dd", "other.txt"}) {
         ::close(Create(folder + "/" + name));
     }
+    const QString outside = dir.filePath(".~notes.backup");
+    ::close(Create(outside));
+    const QString link = folder + "/.~link.wav.Ee33Ff";
+    ASSERT_EQ(
+        ::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(link).constData()), 0);
     const int live = ::open(QFile::encodeName(folder + "/.~live.wav.Cc22Dd").constData(), O_RDONLY);
     ASSERT_TRUE(LeftoverFiles::Own(live, folder + "/.~live.wav.Cc22Dd"));
 
-    EXPECT_EQ(LeftoverFiles::RemoveUnowned(link, names), 0);
-    EXPECT_TRUE(QFile::exists(folder + "/.~dead.wav.Aa11Bb"));
     EXPECT_EQ(LeftoverFiles::RemoveUnowned(folder, names), 1);
     EXPECT_FALSE(QFile::exists(folder + "/.~dead.wav.Aa11Bb"));
     EXPECT_TRUE(QFile::exists(folder + "/.~live.wav.Cc22Dd"));
     EXPECT_TRUE(QFile::exists(folder + "/other.txt"));
+    EXPECT_TRUE(QFile::exists(link));
+    EXPECT_TRUE(QFile::exists(outside));
     ::close(live);
 }
