@@ -80,7 +80,7 @@ Result<HeldFolder> HeldFolder::Holding(const QString& root, const QString& file)
         start = folder;
         steps.clear();
     }
-    int fd = ::open(QFile::encodeName(start).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = ::open(QFile::encodeName(start).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return Failure{ErrorText(errno)};
     }
@@ -92,7 +92,7 @@ Result<HeldFolder> HeldFolder::Holding(const QString& root, const QString& file)
         }
         path += (path.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + step;
         const QByteArray name = QFile::encodeName(step);
-        fd = ::openat(held->fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        fd = ::openat(held->fd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
             return Failure{NotAFolder(held->fd, name, path, errno)};
         }
@@ -109,7 +109,7 @@ Result<HeldFolder> HeldFolder::Subfolder(const QString& name) const
         return Failure{ErrorText(errno)};
     }
     const int fd =
-        ::openat(Fd(), native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::openat(Fd(), native.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return Failure{NotAFolder(Fd(), native, path, errno)};
     }

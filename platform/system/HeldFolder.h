@@ -5,10 +5,10 @@
 #include <QString>
 #include <memory>
 
-// A folder held open, reached from a watched folder down one folder at a time without
-// following a link, so that removing, moving, copying or marking a file in it acts on the folder
-// that was listed: a folder renamed meanwhile and replaced by a link to somewhere else cannot
-// carry the act outside the watched folder. Copies share the one open folder.
+// A folder held open (as a place, O_PATH), reached from a watched folder down one folder at a time
+// without following a link, so that removing, moving, copying or marking a file in it acts on the
+// folder that was listed: a folder renamed meanwhile and replaced by a link to somewhere else
+// cannot carry the act outside the watched folder. Copies share the one open folder.
 class HeldFolder
 {
 public:

@@ -50,12 +50,16 @@ int RemoveUnowned(const QString& folder, const QRegularExpression& names)
 
 int RemoveUnowned(int folderFd, const QRegularExpression& names)
 {
-    // The listing gets its own descriptor: closedir closes it.
-    DIR* dir = ::fdopendir(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    // The listing gets its own descriptor (closedir closes it), readable also when the folder
+    // is held only as a place.
+    const int listed = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
     if (!dir) {
+        if (listed >= 0) {
+            ::close(listed);
+        }
         return 0;
     }
-    ::rewinddir(dir);
     int removed = 0;
     while (const dirent* entry = ::readdir(dir)) {
         const QString name = QFile::decodeName(entry->d_name);
