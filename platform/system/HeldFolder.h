@@ -26,7 +26,8 @@ public:
     const QString& Path() const { return m_path; }
     // The entry `name` as it was named, for log lines.
     QString PathOf(const QString& name) const { return m_path + QLatin1Char('/') + name; }
-    // A path that reaches the entry through the held folder, for calls that only take paths.
+    // A path that reaches the entry through the held folder, for calls that only take paths;
+    // good while this folder (or a copy of it) lives.
     QString Reach(const QString& name) const;
 
 private:
