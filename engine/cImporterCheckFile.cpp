@@ -157,6 +157,7 @@ private:
     bool RemoveCartOfVanishedFile(Cart& cart, float newLength);
     bool FullReimport();
     bool TimingOnlyUpdate(Cart& cart, float newLength);
+    bool UsesArchiveFlag() const { return m_group.UseArchiveBit && !m_group.CheckCurrent; }
 
     Cart ReadCart(qint32 detailLevel, bool flag);
     qint16 NormaliseValue() const;
@@ -274,7 +275,7 @@ bool ImportDecision::TransportFile(Cart& cart)
             decide(QStringLiteral("File is newer than current Cart"));
         }
     }
-    if (m_group.UseArchiveBit &&
+    if (UsesArchiveFlag() &&
         ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder})) {
         decide(QStringLiteral("File Archive attribute is set"));
     }
@@ -442,7 +443,7 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
         decide(plain,
                QStringLiteral("Because it's there - i.e. not been imported+deleted already"));
     }
-    if (!decision && m_group.UseArchiveBit &&
+    if (!decision && UsesArchiveFlag() &&
         ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder})) {
         decide(plain, QStringLiteral("File Archive attribute is set"));
     }

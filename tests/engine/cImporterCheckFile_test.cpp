@@ -583,6 +583,23 @@ TEST_F(ImportDecisionTest, TimingOnlyUpdateOfAReCheckedCart)
     }
 }
 
+// The archive flag marks the files of a watched folder; a re-check group reads the carts' own
+// audio, whose flag nothing clears: each pass would decide again.
+TEST_F(ImportDecisionTest, ReCheckGroupIgnoresTheArchiveFlag)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.CheckCurrent = true;
+        g.UseArchiveBit = true;
+    });
+    const Cart cart = PrepareCart("1234");
+    ASSERT_TRUE(
+        ArchiveAttribute::IsSet(cart.AudioFilePath, {.tableFolder = Globals::ToolProfileFolder}));
+    ForgetSoFar();
+    EXPECT_FALSE(Check(cart.AudioFilePath, "1234"));
+    EXPECT_TRUE(Record().isEmpty()) << Lines(Record());
+    EXPECT_TRUE(store->saves.isEmpty());
+}
+
 // The cart's own audio file was edited to another length: the group asks for everything anew.
 TEST_F(ImportDecisionTest, ReCheckGroupReplacingAllInformationReimportsInFull)
 {
