@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/cartstore/IAudioCallback.h"
+#include "platform/system/FileVersionCache.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -52,6 +54,10 @@ public:
     // ParentHWND: the owner window of the store's and the copies' progress, or nullptr.
     bool CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QString FileName,
                             QString HDReference);
+
+    // Whether FileName's last import went ahead without the snapshot its group asks for: the
+    // file is then the only copy of that version and is not to be deleted.
+    bool ImportedWithoutSnapshot(const QString& FileName) const;
 
     // The windows of AddGroup, DisplayGroup and DisplaySettings; not owned. Without them those
     // members show nothing and return false (AddGroup 0).
@@ -106,4 +112,9 @@ private:
     // File and reason of each fail mail sent for a failure of the cart store: the same failure
     // at every pass mails once. Forgotten for a file once it imports.
     QSet<QString> m_storeFailuresMailed;
+    // Versions of files a snapshot was taken of: one each, however often the import is tried.
+    FileVersionCache<bool> m_snapshotsTaken;
+    // Files whose last import went ahead without the snapshot their group asks for, with the
+    // version that the cart now holds.
+    QHash<QString, FileVersionKey> m_importedWithoutSnapshot;
 };

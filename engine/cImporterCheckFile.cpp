@@ -157,6 +157,9 @@ private:
     bool RemoveCartOfVanishedFile(Cart& cart, float newLength);
     bool FullReimport();
     bool TimingOnlyUpdate(Cart& cart, float newLength);
+    bool InCartWithoutSnapshot();
+    void Snapshot();
+    void RememberSnapshot();
     bool UsesArchiveFlag() const { return m_group.UseArchiveBit && !m_group.CheckCurrent; }
 
     Cart ReadCart(qint32 detailLevel, bool flag);
@@ -195,6 +198,9 @@ private:
     qint16 m_indexAtStart;
     ImportFrame m_frame;
     std::optional<FileVersionKey> m_measured;
+    // The version of the file the snapshot was asked for, and whether it could not be made.
+    std::optional<FileVersionKey> m_snapshotVersion;
+    bool m_snapshotFailed = false;
 };
 
 bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QString FileName,
@@ -234,6 +240,10 @@ bool ImportDecision::Run()
             "No 'write' permission to that cart, file moved to 'Failed!' subfolder"));
         MoveToFailed();
         Trace(QStringLiteral("Exit - no 'Write' permission"));
+        return false;
+    }
+
+    if (InCartWithoutSnapshot()) {
         return false;
     }
 
@@ -330,9 +340,7 @@ bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
     Trace(QStringLiteral("New Audio found : NewLength=") + SingleText(newLength) +
           QStringLiteral(", CurLength=") + SingleText(cart.Length));
     m_frame.Start();
-    if (m_group.TakeSnapShotBeforeImport) {
-        m_importer.TakeSnapshot(m_groupIndex, m_fileName);
-    }
+    Snapshot();
 
     Trace(QStringLiteral("Calling ImportAudioFile"));
     bool flag1 = false;
@@ -359,6 +367,7 @@ bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
                        QStringLiteral("Exit - Couldn't import new audio file"));
     }
     Trace(QStringLiteral("ImportAudioFile-OK"));
+    RememberSnapshot();
     Q_EMIT m_importer.ImportProgress(m_fileName, m_hdReference, 90);
 
     if (m_fileName.compare(cart.AudioFilePath, Qt::CaseInsensitive) != 0) {
@@ -541,9 +550,7 @@ bool ImportDecision::FullReimport()
 {
     Trace(QStringLiteral("Full information import"));
     Q_EMIT m_importer.ImportProgress(m_fileName, m_hdReference, 10);
-    if (m_group.TakeSnapShotBeforeImport) {
-        m_importer.TakeSnapshot(m_groupIndex, m_fileName);
-    }
+    Snapshot();
 
     Trace(QStringLiteral("Calling ImportAudioFile"));
     bool flag1 = false;
@@ -571,6 +578,7 @@ bool ImportDecision::FullReimport()
                        QStringLiteral("Exit - Couldn't import new audio file"));
     }
     Trace(QStringLiteral("ImportAudioFile-OK"));
+    RememberSnapshot();
     Cart imported = ReadCart(3, true);
     Overrides(imported);
     LogImported(imported);
@@ -606,6 +614,67 @@ bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
     MoveToFailed();
     m_frame.Finish();
     return false;
+}
+
+namespace {
+
+// A file version: what tells a retried import of the same file from a new one. The change time
+// is left out: it moves with no new content.
+std::optional<FileVersionKey> SnapshotVersion(const std::optional<FileVersionKey>& measured,
+                                              const QString& path)
+{
+    std::optional<FileVersionKey> version = measured ? measured : FileVersionKey::Of(path);
+    if (version) {
+        version->changedNs = -1;
+    }
+    return version;
+}
+
+} // namespace
+
+// The cart holds this version already, imported while its snapshot could not be taken; the
+// file stays for the operator and is not imported again until it changes.
+bool ImportDecision::InCartWithoutSnapshot()
+{
+    const auto held = m_importer.m_importedWithoutSnapshot.constFind(m_fileName);
+    if (held == m_importer.m_importedWithoutSnapshot.constEnd()) {
+        return false;
+    }
+    if (SnapshotVersion(std::nullopt, m_fileName) == *held) {
+        Trace(QStringLiteral("Exit - this version of the file is in the cart already, kept as no "
+                             "snapshot of it could be taken"));
+        return true;
+    }
+    m_importer.m_importedWithoutSnapshot.erase(held);
+    return false;
+}
+
+// Once per version: an import that failed for the store's sake is tried again at every pass.
+void ImportDecision::Snapshot()
+{
+    if (!m_group.TakeSnapShotBeforeImport) {
+        return;
+    }
+    m_snapshotVersion = SnapshotVersion(m_measured, m_fileName);
+    if (m_snapshotVersion && m_importer.m_snapshotsTaken.Lookup(*m_snapshotVersion)) {
+        Trace(QStringLiteral("Snapshot of this version of the file taken already"));
+        return;
+    }
+    m_snapshotFailed = !m_importer.TakeSnapshot(m_groupIndex, m_fileName);
+    if (!m_snapshotFailed && m_snapshotVersion) {
+        m_importer.m_snapshotsTaken.Store(*m_snapshotVersion, true);
+    }
+}
+
+void ImportDecision::RememberSnapshot()
+{
+    if (m_snapshotFailed) {
+        // A version that could not be read matches no later look: the file is kept, not skipped.
+        m_importer.m_importedWithoutSnapshot.insert(m_fileName,
+                                                    m_snapshotVersion.value_or(FileVersionKey()));
+    } else {
+        m_importer.m_importedWithoutSnapshot.remove(m_fileName);
+    }
 }
 
 Cart ImportDecision::ReadCart(qint32 detailLevel, bool flag)

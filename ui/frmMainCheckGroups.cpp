@@ -451,6 +451,11 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             if (!replaced.isEmpty()) {
                 m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
                                                  QStringLiteral("' Error: ") + replaced);
+            } else if (m_importer->ImportedWithoutSnapshot(path)) {
+                // The only copy of this version the group keeps.
+                m_importer->AddToLog(prefix, QStringLiteral("Kept '") + path +
+                                                 QStringLiteral("' instead of deleting it: its "
+                                                                "snapshot could not be taken"));
             } else if (const QString error = DeleteListed(group->Path, path); error.isEmpty()) {
                 m_fileInUse->Forget(path);
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully deleted '") + path +

@@ -600,6 +600,27 @@ TEST_F(ImportDecisionTest, ReCheckGroupIgnoresTheArchiveFlag)
     EXPECT_TRUE(store->saves.isEmpty());
 }
 
+// A store failure keeps the file for the next pass: its snapshot is not taken again while the
+// file stays the same.
+TEST_F(ImportDecisionTest, SnapshotIsTakenOncePerVersionOfTheFile)
+{
+    AddGroup([](cImporterGroup& g) { g.TakeSnapShotBeforeImport = true; });
+    store->throwOnImport = PlayoutAudio::StoreDatabaseFailed;
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+    // Counted in the log: two copies within one second share one name in "Snapshots!".
+    auto copies = [this] { return Record().filter(QRegularExpression("^log:Copied '")).size(); };
+    for (int pass = 0; pass < 3; ++pass) {
+        EXPECT_FALSE(Check(file, "1234"));
+    }
+    EXPECT_EQ(store->imports.size(), 3);
+    EXPECT_EQ(copies(), 1);
+
+    SetModifiedRelativeTo(file, file, 5000);
+    store->throwOnImport = 0;
+    EXPECT_TRUE(Check(file, "1234"));
+    EXPECT_EQ(copies(), 2);
+}
+
 // The cart's own audio file was edited to another length: the group asks for everything anew.
 TEST_F(ImportDecisionTest, ReCheckGroupReplacingAllInformationReimportsInFull)
 {

@@ -673,6 +673,32 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
     EXPECT_TRUE(log.contains("GRP:2:Removed cart 2002")) << log.toStdString();
 }
 
+// A snapshot the group asks for could not be made: the import goes ahead, but the file is the
+// only copy of this version, so it stays, and it is not imported again while unchanged.
+TEST_F(MainWindowTest, FileWhoseSnapshotFailedIsImportedOnceAndKept)
+{
+    WriteSettings(
+        1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1\nTakeSnapShotBeforeImport=1"));
+    Start();
+    {
+        QFile blocker(watch + "/Snapshots!");
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+    }
+    const QString file = watch + "/1234 Jingle.wav";
+    WriteWav(file, 0.3);
+    const QString kept =
+        "GRP:1:Kept '" + file + "' instead of deleting it: its snapshot could not be taken";
+    Check();
+    Check();
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_TRUE(QFile::exists(file));
+    const QString log = AppLog();
+    EXPECT_EQ(log.count(kept), 1) << log.toStdString();
+    EXPECT_EQ(log.count("Imported '1234 Jingle.wav'"), 1);
+    EXPECT_EQ(log.count("Couldn't create folder"), 1);
+    EXPECT_FALSE(log.contains("Successfully deleted"));
+}
+
 // An editor truncates a file before it writes it anew: an empty audio file is no deletion.
 TEST_F(MainWindowTest, RecheckGroupKeepsACartWhoseAudioFileIsEmptyForAMoment)
 {
