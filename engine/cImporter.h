@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/VanishedAudio.h"
 #include "platform/cartstore/IAudioCallback.h"
 #include "platform/system/FileVersionCache.h"
 
@@ -8,6 +9,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -58,6 +60,17 @@ public:
     // Whether FileName's last import went ahead without the snapshot its group asks for: the
     // file is then the only copy of that version and is not to be deleted.
     bool ImportedWithoutSnapshot(const QString& FileName) const;
+
+    // Asked by a re-check of a group's range before it offers the carts whose audio files are
+    // missing from Folder: false when more than half of the WithAudio carts with audio (and
+    // more than 2) lost their files at once. Each refusal is logged; the first of a run of
+    // refusals is mailed.
+    bool MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder, qint32 Missing,
+                                qint32 WithAudio);
+
+    // Milliseconds on a steady clock, for how long an audio file has been missing; an empty
+    // function restores the system's.
+    void setSteadyClock(std::function<qint64()> clock);
 
     // The windows of AddGroup, DisplayGroup and DisplaySettings; not owned. Without them those
     // members show nothing and return false (AddGroup 0).
@@ -112,6 +125,11 @@ private:
     // File and reason of each fail mail sent for a failure of the cart store: the same failure
     // at every pass mails once. Forgotten for a file once it imports.
     QSet<QString> m_storeFailuresMailed;
+    // Audio files of re-checked carts found missing, and since when.
+    VanishedAudio m_vanishedAudio;
+    // The re-check ranges whose removals are held back since their last pass that did not:
+    // their mail went out once.
+    QSet<QString> m_removalsHeld;
     // Versions of files a snapshot was taken of: one each, however often the import is tried.
     FileVersionCache<bool> m_snapshotsTaken;
     // Files whose last import went ahead without the snapshot their group asks for, with the

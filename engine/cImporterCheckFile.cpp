@@ -438,6 +438,7 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
     if (newLength <= 0) {
         return RemoveCartOfVanishedFile(cart, newLength);
     }
+    m_importer.m_vanishedAudio.Seen(m_fileName);
 
     bool decision = false;
     QString reason;
@@ -515,6 +516,7 @@ bool ImportDecision::RemoveCartOfVanishedFile(Cart& cart, float newLength)
           m_fileName + QStringLiteral(") length=") + SingleText(newLength));
     FileFunctions& files = FileFunctions::instance();
     if (files.GetFileSize(m_fileName) >= 0) {
+        m_importer.m_vanishedAudio.Seen(m_fileName);
         Trace(QStringLiteral("Exit - on second check file has no audio length but does exist "
                              "(possibly still being copied in?)"));
         return false;
@@ -524,6 +526,10 @@ bool ImportDecision::RemoveCartOfVanishedFile(Cart& cart, float newLength)
     if (!FolderCanBeListed(folder)) {
         Trace(QStringLiteral("Exit - the folder '") + folder +
               QStringLiteral("' of the audio file is missing or cannot be read, cart kept"));
+        return false;
+    }
+    if (!m_importer.m_vanishedAudio.GoneLongEnough(m_fileName)) {
+        Trace(QStringLiteral("Exit - audio file missing, cart kept until a look 2 seconds later"));
         return false;
     }
 
@@ -540,6 +546,7 @@ bool ImportDecision::RemoveCartOfVanishedFile(Cart& cart, float newLength)
         Trace(QStringLiteral("Exit - Couldn't remove cart"));
         return false;
     }
+    m_importer.m_vanishedAudio.Seen(m_fileName);
     SendSuccess(QStringLiteral("Successfully removed cart information after audio file removed."));
     Log(QStringLiteral("Removed cart ") + m_hdReference + QStringLiteral(" (") + title +
         QStringLiteral(")"));

@@ -1,6 +1,45 @@
 #include "engine/cImporter.h"
 
+#include "engine/cImporterGroup.h"
+
 bool cImporter::ImportedWithoutSnapshot(const QString& FileName) const
 {
     return m_importedWithoutSnapshot.contains(FileName);
+}
+
+bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder, qint32 Missing,
+                                       qint32 WithAudio)
+{
+    cImporterGroup* group = ImporterGroup(GroupIndex);
+    if (!group) {
+        return true;
+    }
+    const QString range = group->StartHDRef + QLatin1Char('-') + group->EndHDRef;
+    const QString episode = QString::number(GroupIndex) + QLatin1Char('\n') + range;
+    if (Missing <= 2 || qint64(Missing) * 2 <= qint64(WithAudio)) {
+        m_removalsHeld.remove(episode);
+        return true;
+    }
+
+    const QString found =
+        QStringLiteral("Removed none of the carts %1 to %2: the audio files of %3 of its %4 carts "
+                       "with audio are missing from '%5' at once, more than half, which looks like "
+                       "an emptied or replaced folder rather than deletions")
+            .arg(group->StartHDRef, group->EndHDRef, QString::number(Missing),
+                 QString::number(WithAudio), Folder);
+    AddToLog(QStringLiteral("GRP:") + QString::number(GroupIndex), found);
+    if (!m_removalsHeld.contains(episode)) {
+        m_removalsHeld.insert(episode);
+        QString fileName = Folder;
+        QString hdReference = range;
+        QString note = found + QStringLiteral(". The carts are kept as long as more than half of "
+                                              "their audio files are missing.");
+        SendFailedEmail(GroupIndex, fileName, hdReference, note);
+    }
+    return false;
+}
+
+void cImporter::setSteadyClock(std::function<qint64()> clock)
+{
+    m_vanishedAudio.setClock(std::move(clock));
 }

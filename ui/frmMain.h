@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -231,6 +232,8 @@ private:
     // False when the pass must end (a close is pending, or the groups changed under it).
     bool CheckCartRange(int index, cImporterGroup* group);
     bool CheckFolder(int index, cImporterGroup* group);
+    bool OfferCartsOfMissingAudio(int index, cImporterGroup*& group, const QStringList& carts,
+                                  qint32 present);
     void OfferFile(int index, const QString& path, const QString& cart, bool& ok);
     // The window's turn while the engine works on a file (measuring, importing, mailing): it
     // paints and takes a close, which stops the work. False once the work must stop.

@@ -9,6 +9,7 @@
 #include "framework/GeneralHelpers.h"
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
+#include "platform/cartstore/Cart.h"
 #include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/DateTimeFunctions.h"
@@ -300,6 +301,10 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
     store->ReadRangeTogether(group->StartHDRef, group->EndHDRef);
     const auto together = qScopeGuard([store] { store->ReadRangeTogether({}, {}); });
 
+    // Carts whose audio file is missing wait until the whole range has been seen: so many gone
+    // at once is no deletion.
+    QStringList missing;
+    qint32 present = 0;
     QString cart = store->GetFirstCart(group->StartHDRef);
     // The range ends are read from the group for every test.
     while (store->IsCartInRange(cart, group->StartHDRef, group->EndHDRef)) {
@@ -321,9 +326,16 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
                              QStringLiteral(" (Cart ") + cart + QStringLiteral(")"));
         }
         const QString path = store->GetCartAudioPath(cart, 0, false);
+        const bool exists = files.FileExists(path);
+        if (!exists && group->RemoveIfDeleted) {
+            missing.append(cart);
+            cart = store->GetNextCart(cart);
+            continue;
+        }
+        present += exists ? 1 : 0;
         // A cart whose file has gone is offered all the same: the engine removes it.
         bool offer = true;
-        if (files.FileExists(path) && !m_fileInUse->OpenExclusively(path)) {
+        if (exists && !m_fileInUse->OpenExclusively(path)) {
             Trace(QStringLiteral("Cannot open '") + path +
                   QStringLiteral("' exclusively, possibly in use"));
             offer = false;
@@ -339,6 +351,42 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
             }
         }
         cart = store->GetNextCart(cart);
+    }
+    return OfferCartsOfMissingAudio(index, group, missing, present);
+}
+
+bool frmMain::OfferCartsOfMissingAudio(int index, cImporterGroup*& group, const QStringList& carts,
+                                       qint32 present)
+{
+    PlayoutAudio* store = Globals::PlayoutAudio;
+    // Only carts with audio can be removed; the others are numbers not in use.
+    qint32 vanished = 0;
+    QString folder;
+    for (const QString& cart : carts) {
+        const std::optional<Cart> row = store->GetCart(cart, 3, true);
+        if (row && row->Length > 0) {
+            ++vanished;
+            if (folder.isEmpty()) {
+                folder = FileFunctions::instance().GetFolderName(row->AudioFilePath, 0);
+            }
+        }
+    }
+    qint16 groupIndex = qint16(index);
+    if (!m_importer->MayRemoveVanishedCarts(groupIndex, folder, vanished, present + vanished)) {
+        return true;
+    }
+    for (const QString& cart : carts) {
+        if (UnloadPending) {
+            return false;
+        }
+        bool ok = false;
+        OfferFile(index, store->GetCartAudioPath(cart, 0, false), cart, ok);
+        if (!StillTheGroup(index, group)) {
+            return false;
+        }
+        if (!group->Enabled || !group->CheckCurrent) {
+            return true;
+        }
     }
     return true;
 }

@@ -665,9 +665,22 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
     auto existing = [this](const QString& number) {
         return PrepareCart(number, [](Cart& c) { c.Title = "  Gone Bed "; });
     };
+    qint64 now = 5000;
+    importer->setSteadyClock([&now] { return now; });
+    const QString firstLook = "Exit - audio file missing, cart kept until a look 2 seconds later";
 
+    // An editor saves by removing, then writing and renaming: a file missing at one look, or at
+    // two looks less than 2 seconds apart, may be on its way back.
     const Cart gone = existing("1234");
     ASSERT_TRUE(QFile::remove(gone.AudioFilePath));
+    for (const qint64 later : {0, 1999}) {
+        now += later;
+        ForgetSoFar();
+        EXPECT_FALSE(Check(gone.AudioFilePath, "1234"));
+        EXPECT_TRUE(Record().isEmpty()) << Lines(Record());
+        EXPECT_EQ(Traces().value(Traces().size() - 1), firstLook);
+    }
+    now += 1;
     ForgetSoFar();
     ASSERT_TRUE(Check(gone.AudioFilePath, "1234"));
     // The mail is handed over before the line is written.
@@ -697,10 +710,28 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
                                  "(possibly still being copied in?)");
     EXPECT_GT(GetCart("1236").Length, 0.0f);
 
+    // Back between two looks: its absence counts afresh from the next look that misses it.
+    const Cart saved = existing("1238");
+    ASSERT_TRUE(QFile::copy(saved.AudioFilePath, home.File("saved.wav")));
+    ASSERT_TRUE(QFile::remove(saved.AudioFilePath));
+    EXPECT_FALSE(Check(saved.AudioFilePath, "1238"));
+    now += 1000;
+    ASSERT_TRUE(QFile::rename(home.File("saved.wav"), saved.AudioFilePath));
+    EXPECT_FALSE(Check(saved.AudioFilePath, "1238"));
+    ASSERT_TRUE(QFile::remove(saved.AudioFilePath));
+    now += 1500;
+    ForgetSoFar();
+    EXPECT_FALSE(Check(saved.AudioFilePath, "1238"));
+    EXPECT_EQ(Traces().value(Traces().size() - 1), firstLook);
+    now += 2000;
+    EXPECT_TRUE(Check(saved.AudioFilePath, "1238"));
+
     // Refused by the store.
     store->refuseRemove = true;
     const Cart refused = existing("1237");
     ASSERT_TRUE(QFile::remove(refused.AudioFilePath));
+    EXPECT_FALSE(Check(refused.AudioFilePath, "1237"));
+    now += 2000;
     ForgetSoFar();
     EXPECT_FALSE(Check(refused.AudioFilePath, "1237"));
     EXPECT_EQ(Lines(Record()),
@@ -709,6 +740,49 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
                      "file could not be found, file moved to 'Failed!' subfolder"}));
     EXPECT_EQ(Traces().value(Traces().size() - 1), "Exit - Couldn't remove cart");
     EXPECT_TRUE(events.isEmpty());
+}
+
+// Most of a range's audio gone at once looks like an emptied or replaced folder, not deletions.
+TEST_F(ImportDecisionTest, MassRemovalIsHeldBackSaidAtEveryPassAndMailedOncePerEpisode)
+{
+    AddGroup([](cImporterGroup& g) {
+        g.CheckCurrent = true;
+        g.RemoveIfDeleted = true;
+        g.StartHDRef = "2000";
+        g.EndHDRef = "2005";
+    });
+    const QString folder = store->AudioFolder();
+    auto mayRemove = [&](qint32 missing, qint32 withAudio) {
+        qint16 group = 1;
+        return importer->MayRemoveVanishedCarts(group, folder, missing, withAudio);
+    };
+    const QString held = "Removed none of the carts 2000 to 2005: the audio files of %1 of its %2 "
+                         "carts with audio are missing from '" +
+                         folder +
+                         "' at once, more than half, which looks like an emptied or replaced "
+                         "folder rather than deletions";
+    const QString mail = "fail:" + held.arg(6).arg(6) +
+                         ". The carts are kept as long as more than half of their audio files "
+                         "are missing.";
+
+    struct Row
+    {
+        qint32 missing;
+        qint32 withAudio;
+        bool may;
+    };
+    for (const Row& row : {Row{2, 2, true}, Row{3, 6, true}, Row{0, 0, true}, Row{6, 6, false},
+                           Row{6, 6, false}, Row{4, 7, false}, Row{1, 6, true}, Row{3, 5, false}}) {
+        EXPECT_EQ(mayRemove(row.missing, row.withAudio), row.may)
+            << row.missing << " of " << row.withAudio;
+    }
+    // One line at every pass that holds back; one mail until removals go on again.
+    EXPECT_EQ(Lines(Record()),
+              Lines({"log:" + held.arg(6).arg(6), mail, "log:" + held.arg(6).arg(6),
+                     "log:" + held.arg(4).arg(7), "log:" + held.arg(3).arg(5),
+                     "fail:" + held.arg(3).arg(5) +
+                         ". The carts are kept as long as more than half of their audio files "
+                         "are missing."}));
 }
 
 TEST_F(ImportDecisionTest, MissingAudioFolderRemovesNothing)

@@ -647,6 +647,8 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
                          "[Group2]\nName=Recheck\nStartHDRef=2000\nEndHDRef=2005\nEnabled=1\n"
                          "RemoveIfDeleted=1\n");
     Start();
+    qint64 now = 0;
+    window->Importer()->setSteadyClock([&now] { return now; });
     WriteWav(watch + "/2001 Changing.wav", 1.0);
     WriteWav(watch + "/2002 Vanishing.wav", 0.5);
     Check();
@@ -665,12 +667,65 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
     changed.close();
     ASSERT_TRUE(QFile::remove(vanishing));
 
+    // Removed only when still missing at a look 2 seconds later: an editor's save removes the
+    // file for a moment.
     Check();
     EXPECT_NEAR(CartLength("2001"), 2.0, 0.05);
-    EXPECT_FALSE(CartHasAudio("2002"));
+    EXPECT_GT(CartLength("2002"), 0.0f);
+    EXPECT_FALSE(AppLog().contains("Removed cart"));
+    now += 2000;
+    Check();
+    EXPECT_LE(CartLength("2002"), 0.0f);
     const QString log = AppLog();
     EXPECT_TRUE(log.contains("GRP:2:Updated times for Cart 2001")) << log.toStdString();
     EXPECT_TRUE(log.contains("GRP:2:Removed cart 2002")) << log.toStdString();
+}
+
+// Every audio file of a range gone at once (a restore or a sync that empties the folder): no
+// cart is removed, and each pass says why; a few gone are removed as before.
+TEST_F(MainWindowTest, RecheckPassRemovesNoCartWhenMostOfTheRangesAudioVanishesAtOnce)
+{
+    WriteSettings(1, "[Group1]\nName=Recheck\nStartHDRef=2000\nEndHDRef=2005\nEnabled=1\n"
+                     "RemoveIfDeleted=1\n");
+    Start();
+    qint64 now = 0;
+    window->Importer()->setSteadyClock([&now] { return now; });
+    const QString source = home.File("source.wav");
+    WriteWav(source, 0.3);
+    const QString aside = home.File("aside");
+    QDir().mkpath(aside);
+    for (int cart = 2000; cart <= 2005; ++cart) {
+        bool f1 = false, f2 = true;
+        ASSERT_TRUE(Globals::PlayoutAudio->ImportAudioFile(nullptr, QString::number(cart), source,
+                                                           0x24, -1, f1, 0, -1, f2));
+        const QString audio = Globals::PlayoutAudio->GetCartAudioPath(QString::number(cart), 0, 0);
+        ASSERT_TRUE(QFile::rename(audio, aside + "/" + QFileInfo(audio).fileName()));
+    }
+    const QString held = "GRP:1:Removed none of the carts 2000 to 2005: the audio files of 6 of "
+                         "its 6 carts with audio are missing";
+    for (int pass = 1; pass <= 2; ++pass) {
+        Check();
+        now += 2000;
+        EXPECT_EQ(AppLog().count(held), pass) << AppLog().toStdString();
+    }
+    EXPECT_FALSE(AppLog().contains("Removed cart"));
+
+    // Four come back; the two still missing are removed.
+    for (const QString& name : QDir(aside).entryList({"*.wav"})) {
+        if (!name.startsWith("02000") && !name.startsWith("02001")) {
+            ASSERT_TRUE(QFile::rename(aside + "/" + name,
+                                      Globals::PlayoutAudio->BaseFolder() + "/Audio/" + name));
+        }
+    }
+    Check();
+    now += 2000;
+    Check();
+    EXPECT_EQ(AppLog().count(held), 2);
+    EXPECT_TRUE(AppLog().contains("GRP:1:Removed cart 2000"));
+    EXPECT_TRUE(AppLog().contains("GRP:1:Removed cart 2001"));
+    for (const char* kept : {"2002", "2003", "2004", "2005"}) {
+        EXPECT_TRUE(CartHasAudio(kept)) << kept;
+    }
 }
 
 // A snapshot the group asks for could not be made: the import goes ahead, but the file is the
