@@ -36,6 +36,12 @@ QTextCharFormat charFormat(const RtfRun& run)
     format.setFontWeight(run.Bold ? QFont::Bold : QFont::Normal);
     format.setFontItalic(run.Italic);
     format.setFontUnderline(run.Underline);
+    format.setFontStrikeOut(run.Strike);
+    if (run.Script != RtfScript::Normal) {
+        format.setVerticalAlignment(run.Script == RtfScript::Superscript
+                                        ? QTextCharFormat::AlignSuperScript
+                                        : QTextCharFormat::AlignSubScript);
+    }
     if (run.PointSize > 0) {
         format.setFontPointSize(run.PointSize);
     }
@@ -57,6 +63,11 @@ RtfRun runFormat(const QTextCharFormat& format)
     run.Bold = format.fontWeight() > QFont::Medium;
     run.Italic = format.fontItalic();
     run.Underline = format.fontUnderline();
+    run.Strike = format.fontStrikeOut();
+    run.Script =
+        format.verticalAlignment() == QTextCharFormat::AlignSuperScript ? RtfScript::Superscript
+        : format.verticalAlignment() == QTextCharFormat::AlignSubScript ? RtfScript::Subscript
+                                                                        : RtfScript::Normal;
     run.PointSize = format.hasProperty(QTextFormat::FontPointSize) ? format.fontPointSize() : 0;
     if (format.hasProperty(QTextFormat::FontFamilies)) {
         run.FontFamily = format.fontFamilies().toStringList().value(0);
@@ -90,6 +101,16 @@ QTextBlockFormat blockFormat(const RtfParagraph& paragraph)
     }
     format.setLeftMargin(std::max(paragraph.LeftIndent, 0) * scale);
     format.setTextIndent(paragraph.FirstLineIndent * scale);
+    format.setTopMargin(paragraph.SpaceBefore * scale);
+    format.setBottomMargin(paragraph.SpaceAfter * scale);
+    if (paragraph.LineSpacing != 0 && paragraph.LineSpacingMultiple) {
+        format.setLineHeight(paragraph.LineSpacing * 100.0 / 240,
+                             QTextBlockFormat::ProportionalHeight);
+    } else if (paragraph.LineSpacing > 0) {
+        format.setLineHeight(paragraph.LineSpacing * scale, QTextBlockFormat::MinimumHeight);
+    } else if (paragraph.LineSpacing < 0) {
+        format.setLineHeight(-paragraph.LineSpacing * scale, QTextBlockFormat::FixedHeight);
+    }
 
     // Qt measures tab stops from the start of each line, word processors from the left edge;
     // the first line counts, since that is where bullets and numbers stand.
@@ -130,6 +151,22 @@ void readBlockFormat(const QTextBlockFormat& format, RtfParagraph& paragraph)
                                                           : RtfAlignment::Left;
     paragraph.LeftIndent = toTwips(format.leftMargin());
     paragraph.FirstLineIndent = toTwips(format.textIndent());
+    paragraph.SpaceBefore = toTwips(format.topMargin());
+    paragraph.SpaceAfter = toTwips(format.bottomMargin());
+    switch (format.lineHeightType()) {
+    case QTextBlockFormat::ProportionalHeight:
+        paragraph.LineSpacing = int(std::lround(format.lineHeight() * 240 / 100));
+        paragraph.LineSpacingMultiple = true;
+        break;
+    case QTextBlockFormat::MinimumHeight:
+        paragraph.LineSpacing = toTwips(format.lineHeight());
+        break;
+    case QTextBlockFormat::FixedHeight:
+        paragraph.LineSpacing = -toTwips(format.lineHeight());
+        break;
+    default:
+        break;
+    }
     const double firstLineStart = format.leftMargin() + format.textIndent();
     bool implicitSeen = !format.hasProperty(kImplicitTabProperty);
     const double implicit = format.doubleProperty(kImplicitTabProperty);

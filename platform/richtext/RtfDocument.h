@@ -4,6 +4,13 @@
 #include <QString>
 #include <optional>
 
+enum class RtfScript
+{
+    Normal,
+    Superscript,
+    Subscript
+};
+
 // One stretch of text in one character format.
 struct RtfRun
 {
@@ -11,6 +18,8 @@ struct RtfRun
     bool Bold = false;
     bool Italic = false;
     bool Underline = false;
+    bool Strike = false;
+    RtfScript Script = RtfScript::Normal;
     double PointSize = 0; // 0: the showing box's own size
     QString FontFamily;   // "": the showing box's own font
     // 0xRRGGBB; none: the text's usual colour, no highlight.
@@ -20,8 +29,9 @@ struct RtfRun
     bool SameFormat(const RtfRun& other) const
     {
         return Bold == other.Bold && Italic == other.Italic && Underline == other.Underline &&
-               PointSize == other.PointSize && FontFamily == other.FontFamily &&
-               Color == other.Color && Highlight == other.Highlight;
+               Strike == other.Strike && Script == other.Script && PointSize == other.PointSize &&
+               FontFamily == other.FontFamily && Color == other.Color &&
+               Highlight == other.Highlight;
     }
     bool operator==(const RtfRun& other) const = default;
 };
@@ -64,6 +74,12 @@ struct RtfParagraph
     int LeftIndent = 0;      // twips
     int FirstLineIndent = 0; // twips, relative to the left indent; negative: hanging
     QList<RtfTabStop> TabStops;
+    int SpaceBefore = 0; // twips
+    int SpaceAfter = 0;  // twips
+    // 0: single; otherwise twips, at least (positive) or exactly (negative), or with
+    // LineSpacingMultiple in 240ths of a single line.
+    int LineSpacing = 0;
+    bool LineSpacingMultiple = false;
     bool TableRow = false;
 
     QString Text() const;
@@ -71,9 +87,9 @@ struct RtfParagraph
 };
 
 // The content of a rich-text document as far as the viewer shows it: paragraphs with their
-// alignment, indents and tab stops, holding runs of text that may be bold, italic,
-// underlined, of a given size, font, colour and highlight. Never empty: a document has at
-// least one (possibly empty) paragraph.
+// alignment, indents, tab stops and spacing, holding runs of text that may be bold, italic,
+// underlined, struck through, raised or lowered, of a given size, font, colour and
+// highlight. Never empty: a document has at least one (possibly empty) paragraph.
 class RtfDocument
 {
 public:

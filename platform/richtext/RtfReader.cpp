@@ -5,7 +5,10 @@
 #include <QHash>
 #include <QStringDecoder>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -17,12 +20,19 @@ enum class Destination
     ColorTable
 };
 
+// Word processors allow no more spacing than 22 inches, or 132 lines.
+constexpr int kMaxSpacing = 31680;
+
 struct ParagraphFormat
 {
     RtfAlignment Alignment = RtfAlignment::Left;
     int LeftIndent = 0;
     int FirstLineIndent = 0;
     QList<RtfTabStop> TabStops;
+    int SpaceBefore = 0;
+    int SpaceAfter = 0;
+    int LineSpacing = 0;
+    bool LineSpacingMultiple = false;
     RtfTabStop::Kind NextTabKind = RtfTabStop::Left; // \tqr and the like, for the next \tx
     bool InTable = false;
 };
@@ -32,6 +42,8 @@ struct GroupState
     bool Bold = false;
     bool Italic = false;
     bool Underline = false;
+    bool Strike = false;
+    RtfScript Script = RtfScript::Normal;
     int HalfPoints = 24;     // the format's default of 12 points
     std::optional<int> Font; // none: the document's default font
     int Color = -1;          // colour table indices; -1: the usual colour, no highlight
@@ -48,9 +60,28 @@ struct FontEntry
     bool Symbol = false; // \fcharset2: bytes are glyph numbers, not characters
 };
 
-// Bullets that word processors write as bytes of symbol fonts.
-char16_t symbolBullet(const QString& font, uchar byte)
+using namespace std::literals;
+
+// The Symbol font's bytes from 0x20 and from 0xA0 as the characters they draw; "\0": no such
+// character.
+constexpr std::u16string_view kSymbolFromSpace =
+    u" !∀#∃%&∋()∗+,−./0123456789:;<=>?≅ΑΒΧΔΕΦΓΗΙϑΚΛΜΝΟΠΘΡΣΤΥςΩΞΨΖ[∴]⊥_"
+    u"\0αβχδεφγηιϕκλμνοπθρστυϖωξψζ{|}∼"sv;
+constexpr std::u16string_view kSymbolFromA0 =
+    u"€ϒ′≤⁄∞ƒ♣♦♥♠↔←↑→↓°±″≥×∝∂•÷≠≡≈…⏐⎯↵ℵℑℜ℘⊗⊕∅∩∪⊃⊇⊄⊂⊆∈∉∠∇®©™∏√⋅¬∧∨⇔⇐⇑⇒⇓"
+    u"◊⟨®©™∑⎛⎜⎝⎡⎢⎣⎧⎨⎩⎪\0⟩∫⌠⎮⌡⎞⎟⎠⎤⎥⎦⎫⎬⎭"sv;
+static_assert(kSymbolFromSpace.size() == 0x7F - 0x20 && kSymbolFromA0.size() == 0xFF - 0xA0);
+
+// The character that a byte of a symbol font draws; 0 when unknown. Only bullets are known of
+// fonts other than Symbol, since word processors write those as bytes of symbol fonts.
+char16_t symbolCharacter(const QString& font, uchar byte)
 {
+    if (font.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0) {
+        if (byte >= 0x20 && byte < 0x7F) {
+            return kSymbolFromSpace[byte - 0x20];
+        }
+        return byte >= 0xA0 && byte < 0xFF ? kSymbolFromA0[byte - 0xA0] : 0;
+    }
     if (font.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive)) {
         switch (byte) {
         case 0x6C:
@@ -285,12 +316,21 @@ private:
         QString text;
         const FontEntry font = CurrentFont();
         if (font.Symbol && State().Dest == Destination::Body) {
-            for (const char byte : std::as_const(m_bytes)) {
-                const char16_t bullet = symbolBullet(font.Name, uchar(byte));
-                text += bullet ? QString(QChar(bullet))
-                               : TextFileDecoder::FromWindows1252(QByteArray(1, byte));
+            // A symbol font's face may have no glyph for the character, and is never
+            // substituted: known characters are shown in the document's own font.
+            const FontEntry plainFont = m_fonts.value(m_defaultFont);
+            const QString plainName = plainFont.Symbol ? QString() : plainFont.Name;
+            const QByteArray bytes = std::exchange(m_bytes, QByteArray());
+            for (const char byte : bytes) {
+                if (const char16_t character = symbolCharacter(font.Name, uchar(byte))) {
+                    Emit(QString(QChar(character)), &plainName);
+                } else {
+                    Emit(TextFileDecoder::FromWindows1252(QByteArray(1, byte)));
+                }
             }
-        } else if (m_decoder.isValid()) {
+            return;
+        }
+        if (m_decoder.isValid()) {
             text = m_decoder.decode(m_bytes);
             m_decoder.resetState();
         } else {
@@ -300,7 +340,7 @@ private:
         Emit(text);
     }
 
-    void Emit(const QString& text)
+    void Emit(const QString& text, const QString* fontFamily = nullptr)
     {
         const GroupState& state = State();
         if (state.Dest == Destination::FontTable) {
@@ -315,8 +355,10 @@ private:
         format.Bold = state.Bold;
         format.Italic = state.Italic;
         format.Underline = state.Underline;
+        format.Strike = state.Strike;
+        format.Script = state.Script;
         format.PointSize = state.HalfPoints / 2.0;
-        format.FontFamily = CurrentFont().Name;
+        format.FontFamily = fontFamily ? *fontFamily : CurrentFont().Name;
         format.Color = ColorAt(state.Color);
         format.Highlight = ColorAt(state.Highlight);
         m_document.Append(text, format);
@@ -402,6 +444,12 @@ private:
         paragraph.LeftIndent = format.LeftIndent;
         paragraph.FirstLineIndent = format.FirstLineIndent;
         paragraph.TabStops = format.TabStops;
+        paragraph.SpaceBefore = format.SpaceBefore;
+        paragraph.SpaceAfter = format.SpaceAfter;
+        // A multiple of lines is never exact; without a spacing there is nothing to multiply.
+        paragraph.LineSpacingMultiple = format.LineSpacingMultiple && format.LineSpacing != 0;
+        paragraph.LineSpacing =
+            paragraph.LineSpacingMultiple ? std::abs(format.LineSpacing) : format.LineSpacing;
     }
 
     void EndParagraph(bool tableRow)
@@ -611,6 +659,14 @@ private:
             paragraph.LeftIndent = parameter;
         } else if (word == "fi") {
             paragraph.FirstLineIndent = parameter;
+        } else if (word == "sb") {
+            paragraph.SpaceBefore = std::clamp(parameter, 0, kMaxSpacing);
+        } else if (word == "sa") {
+            paragraph.SpaceAfter = std::clamp(parameter, 0, kMaxSpacing);
+        } else if (word == "sl") {
+            paragraph.LineSpacing = std::clamp(parameter, -kMaxSpacing, kMaxSpacing);
+        } else if (word == "slmult") {
+            paragraph.LineSpacingMultiple = on;
         } else if (word == "tqr") {
             paragraph.NextTabKind = RtfTabStop::Right;
         } else if (word == "tqc") {
@@ -643,10 +699,26 @@ private:
             state.Underline = false;
         } else if (isUnderlineWord(word)) {
             state.Underline = on;
+        } else if (word == "strike" || word == "striked") {
+            state.Strike = on;
+        } else if (word == "super") {
+            state.Script = RtfScript::Superscript;
+        } else if (word == "sub") {
+            state.Script = RtfScript::Subscript;
+        } else if (word == "nosupersub") {
+            state.Script = RtfScript::Normal;
+        } else if (word == "up" || word == "dn") {
+            // Raised or lowered by a number of half-points, 6 when none is given.
+            const qint32 amount = hasParameter ? parameter : 6;
+            const int raise = (amount > 0) - (amount < 0);
+            state.Script = (word == "up" ? raise : -raise) > 0 ? RtfScript::Superscript
+                           : raise != 0                        ? RtfScript::Subscript
+                                                               : RtfScript::Normal;
         } else if (word == "fs") {
             state.HalfPoints = (hasParameter && parameter > 0) ? std::min(parameter, 3276) : 24;
         } else if (word == "plain") {
-            state.Bold = state.Italic = state.Underline = false;
+            state.Bold = state.Italic = state.Underline = state.Strike = false;
+            state.Script = RtfScript::Normal;
             state.HalfPoints = 24;
             state.Font.reset();
             state.Color = -1;

@@ -6,10 +6,12 @@
 #include <optional>
 
 // Reads rich text (RTF) into paragraphs of styled runs: paragraphs with their alignment, left
-// and first-line indents and tab stops, line breaks, tabs, table rows (cells as tabs), bold,
-// italic, underline, font size, font face, text and highlight colour, "\'hh" bytes in the
-// document's code page and "\u" characters. Bullets and numbers are read from the text that
-// lists carry for readers without lists; bullets written in symbol fonts become bullets.
+// and first-line indents, tab stops, spacing before and after and line spacing, line breaks,
+// tabs, table rows (cells as tabs), bold, italic, underline, strike-through, superscript and
+// subscript, font size, font face, text and highlight colour, "\'hh" bytes in the document's
+// code page and "\u" characters. Bullets and numbers are read from the text that lists carry
+// for readers without lists; bytes of the Symbol font, and bullets of other symbol fonts,
+// become the characters they draw, in the document's default font.
 // Style sheets, list tables, pictures, objects, headers, footers and other destinations that
 // are not body text are skipped. Any input ends in bounded time without a crash:
 // unbalanced braces, truncated escapes and absurd parameters are tolerated, and groups nested

@@ -105,6 +105,16 @@ QByteArray paragraphControls(const RtfParagraph& paragraph)
     if (paragraph.FirstLineIndent != 0) {
         out += "\\fi" + number(paragraph.FirstLineIndent);
     }
+    if (paragraph.SpaceBefore != 0) {
+        out += "\\sb" + number(paragraph.SpaceBefore);
+    }
+    if (paragraph.SpaceAfter != 0) {
+        out += "\\sa" + number(paragraph.SpaceAfter);
+    }
+    if (paragraph.LineSpacing != 0) {
+        out += "\\sl" + number(paragraph.LineSpacing) +
+               (paragraph.LineSpacingMultiple ? "\\slmult1" : "\\slmult0");
+    }
     for (const RtfTabStop& tab : paragraph.TabStops) {
         switch (tab.Type) {
         case RtfTabStop::Left:
@@ -176,6 +186,8 @@ QByteArray RtfWriter::Write(const RtfDocument& document, const QString& fontName
     bool bold = false;
     bool italic = false;
     bool underline = false;
+    bool strike = false;
+    RtfScript script = RtfScript::Normal;
     int size = defaultSize;
     int font = 0;
     int color = 0;
@@ -198,6 +210,16 @@ QByteArray RtfWriter::Write(const RtfDocument& document, const QString& fontName
             if (run.Underline != underline) {
                 underline = run.Underline;
                 controls += underline ? "\\ul" : "\\ulnone";
+            }
+            if (run.Strike != strike) {
+                strike = run.Strike;
+                controls += strike ? "\\strike" : "\\strike0";
+            }
+            if (run.Script != script) {
+                script = run.Script;
+                controls += script == RtfScript::Superscript ? "\\super"
+                            : script == RtfScript::Subscript ? "\\sub"
+                                                             : "\\nosupersub";
             }
             const int runSize = run.PointSize > 0 ? halfPoints(run.PointSize) : defaultSize;
             if (runSize != size) {

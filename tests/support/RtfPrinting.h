@@ -8,7 +8,11 @@
 inline void PrintTo(const RtfRun& run, std::ostream* os)
 {
     *os << "\"" << run.Text.toStdString() << "\"" << (run.Bold ? " b" : "")
-        << (run.Italic ? " i" : "") << (run.Underline ? " u" : "") << " " << run.PointSize << "pt";
+        << (run.Italic ? " i" : "") << (run.Underline ? " u" : "") << (run.Strike ? " s" : "")
+        << (run.Script == RtfScript::Superscript ? " super"
+            : run.Script == RtfScript::Subscript ? " sub"
+                                                 : "")
+        << " " << run.PointSize << "pt";
     if (!run.FontFamily.isEmpty()) {
         *os << " '" << run.FontFamily.toStdString() << "'";
     }
@@ -23,7 +27,9 @@ inline void PrintTo(const RtfRun& run, std::ostream* os)
 inline void PrintTo(const RtfParagraph& paragraph, std::ostream* os)
 {
     *os << "[" << (paragraph.TableRow ? "row " : "") << "align " << int(paragraph.Alignment)
-        << " li " << paragraph.LeftIndent << " fi " << paragraph.FirstLineIndent << " tabs";
+        << " li " << paragraph.LeftIndent << " fi " << paragraph.FirstLineIndent << " sb "
+        << paragraph.SpaceBefore << " sa " << paragraph.SpaceAfter << " sl "
+        << paragraph.LineSpacing << (paragraph.LineSpacingMultiple ? "x" : "") << " tabs";
     for (const RtfTabStop& tab : paragraph.TabStops) {
         *os << " " << tab.Position << "/" << int(tab.Type);
     }

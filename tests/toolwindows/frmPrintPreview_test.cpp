@@ -30,7 +30,9 @@ namespace {
 
 const QByteArray kRtf = "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}{\\colortbl;}"
                         "\\pard\\fs20 Update \\b Information\\b0\\par "
-                        "\\i caf\\'e9\\i0  \\ul \\u8364?\\ulnone\\fs32  big\\par }";
+                        "\\i caf\\'e9\\i0  \\ul \\u8364?\\ulnone\\fs32  big\\par "
+                        "\\pard\\sb240\\sa120\\sl360\\slmult1\\fs20 E = mc{\\super 2}, "
+                        "H{\\sub 2}O, {\\strike old}\\par }";
 
 // Made by LibreOffice Writer from a web page: a red centred title, a blue line, a Courier New
 // line, a right-aligned line, a highlight, bullets, numbers, indents, a line break and a table.
@@ -125,13 +127,27 @@ TEST_F(PrintPreviewTest, CaptionIsGivenOrNamesTheFile)
 TEST_F(PrintPreviewTest, RichTextFileIsShownWithItsFormats)
 {
     Show(Write("UPDATES.rtf", kRtf));
-    EXPECT_EQ(viewer.rtfFile->toPlainText(), QString::fromUtf8("Update Information\ncafé € big"));
+    EXPECT_EQ(viewer.rtfFile->toPlainText(),
+              QString::fromUtf8("Update Information\ncafé € big\nE = mc2, H2O, old"));
     EXPECT_EQ(FormatAt("Information").fontWeight(), QFont::Bold);
     EXPECT_NE(FormatAt("Update").fontWeight(), QFont::Bold);
     EXPECT_TRUE(FormatAt("café").fontItalic());
     EXPECT_TRUE(FormatAt(QString::fromUtf8("€")).fontUnderline());
     EXPECT_EQ(FormatAt("big").fontPointSize(), 16);
     EXPECT_EQ(FormatAt("Update").fontPointSize(), 10);
+    EXPECT_EQ(FormatAt("2, H").verticalAlignment(), QTextCharFormat::AlignSuperScript);
+    EXPECT_EQ(FormatAt("2O").verticalAlignment(), QTextCharFormat::AlignSubScript);
+    EXPECT_EQ(FormatAt("O, ").verticalAlignment(), QTextCharFormat::AlignNormal);
+    EXPECT_TRUE(FormatAt("old").fontStrikeOut());
+    EXPECT_FALSE(FormatAt("big").fontStrikeOut());
+    const QTextBlockFormat spaced = viewer.rtfFile->document()->find("mc").blockFormat();
+    EXPECT_NEAR(spaced.topMargin(), TwipsToPixels(240), 0.01);
+    EXPECT_NEAR(spaced.bottomMargin(), TwipsToPixels(120), 0.01);
+    EXPECT_EQ(spaced.lineHeightType(), QTextBlockFormat::ProportionalHeight);
+    EXPECT_EQ(spaced.lineHeight(), 150);
+    const QTextBlockFormat plain = viewer.rtfFile->document()->firstBlock().blockFormat();
+    EXPECT_EQ(plain.topMargin() + plain.bottomMargin(), 0);
+    EXPECT_EQ(plain.lineHeightType(), QTextBlockFormat::SingleHeight);
     EXPECT_EQ(viewer.rtfFile->textCursor().position(), 0);
     EXPECT_FALSE(viewer.rtfFile->textCursor().hasSelection());
 }
@@ -190,6 +206,8 @@ TEST_F(PrintPreviewTest, ABulletWithoutATabStopHangsAtTheIndent)
     Show(Write("UPDATES.rtf", rtf));
     const QTextBlock block = viewer.rtfFile->document()->firstBlock();
     EXPECT_EQ(block.text(), QString::fromUtf8("•\tItem"));
+    // Not in Symbol, whose face has no glyph at U+2022 and is never substituted.
+    EXPECT_EQ(FormatAt(QString::fromUtf8("•")).fontFamilies().toStringList(), QStringList{"Arial"});
     viewer.rtfFile->document()->documentLayout()->documentSize();
     EXPECT_NEAR(block.layout()->lineAt(0).cursorToX(2), TwipsToPixels(720), 0.5);
 
@@ -289,7 +307,7 @@ TEST_F(PrintPreviewTest, SavesPlainTextForAnyOtherExtension)
     // The rich-text filter stays chosen in the dialog; the name decides.
     SaveAs(home.File("notes.txt"));
     EXPECT_EQ(QString::fromUtf8(Contents(home.File("notes.txt"))),
-              QString::fromUtf8("Update Information\ncafé € big"));
+              QString::fromUtf8("Update Information\ncafé € big\nE = mc2, H2O, old"));
     SaveAs(home.File("noextension"));
     EXPECT_FALSE(Contents(home.File("noextension")).startsWith("{\\rtf"));
 }

@@ -76,6 +76,32 @@ TEST(RtfReaderTest, CharacterFormatsFollowControlWordsAndGroups)
     const RtfRun reset = RunWith(p, "reset");
     EXPECT_FALSE(reset.Bold || reset.Italic || reset.Underline);
     EXPECT_EQ(reset.PointSize, 12); // the format's default size
+    // Strike-through, superscript and subscript, in their several spellings.
+    const RtfParagraph m =
+        Read("{\\rtf1 mc{\\super 2} H{\\sub 3}O {\\up6 up}{\\dn4 dn}{\\up0 level} "
+             "\\super x\\nosupersub y \\strike gone\\strike0  kept {\\striked1 "
+             "twice}{\\striked0 once} {\\super\\strike both}\\plain  end}")
+            .Paragraphs[0];
+    EXPECT_EQ(m.Text(), "mc2 H3O updnlevel xy gone kept twiceonce both end");
+    const struct
+    {
+        const char* text;
+        bool strike;
+        RtfScript script;
+    } kMarks[] = {
+        {"mc", false, RtfScript::Normal},       {"2", false, RtfScript::Superscript},
+        {"H", false, RtfScript::Normal},        {"3", false, RtfScript::Subscript},
+        {"O", false, RtfScript::Normal},        {"up", false, RtfScript::Superscript},
+        {"dn", false, RtfScript::Subscript},    {"level", false, RtfScript::Normal},
+        {"x", false, RtfScript::Superscript},   {"y", false, RtfScript::Normal},
+        {"gone", true, RtfScript::Normal},      {"kept", false, RtfScript::Normal},
+        {"twice", true, RtfScript::Normal},     {"once", false, RtfScript::Normal},
+        {"both", true, RtfScript::Superscript}, {"end", false, RtfScript::Normal},
+    };
+    for (const auto& mark : kMarks) {
+        EXPECT_EQ(RunWith(m, mark.text).Strike, mark.strike) << mark.text;
+        EXPECT_EQ(RunWith(m, mark.text).Script, mark.script) << mark.text;
+    }
     // Adjacent text of one format is one run.
     for (qsizetype i = 1; i < p.Runs.size(); ++i) {
         EXPECT_FALSE(p.Runs[i].SameFormat(p.Runs[i - 1])) << i;
@@ -155,6 +181,9 @@ TEST(RtfReaderTest, FilesWrittenByWordProcessors)
     EXPECT_EQ(word.Paragraphs[1].Text(), QString::fromUtf8("·\tJingles at the site"));
     EXPECT_TRUE(RunWith(word.Paragraphs[1], "Jingles").Underline);
     EXPECT_FALSE(RunWith(word.Paragraphs[1], " at ").Underline);
+    EXPECT_EQ(word.Paragraphs[1].SpaceAfter, 200);
+    EXPECT_EQ(word.Paragraphs[1].LineSpacing, 276);
+    EXPECT_TRUE(word.Paragraphs[1].LineSpacingMultiple);
     EXPECT_TRUE(RunWith(word.Paragraphs[1], "the site").Underline);
     EXPECT_EQ(word.Paragraphs[2].Text(), "Big end");
     EXPECT_EQ(RunWith(word.Paragraphs[2], "Big").PointSize, 16);
@@ -422,6 +451,12 @@ TEST(RtfReaderTest, BulletsOfSymbolFontsBecomeBullets)
              "{\\listtext\\f2 \\'a7\\tab}Two \\'b7\\par}");
     EXPECT_EQ(doc.Paragraphs[0].Text(), QString::fromUtf8("•\tOne"));
     EXPECT_EQ(doc.Paragraphs[1].Text(), QString::fromUtf8("▪\tTwo ·"));
+    // Drawn in the symbol font, the character would need its glyph there; in the document's
+    // own font it is an ordinary character. Other bytes of Symbol are Greek and mathematics.
+    EXPECT_EQ(RunWith(doc.Paragraphs[0], QString::fromUtf8("•")).FontFamily, "Arial");
+    EXPECT_EQ(RunWith(doc.Paragraphs[1], QString::fromUtf8("▪")).FontFamily, "Arial");
+    EXPECT_EQ(Plain("{\\rtf1{\\fonttbl{\\f1\\fcharset2 Symbol;}}{\\f1 a\\'b3\\'a5 p\\'b9 W}}"),
+              QString::fromUtf8("α≥∞ π≠ Ω"));
 }
 
 TEST(RtfReaderTest, ParagraphFormatsLastUntilPard)
@@ -447,6 +482,21 @@ TEST(RtfReaderTest, ParagraphFormatsLastUntilPard)
     // The last paragraph needs no mark.
     EXPECT_EQ(doc.Paragraphs[5].Alignment, RtfAlignment::Center);
     EXPECT_EQ(doc.DefaultTabWidth, RtfDocument::DefaultTabWidthTwips);
+
+    // Spacing around paragraphs and between lines: at least (positive), exactly (negative) or
+    // in 240ths of a line; bounded as in word processors.
+    const RtfDocument spaced =
+        Read("{\\rtf1\\sb240\\sa120\\sl360\\slmult1 a\\par\\sl-300\\slmult0 b"
+             "\\par\\pard\\sl-480\\slmult1\\sb99999 c\\par\\pard\\slmult1 d}");
+    ASSERT_EQ(spaced.Paragraphs.size(), 4);
+    const auto spacing = [&](int i) {
+        const RtfParagraph& p = spaced.Paragraphs[i];
+        return std::tuple(p.SpaceBefore, p.SpaceAfter, p.LineSpacing, p.LineSpacingMultiple);
+    };
+    EXPECT_EQ(spacing(0), std::tuple(240, 120, 360, true));
+    EXPECT_EQ(spacing(1), std::tuple(240, 120, -300, false));
+    EXPECT_EQ(spacing(2), std::tuple(31680, 0, 480, true));
+    EXPECT_EQ(spacing(3), std::tuple(0, 0, 0, false));
 
     // Tab stops are bounded.
     QByteArray many = "{\\rtf1";

@@ -109,6 +109,13 @@ TEST(RtfWriterTest, ColoursFontsParagraphFormatsAndTablesReadBackUnchanged)
     marked.Color = 0x000080;
     RtfRun bullet = MakeRun(QString::fromUtf8("•\t"));
     bullet.FontFamily = "OpenSymbol";
+    RtfRun struck = MakeRun("gone");
+    struck.Strike = true;
+    RtfRun squared = MakeRun("2");
+    squared.Script = RtfScript::Superscript;
+    RtfRun low = squared;
+    low.Script = RtfScript::Subscript;
+    low.Strike = true;
     RtfRun bold = MakeRun("Title", true);
     bold.Color = 0xFF0000; // a colour used twice is one table entry
     RtfDocument document = Document({
@@ -120,6 +127,7 @@ TEST(RtfWriterTest, ColoursFontsParagraphFormatsAndTablesReadBackUnchanged)
         {MakeRun("\t\t")},
         {MakeRun("Right")},
         {},
+        {struck, MakeRun(" E = mc"), squared, MakeRun(" H"), low, MakeRun("O")},
     });
     document.DefaultTabWidth = 709;
     document.Paragraphs[0].Alignment = RtfAlignment::Center;
@@ -134,6 +142,12 @@ TEST(RtfWriterTest, ColoursFontsParagraphFormatsAndTablesReadBackUnchanged)
     document.Paragraphs[6].TabStops = {{100, RtfTabStop::Center}, {9000, RtfTabStop::Right}};
     document.Paragraphs[7].LeftIndent = -50;
     document.Paragraphs[7].FirstLineIndent = 300;
+    document.Paragraphs[7].SpaceBefore = 240;
+    document.Paragraphs[7].LineSpacing = -300;
+    document.Paragraphs[8].SpaceAfter = 120;
+    document.Paragraphs[8].LineSpacing = 360;
+    document.Paragraphs[8].LineSpacingMultiple = true;
+    document.Paragraphs[3].SpaceBefore = 60; // a table row
 
     const QByteArray rtf = RtfWriter::Write(document);
     EXPECT_EQ(ReadBack(rtf), document) << rtf.toStdString();
