@@ -316,15 +316,9 @@ private:
         QString text;
         const FontEntry font = CurrentFont();
         if (font.Symbol && State().Dest == Destination::Body) {
-            // A symbol font's face may have no glyph for the character, and is never
-            // substituted: known characters are shown in the document's own font.
-            const FontEntry plainFont = m_fonts.value(m_defaultFont);
-            const QString plainName = plainFont.Symbol ? QString() : plainFont.Name;
             const QByteArray bytes = std::exchange(m_bytes, QByteArray());
             for (const char byte : bytes) {
-                if (const char16_t character = symbolCharacter(font.Name, uchar(byte))) {
-                    Emit(QString(QChar(character)), &plainName);
-                } else {
+                if (!EmitSymbol(uchar(byte))) {
                     Emit(TextFileDecoder::FromWindows1252(QByteArray(1, byte)));
                 }
             }
@@ -363,6 +357,20 @@ private:
         format.Highlight = ColorAt(state.Highlight);
         m_document.Append(text, format);
         m_endsWithCellBreak = false;
+    }
+
+    // A symbol font's face may have no glyph at the character's own place, and is never
+    // substituted: known characters are shown in the document's default font.
+    bool EmitSymbol(uchar glyph)
+    {
+        const char16_t character = symbolCharacter(CurrentFont().Name, glyph);
+        if (character == 0) {
+            return false;
+        }
+        const FontEntry plainFont = m_fonts.value(m_defaultFont);
+        const QString plainName = plainFont.Symbol ? QString() : plainFont.Name;
+        Emit(QString(QChar(character)), &plainName);
+        return true;
     }
 
     FontEntry CurrentFont() const
@@ -628,7 +636,12 @@ private:
             // The fallback is skipped only when the character itself could be shown.
             const qint32 unit = parameter < 0 ? parameter + 65536 : parameter;
             if (hasParameter && unit > 0 && unit <= 0xFFFF) {
-                Emit(QString(QChar(char16_t(unit))));
+                // Symbol fonts' own tables put their glyphs at 0xF000 and up.
+                const bool symbol = CurrentFont().Symbol && state.Dest == Destination::Body &&
+                                    unit >= 0xF020 && unit <= 0xF0FF;
+                if (!symbol || !EmitSymbol(uchar(unit - 0xF000))) {
+                    Emit(QString(QChar(char16_t(unit))));
+                }
                 m_pendingFallback = state.FallbackCount;
             }
         } else if (word == "uc") {
