@@ -20,8 +20,9 @@ enum class Destination
     ColorTable
 };
 
-// Word processors allow no more spacing than 22 inches, or 132 lines.
-constexpr int kMaxSpacing = 31680;
+// Word processors allow no indent, tab stop or spacing beyond 22 inches, nor line spacing
+// beyond 132 lines; within this the viewer's sums of them cannot overflow.
+constexpr int kMaxTwips = 31680;
 
 struct ParagraphFormat
 {
@@ -669,15 +670,15 @@ private:
         } else if (word == "qj" || word == "qd") {
             paragraph.Alignment = RtfAlignment::Justify;
         } else if (word == "li" || word == "lin") {
-            paragraph.LeftIndent = parameter;
+            paragraph.LeftIndent = std::clamp(parameter, -kMaxTwips, kMaxTwips);
         } else if (word == "fi") {
-            paragraph.FirstLineIndent = parameter;
+            paragraph.FirstLineIndent = std::clamp(parameter, -kMaxTwips, kMaxTwips);
         } else if (word == "sb") {
-            paragraph.SpaceBefore = std::clamp(parameter, 0, kMaxSpacing);
+            paragraph.SpaceBefore = std::clamp(parameter, 0, kMaxTwips);
         } else if (word == "sa") {
-            paragraph.SpaceAfter = std::clamp(parameter, 0, kMaxSpacing);
+            paragraph.SpaceAfter = std::clamp(parameter, 0, kMaxTwips);
         } else if (word == "sl") {
-            paragraph.LineSpacing = std::clamp(parameter, -kMaxSpacing, kMaxSpacing);
+            paragraph.LineSpacing = std::clamp(parameter, -kMaxTwips, kMaxTwips);
         } else if (word == "slmult") {
             paragraph.LineSpacingMultiple = on;
         } else if (word == "tqr") {
@@ -688,7 +689,8 @@ private:
             paragraph.NextTabKind = RtfTabStop::Decimal;
         } else if (word == "tx" || word == "tb") {
             if (word == "tx" && paragraph.TabStops.size() < RtfParagraph::MaxTabStops) {
-                paragraph.TabStops.append({parameter, paragraph.NextTabKind});
+                paragraph.TabStops.append(
+                    {std::clamp(parameter, -kMaxTwips, kMaxTwips), paragraph.NextTabKind});
             }
             paragraph.NextTabKind = RtfTabStop::Left;
         } else if (word == "deftab") {

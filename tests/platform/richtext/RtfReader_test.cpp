@@ -506,6 +506,12 @@ TEST(RtfReaderTest, ParagraphFormatsLastUntilPard)
         many += "\\tx" + QByteArray::number(i);
     }
     EXPECT_EQ(Read(many + " x}").Paragraphs[0].TabStops.size(), RtfParagraph::MaxTabStops);
+    // And, as indents, in reach: the viewer computes with them.
+    const RtfParagraph far =
+        Read("{\\rtf1\\li99999999999\\fi-2147483648\\tx-40000 x}").Paragraphs[0];
+    ASSERT_EQ(far.TabStops.size(), 1);
+    EXPECT_EQ(std::tuple(far.LeftIndent, far.FirstLineIndent, far.TabStops[0].Position),
+              std::tuple(31680, -31680, -31680));
 }
 
 TEST(RtfReaderTest, TableRowsAreTabSeparatedCells)
