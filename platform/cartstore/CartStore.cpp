@@ -1206,19 +1206,19 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
     TransportFile::Fields fields;
     EnsureAvailable();
     RemoveLeftovers(false);
-    const Result<> unpacked =
-        TransportFile::Read(fileName, AudioFolder(), audio, fields,
-                            [&](double fraction) { return progress.Report(30.0 * fraction); });
+    bool storeFailed = false;
+    const Result<> unpacked = TransportFile::Read(
+        fileName, AudioFolder(), audio, fields,
+        [&](double fraction) { return progress.Report(30.0 * fraction); }, &storeFailed);
     if (!unpacked) {
-        const QString& error = unpacked.Reason();
         if (progress.Cancelled() || LongWork::Stopped()) {
             Answer(Failure{"import cancelled"});
             ThrowIfStopped(false);
             return false;
         }
-        // Writing into the audio folder failed: the store's fault, not the file's.
-        if (error.startsWith("cannot unpack into")) {
-            StoreFault(StoreWriteFailed, error);
+        // No room or no writing in the audio folder: the store's fault, not the file's.
+        if (storeFailed) {
+            StoreFault(StoreWriteFailed, unpacked.Reason());
         }
         return Answer(unpacked);
     }

@@ -596,6 +596,10 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
     CartStore other(home.File("other"));
     bool f1 = false, f2 = true;
     ASSERT_TRUE(other.ImportAudioFile(nullptr, "1", jingle, 0x24, -1, f1, 0, -1, f2));
+    const QStringList otherEntries =
+        QDir(other.AudioFolder()).entryList(QDir::Files | QDir::Hidden);
+    const QString zip = home.File("0003 Transport.zip");
+    ASSERT_TRUE(store->ExportCart(nullptr, "1", zip, nullptr, 0, "", true, false));
 
     const QString reason = "The cart store's audio folder " + audio +
                            " is missing or is not this cart store's folder: is its disk mounted?";
@@ -607,6 +611,11 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
             {"GetCartAudioPath", RaisedBy([&] { store->GetCartAudioPath("2", 0, false); })},
             {"GetCart", RaisedBy([&] { store->GetCart("2", 3, true); })},
             {"ImportAudioFile", RaisedBy([&] { Import("3", jingle, 0x24); })},
+            {"ImportTransportFile", RaisedBy([&] {
+                 QString text;
+                 bool flag = true;
+                 store->ImportTransportFile(nullptr, "3", zip, -1, nullptr, 0, text, -1, flag);
+             })},
             {"opening", RaisedBy([&] { CartStore reopened(home.File("store")); })}};
         for (const auto& [call, raised] : calls) {
             SCOPED_TRACE(call);
@@ -627,7 +636,7 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
 
     ASSERT_TRUE(QDir().rename(other.AudioFolder(), audio));
     expectRefused("another store's folder");
-    EXPECT_TRUE(QFileInfo::exists(audio + "/00001.wav"));
+    EXPECT_EQ(QDir(audio).entryList(QDir::Files | QDir::Hidden), otherEntries);
     ASSERT_TRUE(QDir().rename(audio, other.AudioFolder()));
 
     ASSERT_TRUE(QDir().rename(away, audio));
