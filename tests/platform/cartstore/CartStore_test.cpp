@@ -717,8 +717,9 @@ TEST_F(CartStoreTest, ARemovalRightAfterTheFolderIsSwappedIsRefused)
 // their database names, never through an empty folder.
 TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
 {
-    ASSERT_TRUE(Import("1", jingle, 0x24));
-    ASSERT_TRUE(Import("2", jingle, 0x24));
+    for (const char* cart : {"1", "2", "3", "4"}) {
+        ASSERT_TRUE(Import(cart, jingle, 0x24));
+    }
     const QString audio = store->AudioFolder();
     const QString id = store->StoreId();
     EXPECT_TRUE(QRegularExpression("^\\{[0-9A-F-]{36}\\}$").match(id).hasMatch())
@@ -740,7 +741,26 @@ TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
               PlayoutAudio::StoreUnavailable);
     EXPECT_TRUE(QDir(audio).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     ASSERT_TRUE(QDir(audio).removeRecursively());
+
+    // A folder holding 1 of the 4 files named is not the store's.
+    ASSERT_TRUE(QDir().mkdir(audio));
+    ASSERT_TRUE(QFile::copy(audio + ".away/00003.wav", audio + "/00003.wav"));
+    EXPECT_EQ(RaisedBy([&] { CartStore s(home.File("store")); }).first,
+              PlayoutAudio::StoreUnavailable);
+    EXPECT_EQ(CartStore::ReadMarker(audio), QString());
+    ASSERT_TRUE(QDir(audio).removeRecursively());
     ASSERT_TRUE(QDir().rename(audio + ".away", audio));
+
+    // Its audio without its database: no empty database is made over it.
+    const QString database = home.File("store/cartvault.db");
+    ASSERT_TRUE(QDir().rename(home.File("store"), home.File("store.away")));
+    ASSERT_TRUE(QDir().mkpath(audio));
+    ASSERT_TRUE(QFile::copy(home.File("store.away/Audio/00001.wav"), audio + "/00001.wav"));
+    EXPECT_EQ(RaisedBy([&] { CartStore s(home.File("store")); }).first,
+              PlayoutAudio::StoreUnavailable);
+    EXPECT_FALSE(QFileInfo::exists(database));
+    ASSERT_TRUE(QDir(home.File("store")).removeRecursively());
+    ASSERT_TRUE(QDir().rename(home.File("store.away"), home.File("store")));
 
     // One file deleted since the last pass is no reason to refuse the folder.
     ASSERT_TRUE(QFile::remove(audio + "/00002.wav"));
