@@ -8,7 +8,9 @@
 #include <QtEndian>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -321,6 +323,26 @@ TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
     std::optional<FileVersionKey> gone = FileVersionKey{};
     EXPECT_EQ(GetWaveDuration(path, gone), 0.0f);
     EXPECT_FALSE(gone);
+}
+
+// No descriptor left for a moment: the file cannot be opened, which says nothing about its
+// content, so the next look measures it.
+TEST_F(AudioFileHelpersTest, AWaveUnreadableForAMomentIsMeasuredAgain)
+{
+    const QString path = Write(
+        "jingle.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", QByteArray(176400, 0))));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit none = saved;
+    none.rlim_cur = rlim_t(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const float unreadable = GetWaveDuration(path);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(unreadable, 0.0f);
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 1.0f);
 }
 
 // The walk hands over the look it took at a file; the length may come from that look once, and
