@@ -311,9 +311,26 @@ CartStore::CartStore(const QString& baseFolder, Options options)
       m_markerNative(QFile::encodeName(m_audioFolder + "/" + MarkerName))
 {
     const QString databasePath = DatabasePath();
+    // A share that is not mounted, or cannot be reached, is never taken for a new store.
+    struct stat base
+    {
+    };
+    if (::stat(QFile::encodeName(m_baseFolder).constData(), &base) != 0 && errno != ENOENT) {
+        throw ToolError(StoreUnavailable,
+                        QString("The cart store's base folder %1 cannot be reached (%2): is its "
+                                "disk mounted?")
+                            .arg(m_baseFolder, QString::fromLocal8Bit(std::strerror(errno))));
+    }
     const QFileInfo database(databasePath);
     const QString audioMarker = ReadMarker(AudioFolder());
     const QString baseMarker = ReadMarker(m_baseFolder);
+    if (!m_options.storeId.isEmpty() && baseMarker != m_options.storeId &&
+        audioMarker != m_options.storeId) {
+        throw ToolError(StoreUnavailable,
+                        QString("The cart store's base folder %1 is missing, empty or holds "
+                                "another cart store: is its disk mounted?")
+                            .arg(m_baseFolder));
+    }
     // Signs that a store lived here: its database must then be there and whole.
     const bool storeWasHere =
         !audioMarker.isEmpty() || !baseMarker.isEmpty() || HoldsAudio(AudioFolder());
