@@ -26,6 +26,7 @@
 #include <QUuid>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -1022,10 +1023,23 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
         row.extro = ClampMarker(row.extro, length);
     }
     if (fields) {
-        auto toNumber = [&](const QString& text, double fallback) {
+        // A marker must lie in the audio; the optional ones may be -1, none. Anything else is a
+        // damaged file, not a marker to be bent into place. The text of a number may round it
+        // a little beyond the end.
+        Result<> markers;
+        auto marker = [&](const QString& name, const QString& text, bool optional) {
             bool ok = false;
-            const double value = text.toDouble(&ok);
-            return ok ? value : fallback;
+            const double value = text.trimmed().toDouble(&ok);
+            if (ok && std::isfinite(value) && optional && value == -1.0) {
+                return value;
+            }
+            if (!ok || !std::isfinite(value) || value < 0.0 || value > length + 0.001) {
+                markers = Failure{QString("%1 is damaged: its marker %2=%3 lies outside the "
+                                          "audio (%4 s)")
+                                      .arg(sourceFile, name, text, Number(length))};
+                return 0.0;
+            }
+            return qMin(value, length);
         };
         for (const auto& [name, value] : *fields) {
             if (name.compare("Title", Qt::CaseInsensitive) == 0) {
@@ -1035,15 +1049,18 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
             } else if (name.compare("Description", Qt::CaseInsensitive) == 0) {
                 row.description = value;
             } else if (name.compare("StartPoint", Qt::CaseInsensitive) == 0) {
-                row.startPoint = qBound(0.0, toNumber(value, row.startPoint), length);
+                row.startPoint = marker(name, value, false);
             } else if (name.compare("OutPoint", Qt::CaseInsensitive) == 0) {
-                row.outPoint = qBound(0.0, toNumber(value, row.outPoint), length);
+                row.outPoint = marker(name, value, false);
             } else if (name.compare("IntroStart", Qt::CaseInsensitive) == 0) {
-                row.introStart = ClampMarker(toNumber(value, row.introStart), length);
+                row.introStart = marker(name, value, true);
             } else if (name.compare("IntroEnd", Qt::CaseInsensitive) == 0) {
-                row.introEnd = ClampMarker(toNumber(value, row.introEnd), length);
+                row.introEnd = marker(name, value, true);
             } else if (name.compare("Extro", Qt::CaseInsensitive) == 0) {
-                row.extro = ClampMarker(toNumber(value, row.extro), length);
+                row.extro = marker(name, value, true);
+            }
+            if (!markers) {
+                return markers;
             }
         }
     }

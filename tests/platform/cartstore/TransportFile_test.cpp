@@ -139,6 +139,35 @@ TEST_F(TransportFileTest, ExportedCartComesBackWithItsAudioAndFields)
         store->ExportCart(nullptr, "700", home.File("empty.zip"), nullptr, 0, "", true, false));
 }
 
+// Markers that are no numbers of the audio are a damaged file: refused, no cart touched. The
+// audio lasts 2 s; an optional marker may say -1, none.
+TEST_F(TransportFileTest, MarkersOutsideTheAudioAreRefused)
+{
+    const char* const refused[] = {"StartPoint=1e308", "OutPoint=nan",  "IntroStart=-inf",
+                                   "Extro=2.5",        "StartPoint=-1", "IntroEnd=-0.5",
+                                   "OutPoint=1e999",   "StartPoint=x"};
+    for (const char* field : refused) {
+        SCOPED_TRACE(field);
+        const QString zip = home.File("0501 Odd.zip");
+        ASSERT_TRUE(MakeZip(zip, {{"odd.wav", wavBytes}, {"cart.txt", field}}));
+        EXPECT_FALSE(ImportZip("500", zip));
+        EXPECT_FALSE(ImportZip("501", zip));
+        EXPECT_TRUE(store->LastError().contains(QString(field) + " lies outside the audio"))
+            << store->LastError().toStdString();
+    }
+    EXPECT_FALSE(store->GetCart("501", 3, false)->HasAudio);
+    EXPECT_FLOAT_EQ(store->GetCart("500", 3, false)->StartPoint, 0.0f);
+
+    const QString zip = home.File("0501 Fine.zip");
+    ASSERT_TRUE(MakeZip(zip, {{"fine.wav", wavBytes},
+                              {"cart.txt", "StartPoint=0\nOutPoint=2\nIntroStart=-1\nExtro=1.5"}}));
+    ASSERT_TRUE(ImportZip("501", zip)) << store->LastError().toStdString();
+    const Cart cart = *store->GetCart("501", 0xFFFF, false);
+    EXPECT_FLOAT_EQ(cart.OutPoint, 2.0f);
+    EXPECT_FLOAT_EQ(cart.IntroStart, -1.0f);
+    EXPECT_FLOAT_EQ(cart.Extro, 1.5f);
+}
+
 TEST_F(TransportFileTest, AZipWithoutFieldsTakesItsTitleFromTheFileName)
 {
     const QString zip = home.File("0042 Traffic Bed.zip");
