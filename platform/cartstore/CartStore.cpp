@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -229,6 +230,39 @@ bool HoldsAudio(const QString& folder)
     return !QDir(folder).entryList({"*.wav"}, QDir::Files).isEmpty();
 }
 
+// What keeps the database from being used, in words that lead to the right repair: a healthy
+// file on a full or read-only disk must not be called damaged.
+QString DatabaseTrouble(const QString& path, const CartDatabase::Fault& fault,
+                        const QString& reason)
+{
+    const int error = fault.systemError;
+    QString why = reason;
+    if (error != 0) {
+        const QString system = QString::fromLocal8Bit(std::strerror(error));
+        if (!why.contains(system)) {
+            why += "; " + system;
+        }
+    }
+    const QString start = QString("The cart store's database %1 ").arg(path);
+    if (fault.code == SQLITE_CORRUPT || fault.code == SQLITE_NOTADB) {
+        return start + "is damaged or unreadable: " + why;
+    }
+    if (fault.code == SQLITE_FULL || error == ENOSPC || error == EDQUOT || error == EFBIG) {
+        return start + "cannot be written: its disk is full (" + why + ")";
+    }
+    if (fault.code == SQLITE_READONLY || error == EROFS) {
+        return start + "cannot be written: the file or its disk is read-only (" + why + ")";
+    }
+    if (fault.code == SQLITE_PERM || fault.code == SQLITE_AUTH || error == EACCES ||
+        error == EPERM) {
+        return start + "cannot be used: no permission (" + why + ")";
+    }
+    if (fault.code == SQLITE_BUSY || fault.code == SQLITE_LOCKED) {
+        return start + "is locked by another program (" + why + ")";
+    }
+    return start + "cannot be read or written: " + why;
+}
+
 } // namespace
 
 QString CartStore::ReadMarker(const QString& folder)
@@ -354,8 +388,12 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     }
 
     m_db = std::make_shared<CartDatabase>(databasePath, brandNew, false);
+    const auto trouble = [&](const Result<>& outcome) {
+        return ToolError(StoreUnavailable,
+                         DatabaseTrouble(databasePath, m_db->LastFault(), outcome.Reason()));
+    };
     if (const Result<>& opened = m_db->Opened(); !opened) {
-        throw ToolError(StoreUnavailable, damaged.arg(databasePath, opened.Reason()));
+        throw trouble(opened);
     }
     // Reading the schema and a quick check tell a damaged or foreign file before anything is
     // written into it.
@@ -366,16 +404,29 @@ CartStore::CartStore(const QString& baseFolder, Options options)
             tables << q.Text(0);
         }
         if (const Result<> read = q.Outcome(); !read) {
-            throw ToolError(StoreUnavailable, damaged.arg(databasePath, read.Reason()));
+            throw trouble(read);
         }
     }
     {
         CartDatabase::Query q(*m_db, "PRAGMA quick_check(1)");
-        const bool stepped = q.Step();
-        if (!stepped || q.Text(0) != "ok") {
-            throw ToolError(StoreUnavailable,
-                            damaged.arg(databasePath, stepped ? q.Text(0) : q.Outcome().Reason()));
+        if (!q.Step()) {
+            throw trouble(q.Outcome());
         }
+        if (q.Text(0) != "ok") {
+            throw ToolError(StoreUnavailable, damaged.arg(databasePath, q.Text(0)));
+        }
+    }
+    // SQLite opens a file it may not write read-only; every import would fail.
+    if (m_db->IsReadOnly()) {
+        // The system's reason tells a read-only mount from the file's permissions.
+        const int probe = ::open(QFile::encodeName(databasePath).constData(), O_RDWR | O_CLOEXEC);
+        const int error = probe < 0 ? errno : 0;
+        if (probe >= 0) {
+            ::close(probe);
+        }
+        throw ToolError(StoreUnavailable,
+                        DatabaseTrouble(databasePath, {SQLITE_READONLY, SQLITE_READONLY, error},
+                                        "attempt to write a readonly database"));
     }
     if (!tables.isEmpty() && !tables.contains("carts")) {
         throw ToolError(StoreUnavailable,
@@ -398,9 +449,7 @@ CartStore::CartStore(const QString& baseFolder, Options options)
         ready = m_db->Exec(kSchema);
     }
     if (!ready) {
-        throw ToolError(
-            StoreUnavailable,
-            QString("Cannot open the cart store %1: %2").arg(databasePath, ready.Reason()));
+        throw trouble(ready);
     }
     m_settings = std::make_unique<CartStoreSettings>(m_db);
     if (adopt) {

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -838,6 +839,53 @@ TEST_F(CartStoreTest, ADamagedOrForeignDatabaseIsReportedAndLeftAlone)
     put(original);
     store = std::make_unique<CartStore>(home.File("store"));
     EXPECT_EQ(Hash(Get("1").AudioFilePath), audio);
+}
+
+// A healthy database on a full or read-only disk is not called damaged: the words say what to
+// repair, and the file is left as it was. A small file system stands for the disk.
+TEST_F(CartStoreTest, AHealthyDatabaseThatCannotBeUsedIsNotCalledDamaged)
+{
+    const QString small = home.File("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    const QByteArray at = QFile::encodeName(small);
+    if (::mount("tmpfs", at.constData(), "tmpfs", 0, "size=2m") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    struct Unmount
+    {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{at};
+    const QString base = small + "/store";
+    {
+        CartStore made(base);
+        bool f1 = false, f2 = true;
+        ASSERT_TRUE(made.ImportAudioFile(nullptr, "1", jingle, 0x24, -1, f1, 0, -1, f2));
+    }
+    const QString database = base + "/cartvault.db";
+    const QByteArray healthy = Hash(database);
+    const auto refusal = [&] {
+        const auto raised = RaisedBy([&] { CartStore s(base); });
+        EXPECT_EQ(raised.first, PlayoutAudio::StoreUnavailable);
+        EXPECT_TRUE(raised.second.startsWith("The cart store's database " + database + " "))
+            << raised.second.toStdString();
+        EXPECT_FALSE(raised.second.contains("damaged")) << raised.second.toStdString();
+        EXPECT_EQ(Hash(database), healthy);
+        return raised.second;
+    };
+    {
+        QFile filler(small + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    EXPECT_TRUE(refusal().contains("its disk is full")) << refusal().toStdString();
+    ASSERT_TRUE(QFile::remove(small + "/filler"));
+    ASSERT_EQ(::mount(nullptr, at.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    EXPECT_TRUE(refusal().contains("read-only (attempt to write a readonly database; Read-only "
+                                   "file system)"))
+        << refusal().toStdString();
 }
 
 TEST_F(CartStoreTest, StoredAudioFollowsTheUmask)
