@@ -69,9 +69,20 @@ CartDatabase* AudioLengthCache::Database()
                                    " size INTEGER NOT NULL,"
                                    " modified_ns INTEGER NOT NULL,"
                                    " inode INTEGER NOT NULL,"
-                                   " duration_ms REAL NOT NULL)")) {
+                                   " duration_ms REAL NOT NULL,"
+                                   " reason TEXT NOT NULL DEFAULT '')")) {
         qCWarning(lcStore) << "length cache unavailable:" << path;
         return nullptr;
+    }
+    // Tables of earlier builds kept no reason.
+    {
+        CartDatabase::Query q(*db, "SELECT COUNT(*) FROM pragma_table_info('audio_lengths')"
+                                   " WHERE name = 'reason'");
+        if (q.Step() && q.Int(0) == 0 &&
+            !db->Exec("ALTER TABLE audio_lengths ADD COLUMN reason TEXT NOT NULL DEFAULT ''")) {
+            qCWarning(lcStore) << "length cache unavailable:" << path;
+            return nullptr;
+        }
     }
     m_db = std::move(db);
     return m_db.get();
@@ -94,7 +105,8 @@ QString AbsolutePath(const QString& path)
 
 } // namespace
 
-std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKey& key)
+std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKey& key,
+                                               QString* reason)
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
@@ -105,10 +117,13 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
     // A length belongs to one version of the file, whatever the table holds meanwhile.
     if (const auto known = m_known.constFind(absolute);
         known != m_known.constEnd() && known->database == db->Path() && SameKey(known->key, key)) {
+        if (reason) {
+            *reason = known->reason;
+        }
         return known->durationMs;
     }
-    CartDatabase::Query q(*db, "SELECT size, modified_ns, inode, duration_ms FROM audio_lengths "
-                               "WHERE path = ?");
+    CartDatabase::Query q(*db, "SELECT size, modified_ns, inode, duration_ms, reason"
+                               " FROM audio_lengths WHERE path = ?");
     q.Bind(1, absolute);
     if (!q.Step()) {
         return std::nullopt;
@@ -116,20 +131,24 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
     if (q.Int(0) != key.size || q.Int(1) != key.modifiedNs || q.Int(2) != key.inode) {
         return std::nullopt;
     }
-    Remember(absolute, db->Path(), key, q.Real(3));
+    Remember(absolute, db->Path(), key, q.Real(3), q.Text(4));
+    if (reason) {
+        *reason = q.Text(4);
+    }
     return q.Real(3);
 }
 
 void AudioLengthCache::Remember(const QString& absolute, const QString& database,
-                                const FileKey& key, double durationMs)
+                                const FileKey& key, double durationMs, const QString& reason)
 {
     if (m_known.size() >= 200000) {
         m_known.clear();
     }
-    m_known.insert(absolute, {database, key, durationMs});
+    m_known.insert(absolute, {database, key, durationMs, reason});
 }
 
-void AudioLengthCache::Store(const QString& path, const FileKey& key, double durationMs)
+void AudioLengthCache::Store(const QString& path, const FileKey& key, double durationMs,
+                             const QString& reason)
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
@@ -137,15 +156,16 @@ void AudioLengthCache::Store(const QString& path, const FileKey& key, double dur
         return;
     }
     CartDatabase::Query q(*db, "INSERT OR REPLACE INTO audio_lengths "
-                               "(path, size, modified_ns, inode, duration_ms) "
-                               "VALUES (?, ?, ?, ?, ?)");
+                               "(path, size, modified_ns, inode, duration_ms, reason) "
+                               "VALUES (?, ?, ?, ?, ?, ?)");
     const QString absolute = AbsolutePath(path);
     q.Bind(1, absolute)
         .Bind(2, key.size)
         .Bind(3, key.modifiedNs)
         .Bind(4, key.inode)
-        .Bind(5, durationMs);
+        .Bind(5, durationMs)
+        .Bind(6, reason);
     if (q.Run()) {
-        Remember(absolute, db->Path(), key, durationMs);
+        Remember(absolute, db->Path(), key, durationMs, reason);
     }
 }
