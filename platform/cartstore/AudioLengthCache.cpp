@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <sys/stat.h>
 
 AudioLengthCache& AudioLengthCache::instance()
@@ -60,6 +61,7 @@ CartDatabase* AudioLengthCache::Database()
         return m_db.get();
     }
     m_db.reset();
+    m_forgetAfter = 0;
     if (!QDir().mkpath(folder)) {
         return nullptr;
     }
@@ -168,4 +170,59 @@ void AudioLengthCache::Store(const QString& path, const FileKey& key, double dur
     if (q.Run()) {
         Remember(absolute, db->Path(), key, durationMs, reason);
     }
+}
+
+qint32 AudioLengthCache::ForgetGone(qint32 maxRows)
+{
+    std::lock_guard lock(m_mutex);
+    CartDatabase* db = Database();
+    if (!db || maxRows <= 0) {
+        return 0;
+    }
+    QList<QPair<qint64, QString>> rows;
+    {
+        CartDatabase::Query q(*db, "SELECT rowid, path FROM audio_lengths WHERE rowid > ?"
+                                   " ORDER BY rowid LIMIT ?");
+        q.Bind(1, m_forgetAfter).Bind(2, maxRows);
+        while (q.Step()) {
+            rows.append({q.Int(0), q.Text(1)});
+        }
+        if (!q.Outcome()) {
+            return 0;
+        }
+    }
+    // The next call goes on behind these rows, and starts again once all were seen.
+    m_forgetAfter = rows.size() < maxRows ? 0 : rows.last().first;
+    QList<QPair<qint64, QString>> gone;
+    for (const auto& row : std::as_const(rows)) {
+        struct stat st
+        {
+        };
+        const QByteArray path = QFile::encodeName(row.second);
+        if (::lstat(path.constData(), &st) == 0 || errno != ENOENT) {
+            continue;
+        }
+        const QByteArray folder = QFile::encodeName(QFileInfo(row.second).path());
+        if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            gone.append(row);
+        }
+    }
+    if (gone.isEmpty()) {
+        return 0;
+    }
+    CartDatabase::Transaction transaction(*db);
+    for (const auto& row : std::as_const(gone)) {
+        CartDatabase::Query q(*db, "DELETE FROM audio_lengths WHERE rowid = ?");
+        q.Bind(1, row.first);
+        if (!q.Run()) {
+            return 0;
+        }
+    }
+    if (!transaction.Commit()) {
+        return 0;
+    }
+    for (const auto& row : std::as_const(gone)) {
+        m_known.remove(row.second);
+    }
+    return qint32(gone.size());
 }

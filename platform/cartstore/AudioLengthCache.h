@@ -41,6 +41,11 @@ public:
     void Store(const QString& path, const FileKey& key, double durationMs,
                const QString& reason = QString());
 
+    // Forgets the rows of files that are gone (their folder still there, so that a share that
+    // is not mounted is not forgotten), looking at no more than maxRows rows per call and going
+    // on where the last call stopped. The number of rows forgotten.
+    qint32 ForgetGone(qint32 maxRows = 1000);
+
 private:
     AudioLengthCache() = default;
     ~AudioLengthCache();
@@ -61,4 +66,5 @@ private:
         QString reason;
     };
     QHash<QString, Known> m_known;
+    qint64 m_forgetAfter = 0; // the row ForgetGone looked at last
 };

@@ -1201,6 +1201,8 @@ void CartStore::RemoveLeftovers(bool now)
     }
     m_lastSweep = clock;
     LeftoverFiles::RemoveUnowned(AudioFolder(), AudioLeftovers());
+    // Files measured once and gone since would keep their rows for ever.
+    AudioLengthCache::instance().ForgetGone();
 }
 
 void CartStore::RecoverInterruptedImports()

@@ -476,6 +476,28 @@ TEST_F(CartStoreTest, RefreshOfARangeMeasuresOnlyItsCartsAndDecodesOnlyUnknownFi
     store->UnregisterCallback(&recorder);
 }
 
+// Lengths of files that are gone are forgotten when a store opens; a file whose folder is gone
+// too (a share not mounted) keeps its length.
+TEST_F(CartStoreTest, TheLengthCacheForgetsFilesThatAreGone)
+{
+    AudioLengthCache& cache = AudioLengthCache::instance();
+    ASSERT_TRUE(QDir().mkpath(home.File("share")));
+    const QStringList files = {home.File("kept.wav"), home.File("gone.wav"),
+                               home.File("share/away.wav")};
+    QList<AudioLengthCache::FileKey> keys;
+    for (const QString& file : files) {
+        ASSERT_TRUE(QFile::copy(jingle, file));
+        keys.append(*AudioLengthCache::KeyOf(file));
+        cache.Store(file, keys.last(), 3000.0);
+    }
+    ASSERT_TRUE(QFile::remove(files[1]));
+    ASSERT_TRUE(QDir(home.File("share")).removeRecursively());
+    store = std::make_unique<CartStore>(home.File("store"));
+    EXPECT_EQ(cache.Lookup(files[0], keys[0]), 3000.0);
+    EXPECT_FALSE(cache.Lookup(files[1], keys[1]));
+    EXPECT_EQ(cache.Lookup(files[2], keys[2]), 3000.0);
+}
+
 // A crash between moving the new audio in and committing its row leaves a backup of the old
 // audio; the next store to open puts it back, or drops it when the row was committed.
 TEST_F(CartStoreTest, OpeningTheStoreFinishesAnInterruptedImport)
