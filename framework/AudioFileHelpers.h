@@ -45,8 +45,9 @@ qint32 ReadWaveInfo(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize);
 
 // Seconds of audio from the WAV header when it is plain PCM or float (extensible included) and
 // every field agrees with the others and with the file's size; any other WAV (ADPCM, mu-law, a
-// wrong byte rate, a streaming or cut-short data size, an absurd format) is measured by
-// decoding, as the cart store measures it. 0 when neither gives a length.
+// wrong byte rate, a streaming data size, an absurd format) is measured by decoding, as the
+// cart store measures it. 0 when neither gives a length, as for a plain PCM WAV cut short (its
+// data declares more than the file holds), which the decoder refuses.
 float GetWaveDuration(const QString& fileName);
 // The same, also handing out the version of the file that was measured (empty when unknown).
 float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& measured);

@@ -24,11 +24,14 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
         throw ToolError(ToolErrors::FileNotFound, QString("File not found: %1").arg(fileName));
     }
     AudioLengthCache& cache = AudioLengthCache::instance();
-    if (const auto cached = cache.Lookup(fileName, *before)) {
+    QString knownReason;
+    if (const auto cached = cache.Lookup(fileName, *before, &knownReason)) {
         if (*cached < 0) {
-            throw ToolError(
-                ToolErrors::BadFileFormat,
-                QString("Cannot decode %1: it held no audio when last examined").arg(fileName));
+            throw ToolError(ToolErrors::BadFileFormat,
+                            QString("Cannot decode %1: %2")
+                                .arg(fileName, knownReason.isEmpty()
+                                                   ? QString("it held no audio when last examined")
+                                                   : knownReason));
         }
         m_fileName = fileName;
         m_durationMs = *cached;
@@ -69,7 +72,7 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
         // Only the content's fault is remembered: a file that could not be reached is tried
         // again.
         if (reader.Rejected() && unchanged()) {
-            cache.Store(fileName, *before, AudioLengthCache::Unmeasurable);
+            cache.Store(fileName, *before, AudioLengthCache::Unmeasurable, decoded.Reason());
         }
         throw ToolError(ToolErrors::BadFileFormat,
                         QString("Cannot decode %1: %2").arg(fileName, decoded.Reason()));

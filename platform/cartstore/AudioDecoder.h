@@ -14,7 +14,8 @@ public:
     bool WMAMode() const { return m_wmaMode; }
     void setWMAMode(bool on) { m_wmaMode = on; }
 
-    // Raises ToolError when the file cannot be opened or decoded.
+    // Raises ToolError when the file cannot be opened or decoded; BadFileFormat when its content
+    // is to blame, with the decoder's reason, also when that verdict comes from the cache.
     void OpenFile(const QString& fileName, qint32 arg2 = 0, qint32 arg3 = 1);
     double DurationMs() const { return m_durationMs; }
     void CloseFile();

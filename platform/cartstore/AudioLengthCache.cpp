@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <sys/stat.h>
 
 AudioLengthCache& AudioLengthCache::instance()
@@ -60,6 +61,7 @@ CartDatabase* AudioLengthCache::Database()
         return m_db.get();
     }
     m_db.reset();
+    m_forgetAfter = 0;
     if (!QDir().mkpath(folder)) {
         return nullptr;
     }
@@ -69,9 +71,20 @@ CartDatabase* AudioLengthCache::Database()
                                    " size INTEGER NOT NULL,"
                                    " modified_ns INTEGER NOT NULL,"
                                    " inode INTEGER NOT NULL,"
-                                   " duration_ms REAL NOT NULL)")) {
+                                   " duration_ms REAL NOT NULL,"
+                                   " reason TEXT NOT NULL DEFAULT '')")) {
         qCWarning(lcStore) << "length cache unavailable:" << path;
         return nullptr;
+    }
+    // Tables of earlier builds kept no reason.
+    {
+        CartDatabase::Query q(*db, "SELECT COUNT(*) FROM pragma_table_info('audio_lengths')"
+                                   " WHERE name = 'reason'");
+        if (q.Step() && q.Int(0) == 0 &&
+            !db->Exec("ALTER TABLE audio_lengths ADD COLUMN reason TEXT NOT NULL DEFAULT ''")) {
+            qCWarning(lcStore) << "length cache unavailable:" << path;
+            return nullptr;
+        }
     }
     m_db = std::move(db);
     return m_db.get();
@@ -94,7 +107,8 @@ QString AbsolutePath(const QString& path)
 
 } // namespace
 
-std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKey& key)
+std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKey& key,
+                                               QString* reason)
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
@@ -105,10 +119,13 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
     // A length belongs to one version of the file, whatever the table holds meanwhile.
     if (const auto known = m_known.constFind(absolute);
         known != m_known.constEnd() && known->database == db->Path() && SameKey(known->key, key)) {
+        if (reason) {
+            *reason = known->reason;
+        }
         return known->durationMs;
     }
-    CartDatabase::Query q(*db, "SELECT size, modified_ns, inode, duration_ms FROM audio_lengths "
-                               "WHERE path = ?");
+    CartDatabase::Query q(*db, "SELECT size, modified_ns, inode, duration_ms, reason"
+                               " FROM audio_lengths WHERE path = ?");
     q.Bind(1, absolute);
     if (!q.Step()) {
         return std::nullopt;
@@ -116,20 +133,24 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
     if (q.Int(0) != key.size || q.Int(1) != key.modifiedNs || q.Int(2) != key.inode) {
         return std::nullopt;
     }
-    Remember(absolute, db->Path(), key, q.Real(3));
+    Remember(absolute, db->Path(), key, q.Real(3), q.Text(4));
+    if (reason) {
+        *reason = q.Text(4);
+    }
     return q.Real(3);
 }
 
 void AudioLengthCache::Remember(const QString& absolute, const QString& database,
-                                const FileKey& key, double durationMs)
+                                const FileKey& key, double durationMs, const QString& reason)
 {
     if (m_known.size() >= 200000) {
         m_known.clear();
     }
-    m_known.insert(absolute, {database, key, durationMs});
+    m_known.insert(absolute, {database, key, durationMs, reason});
 }
 
-void AudioLengthCache::Store(const QString& path, const FileKey& key, double durationMs)
+void AudioLengthCache::Store(const QString& path, const FileKey& key, double durationMs,
+                             const QString& reason)
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
@@ -137,15 +158,71 @@ void AudioLengthCache::Store(const QString& path, const FileKey& key, double dur
         return;
     }
     CartDatabase::Query q(*db, "INSERT OR REPLACE INTO audio_lengths "
-                               "(path, size, modified_ns, inode, duration_ms) "
-                               "VALUES (?, ?, ?, ?, ?)");
+                               "(path, size, modified_ns, inode, duration_ms, reason) "
+                               "VALUES (?, ?, ?, ?, ?, ?)");
     const QString absolute = AbsolutePath(path);
     q.Bind(1, absolute)
         .Bind(2, key.size)
         .Bind(3, key.modifiedNs)
         .Bind(4, key.inode)
-        .Bind(5, durationMs);
+        .Bind(5, durationMs)
+        .Bind(6, reason);
     if (q.Run()) {
-        Remember(absolute, db->Path(), key, durationMs);
+        Remember(absolute, db->Path(), key, durationMs, reason);
     }
+}
+
+qint32 AudioLengthCache::ForgetGone(qint32 maxRows)
+{
+    std::lock_guard lock(m_mutex);
+    CartDatabase* db = Database();
+    if (!db || maxRows <= 0) {
+        return 0;
+    }
+    QList<QPair<qint64, QString>> rows;
+    {
+        CartDatabase::Query q(*db, "SELECT rowid, path FROM audio_lengths WHERE rowid > ?"
+                                   " ORDER BY rowid LIMIT ?");
+        q.Bind(1, m_forgetAfter).Bind(2, maxRows);
+        while (q.Step()) {
+            rows.append({q.Int(0), q.Text(1)});
+        }
+        if (!q.Outcome()) {
+            return 0;
+        }
+    }
+    // The next call goes on behind these rows, and starts again once all were seen.
+    m_forgetAfter = rows.size() < maxRows ? 0 : rows.last().first;
+    QList<QPair<qint64, QString>> gone;
+    for (const auto& row : std::as_const(rows)) {
+        struct stat st
+        {
+        };
+        const QByteArray path = QFile::encodeName(row.second);
+        if (::lstat(path.constData(), &st) == 0 || errno != ENOENT) {
+            continue;
+        }
+        const QByteArray folder = QFile::encodeName(QFileInfo(row.second).path());
+        if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            gone.append(row);
+        }
+    }
+    if (gone.isEmpty()) {
+        return 0;
+    }
+    CartDatabase::Transaction transaction(*db);
+    for (const auto& row : std::as_const(gone)) {
+        CartDatabase::Query q(*db, "DELETE FROM audio_lengths WHERE rowid = ?");
+        q.Bind(1, row.first);
+        if (!q.Run()) {
+            return 0;
+        }
+    }
+    if (!transaction.Commit()) {
+        return 0;
+    }
+    for (const auto& row : std::as_const(gone)) {
+        m_known.remove(row.second);
+    }
+    return qint32(gone.size());
 }

@@ -34,17 +34,24 @@ public:
     // not probed again at every check.
     static constexpr double Unmeasurable = -1.0;
 
-    // The stored length in milliseconds, or Unmeasurable; empty when nothing is known for
-    // this version of the file.
-    std::optional<double> Lookup(const QString& path, const FileKey& key);
-    void Store(const QString& path, const FileKey& key, double durationMs);
+    // The stored length in milliseconds, or Unmeasurable with the reason given then; empty
+    // when nothing is known for this version of the file.
+    std::optional<double> Lookup(const QString& path, const FileKey& key,
+                                 QString* reason = nullptr);
+    void Store(const QString& path, const FileKey& key, double durationMs,
+               const QString& reason = QString());
+
+    // Forgets the rows of files that are gone (their folder still there, so that a share that
+    // is not mounted is not forgotten), looking at no more than maxRows rows per call and going
+    // on where the last call stopped. The number of rows forgotten.
+    qint32 ForgetGone(qint32 maxRows = 1000);
 
 private:
     AudioLengthCache() = default;
     ~AudioLengthCache();
     CartDatabase* Database();
     void Remember(const QString& absolute, const QString& database, const FileKey& key,
-                  double durationMs);
+                  double durationMs, const QString& reason);
 
     mutable std::mutex m_mutex;
     QString m_folder;
@@ -56,6 +63,8 @@ private:
         QString database;
         FileKey key;
         double durationMs = 0;
+        QString reason;
     };
     QHash<QString, Known> m_known;
+    qint64 m_forgetAfter = 0; // the row ForgetGone looked at last
 };

@@ -16,6 +16,8 @@ CartDatabase::CartDatabase(const QString& path, bool create, bool walMode) : m_p
     if (rc != SQLITE_OK) {
         const QString reason =
             db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        m_fault = {rc & 0xFF, db ? sqlite3_extended_errcode(db) : rc,
+                   db ? sqlite3_system_errno(db) : 0};
         qCWarning(lcStore) << "cannot open database" << path << reason;
         sqlite3_close(db);
         m_opened = Failure{reason};
@@ -100,8 +102,20 @@ CartDatabase::ChangeStamp CartDatabase::Changes()
     return {m_dataVersion, qint64(sqlite3_total_changes64(m_db))};
 }
 
-QString CartDatabase::ErrorFor(const QString& where) const
+bool CartDatabase::IsReadOnly() const
 {
+    return m_db && sqlite3_db_readonly(m_db, "main") == 1;
+}
+
+void CartDatabase::NoteFault(int code)
+{
+    m_fault = {code & 0xFF, m_db ? sqlite3_extended_errcode(m_db) : code,
+               m_db ? sqlite3_system_errno(m_db) : 0};
+}
+
+QString CartDatabase::ErrorFor(const QString& where)
+{
+    NoteFault(m_db ? sqlite3_errcode(m_db) : SQLITE_MISUSE);
     const QString reason =
         m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open");
     qCWarning(lcStore).noquote() << where << m_path << reason;
@@ -116,6 +130,7 @@ Result<> CartDatabase::Exec(const QString& sql)
     char* message = nullptr;
     const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
+        NoteFault(rc);
         const QString reason = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
         sqlite3_free(message);
         qCWarning(lcStore).noquote() << "sql failed:" << sql << reason;

@@ -27,6 +27,18 @@ public:
 
     bool IsOpen() const { return m_db != nullptr; }
     const Result<>& Opened() const { return m_opened; }
+    // SQLite opens a file it may not write read-only.
+    bool IsReadOnly() const;
+
+    // What SQLite and the system said at the last failure on this connection, for telling a
+    // full disk, a read-only file or a lock from damage.
+    struct Fault
+    {
+        int code = 0;        // SQLite's primary result code
+        int extended = 0;    // its extended result code
+        int systemError = 0; // errno of the system call that failed, 0 when none
+    };
+    Fault LastFault() const { return m_fault; }
     QString Path() const { return m_path; }
 
     // Runs one or more statements without results.
@@ -94,7 +106,8 @@ public:
 
 private:
     // SQLite's reason for the last failure on this connection, logged with where it happened.
-    QString ErrorFor(const QString& where) const;
+    QString ErrorFor(const QString& where);
+    void NoteFault(int code);
     // Prepared statements are kept for reuse, one per text; a statement in use by one query
     // is prepared again for a second query of the same text.
     sqlite3_stmt* TakeStatement(const QString& sql);
@@ -102,6 +115,7 @@ private:
 
     QString m_path;
     Result<> m_opened;
+    Fault m_fault;
     sqlite3* m_db = nullptr;
     std::mutex m_statementsMutex;
     QHash<QString, sqlite3_stmt*> m_statements;

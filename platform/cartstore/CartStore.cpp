@@ -26,9 +26,11 @@
 #include <QUuid>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,6 +230,39 @@ bool HoldsAudio(const QString& folder)
     return !QDir(folder).entryList({"*.wav"}, QDir::Files).isEmpty();
 }
 
+// What keeps the database from being used, in words that lead to the right repair: a healthy
+// file on a full or read-only disk must not be called damaged.
+QString DatabaseTrouble(const QString& path, const CartDatabase::Fault& fault,
+                        const QString& reason)
+{
+    const int error = fault.systemError;
+    QString why = reason;
+    if (error != 0) {
+        const QString system = QString::fromLocal8Bit(std::strerror(error));
+        if (!why.contains(system)) {
+            why += "; " + system;
+        }
+    }
+    const QString start = QString("The cart store's database %1 ").arg(path);
+    if (fault.code == SQLITE_CORRUPT || fault.code == SQLITE_NOTADB) {
+        return start + "is damaged or unreadable: " + why;
+    }
+    if (fault.code == SQLITE_FULL || error == ENOSPC || error == EDQUOT || error == EFBIG) {
+        return start + "cannot be written: its disk is full (" + why + ")";
+    }
+    if (fault.code == SQLITE_READONLY || error == EROFS) {
+        return start + "cannot be written: the file or its disk is read-only (" + why + ")";
+    }
+    if (fault.code == SQLITE_PERM || fault.code == SQLITE_AUTH || error == EACCES ||
+        error == EPERM) {
+        return start + "cannot be used: no permission (" + why + ")";
+    }
+    if (fault.code == SQLITE_BUSY || fault.code == SQLITE_LOCKED) {
+        return start + "is locked by another program (" + why + ")";
+    }
+    return start + "cannot be read or written: " + why;
+}
+
 } // namespace
 
 QString CartStore::ReadMarker(const QString& folder)
@@ -311,9 +346,26 @@ CartStore::CartStore(const QString& baseFolder, Options options)
       m_markerNative(QFile::encodeName(m_audioFolder + "/" + MarkerName))
 {
     const QString databasePath = DatabasePath();
+    // A share that is not mounted, or cannot be reached, is never taken for a new store.
+    struct stat base
+    {
+    };
+    if (::stat(QFile::encodeName(m_baseFolder).constData(), &base) != 0 && errno != ENOENT) {
+        throw ToolError(StoreUnavailable,
+                        QString("The cart store's base folder %1 cannot be reached (%2): is its "
+                                "disk mounted?")
+                            .arg(m_baseFolder, QString::fromLocal8Bit(std::strerror(errno))));
+    }
     const QFileInfo database(databasePath);
     const QString audioMarker = ReadMarker(AudioFolder());
     const QString baseMarker = ReadMarker(m_baseFolder);
+    if (!m_options.storeId.isEmpty() && baseMarker != m_options.storeId &&
+        audioMarker != m_options.storeId) {
+        throw ToolError(StoreUnavailable,
+                        QString("The cart store's base folder %1 is missing, empty or holds "
+                                "another cart store: is its disk mounted?")
+                            .arg(m_baseFolder));
+    }
     // Signs that a store lived here: its database must then be there and whole.
     const bool storeWasHere =
         !audioMarker.isEmpty() || !baseMarker.isEmpty() || HoldsAudio(AudioFolder());
@@ -336,8 +388,12 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     }
 
     m_db = std::make_shared<CartDatabase>(databasePath, brandNew, false);
+    const auto trouble = [&](const Result<>& outcome) {
+        return ToolError(StoreUnavailable,
+                         DatabaseTrouble(databasePath, m_db->LastFault(), outcome.Reason()));
+    };
     if (const Result<>& opened = m_db->Opened(); !opened) {
-        throw ToolError(StoreUnavailable, damaged.arg(databasePath, opened.Reason()));
+        throw trouble(opened);
     }
     // Reading the schema and a quick check tell a damaged or foreign file before anything is
     // written into it.
@@ -348,16 +404,29 @@ CartStore::CartStore(const QString& baseFolder, Options options)
             tables << q.Text(0);
         }
         if (const Result<> read = q.Outcome(); !read) {
-            throw ToolError(StoreUnavailable, damaged.arg(databasePath, read.Reason()));
+            throw trouble(read);
         }
     }
     {
         CartDatabase::Query q(*m_db, "PRAGMA quick_check(1)");
-        const bool stepped = q.Step();
-        if (!stepped || q.Text(0) != "ok") {
-            throw ToolError(StoreUnavailable,
-                            damaged.arg(databasePath, stepped ? q.Text(0) : q.Outcome().Reason()));
+        if (!q.Step()) {
+            throw trouble(q.Outcome());
         }
+        if (q.Text(0) != "ok") {
+            throw ToolError(StoreUnavailable, damaged.arg(databasePath, q.Text(0)));
+        }
+    }
+    // SQLite opens a file it may not write read-only; every import would fail.
+    if (m_db->IsReadOnly()) {
+        // The system's reason tells a read-only mount from the file's permissions.
+        const int probe = ::open(QFile::encodeName(databasePath).constData(), O_RDWR | O_CLOEXEC);
+        const int error = probe < 0 ? errno : 0;
+        if (probe >= 0) {
+            ::close(probe);
+        }
+        throw ToolError(StoreUnavailable,
+                        DatabaseTrouble(databasePath, {SQLITE_READONLY, SQLITE_READONLY, error},
+                                        "attempt to write a readonly database"));
     }
     if (!tables.isEmpty() && !tables.contains("carts")) {
         throw ToolError(StoreUnavailable,
@@ -380,9 +449,7 @@ CartStore::CartStore(const QString& baseFolder, Options options)
         ready = m_db->Exec(kSchema);
     }
     if (!ready) {
-        throw ToolError(
-            StoreUnavailable,
-            QString("Cannot open the cart store %1: %2").arg(databasePath, ready.Reason()));
+        throw trouble(ready);
     }
     m_settings = std::make_unique<CartStoreSettings>(m_db);
     if (adopt) {
@@ -1005,10 +1072,23 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
         row.extro = ClampMarker(row.extro, length);
     }
     if (fields) {
-        auto toNumber = [&](const QString& text, double fallback) {
+        // A marker must lie in the audio; the optional ones may be -1, none. Anything else is a
+        // damaged file, not a marker to be bent into place. The text of a number may round it
+        // a little beyond the end.
+        Result<> markers;
+        auto marker = [&](const QString& name, const QString& text, bool optional) {
             bool ok = false;
-            const double value = text.toDouble(&ok);
-            return ok ? value : fallback;
+            const double value = text.trimmed().toDouble(&ok);
+            if (ok && std::isfinite(value) && optional && value == -1.0) {
+                return value;
+            }
+            if (!ok || !std::isfinite(value) || value < 0.0 || value > length + 0.001) {
+                markers = Failure{QString("%1 is damaged: its marker %2=%3 lies outside the "
+                                          "audio (%4 s)")
+                                      .arg(sourceFile, name, text, Number(length))};
+                return 0.0;
+            }
+            return qMin(value, length);
         };
         for (const auto& [name, value] : *fields) {
             if (name.compare("Title", Qt::CaseInsensitive) == 0) {
@@ -1018,15 +1098,18 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
             } else if (name.compare("Description", Qt::CaseInsensitive) == 0) {
                 row.description = value;
             } else if (name.compare("StartPoint", Qt::CaseInsensitive) == 0) {
-                row.startPoint = qBound(0.0, toNumber(value, row.startPoint), length);
+                row.startPoint = marker(name, value, false);
             } else if (name.compare("OutPoint", Qt::CaseInsensitive) == 0) {
-                row.outPoint = qBound(0.0, toNumber(value, row.outPoint), length);
+                row.outPoint = marker(name, value, false);
             } else if (name.compare("IntroStart", Qt::CaseInsensitive) == 0) {
-                row.introStart = ClampMarker(toNumber(value, row.introStart), length);
+                row.introStart = marker(name, value, true);
             } else if (name.compare("IntroEnd", Qt::CaseInsensitive) == 0) {
-                row.introEnd = ClampMarker(toNumber(value, row.introEnd), length);
+                row.introEnd = marker(name, value, true);
             } else if (name.compare("Extro", Qt::CaseInsensitive) == 0) {
-                row.extro = ClampMarker(toNumber(value, row.extro), length);
+                row.extro = marker(name, value, true);
+            }
+            if (!markers) {
+                return markers;
             }
         }
     }
@@ -1118,6 +1201,8 @@ void CartStore::RemoveLeftovers(bool now)
     }
     m_lastSweep = clock;
     LeftoverFiles::RemoveUnowned(AudioFolder(), AudioLeftovers());
+    // Files measured once and gone since would keep their rows for ever.
+    AudioLengthCache::instance().ForgetGone();
 }
 
 void CartStore::RecoverInterruptedImports()
@@ -1206,19 +1291,19 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
     TransportFile::Fields fields;
     EnsureAvailable();
     RemoveLeftovers(false);
-    const Result<> unpacked =
-        TransportFile::Read(fileName, AudioFolder(), audio, fields,
-                            [&](double fraction) { return progress.Report(30.0 * fraction); });
+    bool storeFailed = false;
+    const Result<> unpacked = TransportFile::Read(
+        fileName, AudioFolder(), audio, fields,
+        [&](double fraction) { return progress.Report(30.0 * fraction); }, &storeFailed);
     if (!unpacked) {
-        const QString& error = unpacked.Reason();
         if (progress.Cancelled() || LongWork::Stopped()) {
             Answer(Failure{"import cancelled"});
             ThrowIfStopped(false);
             return false;
         }
-        // Writing into the audio folder failed: the store's fault, not the file's.
-        if (error.startsWith("cannot unpack into")) {
-            StoreFault(StoreWriteFailed, error);
+        // No room or no writing in the audio folder: the store's fault, not the file's.
+        if (storeFailed) {
+            StoreFault(StoreWriteFailed, unpacked.Reason());
         }
         return Answer(unpacked);
     }

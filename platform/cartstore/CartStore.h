@@ -21,6 +21,9 @@ struct CartStoreOptions
 {
     // Off behaves as on a file system without hard links.
     bool hardLinks = true;
+    // The identity of the store that must be found in the base folder (the one opened there
+    // before); empty lets a new store be made.
+    QString storeId = {};
 };
 
 // Our cart store: carts in a SQLite database (<base>/cartvault.db, WAL mode) and their audio as
@@ -39,10 +42,11 @@ public:
     using Options = CartStoreOptions;
 
     // Creates the folders, the database and the markers for a brand-new store (no database, no
-    // marker, no audio). Raises ToolError StoreUnavailable, with a reason naming the folder or
-    // file, when the store cannot be opened: its database is missing, empty beside the store's
-    // audio, damaged or foreign, or its audio folder is missing or not its own. Nothing is
-    // created or overwritten then.
+    // marker, no audio), unless options.storeId asks for a store made before. Raises ToolError
+    // StoreUnavailable, with a reason naming the folder or file, when the store cannot be opened:
+    // the base folder cannot be reached or lacks the store asked for, its database is missing,
+    // empty beside the store's audio, damaged or foreign, or its audio folder is missing or not
+    // its own. Nothing is created or overwritten then.
     explicit CartStore(const QString& baseFolder, Options options = {});
     ~CartStore() override;
 

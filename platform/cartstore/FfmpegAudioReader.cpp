@@ -1,11 +1,14 @@
 #include "platform/cartstore/FfmpegAudioReader.h"
 
 #include "platform/cartstore/AudioFormatLimits.h"
+#include "platform/cartstore/RiffReader.h"
 #include "platform/cartstore/StoreLog.h"
 #include "platform/system/LongWork.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <mutex>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -45,6 +48,62 @@ void InstallFfmpegLog()
 int Interrupted(void*)
 {
     return LongWork::Breathe() ? 0 : 1;
+}
+
+// A plain PCM WAV whose data chunk declares more than the file holds is a copy that broke off:
+// decoding would pass its first part off as the whole. The streaming values 0 and 0xFFFFFFFF
+// promise no length. Empty for every other file.
+std::optional<QString> CutShortWave(const QString& fileName)
+{
+    QFile file(fileName);
+    // Only a file that begins as a WAV does: a search for one through other content would
+    // read it all.
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray start = file.read(12);
+    if (start.size() != 12 || !start.startsWith("RIFF") || start.mid(8) != "WAVE") {
+        return std::nullopt;
+    }
+    file.seek(0);
+    RiffReader reader(file);
+    RiffChunk riff;
+    riff.FormType = RiffReader::FourCC("WAVE");
+    RiffChunk fmt;
+    fmt.Id = RiffReader::FourCC("fmt ");
+    char record[16] = {};
+    if (reader.Descend(riff, nullptr, RiffReader::Find::Riff) != RiffReader::NoError ||
+        reader.Descend(fmt, &riff, RiffReader::Find::Chunk) != RiffReader::NoError ||
+        fmt.Size < sizeof record || reader.Read(record, sizeof record) != qint64(sizeof record)) {
+        return std::nullopt;
+    }
+    const quint16 tag = qFromLittleEndian<quint16>(record);
+    const quint16 channels = qFromLittleEndian<quint16>(record + 2);
+    const quint32 rate = qFromLittleEndian<quint32>(record + 4);
+    const quint32 byteRate = qFromLittleEndian<quint32>(record + 8);
+    const quint16 blockAlign = qFromLittleEndian<quint16>(record + 12);
+    const quint16 bits = qFromLittleEndian<quint16>(record + 14);
+    const bool plain = tag == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
+                       AudioFormatLimits::IsSane(rate, channels) &&
+                       blockAlign == channels * (bits / 8) &&
+                       qint64(byteRate) == qint64(rate) * blockAlign;
+    if (!plain) {
+        return std::nullopt;
+    }
+    reader.Seek(riff.DataOffset + 4);
+    RiffChunk data;
+    data.Id = RiffReader::FourCC("data");
+    if (reader.Descend(data, &riff, RiffReader::Find::Chunk) != RiffReader::NoError ||
+        data.Size == 0 || data.Size == 0xFFFFFFFFu) {
+        return std::nullopt;
+    }
+    const qint64 held = qMax<qint64>(0, reader.DeviceSize() - data.DataOffset);
+    if (held >= qint64(data.Size)) {
+        return std::nullopt;
+    }
+    return QString("declares %1 s, holds %2 s")
+        .arg(double(data.Size) / byteRate, 0, 'f', 1)
+        .arg(double(held) / byteRate, 0, 'f', 1);
 }
 
 QString AvError(int code)
@@ -104,6 +163,9 @@ Result<> FfmpegAudioReader::Open(const QString& fileName)
     m_sampleRate = 0;
     m_channels = 0;
 
+    if (const auto cut = CutShortWave(fileName)) {
+        return Reject(QString("%1 is incomplete: %2").arg(fileName, *cut));
+    }
     const QByteArray path = QFile::encodeName(fileName);
     m_format = avformat_alloc_context();
     if (!m_format) {

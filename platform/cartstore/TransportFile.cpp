@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryFile>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <sys/statvfs.h>
@@ -60,6 +62,13 @@ qint64 FreeBytes(const QString& folder)
         return std::numeric_limits<qint64>::max();
     }
     return qint64(quint64(st.f_bavail) * block);
+}
+
+// Qt's buffered writes lose the system's reason ("Unknown error"); errno still holds it.
+QString WriteErrorText(const QFile& file)
+{
+    const int error = errno;
+    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
 }
 
 QString Escape(const QString& value)
@@ -195,8 +204,12 @@ Result<> TransportFile::Write(const QString& zipPath, const QString& audioFile,
 }
 
 Result<> TransportFile::Read(const QString& zipPath, const QString& targetFolder,
-                             QString& audioPath, Fields& fields, const Progress& progress)
+                             QString& audioPath, Fields& fields, const Progress& progress,
+                             bool* targetFault)
 {
+    bool ignored = false;
+    bool& targetFailed = targetFault ? *targetFault : ignored;
+    targetFailed = false;
     // Also filled in by the entry reader below.
     QString error;
     audioPath.clear();
@@ -248,6 +261,7 @@ Result<> TransportFile::Read(const QString& zipPath, const QString& targetFolder
     // Only the audio entry is written to disk.
     const qint64 room = FreeBytes(targetFolder);
     if (room >= 0 && audioSize > room) {
+        targetFailed = true;
         return Failure{QString("%1 would unpack to %2 bytes, more than the %3 bytes free in %4")
                            .arg(zipPath)
                            .arg(audioSize)
@@ -302,7 +316,7 @@ Result<> TransportFile::Read(const QString& zipPath, const QString& targetFolder
         const bool ok = readEntry(fieldsIndex, fieldsSize, [&](const char* data, qint64 n) {
             text.append(data, n);
             // The fields are a few lines; anything bigger is not ours.
-            return text.size() <= 1 << 20;
+            return text.size() <= MaxFieldsBytes;
         });
         if (!ok) {
             if (error.isEmpty()) {
@@ -319,22 +333,27 @@ Result<> TransportFile::Read(const QString& zipPath, const QString& targetFolder
     QTemporaryFile out(QDir(targetFolder).filePath(".transport-XXXXXX." + suffix));
     out.setAutoRemove(true);
     if (!out.open()) {
+        targetFailed = true;
         return Failure{QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString())};
     }
     // Locked while unpacking, so that a sweep for leftovers leaves the file alone.
     LeftoverFiles::Own(out.handle(), out.fileName());
     const bool ok = readEntry(audioIndex, audioSize, [&](const char* data, qint64 n) {
+        errno = 0;
         if (out.write(data, n) == n) {
             return true;
         }
-        error = QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString());
+        error = QString("cannot unpack into %1: %2").arg(targetFolder, WriteErrorText(out));
+        targetFailed = true;
         return false;
     });
     if (!ok) {
         return Failure{error};
     }
+    errno = 0;
     if (!out.flush()) {
-        return Failure{QString("cannot unpack into %1: %2").arg(targetFolder, out.errorString())};
+        targetFailed = true;
+        return Failure{QString("cannot unpack into %1: %2").arg(targetFolder, WriteErrorText(out))};
     }
 
     out.setAutoRemove(false);

@@ -29,9 +29,13 @@ public:
                           const Progress& progress);
 
     // Checks the whole archive first, then unpacks its one audio entry into a new file in
-    // targetFolder (audioPath; the caller removes it) and reads the fields when present.
+    // targetFolder (audioPath; the caller removes it) and reads the fields when present. A
+    // failure of the target folder (too little room, a write that fails) sets targetFault: the
+    // archive itself may be sound.
     static Result<> Read(const QString& zipPath, const QString& targetFolder, QString& audioPath,
-                         Fields& fields, const Progress& progress);
+                         Fields& fields, const Progress& progress, bool* targetFault = nullptr);
+    // The most the fields entry may unpack to.
+    static constexpr qint64 MaxFieldsBytes = 1 << 20;
 
     // Relative, no "..", no drive letter, no empty name.
     static bool IsSafeEntryName(const QString& name);

@@ -49,8 +49,10 @@ bool PlayoutProfile::SetBaseFolder(const QString& profileName, const QString& fo
         return false;
     }
     const bool isDefault = clean == cleanFolder(CartStore::DefaultBaseFolder());
+    // A folder chosen anew may hold a new store, or another one.
     return ProfileStore::WriteValue(profileName, ProfileStore::BaseFolderValue,
-                                    isDefault ? QString() : clean);
+                                    isDefault ? QString() : clean) &&
+           ProfileStore::WriteValue(profileName, ProfileStore::StoreIdValue, QString());
 }
 
 qint32 PlayoutProfile::OpenProfile(const QString& profileName, qint32 playoutFlags, bool createNew)
@@ -66,9 +68,17 @@ qint32 PlayoutProfile::OpenProfile(const QString& profileName, qint32 playoutFla
     }
     const QString stored = ProfileStore::Find(profileName).value_or(profileName);
     const QString base = BaseFolderOf(stored);
-    if (!QDir().mkpath(base) || !m_audio->Open(base)) {
+    // Once the profile has opened a store, only that store will do: the empty mount point of a
+    // share that is not mounted must not become a new one.
+    const QString storeId = ProfileStore::ReadValue(stored, ProfileStore::StoreIdValue, QString());
+    if (!m_audio->Open(base, storeId)) {
         qCWarning(lcProfile) << "cannot open the cart store of" << stored << "in" << base;
         return 0;
+    }
+    const QString opened = m_audio->Store()->StoreId();
+    if (opened != storeId &&
+        !ProfileStore::WriteValue(stored, ProfileStore::StoreIdValue, opened)) {
+        qCWarning(lcProfile) << "cannot remember the cart store of" << stored;
     }
     m_profileName = stored;
     return 1;

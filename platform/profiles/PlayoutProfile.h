@@ -23,7 +23,9 @@ public:
     void setDebugLevel(qint32 level) override { m_debugLevel = level; }
 
     // 1 when opened; 0 for a name that cannot be a profile, a missing profile with createNew
-    // false, or a store that cannot be opened.
+    // false, or a store that cannot be opened. A profile that opened a store before opens only
+    // that one (its identity is the profile's "StoreId" value); a new store is made only for a
+    // profile without one.
     qint32 OpenProfile(const QString& profileName, qint32 playoutFlags, bool createNew) override;
     // True while a profile is open.
     bool Start(QObject* application, qint32 playoutFlags) override;
@@ -43,7 +45,8 @@ public:
     QString ProfileName() const { return m_profileName; }
     // The base folder the profile's store uses.
     static QString BaseFolderOf(const QString& profileName);
-    // Stores the profile's base folder (the default is stored as no value). False when the
+    // Stores the profile's base folder (the default is stored as no value) and forgets the store
+    // opened before, so that the folder may hold a new one. False when the
     // folder cannot be created or the value not written.
     static bool SetBaseFolder(const QString& profileName, const QString& folder);
 

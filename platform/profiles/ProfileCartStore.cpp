@@ -15,11 +15,11 @@ ProfileCartStore::~ProfileCartStore()
     Close();
 }
 
-bool ProfileCartStore::Open(const QString& baseFolder)
+bool ProfileCartStore::Open(const QString& baseFolder, const QString& storeId)
 {
     std::unique_ptr<CartStore> store;
     try {
-        store = std::make_unique<CartStore>(baseFolder);
+        store = std::make_unique<CartStore>(baseFolder, CartStoreOptions{.storeId = storeId});
     } catch (const ToolError& error) {
         qCWarning(lcProfile) << "cannot open the cart store in" << baseFolder
                              << error.Description();

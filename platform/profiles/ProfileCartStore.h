@@ -19,8 +19,9 @@ public:
     ~ProfileCartStore() override;
 
     // Opens the store in that folder in place of the current one; false (keeping the current
-    // one) when it cannot be opened.
-    bool Open(const QString& baseFolder);
+    // one) when it cannot be opened. With a store identity, only that store is opened: no new
+    // one is made.
+    bool Open(const QString& baseFolder, const QString& storeId = QString());
     void Close();
     bool IsOpen() const { return m_store != nullptr; }
     // nullptr while closed.

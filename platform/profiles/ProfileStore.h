@@ -6,7 +6,7 @@
 
 // Playout profiles are the sub-keys of a registry key in HKEY_CURRENT_USER, that is the
 // sections "<key>\<name>" of HKEY_CURRENT_USER.ini. A profile's own values (its cart store's
-// base folder, its audio settings) are values of that section.
+// base folder and identity, its audio settings) are values of that section.
 class ProfileStore
 {
 public:
@@ -38,6 +38,8 @@ public:
     // Value names.
     static constexpr const char* NameValue = "Name";
     static constexpr const char* BaseFolderValue = "BaseFolder";
+    // The identity of the cart store the profile opened last; none before the first.
+    static constexpr const char* StoreIdValue = "StoreId";
     static constexpr const char* NumberPlayersValue = "NumberPlayers";
     static constexpr const char* PlayerSettingValue = "PlayerSetting";
     static constexpr const char* SharesPlayerSettingValue = "SharesPlayerSetting";

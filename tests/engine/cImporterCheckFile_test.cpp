@@ -7,7 +7,11 @@
 #include "tests/support/AudioFixtures.h"
 
 #include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -884,6 +888,9 @@ TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
     AddGroup([](cImporterGroup& g) { g.DeleteAfterImport = true; });
     const QString file = Wav("1234 Jingle.wav", 20.0);
     const QString small = Wav("1235 Short.wav", 0.2);
+    PrepareCart("1300", {}, 20.0);
+    const QString transport = Drop("1237 Transport.zip");
+    ASSERT_TRUE(store->ExportCart(nullptr, "1300", transport, nullptr, 0, "", true, false));
     // A damaged file is still the file's fault and goes to "Failed!", with the store's reason
     // in the debug log.
     const QString damaged = Drop("1236 Damaged.zip");
@@ -904,6 +911,7 @@ TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
     const bool imported = Check(file, "1234");
     const bool smallImported = Check(small, "1235");
     const bool damagedImported = Check(damaged, "1236");
+    const bool transportImported = Check(transport, "1237");
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, oldHandler);
 
@@ -916,6 +924,12 @@ TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
     EXPECT_TRUE(smallImported);
     EXPECT_FALSE(damagedImported);
     EXPECT_TRUE(QFileInfo::exists(Drop("Failed!/1236 Damaged.zip")));
+    EXPECT_FALSE(transportImported);
+    EXPECT_TRUE(QFileInfo::exists(transport));
+    EXPECT_TRUE(AppLog().contains("Failed to import '1237 Transport.zip' into Cart 1237 Error: "
+                                  "cannot unpack into " +
+                                  store->AudioFolder() + ": File too large"))
+        << AppLog().join("\n").toStdString();
     bool traced = false;
     for (const QString& trace : Traces()) {
         traced = traced || (trace.startsWith("Cart store: ") && trace.contains(damaged));
@@ -923,7 +937,55 @@ TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
     EXPECT_TRUE(traced) << Lines(Traces());
     // No temporary file is left in the store.
     EXPECT_EQ(QDir(store->AudioFolder()).entryList(QDir::Files | QDir::Hidden),
-              QStringList({CartStore::MarkerName, "01235.wav"}));
+              QStringList({CartStore::MarkerName, "01235.wav", "01300.wav"}));
+}
+
+// An audio folder that takes no new file (immutable for root, which ignores permissions, else
+// without write permission): neither the writer nor the unpacking can make its output.
+TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
+{
+    AddGroup([](cImporterGroup& g) { g.DeleteAfterImport = true; });
+    PrepareCart("1300");
+    const QString transport = Drop("1235 Transport.zip");
+    ASSERT_TRUE(store->ExportCart(nullptr, "1300", transport, nullptr, 0, "", true, false));
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+    const QByteArray folder = QFile::encodeName(store->AudioFolder());
+    const auto lock = [&](bool on) {
+        if (::geteuid() != 0) {
+            return ::chmod(folder.constData(), on ? 0555 : 0755) == 0;
+        }
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return done;
+    };
+    if (!lock(true)) {
+        GTEST_SKIP() << "no folder here can refuse new files";
+    }
+    const bool imported = Check(file, "1234");
+    const bool transportImported = Check(transport, "1235");
+    lock(false);
+
+    EXPECT_FALSE(imported);
+    EXPECT_FALSE(transportImported);
+    EXPECT_TRUE(QFileInfo::exists(file));
+    EXPECT_TRUE(QFileInfo::exists(transport));
+    const QStringList lines = AppLog().filter("Failed to import");
+    ASSERT_EQ(lines.size(), 2) << Lines(AppLog());
+    EXPECT_TRUE(lines[0].startsWith("Failed to import '1234 Jingle.wav' into Cart 1234 Error: "
+                                    "cannot write in " +
+                                    store->AudioFolder()))
+        << Lines(lines);
+    EXPECT_TRUE(lines[1].startsWith("Failed to import '1235 Transport.zip' into Cart 1235 Error: "
+                                    "cannot unpack into " +
+                                    store->AudioFolder()))
+        << Lines(lines);
+    EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));
 }
 
 namespace {
@@ -941,8 +1003,8 @@ void PatchLe32(const QString& path, qint64 offset, quint32 value)
 
 } // namespace
 
-// A WAV header that misstates the audio (a codec other than PCM, a wrong byte rate, a copy cut
-// short) must be measured the way the store measures, or every check imports it again.
+// A WAV header that misstates the audio (a codec other than PCM, a wrong byte rate) must be
+// measured the way the store measures, or every check imports it again.
 TEST_F(ImportDecisionTest, WavsWhoseHeaderMisstatesTheAudioAreImportedOnce)
 {
     REQUIRE_FFMPEG();
@@ -970,12 +1032,6 @@ TEST_F(ImportDecisionTest, WavsWhoseHeaderMisstatesTheAudioAreImportedOnce)
              ASSERT_TRUE(QFile::copy(source, file));
              PatchLe32(file, 28, 22050 * 4 * 2);
          }},
-        {"truncated", "1004",
-         [&](const QString& file) {
-             ASSERT_TRUE(QFile::copy(source, file));
-             QFile cut(file);
-             ASSERT_TRUE(cut.resize(44 + 22050 * 4 * 2 + 3)); // two seconds and a bit
-         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -993,7 +1049,8 @@ TEST_F(ImportDecisionTest, WavsWhoseHeaderMisstatesTheAudioAreImportedOnce)
     }
 }
 
-// 45 bytes that declare a sample rate of over a billion: no audio at all.
+// 45 bytes that declare a sample rate of over a billion: no audio at all; nor in a WAV cut
+// short.
 TEST_F(ImportDecisionTest, WavOfAnAbsurdFormatIsNeverImported)
 {
     AddGroup();
@@ -1016,6 +1073,16 @@ TEST_F(ImportDecisionTest, WavOfAnAbsurdFormatIsNeverImported)
     EXPECT_FALSE(GetCart("1234").HasAudio);
     EXPECT_TRUE(AppLog().isEmpty());
     EXPECT_TRUE(QFileInfo::exists(file));
+
+    // A copy that broke off after half a second of the two its header declares: not a short
+    // cart.
+    const QString cut = Wav("1235 Cut.wav", 2.0);
+    ASSERT_TRUE(QFile(cut).resize(44 + 8000));
+    for (int pass = 1; pass <= 3; ++pass) {
+        EXPECT_FALSE(Check(cut, "1235"));
+    }
+    EXPECT_TRUE(store->imports.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(cut));
 }
 
 // "*" and "?" in a file's title are characters of the name, not wildcards.

@@ -8,7 +8,9 @@
 #include <QtEndian>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -155,8 +157,9 @@ TEST_F(AudioFileHelpersTest, HeadersThatMisstateTheAudioAreMeasuredByDecoding)
          Wave(Chunk("fmt ", PcmFormat(352800)) + Chunk("data", oneSecond)), 1.0f},
         {"streaming size", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", oneSecond, 0xFFFFFFFF)),
          1.0f},
+        // A copy that broke off: no length, rather than the part that arrived.
         {"claims two seconds, holds one",
-         Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", oneSecond, 352800)), 1.0f},
+         Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", oneSecond, 352800)), 0.0f},
         {"float",
          Wave(Chunk("fmt ", Le16(3) + Le16(1) + Le32(44100) + Le32(176400) + Le16(4) + Le16(32)) +
               Chunk("data", oneSecond)),
@@ -321,6 +324,26 @@ TEST_F(AudioFileHelpersTest, AChangedWaveIsMeasuredAgain)
     std::optional<FileVersionKey> gone = FileVersionKey{};
     EXPECT_EQ(GetWaveDuration(path, gone), 0.0f);
     EXPECT_FALSE(gone);
+}
+
+// No descriptor left for a moment: the file cannot be opened, which says nothing about its
+// content, so the next look measures it.
+TEST_F(AudioFileHelpersTest, AWaveUnreadableForAMomentIsMeasuredAgain)
+{
+    const QString path = Write(
+        "jingle.wav", Wave(Chunk("fmt ", PcmFormat()) + Chunk("data", QByteArray(176400, 0))));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit none = saved;
+    none.rlim_cur = rlim_t(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const float unreadable = GetWaveDuration(path);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(unreadable, 0.0f);
+    EXPECT_FLOAT_EQ(GetWaveDuration(path), 1.0f);
 }
 
 // The walk hands over the look it took at a file; the length may come from that look once, and

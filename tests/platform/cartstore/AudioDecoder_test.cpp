@@ -189,6 +189,44 @@ TEST_F(AudioDecoderTest, AFileThatHoldsNoAudioIsRememberedUntilItChanges)
     EXPECT_NEAR(Duration(file), 2500.0, 0.1);
 }
 
+// A WAV whose header declares more than the copy holds broke off: it is not measured (nor
+// imported) as the part that arrived, and says why, also from the cache. A streaming size is
+// no such promise.
+TEST_F(AudioDecoderTest, AWavCutShortCannotBeMeasuredAndSaysWhy)
+{
+    const QString whole = home.File("whole.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(whole, 20.0, 8000, 1, 0.5));
+    const QString cut = home.File("1234 Cut.wav");
+    ASSERT_TRUE(QFile::copy(whole, cut));
+    ASSERT_TRUE(QFile(cut).resize(44 + 16000 * 67 / 10));
+    const QString why = cut + " is incomplete: declares 20.0 s, holds 6.7 s";
+    for (int look = 1; look <= 2; ++look) {
+        SCOPED_TRACE(look);
+        try {
+            Duration(cut);
+            ADD_FAILURE() << "measured";
+        } catch (const ToolError& e) {
+            EXPECT_EQ(e.Number(), 321);
+            EXPECT_EQ(e.Description(), "Cannot decode " + cut + ": " + why)
+                << e.Description().toStdString();
+        }
+    }
+    CartStore store(home.File("store"));
+    bool f1 = false, f2 = true;
+    EXPECT_FALSE(store.ImportAudioFile(nullptr, "1234", cut, 0x24, -1, f1, 0, -1, f2));
+    EXPECT_TRUE(store.LastError().endsWith(why)) << store.LastError().toStdString();
+
+    const QString streaming = home.File("streaming.wav");
+    ASSERT_TRUE(QFile::copy(cut, streaming));
+    {
+        QFile f(streaming);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(40);
+        f.write("\xFF\xFF\xFF\xFF", 4);
+    }
+    EXPECT_NEAR(Duration(streaming), 6700.0, 0.2);
+}
+
 // A file that cannot be reached says nothing about its content and is not remembered.
 TEST_F(AudioDecoderTest, AFileThatCannotBeReadIsTriedAgain)
 {

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -475,6 +476,28 @@ TEST_F(CartStoreTest, RefreshOfARangeMeasuresOnlyItsCartsAndDecodesOnlyUnknownFi
     store->UnregisterCallback(&recorder);
 }
 
+// Lengths of files that are gone are forgotten when a store opens; a file whose folder is gone
+// too (a share not mounted) keeps its length.
+TEST_F(CartStoreTest, TheLengthCacheForgetsFilesThatAreGone)
+{
+    AudioLengthCache& cache = AudioLengthCache::instance();
+    ASSERT_TRUE(QDir().mkpath(home.File("share")));
+    const QStringList files = {home.File("kept.wav"), home.File("gone.wav"),
+                               home.File("share/away.wav")};
+    QList<AudioLengthCache::FileKey> keys;
+    for (const QString& file : files) {
+        ASSERT_TRUE(QFile::copy(jingle, file));
+        keys.append(*AudioLengthCache::KeyOf(file));
+        cache.Store(file, keys.last(), 3000.0);
+    }
+    ASSERT_TRUE(QFile::remove(files[1]));
+    ASSERT_TRUE(QDir(home.File("share")).removeRecursively());
+    store = std::make_unique<CartStore>(home.File("store"));
+    EXPECT_EQ(cache.Lookup(files[0], keys[0]), 3000.0);
+    EXPECT_FALSE(cache.Lookup(files[1], keys[1]));
+    EXPECT_EQ(cache.Lookup(files[2], keys[2]), 3000.0);
+}
+
 // A crash between moving the new audio in and committing its row leaves a backup of the old
 // audio; the next store to open puts it back, or drops it when the row was committed.
 TEST_F(CartStoreTest, OpeningTheStoreFinishesAnInterruptedImport)
@@ -596,6 +619,10 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
     CartStore other(home.File("other"));
     bool f1 = false, f2 = true;
     ASSERT_TRUE(other.ImportAudioFile(nullptr, "1", jingle, 0x24, -1, f1, 0, -1, f2));
+    const QStringList otherEntries =
+        QDir(other.AudioFolder()).entryList(QDir::Files | QDir::Hidden);
+    const QString zip = home.File("0003 Transport.zip");
+    ASSERT_TRUE(store->ExportCart(nullptr, "1", zip, nullptr, 0, "", true, false));
 
     const QString reason = "The cart store's audio folder " + audio +
                            " is missing or is not this cart store's folder: is its disk mounted?";
@@ -607,6 +634,11 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
             {"GetCartAudioPath", RaisedBy([&] { store->GetCartAudioPath("2", 0, false); })},
             {"GetCart", RaisedBy([&] { store->GetCart("2", 3, true); })},
             {"ImportAudioFile", RaisedBy([&] { Import("3", jingle, 0x24); })},
+            {"ImportTransportFile", RaisedBy([&] {
+                 QString text;
+                 bool flag = true;
+                 store->ImportTransportFile(nullptr, "3", zip, -1, nullptr, 0, text, -1, flag);
+             })},
             {"opening", RaisedBy([&] { CartStore reopened(home.File("store")); })}};
         for (const auto& [call, raised] : calls) {
             SCOPED_TRACE(call);
@@ -627,7 +659,7 @@ TEST_F(CartStoreTest, AnAudioFolderThatIsNotTheStoresOwnIsNeverUsed)
 
     ASSERT_TRUE(QDir().rename(other.AudioFolder(), audio));
     expectRefused("another store's folder");
-    EXPECT_TRUE(QFileInfo::exists(audio + "/00001.wav"));
+    EXPECT_EQ(QDir(audio).entryList(QDir::Files | QDir::Hidden), otherEntries);
     ASSERT_TRUE(QDir().rename(audio, other.AudioFolder()));
 
     ASSERT_TRUE(QDir().rename(away, audio));
@@ -708,8 +740,9 @@ TEST_F(CartStoreTest, ARemovalRightAfterTheFolderIsSwappedIsRefused)
 // their database names, never through an empty folder.
 TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
 {
-    ASSERT_TRUE(Import("1", jingle, 0x24));
-    ASSERT_TRUE(Import("2", jingle, 0x24));
+    for (const char* cart : {"1", "2", "3", "4"}) {
+        ASSERT_TRUE(Import(cart, jingle, 0x24));
+    }
     const QString audio = store->AudioFolder();
     const QString id = store->StoreId();
     EXPECT_TRUE(QRegularExpression("^\\{[0-9A-F-]{36}\\}$").match(id).hasMatch())
@@ -731,7 +764,26 @@ TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
               PlayoutAudio::StoreUnavailable);
     EXPECT_TRUE(QDir(audio).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     ASSERT_TRUE(QDir(audio).removeRecursively());
+
+    // A folder holding 1 of the 4 files named is not the store's.
+    ASSERT_TRUE(QDir().mkdir(audio));
+    ASSERT_TRUE(QFile::copy(audio + ".away/00003.wav", audio + "/00003.wav"));
+    EXPECT_EQ(RaisedBy([&] { CartStore s(home.File("store")); }).first,
+              PlayoutAudio::StoreUnavailable);
+    EXPECT_EQ(CartStore::ReadMarker(audio), QString());
+    ASSERT_TRUE(QDir(audio).removeRecursively());
     ASSERT_TRUE(QDir().rename(audio + ".away", audio));
+
+    // Its audio without its database: no empty database is made over it.
+    const QString database = home.File("store/cartvault.db");
+    ASSERT_TRUE(QDir().rename(home.File("store"), home.File("store.away")));
+    ASSERT_TRUE(QDir().mkpath(audio));
+    ASSERT_TRUE(QFile::copy(home.File("store.away/Audio/00001.wav"), audio + "/00001.wav"));
+    EXPECT_EQ(RaisedBy([&] { CartStore s(home.File("store")); }).first,
+              PlayoutAudio::StoreUnavailable);
+    EXPECT_FALSE(QFileInfo::exists(database));
+    ASSERT_TRUE(QDir(home.File("store")).removeRecursively());
+    ASSERT_TRUE(QDir().rename(home.File("store.away"), home.File("store")));
 
     // One file deleted since the last pass is no reason to refuse the folder.
     ASSERT_TRUE(QFile::remove(audio + "/00002.wav"));
@@ -809,6 +861,53 @@ TEST_F(CartStoreTest, ADamagedOrForeignDatabaseIsReportedAndLeftAlone)
     put(original);
     store = std::make_unique<CartStore>(home.File("store"));
     EXPECT_EQ(Hash(Get("1").AudioFilePath), audio);
+}
+
+// A healthy database on a full or read-only disk is not called damaged: the words say what to
+// repair, and the file is left as it was. A small file system stands for the disk.
+TEST_F(CartStoreTest, AHealthyDatabaseThatCannotBeUsedIsNotCalledDamaged)
+{
+    const QString small = home.File("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    const QByteArray at = QFile::encodeName(small);
+    if (::mount("tmpfs", at.constData(), "tmpfs", 0, "size=2m") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    struct Unmount
+    {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{at};
+    const QString base = small + "/store";
+    {
+        CartStore made(base);
+        bool f1 = false, f2 = true;
+        ASSERT_TRUE(made.ImportAudioFile(nullptr, "1", jingle, 0x24, -1, f1, 0, -1, f2));
+    }
+    const QString database = base + "/cartvault.db";
+    const QByteArray healthy = Hash(database);
+    const auto refusal = [&] {
+        const auto raised = RaisedBy([&] { CartStore s(base); });
+        EXPECT_EQ(raised.first, PlayoutAudio::StoreUnavailable);
+        EXPECT_TRUE(raised.second.startsWith("The cart store's database " + database + " "))
+            << raised.second.toStdString();
+        EXPECT_FALSE(raised.second.contains("damaged")) << raised.second.toStdString();
+        EXPECT_EQ(Hash(database), healthy);
+        return raised.second;
+    };
+    {
+        QFile filler(small + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    EXPECT_TRUE(refusal().contains("its disk is full")) << refusal().toStdString();
+    ASSERT_TRUE(QFile::remove(small + "/filler"));
+    ASSERT_EQ(::mount(nullptr, at.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    EXPECT_TRUE(refusal().contains("read-only (attempt to write a readonly database; Read-only "
+                                   "file system)"))
+        << refusal().toStdString();
 }
 
 TEST_F(CartStoreTest, StoredAudioFollowsTheUmask)

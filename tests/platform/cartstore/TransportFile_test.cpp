@@ -1,5 +1,6 @@
 #include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/TransportFile.h"
+#include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/TempHome.h"
 
@@ -9,6 +10,7 @@
 #include <QRegularExpression>
 #include <QtEndian>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <zip.h>
 
 namespace {
@@ -137,6 +139,35 @@ TEST_F(TransportFileTest, ExportedCartComesBackWithItsAudioAndFields)
         store->ExportCart(nullptr, "700", home.File("empty.zip"), nullptr, 0, "", true, false));
 }
 
+// Markers that are no numbers of the audio are a damaged file: refused, no cart touched. The
+// audio lasts 2 s; an optional marker may say -1, none.
+TEST_F(TransportFileTest, MarkersOutsideTheAudioAreRefused)
+{
+    const char* const refused[] = {"StartPoint=1e308", "OutPoint=nan",  "IntroStart=-inf",
+                                   "Extro=2.5",        "StartPoint=-1", "IntroEnd=-0.5",
+                                   "OutPoint=1e999",   "StartPoint=x"};
+    for (const char* field : refused) {
+        SCOPED_TRACE(field);
+        const QString zip = home.File("0501 Odd.zip");
+        ASSERT_TRUE(MakeZip(zip, {{"odd.wav", wavBytes}, {"cart.txt", field}}));
+        EXPECT_FALSE(ImportZip("500", zip));
+        EXPECT_FALSE(ImportZip("501", zip));
+        EXPECT_TRUE(store->LastError().contains(QString(field) + " lies outside the audio"))
+            << store->LastError().toStdString();
+    }
+    EXPECT_FALSE(store->GetCart("501", 3, false)->HasAudio);
+    EXPECT_FLOAT_EQ(store->GetCart("500", 3, false)->StartPoint, 0.0f);
+
+    const QString zip = home.File("0501 Fine.zip");
+    ASSERT_TRUE(MakeZip(zip, {{"fine.wav", wavBytes},
+                              {"cart.txt", "StartPoint=0\nOutPoint=2\nIntroStart=-1\nExtro=1.5"}}));
+    ASSERT_TRUE(ImportZip("501", zip)) << store->LastError().toStdString();
+    const Cart cart = *store->GetCart("501", 0xFFFF, false);
+    EXPECT_FLOAT_EQ(cart.OutPoint, 2.0f);
+    EXPECT_FLOAT_EQ(cart.IntroStart, -1.0f);
+    EXPECT_FLOAT_EQ(cart.Extro, 1.5f);
+}
+
 TEST_F(TransportFileTest, AZipWithoutFieldsTakesItsTitleFromTheFileName)
 {
     const QString zip = home.File("0042 Traffic Bed.zip");
@@ -173,6 +204,16 @@ TEST_F(TransportFileTest, UnsafeOrOversizedArchivesAreRefused)
                   .entryList(QDir::Files | QDir::Hidden)
                   .filter(QRegularExpression("^[^.]")),
               QStringList{"00500.wav"});
+
+    // A fields entry beyond its cap is no cart's, however well it deflates.
+    const QString bulky = home.File("bulky.zip");
+    ASSERT_TRUE(MakeZip(bulky,
+                        {{"ok.wav", wavBytes},
+                         {"cart.txt", "Title=" + QByteArray(TransportFile::MaxFieldsBytes, 'x')}},
+                        true));
+    EXPECT_FALSE(ImportZip("500", bulky));
+    EXPECT_TRUE(store->LastError().endsWith("the fields file is too large"))
+        << store->LastError().toStdString();
 
     for (const char* name : {"a.wav", "dir/a.wav", "a..b.wav", "..a.wav"}) {
         EXPECT_TRUE(TransportFile::IsSafeEntryName(name)) << name;
@@ -218,6 +259,43 @@ TEST_F(TransportFileTest, DamagedArchivesFailWithoutHarm)
                   .entryList(QDir::Files | QDir::Hidden)
                   .filter(QRegularExpression("^[^.]")),
               QStringList{"00500.wav"});
+}
+
+// A store without room for the audio is the store's fault: raised, the archive left alone, nothing
+// written into the audio folder. A small file system stands for a nearly full disk.
+TEST_F(TransportFileTest, AStoreWithoutRoomForTheAudioFailsAsTheStore)
+{
+    const QString small = home.File("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    struct Unmount
+    {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{QFile::encodeName(small)};
+    const QString big = home.File("big.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(big, 10.0, 44100, 2, 0.4));
+    const QString zip = home.File("0007 Big.zip");
+    ASSERT_TRUE(MakeZip(zip, {{"big.wav", ReadFile(big)}, {"cart.txt", "Title=Big"}}));
+    const QByteArray before = ReadFile(zip);
+    {
+        CartStore full(small + "/store");
+        QString text;
+        bool flag = true;
+        try {
+            full.ImportTransportFile(nullptr, "7", zip, -1, nullptr, 0, text, -1, flag);
+            ADD_FAILURE() << "not raised: " << full.LastError().toStdString();
+        } catch (const ToolError& error) {
+            EXPECT_EQ(error.Number(), PlayoutAudio::StoreWriteFailed);
+            EXPECT_TRUE(error.Description().contains("bytes free in " + full.AudioFolder()))
+                << error.Description().toStdString();
+        }
+        EXPECT_EQ(QDir(full.AudioFolder()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{CartStore::MarkerName});
+    }
+    EXPECT_EQ(ReadFile(zip), before);
 }
 
 // Quiet audio deflates to almost nothing; only the unpacked size itself can be too much.

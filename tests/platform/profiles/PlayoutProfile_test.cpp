@@ -76,6 +76,56 @@ TEST_F(PlayoutProfileTest, OpenProfileCreatesANewProfileAndItsStore)
     EXPECT_EQ(playout.ProfileName(), "Profile1");
 }
 
+// The share holding the store is not mounted when the program starts: neither its empty mount
+// point, nor no folder at all, nor another store's folder becomes the profile's store.
+TEST_F(PlayoutProfileTest, AProfilesStoreIsNeverMadeAgainWhereItIsMissing)
+{
+    const QString base = CartStore::DefaultBaseFolder();
+    {
+        PlayoutProfile first;
+        ASSERT_NE(first.OpenProfile("Studio", 256, true), 0);
+        EXPECT_EQ(ProfileStore::ReadValue("Studio", ProfileStore::StoreIdValue, ""),
+                  CartStore::ReadMarker(base));
+    }
+    ASSERT_TRUE(QDir().rename(base, base + ".unmounted"));
+    const QString other = home.File("other");
+    {
+        CartStore foreign(other);
+    }
+    const QString reason = "The cart store's base folder " + base +
+                           " is missing, empty or holds another cart store: is its disk mounted?";
+    const auto refused = [&](const char* situation) {
+        SCOPED_TRACE(situation);
+        ScriptedAnswerer answers;
+        answers.Expect(MsgBoxResult::OK);
+        PlayoutProfile playout;
+        EXPECT_EQ(playout.OpenProfile("Studio", 256, true), 0);
+        ASSERT_EQ(answers.Shown().size(), 1);
+        EXPECT_TRUE(answers.Shown()[0].Prompt.endsWith(reason))
+            << answers.Shown()[0].Prompt.toStdString();
+    };
+    refused("no folder");
+    EXPECT_FALSE(QFileInfo::exists(base));
+    ASSERT_TRUE(QDir().mkpath(base));
+    refused("an empty mount point");
+    EXPECT_TRUE(QDir(base).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    ASSERT_TRUE(QDir().rmdir(base));
+    ASSERT_TRUE(QDir().rename(other, base));
+    refused("another store's folder");
+    ASSERT_TRUE(QDir(base).removeRecursively());
+
+    // A base folder chosen anew may be made; so may a new profile's.
+    ASSERT_TRUE(PlayoutProfile::SetBaseFolder("Studio", home.File("chosen")));
+    PlayoutProfile playout;
+    EXPECT_NE(playout.OpenProfile("Studio", 256, false), 0);
+    EXPECT_NE(playout.OpenProfile("Fresh", 256, true), 0);
+    EXPECT_TRUE(QFileInfo::exists(base + "/cartvault.db"));
+    ASSERT_TRUE(QDir(base).removeRecursively());
+    ASSERT_TRUE(QDir().rename(base + ".unmounted", base));
+    ASSERT_TRUE(PlayoutProfile::SetBaseFolder("Studio", base));
+    EXPECT_NE(playout.OpenProfile("Studio", 256, false), 0);
+}
+
 TEST_F(PlayoutProfileTest, FileLocationsMoveTheStoreOnReload)
 {
     PlayoutProfile playout;
