@@ -252,7 +252,7 @@ TEST_F(AudioDecoderTest, MeasuringBreathesAndStopsForAClosingProgram)
     ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(3) << 30));
     for (const QString& file : {zeros, silence}) {
         SCOPED_TRACE(file.toStdString());
-        BreathRecorder window(300);
+        BreathRecorder window(BreathRecorder::AtBreath{10});
         qint32 error = 0;
         {
             const LongWork::Scope scope(window.Handler());
@@ -265,7 +265,7 @@ TEST_F(AudioDecoderTest, MeasuringBreathesAndStopsForAClosingProgram)
         EXPECT_EQ(error, LongWork::StoppedError);
         ASSERT_GE(window.StoppedAtMs, 0);
         EXPECT_LT(window.ElapsedMs() - window.StoppedAtMs, 500);
-        EXPECT_GE(window.Breaths, 5);
+        EXPECT_EQ(window.Breaths, 10);
         EXPECT_LT(window.LongestGapMs, 250);
     }
 
