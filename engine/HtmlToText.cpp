@@ -42,14 +42,14 @@ const QHash<QString, char32_t>& EntityTable()
     return table;
 }
 
-// Decodes the character reference at html[pos] ('&'). Returns the characters and sets length
+// Decodes the character reference at html[pos] ('&'). Returns the character and sets length
 // to the characters consumed; an unknown or unterminated reference is left as text (length 0).
-QString DecodeReference(const QString& html, qsizetype pos, qsizetype& length)
+char32_t DecodeReference(const QString& html, qsizetype pos, qsizetype& length)
 {
     length = 0;
     const qsizetype semi = html.indexOf(u';', pos + 1);
     if (semi < 0 || semi - pos > 32) {
-        return {};
+        return 0;
     }
     const QString name = html.mid(pos + 1, semi - pos - 1);
     char32_t code = 0;
@@ -58,7 +58,7 @@ QString DecodeReference(const QString& html, qsizetype pos, qsizetype& length)
         const bool hex = name.size() > 1 && (name.at(1) == u'x' || name.at(1) == u'X');
         const uint value = hex ? name.mid(2).toUInt(&ok, 16) : name.mid(1).toUInt(&ok, 10);
         if (!ok) {
-            return {};
+            return 0;
         }
         code = value;
         if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
@@ -67,15 +67,12 @@ QString DecodeReference(const QString& html, qsizetype pos, qsizetype& length)
     } else {
         const auto it = EntityTable().constFind(name);
         if (it == EntityTable().constEnd()) {
-            return {};
+            return 0;
         }
         code = it.value();
     }
     length = semi - pos + 1;
-    if (code == 160) { // a non-breaking space reads as a plain one in text
-        return QStringLiteral(" ");
-    }
-    return QString::fromUcs4(&code, 1);
+    return code;
 }
 
 bool IsBlockTag(const QString& name)
@@ -95,6 +92,18 @@ public:
         }
         m_space = false;
         m_out += characters;
+    }
+    // A referred character counts as the character itself: white space collapses, and a
+    // control character would only break the plain text's lines or its 7-bit form.
+    void Character(char32_t code)
+    {
+        if (QChar::isSpace(code)) {
+            Space();
+        } else if (QChar::requiresSurrogates(code)) {
+            Text(QString::fromUcs4(&code, 1));
+        } else if (QChar::category(code) != QChar::Other_Control) {
+            Text(QChar(char16_t(code))); // a literal surrogate half stays as it is
+        }
     }
     void Space() { m_space = true; }
     void Break()
@@ -207,18 +216,18 @@ QString HtmlToText(const QString& html)
         }
         if (c == u'&') {
             qsizetype length = 0;
-            const QString decoded = DecodeReference(html, i, length);
+            const char32_t decoded = DecodeReference(html, i, length);
             if (length > 0) {
-                text.Text(decoded);
+                if (decoded == 160) { // a non-breaking space reads as a plain one in text
+                    text.Text(u' ');
+                } else {
+                    text.Character(decoded);
+                }
                 i += length;
                 continue;
             }
         }
-        if (c.isSpace()) {
-            text.Space();
-        } else {
-            text.Text(c);
-        }
+        text.Character(c.unicode());
         ++i;
     }
     return text.Result();

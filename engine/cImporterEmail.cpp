@@ -6,6 +6,7 @@
 #include "framework/DebugLog.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/GeneralFunctions.h"
+#include "platform/system/PathIgnoringCase.h"
 #include "platform/system/PlatformPaths.h"
 #include "platform/system/SystemInfoFunctions.h"
 
@@ -56,7 +57,7 @@ const Outcome& SuccessOutcome()
 {
     static const Outcome outcome{
         QStringLiteral("SendSuccessEmail "),
-        QStringLiteral("/Templates/ImportSuccess.eml"),
+        QStringLiteral("Templates/ImportSuccess.eml"),
         QStringLiteral("Cartfeeder Success:"),
         QStringLiteral(" was successfully imported into Cart "),
         QStringLiteral("Additional Information: "),
@@ -70,7 +71,7 @@ const Outcome& FailOutcome()
 {
     static const Outcome outcome{
         QStringLiteral("SendFailedEmail "),
-        QStringLiteral("/Templates/ImportFail.eml"),
+        QStringLiteral("Templates/ImportFail.eml"),
         QStringLiteral("Cartfeeder FAIL:"),
         QStringLiteral(" FAILED TO importe into Cart "),
         QStringLiteral("The reason given was: "),
@@ -160,7 +161,10 @@ void Send(cImporter& importer, const Outcome& outcome, const QString& recipients
     values.HDReference = hdReference;
     values.Note = note;
 
-    if (email.LoadFromFile(NotificationEmail::TemplateBaseFolder() + outcome.Template)) {
+    // Template sets copied from Windows come in any letter case.
+    const QString base = NotificationEmail::TemplateBaseFolder();
+    const QString found = PathIgnoringCase::FindFile(base, outcome.Template);
+    if (email.LoadFromFile(found.isEmpty() ? base + QLatin1Char('/') + outcome.Template : found)) {
         MailMessage* message = email.Message();
         message->setTo(recipients);
         message->setFrom(group.NotifyEmailSender);

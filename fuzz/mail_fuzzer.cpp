@@ -42,6 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (plain.contains(u'\r')) {
         FuzzSupport::Fail("the plain text of a mail holds a carriage return");
     }
+    for (const QChar c : plain) {
+        if (c.category() == QChar::Other_Control && c != u'\n') {
+            FuzzSupport::Fail("the plain text of a mail holds a control character");
+        }
+    }
 
     MailMessage message;
     const QString path = FuzzSupport::WriteFile("template.eml", bytes);

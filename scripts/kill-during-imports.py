@@ -8,9 +8,10 @@ normalisation). The program runs headless in a private home folder.
 
     scripts/kill-during-imports.py --program build/bin/cartfeeder            # 50 imports
     scripts/kill-during-imports.py --program build/bin/cartfeeder --imports 6 --kills 3 \
-        --targeted 1 --seconds 3 8                                            # the CI test
+        --targeted 1 --seconds 3 8 --mid-writes 1                             # the CI test
 
-Exit status 0 when every check passed; the last line says how many kills were tried.
+Exit status 0 when every check passed; the last line says how many kills were tried and how
+many of them hit a file being written (--mid-writes asks for that many, trying more kills).
 """
 
 import argparse
@@ -165,21 +166,53 @@ class Run:
         for _ in range(self.args.kills):
             if not self.pending(self.rows()):
                 break
-            program = self.start()
-            if rnd.random() < self.args.targeted:
-                # Some kills wait for a file being written, so that writes are hit for sure.
-                deadline = time.monotonic() + 5
-                while time.monotonic() < deadline and not self.temporaries():
-                    time.sleep(0.002)
-                time.sleep(rnd.uniform(0, 0.03))
-            else:
-                time.sleep(rnd.uniform(*self.args.kill_after))
-            if program.poll() is None:
-                program.kill()
-                self.kills += 1
-            program.wait()
-            if self.temporaries():
-                self.mid_write += 1
+            self.kill_once(lambda: rnd.random() < self.args.targeted,
+                           lambda: rnd.uniform(0, 0.03), lambda: rnd.uniform(*self.args.kill_after))
+
+    def kill_mid_write(self):
+        """Kills at once when a file is being written, until enough kills have hit a write;
+        a few tries at most, with fresh files to import when the work has run out."""
+        extra = 0
+        for _ in range(10):
+            if self.mid_write >= self.args.mid_writes:
+                return True
+            if not self.pending(self.rows()):
+                cart = 1099 - extra
+                extra += 1
+                make_wav(os.path.join(self.folders["delete"], f"{cart} Extra.wav"),
+                         self.args.seconds[1], 700 + extra)
+                self.expected[cart] = self.args.seconds[1]
+            self.kill_once(lambda: True, lambda: 0, None)
+        return self.mid_write >= self.args.mid_writes
+
+    def kill_once(self, targeted, delay, kill_after):
+        before = self.temporary_versions()
+        program = self.start()
+        if targeted():
+            # Wait for a file being written, so that writes are hit for sure.
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline and not self.temporary_versions() - before:
+                time.sleep(0.002)
+            time.sleep(delay())
+        else:
+            time.sleep(kill_after())
+        if program.poll() is None:
+            program.kill()
+            self.kills += 1
+        program.wait()
+        # Only a file being written that this run began counts: one left by an earlier kill
+        # may still wait for the clean-up.
+        if self.temporary_versions() - before:
+            self.mid_write += 1
+
+    def temporary_versions(self):
+        found = set()
+        for path in self.temporaries():
+            try:
+                found.add((path, os.stat(path).st_ino))
+            except FileNotFoundError:
+                pass
+        return found
 
     def temporaries(self):
         found = []
@@ -239,6 +272,8 @@ def main():
                         help="earliest and latest kill, seconds after a start")
     parser.add_argument("--targeted", type=float, default=0.5,
                         help="share of the kills that wait for a file being written")
+    parser.add_argument("--mid-writes", type=int, default=0,
+                        help="kills that must hit a file being written; more are tried if not")
     parser.add_argument("--seed", type=int, default=None)
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = parser.parse_args()
@@ -253,9 +288,13 @@ def main():
         run.write_settings()
         rnd = run.prepare()
         run.kill_at_random(rnd)
+        hit = run.kill_mid_write()
         # The restart after the last kill must finish the work and clean up.
         finished = run.run_until_done(120)
         problems = [] if finished else ["the imports did not finish after the kills"]
+        if not hit:
+            problems.append(f"only {run.mid_write} kills hit a file being written, "
+                            f"{args.mid_writes} asked for")
         problems += run.check()
         for problem in problems:
             print("FAULT:", problem)

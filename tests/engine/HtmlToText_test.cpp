@@ -27,6 +27,12 @@ TEST(HtmlToText, DecodesCharacterReferences)
                          "&euro;&nbsp;5 &hellip; &#0;")
                   .toStdString(),
               "Café & Bar <b> éé€ \"q\" € 5 … \uFFFD");
+    // References to blanks, line ends and tabs collapse as the characters themselves do; other
+    // control characters, referred to or not, are dropped.
+    EXPECT_EQ(HtmlToText("a&#13;b &#9;&#10;&#x20; c&#1;d&#x7F;e\x02"
+                         "f&#133;g&#x2003;h&nbsp;&nbsp;i&#x1F600;😀")
+                  .toStdString(),
+              "a b cdef g h  i😀😀");
     // Unknown or unterminated references, and a "<" that opens no tag, stay as they are.
     EXPECT_EQ(HtmlToText("Rock &roll; &amp &#xZZ; a < b &amp;lt;").toStdString(),
               "Rock &roll; &amp &#xZZ; a < b &lt;");

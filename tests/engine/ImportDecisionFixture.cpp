@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -171,10 +173,16 @@ Cart ImportDecisionFixture::GetCart(const QString& cart)
 void ImportDecisionFixture::SetModifiedRelativeTo(const QString& file, const QString& reference,
                                                   qint64 milliseconds)
 {
-    QFile target(file);
-    ASSERT_TRUE(target.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(target.setFileTime(QFileInfo(reference).lastModified().addMSecs(milliseconds),
-                                   QFileDevice::FileModificationTime));
+    // To the nanosecond, so that an offset of 0 gives the same time.
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(reference).constData(), &info), 0);
+    const qint64 ns = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec +
+                      milliseconds * 1'000'000;
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
 }
 
 QStringList ImportDecisionFixture::AppLog() const

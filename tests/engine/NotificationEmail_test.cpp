@@ -86,10 +86,11 @@ protected:
         NotificationEmail::SetServerPort(25);
     }
 
-    void WriteTemplate(const QString& name, const QByteArray& content)
+    void WriteTemplate(const QString& name, const QByteArray& content,
+                       const QString& folder = "Templates")
     {
-        QDir().mkpath(home.File("program/Templates"));
-        QFile file(home.File("program/Templates/") + name);
+        QDir().mkpath(home.File("program/" + folder));
+        QFile file(home.File("program/" + folder + "/") + name);
         file.open(QIODevice::WriteOnly);
         file.write(content);
     }
@@ -211,6 +212,14 @@ TEST_F(NotificationEmailTest, TemplateTagsAreExpanded)
     mail = TakeMail();
     EXPECT_EQ(mail["subject"], QStringLiteral("FAILED 1234"));
     EXPECT_EQ(mail["text"].trimmed(), QStringLiteral("Why: Locked")) << "generated for both mails";
+
+    // Template sets copied from Windows come in any letter case; the exact spelling wins.
+    WriteTemplate("importfail.eml", "Subject: Other case\r\n\r\nx\r\n", "TEMPLATES");
+    cImporterEmailTest::Fail(*importer, 1, kFile, QStringLiteral("Locked"));
+    EXPECT_EQ(TakeMail()["subject"], QStringLiteral("FAILED 1234"));
+    ASSERT_TRUE(QDir(home.File("program/Templates")).removeRecursively());
+    cImporterEmailTest::Fail(*importer, 1, kFile, QStringLiteral("Locked"));
+    EXPECT_EQ(TakeMail()["subject"], QStringLiteral("Other case"));
 }
 
 TEST_F(NotificationEmailTest, BadTemplatesStillGiveAMail)

@@ -287,9 +287,18 @@ TEST_F(cEmailTest, TakesUpTlsWithoutTrustingTheCertificate)
 {
     NeedServer();
     SmtpTestServer server;
-    if (!server.Start({}, {}, true)) {
+    // The server's private key is not left in the temporary folder, even if it is killed.
+    const bool hadTemp = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QString temp = home.File("tmp");
+    ASSERT_TRUE(QDir().mkpath(temp));
+    qputenv("TMPDIR", QFile::encodeName(temp));
+    const bool started = server.Start({}, {}, true);
+    hadTemp ? qputenv("TMPDIR", savedTemp) : qunsetenv("TMPDIR");
+    if (!started) {
         GTEST_SKIP() << "no TLS test server (openssl missing?)";
     }
+    EXPECT_TRUE(QDir(temp).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     cEmail email;
     Fill(email, server.Port());
     EXPECT_EQ(Send(email), QStringLiteral("sent"));

@@ -284,14 +284,16 @@ TEST_F(ImportDecisionTest, TransportFiles)
     EXPECT_TRUE(QFileInfo::exists(zip));
     const QString audio = GetCart("1234").AudioFilePath;
 
-    // Older than the cart's audio, attribute clear: nothing at all.
-    ForgetSoFar();
-    SetModifiedRelativeTo(zip, audio, -3600 * 1000);
-    ArchiveAttribute::Clear(zip, {.tableFolder = Globals::ToolProfileFolder});
-    EXPECT_FALSE(Check(zip, "1234"));
-    EXPECT_TRUE(Traces().isEmpty());
-    EXPECT_TRUE(AppLog().isEmpty());
-    EXPECT_TRUE(events.isEmpty());
+    // Older than the cart's audio or of the same time, attribute clear: nothing at all.
+    for (const qint64 offset : {-3600 * 1000, 0}) {
+        ForgetSoFar();
+        SetModifiedRelativeTo(zip, audio, offset);
+        ArchiveAttribute::Clear(zip, {.tableFolder = Globals::ToolProfileFolder});
+        EXPECT_FALSE(Check(zip, "1234")) << offset;
+        EXPECT_TRUE(Traces().isEmpty());
+        EXPECT_TRUE(AppLog().isEmpty());
+        EXPECT_TRUE(events.isEmpty());
+    }
 
     // Newer.
     SetModifiedRelativeTo(zip, audio, 3600 * 1000);

@@ -85,16 +85,19 @@ class Recorder:
         return "250 2.0.0 Message accepted"
 
 
-def tls_context(folder):
-    cert = os.path.join(folder, "cert.pem")
-    key = os.path.join(folder, "key.pem")
-    subprocess.run(
-        ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-         "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
-        check=True, capture_output=True)
-    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(cert, key)
-    return context
+def tls_context():
+    # The context keeps the key in memory: the files go at once, so that no end of the server,
+    # a kill included, leaves a private key behind.
+    with tempfile.TemporaryDirectory() as folder:
+        cert = os.path.join(folder, "cert.pem")
+        key = os.path.join(folder, "key.pem")
+        subprocess.run(
+            ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+             "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+            check=True, capture_output=True)
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(cert, key)
+        return context
 
 
 async def main():
@@ -118,7 +121,7 @@ async def main():
     if args.user:
         options.update(authenticator=authenticator, auth_required=True)
     if args.tls:
-        options["tls_context"] = tls_context(tempfile.mkdtemp())
+        options["tls_context"] = tls_context()
 
     loop = asyncio.get_running_loop()
     server = await loop.create_server(lambda: SMTP(recorder, **options), "127.0.0.1", 0)

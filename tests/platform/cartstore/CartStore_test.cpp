@@ -323,7 +323,7 @@ TEST_F(CartStoreTest, ALongImportBreathesAndAClosingProgramStopsIt)
     ASSERT_TRUE(AudioFixtures::WriteLongSilentWav(silence, qint64(3) << 30));
     recorder.calls.clear();
 
-    BreathRecorder window(200);
+    BreathRecorder window(BreathRecorder::AtBreath{8});
     qint32 error = 0;
     {
         const LongWork::Scope scope(window.Handler());
@@ -336,7 +336,7 @@ TEST_F(CartStoreTest, ALongImportBreathesAndAClosingProgramStopsIt)
     EXPECT_EQ(error, LongWork::StoppedError);
     ASSERT_GE(window.StoppedAtMs, 0);
     EXPECT_LT(window.ElapsedMs() - window.StoppedAtMs, 500);
-    EXPECT_GE(window.Breaths, 4);
+    EXPECT_EQ(window.Breaths, 8);
     EXPECT_LT(window.LongestGapMs, 250);
     // The progress frame is closed all the same.
     EXPECT_EQ(recorder.calls.last(), "ProgressEnd");
