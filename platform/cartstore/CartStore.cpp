@@ -1074,9 +1074,12 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     if (fields) {
         // A marker must lie in the audio; the optional ones may be -1, none. Anything else is a
         // damaged file, not a marker to be bent into place. The text of a number may round it
-        // a little beyond the end.
+        // a little beyond the end. A blank field sets nothing, as before.
         Result<> markers;
-        auto marker = [&](const QString& name, const QString& text, bool optional) {
+        auto marker = [&](const QString& name, const QString& text, bool optional, double current) {
+            if (text.trimmed().isEmpty()) {
+                return current;
+            }
             bool ok = false;
             const double value = text.trimmed().toDouble(&ok);
             if (ok && std::isfinite(value) && optional && value == -1.0) {
@@ -1098,15 +1101,15 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
             } else if (name.compare("Description", Qt::CaseInsensitive) == 0) {
                 row.description = value;
             } else if (name.compare("StartPoint", Qt::CaseInsensitive) == 0) {
-                row.startPoint = marker(name, value, false);
+                row.startPoint = marker(name, value, false, row.startPoint);
             } else if (name.compare("OutPoint", Qt::CaseInsensitive) == 0) {
-                row.outPoint = marker(name, value, false);
+                row.outPoint = marker(name, value, false, row.outPoint);
             } else if (name.compare("IntroStart", Qt::CaseInsensitive) == 0) {
-                row.introStart = marker(name, value, true);
+                row.introStart = marker(name, value, true, row.introStart);
             } else if (name.compare("IntroEnd", Qt::CaseInsensitive) == 0) {
-                row.introEnd = marker(name, value, true);
+                row.introEnd = marker(name, value, true, row.introEnd);
             } else if (name.compare("Extro", Qt::CaseInsensitive) == 0) {
-                row.extro = marker(name, value, true);
+                row.extro = marker(name, value, true, row.extro);
             }
             if (!markers) {
                 return markers;

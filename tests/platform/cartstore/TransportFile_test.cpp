@@ -159,8 +159,9 @@ TEST_F(TransportFileTest, MarkersOutsideTheAudioAreRefused)
     EXPECT_FLOAT_EQ(store->GetCart("500", 3, false)->StartPoint, 0.0f);
 
     const QString zip = home.File("0501 Fine.zip");
-    ASSERT_TRUE(MakeZip(zip, {{"fine.wav", wavBytes},
-                              {"cart.txt", "StartPoint=0\nOutPoint=2\nIntroStart=-1\nExtro=1.5"}}));
+    ASSERT_TRUE(MakeZip(
+        zip, {{"fine.wav", wavBytes},
+              {"cart.txt", "StartPoint=0\nOutPoint=2\nIntroStart=-1\nIntroEnd=\nExtro=1.5"}}));
     ASSERT_TRUE(ImportZip("501", zip)) << store->LastError().toStdString();
     const Cart cart = *store->GetCart("501", 0xFFFF, false);
     EXPECT_FLOAT_EQ(cart.OutPoint, 2.0f);
