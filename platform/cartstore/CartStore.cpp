@@ -359,8 +359,12 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     const QFileInfo database(databasePath);
     const QString audioMarker = ReadMarker(AudioFolder());
     const QString baseMarker = ReadMarker(m_baseFolder);
-    if (!m_options.storeId.isEmpty() && baseMarker != m_options.storeId &&
-        audioMarker != m_options.storeId) {
+    const bool anyStore = m_options.storeId == CartStoreOptions::AnyStore;
+    const bool missing = anyStore
+                             ? baseMarker.isEmpty() && audioMarker.isEmpty() && !database.exists()
+                             : !m_options.storeId.isEmpty() && baseMarker != m_options.storeId &&
+                                   audioMarker != m_options.storeId;
+    if (missing) {
         throw ToolError(StoreUnavailable,
                         QString("The cart store's base folder %1 is missing, empty or holds "
                                 "another cart store: is its disk mounted?")

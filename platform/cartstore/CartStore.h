@@ -22,8 +22,9 @@ struct CartStoreOptions
     // Off behaves as on a file system without hard links.
     bool hardLinks = true;
     // The identity of the store that must be found in the base folder (the one opened there
-    // before); empty lets a new store be made.
+    // before); empty lets a new store be made; AnyStore asks for a store of any identity.
     QString storeId = {};
+    static constexpr const char* AnyStore = "*";
 };
 
 // Our cart store: carts in a SQLite database (<base>/cartvault.db, WAL mode) and their audio as

@@ -52,7 +52,8 @@ bool PlayoutProfile::SetBaseFolder(const QString& profileName, const QString& fo
     // A folder chosen anew may hold a new store, or another one.
     return ProfileStore::WriteValue(profileName, ProfileStore::BaseFolderValue,
                                     isDefault ? QString() : clean) &&
-           ProfileStore::WriteValue(profileName, ProfileStore::StoreIdValue, QString());
+           ProfileStore::WriteValue(profileName, ProfileStore::StoreIdValue,
+                                    ProfileStore::NewStoreId);
 }
 
 qint32 PlayoutProfile::OpenProfile(const QString& profileName, qint32 playoutFlags, bool createNew)
@@ -71,7 +72,14 @@ qint32 PlayoutProfile::OpenProfile(const QString& profileName, qint32 playoutFla
     // Once the profile has opened a store, only that store will do: the empty mount point of a
     // share that is not mounted must not become a new one.
     const QString storeId = ProfileStore::ReadValue(stored, ProfileStore::StoreIdValue, QString());
-    if (!m_audio->Open(base, storeId)) {
+    QString expected = storeId == ProfileStore::NewStoreId ? QString() : storeId;
+    // A profile of an earlier build kept no identity; one that had its base folder moved has
+    // opened a store there all the same.
+    if (storeId.isEmpty() &&
+        !ProfileStore::ReadValue(stored, ProfileStore::BaseFolderValue, QString()).isEmpty()) {
+        expected = CartStoreOptions::AnyStore;
+    }
+    if (!m_audio->Open(base, expected)) {
         qCWarning(lcProfile) << "cannot open the cart store of" << stored << "in" << base;
         return 0;
     }

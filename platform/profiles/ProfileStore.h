@@ -40,6 +40,8 @@ public:
     static constexpr const char* BaseFolderValue = "BaseFolder";
     // The identity of the cart store the profile opened last; none before the first.
     static constexpr const char* StoreIdValue = "StoreId";
+    // StoreId of a profile whose base folder was chosen anew: a new store may be made there.
+    static constexpr const char* NewStoreId = "New";
     static constexpr const char* NumberPlayersValue = "NumberPlayers";
     static constexpr const char* PlayerSettingValue = "PlayerSetting";
     static constexpr const char* SharesPlayerSettingValue = "SharesPlayerSetting";

@@ -124,6 +124,28 @@ TEST_F(PlayoutProfileTest, AProfilesStoreIsNeverMadeAgainWhereItIsMissing)
     ASSERT_TRUE(QDir().rename(base + ".unmounted", base));
     ASSERT_TRUE(PlayoutProfile::SetBaseFolder("Studio", base));
     EXPECT_NE(playout.OpenProfile("Studio", 256, false), 0);
+
+    // A profile of an earlier build kept no identity, but one whose base folder was moved has
+    // opened a store there: an empty mount point is no place for a new one.
+    const QString moved = home.File("moved");
+    ASSERT_TRUE(PlayoutProfile::SetBaseFolder("Studio", moved));
+    ASSERT_NE(playout.OpenProfile("Studio", 256, false), 0);
+    ASSERT_TRUE(ProfileStore::WriteValue("Studio", ProfileStore::StoreIdValue, QString()));
+    ASSERT_TRUE(QDir().rename(moved, moved + ".unmounted"));
+    ASSERT_TRUE(QDir().mkpath(moved));
+    {
+        ScriptedAnswerer answers;
+        answers.Expect(MsgBoxResult::OK);
+        PlayoutProfile older;
+        EXPECT_EQ(older.OpenProfile("Studio", 256, false), 0);
+        EXPECT_TRUE(QDir(moved).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+    ASSERT_TRUE(QDir().rmdir(moved));
+    ASSERT_TRUE(QDir().rename(moved + ".unmounted", moved));
+    PlayoutProfile older;
+    EXPECT_NE(older.OpenProfile("Studio", 256, false), 0);
+    EXPECT_EQ(ProfileStore::ReadValue("Studio", ProfileStore::StoreIdValue, ""),
+              CartStore::ReadMarker(moved));
 }
 
 TEST_F(PlayoutProfileTest, FileLocationsMoveTheStoreOnReload)
