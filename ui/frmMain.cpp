@@ -118,7 +118,9 @@ QString frmMain::ProgramFolder()
                                              : ProgramFolderOverride();
 }
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent), m_fileInUse(std::make_unique<FileInUse>())
+frmMain::frmMain(QWidget* parent, Clocks clocks)
+    : QMainWindow(parent), m_fileInUse(std::make_unique<FileInUse>(true, clocks)),
+      m_clocks(std::move(clocks))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QCoreApplication::applicationName());
@@ -392,7 +394,7 @@ void frmMain::Form_Load()
     connect(m_sessionEnd.get(), &SessionEndWatcher::SessionEnding, this, &frmMain::SessionEnding);
 
     // The first check is due one interval from now.
-    LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
+    MarkCheckEnd();
 
     lvwGroups->clear();
     lvwGroups->setColumnCount(6);

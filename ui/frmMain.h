@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/system/Clocks.h"
 #include "platform/system/DateTimeFunctions.h"
 
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class FileInUse;
 class GraphicsRenderer;
@@ -39,7 +41,9 @@ class frmMain : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit frmMain(QWidget* parent = nullptr);
+    // clocks: what the check measures its interval with and the in-use test compares file times
+    // with.
+    explicit frmMain(QWidget* parent = nullptr, Clocks clocks = {});
     ~frmMain() override;
 
     // Runs the load handler. False when start-up failed and the window was unloaded again.
@@ -241,6 +245,10 @@ private:
     // After the pass yielded: whether the group at the index is still the one being checked.
     bool StillTheGroup(int index, cImporterGroup*& group) const;
     void EndCheck();
+    // LastCheck and the steady clock's reading with it.
+    void MarkCheckEnd();
+    // Seconds since MarkCheckEnd on the steady clock; infinite before the first.
+    double SecondsSinceLastCheck() const;
     // An error escaped the pass: back to idle.
     void CheckFailed(bool running, const QString& description);
     void SetOverallStatus(const QString& text);
@@ -262,6 +270,8 @@ private:
     QTimer* m_trayWatch = nullptr;
     bool UnloadPending = false;
     TimeRecord LastCheck;
+    Clocks m_clocks;
+    std::optional<qint64> m_lastCheckSteadyNs;
     bool CheckInProgress = false;
     bool m_loaded = false;
     bool m_unloading = false;

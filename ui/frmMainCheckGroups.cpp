@@ -33,6 +33,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -175,17 +176,15 @@ void frmMain::CheckGroups(const bool& ForceCheck)
 
     bool running = false;
     try {
-        DateTimeFunctions& clock = DateTimeFunctions::instance();
-
+        // On the steady clock: a step of the wall clock (NTP, the repeated autumn hour) neither
+        // stalls nor hurries the check.
+        const double elapsed = SecondsSinceLastCheck();
         if (LastCheck.Day > 0) {
-            SetOverallStatus(
-                QStringLiteral(" Time until next check : ") +
-                clock.FormatTimeText(
-                    clock.TimeLeft(clock.NextCheckTime(m_importer->CheckInterval, LastCheck)), 22));
+            SetOverallStatus(QStringLiteral(" Time until next check : ") +
+                             DateTimeFunctions::instance().FormatTimeText(
+                                 double(m_importer->CheckInterval) - elapsed, 22));
         }
-
-        const float elapsed = float(clock.SecondsElapsed(LastCheck));
-        if (!ForceCheck && elapsed < m_importer->CheckInterval) {
+        if (!ForceCheck && float(elapsed) < m_importer->CheckInterval) {
             return;
         }
 
@@ -249,7 +248,21 @@ void frmMain::EndCheck()
     mnuSettings->menuAction()->setEnabled(true);
     SetOverallStatus(QStringLiteral(" Checking...Finished"));
     unsetCursor();
+    MarkCheckEnd();
+}
+
+void frmMain::MarkCheckEnd()
+{
     LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
+    m_lastCheckSteadyNs = m_clocks.SteadyNs();
+}
+
+double frmMain::SecondsSinceLastCheck() const
+{
+    if (!m_lastCheckSteadyNs) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return double(m_clocks.SteadyNs() - *m_lastCheckSteadyNs) / 1e9;
 }
 
 void frmMain::CheckFailed(bool running, const QString& description)
@@ -264,7 +277,7 @@ void frmMain::CheckFailed(bool running, const QString& description)
     mnuCheckNow->setEnabled(true);
     mnuSettings->menuAction()->setEnabled(true);
     unsetCursor();
-    LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
+    MarkCheckEnd();
     if (m_importer) {
         try {
             m_importer->AddToLog(QString(),

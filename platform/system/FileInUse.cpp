@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -38,20 +37,6 @@ QString ErrorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-qint64 NowNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-qint64 MonotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 // Closes the descriptor on every way out.
 class Descriptor
 {
@@ -73,7 +58,9 @@ private:
 
 } // namespace
 
-FileInUse::FileInUse(bool leasesAllowed) : m_leasesAllowed(leasesAllowed) {}
+FileInUse::FileInUse(bool leasesAllowed, Clocks clocks)
+    : m_leasesAllowed(leasesAllowed), m_clocks(std::move(clocks))
+{}
 
 bool FileInUse::IsNetworkFileSystem(long fileSystemType)
 {
@@ -96,7 +83,9 @@ Result<> FileInUse::OpenExclusively(const QString& path)
     if (!S_ISREG(info.st_mode)) {
         return Failure{QStringLiteral("not a regular file")};
     }
-    const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    const Look look{quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size),
+                    qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+                    qint64(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec};
 
     bool leaseTells = m_leasesAllowed;
     if (leaseTells && OnNetworkFileSystem(fd.get(), quint64(info.st_dev))) {
@@ -106,7 +95,8 @@ Result<> FileInUse::OpenExclusively(const QString& path)
         IgnoreLeaseBreakSignal();
         if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {
             ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
-            return {};
+            // Nobody has it open now, but a writer that closes between pieces may come back.
+            return Rested(path, look);
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK) {
@@ -114,12 +104,12 @@ Result<> FileInUse::OpenExclusively(const QString& path)
         }
         // EACCES (not our file, no CAP_LEASE), EINVAL (no leases here) and the like.
     }
-    return Settled(path, qint64(info.st_size), modifiedNs);
+    return Settled(path, look);
 }
 
 bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)
 {
-    const qint64 now = MonotonicNs();
+    const qint64 now = m_clocks.SteadyNs();
     const auto known = m_fileSystems.constFind(device);
     if (known != m_fileSystems.constEnd() && now - known->CheckedAtNs < kFileSystemVerdictNs) {
         return known->Network;
@@ -134,19 +124,45 @@ bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)
     return network;
 }
 
-Result<> FileInUse::Settled(const QString& path, qint64 size, qint64 modifiedNs)
+Result<> FileInUse::Rested(const QString& path, const Look& look)
 {
-    const auto previous = m_looks.constFind(path);
-    const bool unchanged = previous != m_looks.constEnd() && previous->Size == size &&
-                           previous->ModifiedNs == modifiedNs;
-    m_looks.insert(path, Look{size, modifiedNs});
-    if (!unchanged) {
+    // The change time moves with every write and with a modification time set back.
+    if (m_clocks.WallNs() - qMax(look.ModifiedNs, look.ChangedNs) >= kSettleNs) {
+        if (!m_looks.isEmpty()) {
+            m_looks.remove(path);
+        }
+        return {};
+    }
+    // Changed lately, or stamped ahead of a wall clock that has stepped back since.
+    if (QuietFor(path, look, true) >= kSettleNs) {
+        return {};
+    }
+    return Failure{QStringLiteral("modified less than two seconds ago")};
+}
+
+Result<> FileInUse::Settled(const QString& path, const Look& look)
+{
+    const qint64 quiet = QuietFor(path, look, false);
+    if (quiet < 0) {
         return Failure{QStringLiteral("size or modification time changed since the last look")};
     }
-    if (NowNs() - modifiedNs < kSettleNs) {
+    if (m_clocks.WallNs() - look.ModifiedNs < kSettleNs && quiet < kSettleNs) {
         return Failure{QStringLiteral("modified less than two seconds ago")};
     }
     return {};
+}
+
+qint64 FileInUse::QuietFor(const QString& path, const Look& look, bool withChangeTime)
+{
+    const qint64 now = m_clocks.SteadyNs();
+    const auto previous = m_looks.find(path);
+    if (previous != m_looks.end() && previous->Same(look, withChangeTime)) {
+        return now - previous->SinceNs;
+    }
+    Look first = look;
+    first.SinceNs = now;
+    m_looks.insert(path, first);
+    return -1;
 }
 
 void FileInUse::Forget(const QString& path)

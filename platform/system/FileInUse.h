@@ -1,24 +1,29 @@
 #pragma once
 
+#include "platform/system/Clocks.h"
 #include "platform/system/Result.h"
 
 #include <QHash>
 #include <QString>
 
 // "Open the file for reading with sharing denied": does any other process still have the file
-// open, typically because it is still being copied in?
+// open, typically because it is still being copied in, or has it changed so lately that its
+// writer may come back (a transfer resumed, "cat >>")?
 //
-// On local file systems the answer comes from a write lease, which the kernel grants only while
-// nobody else has the file open; it is released at once. Where no lease can be had (network
-// file systems, where a lease says nothing about other machines; a file of another owner; a
-// file system without leases) the file counts as in use until its size and modification time
-// are unchanged since the previous look at it and the modification time is at least two seconds
-// old. The object remembers those looks, so keep one for the life of the periodic check.
+// On local file systems the first answer comes from a write lease, which the kernel grants only
+// while nobody else has the file open; it is released at once. The file must then have rested:
+// its modification and change times at least two seconds old, or the file seen unchanged for two
+// seconds of the steady clock (after the wall clock stepped back). Where no lease can be had
+// (network file systems, where a lease says nothing about other machines; a file of another
+// owner; a file system without leases) the file counts as in use until its size and
+// modification time are unchanged since the previous look at it and it has rested by its
+// modification time. The object remembers those looks, so keep one for the life of the periodic
+// check.
 class FileInUse
 {
 public:
     // leasesAllowed false makes every file take the size-and-time test.
-    explicit FileInUse(bool leasesAllowed = true);
+    explicit FileInUse(bool leasesAllowed = true, Clocks clocks = {});
 
     // Works when the file was opened and nobody else has it open; it is closed again before
     // returning. Fails, saying why, when it is in use, missing, unreadable or not a regular file.
@@ -33,8 +38,19 @@ public:
 private:
     struct Look
     {
+        quint64 Device = 0;
+        quint64 Inode = 0;
         qint64 Size = 0;
         qint64 ModifiedNs = 0;
+        qint64 ChangedNs = 0;
+        // Steady clock: when this version of the file was first seen.
+        qint64 SinceNs = 0;
+        bool Same(const Look& other, bool withChangeTime) const
+        {
+            return Device == other.Device && Inode == other.Inode && Size == other.Size &&
+                   ModifiedNs == other.ModifiedNs &&
+                   (!withChangeTime || ChangedNs == other.ChangedNs);
+        }
     };
 
     // Whether a device (st_dev) holds a network file system, asked of statfs again after a
@@ -45,10 +61,19 @@ private:
         qint64 CheckedAtNs = 0; // monotonic
     };
 
-    Result<> Settled(const QString& path, qint64 size, qint64 modifiedNs);
+    // A file nobody holds: its times at least two seconds old, or the file seen unchanged for two
+    // seconds.
+    Result<> Rested(const QString& path, const Look& look);
+    // Where no lease tells: unchanged since the previous look, and rested as above by its
+    // modification time.
+    Result<> Settled(const QString& path, const Look& look);
+    // Nanoseconds (steady clock) since this version of the file was first seen; -1 when this
+    // look is the first of it.
+    qint64 QuietFor(const QString& path, const Look& look, bool withChangeTime);
     bool OnNetworkFileSystem(int fd, quint64 device);
 
     bool m_leasesAllowed;
+    Clocks m_clocks;
     QHash<QString, Look> m_looks;
     QHash<quint64, FileSystemVerdict> m_fileSystems;
 };

@@ -15,6 +15,8 @@
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
 #include "platform/system/widgets/uHWndGrab.h"
+#include "tests/support/AudioFixtures.h"
+#include "tests/support/ManualClocks.h"
 #include "tests/support/TempHome.h"
 #include "ui/GraphicsRenderer.h"
 #include "ui/frmMain.h"
@@ -238,11 +240,16 @@ protected:
 
     void Start()
     {
-        window = std::make_unique<frmMain>();
+        window = std::make_unique<frmMain>(nullptr, clocks.Get());
         ASSERT_TRUE(window->Load());
     }
 
-    void Check() { window->CheckGroups(true); }
+    // A forced check once the files just written have rested.
+    void Check()
+    {
+        clocks.Later(2);
+        window->CheckGroups(true);
+    }
 
     QString AppLog() const { return ReadFile(Globals::AppLogFile); }
 
@@ -273,6 +280,7 @@ protected:
         ADD_FAILURE() << "unexpected message box: " << request.Prompt.toStdString();
     }};
     QString watch;
+    ManualClocks clocks;
     std::unique_ptr<frmMain> window;
 
 private:
@@ -413,8 +421,7 @@ TEST_F(MainWindowTest, DroppedFileIsImportedAtTheNextPassAndDeleted)
         << window->lblOverallStatus->text().toStdString();
     EXPECT_FALSE(CartHasAudio("1234"));
 
-    Access::LastCheck(*window) =
-        DateTimeFunctions::ToTimeRecord(QDateTime::currentDateTime().addSecs(-3));
+    clocks.Later(2);
     Access::Tick(*window);
     EXPECT_TRUE(CartHasAudio("1234"));
     EXPECT_FALSE(QFile::exists(file));
@@ -437,6 +444,62 @@ TEST_F(MainWindowTest, DroppedFileIsImportedAtTheNextPassAndDeleted)
     EXPECT_TRUE(trace.contains("Check Group 1"));
     EXPECT_TRUE(trace.contains("Reading Folder Tree Ok - Found Files"));
     EXPECT_TRUE(trace.contains("Checking if 1234 is valid HD Reference"));
+}
+
+// The interval runs on a steady clock: the wall clock stepping back an hour (NTP, the repeated
+// autumn hour) or a minute and a half, or forward, neither stalls nor hurries the check or its
+// countdown; a file stamped ahead of the stepped clock is taken once it has rested.
+TEST_F(MainWindowTest, WallClockStepsNeitherStallNorHurryTheCheck)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    WriteWav(watch + "/1234 Station Jingle.wav", 0.5);
+    int passes = 0;
+    for (const double step : {-3600.0, -90.0, 7200.0}) {
+        clocks.Later(1);
+        clocks.StepWall(step);
+        Access::Tick(*window);
+        EXPECT_EQ(window->lblOverallStatus->text(), " Time until next check : 00:00:01");
+        EXPECT_EQ(DebugLog().count("Check Group 1"), passes);
+        clocks.Later(1);
+        Access::Tick(*window);
+        EXPECT_EQ(DebugLog().count("Check Group 1"), ++passes) << step;
+        EXPECT_EQ(CartHasAudio("1234"), passes > 1) << step;
+    }
+}
+
+// A writer that closes the file between pieces (a resumed transfer, "cat >>") leaves nobody
+// holding it: the file is taken only once it has rested, whole.
+TEST_F(MainWindowTest, FileWrittenInPiecesIsImportedOnlyOnceItHasRested)
+{
+    REQUIRE_FFMPEG();
+    const QString wav = home.File("source.wav");
+    const QString mp3 = home.File("source.mp3");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(wav, 20, 22050, 1));
+    ASSERT_TRUE(AudioFixtures::Encode(wav, mp3));
+    QFile source(mp3);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+
+    const QString file = watch + "/1234 Interview.mp3";
+    const int pieces = 15;
+    for (int piece = 0; piece < pieces; ++piece) {
+        clocks.Rejoin();
+        QFile target(file);
+        ASSERT_TRUE(target.open(QIODevice::Append));
+        const qsizetype from = bytes.size() * piece / pieces;
+        target.write(bytes.mid(from, bytes.size() * (piece + 1) / pieces - from));
+        target.close();
+        clocks.Later(1);
+        window->CheckGroups(true);
+        ASSERT_FALSE(CartHasAudio("1234")) << piece;
+    }
+    clocks.Later(1);
+    window->CheckGroups(true);
+    EXPECT_NEAR(CartLength("1234"), 20, 0.1);
+    EXPECT_FALSE(QFile::exists(file));
 }
 
 TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWins)
@@ -668,6 +731,9 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
     changed.close();
     ASSERT_TRUE(QFile::remove(vanishing));
 
+    // A file stamped ahead of the clock is taken once it has been seen resting.
+    Check();
+    EXPECT_NEAR(CartLength("2001"), 1.0, 0.05);
     // Removed only when still missing at a look 2 seconds later: an editor's save removes the
     // file for a moment.
     Check();

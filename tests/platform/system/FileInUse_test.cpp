@@ -1,4 +1,5 @@
 #include "platform/system/FileInUse.h"
+#include "tests/support/ManualClocks.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -52,7 +53,9 @@ TEST(FileInUseTest, LeaseTellsWhetherAnotherProcessHasTheFileOpen)
     QTemporaryDir dir;
     const QString path = dir.filePath("1234 copy.wav");
     Write(path, "RIFF", QIODevice::WriteOnly);
-    FileInUse inUse;
+    ManualClocks clocks;
+    FileInUse inUse(true, clocks.Get());
+    clocks.Later(2);
     EXPECT_TRUE(inUse.OpenExclusively(path));
 
     Holder holder(path);
@@ -63,6 +66,47 @@ TEST(FileInUseTest, LeaseTellsWhetherAnotherProcessHasTheFileOpen)
     holder.Release();
     EXPECT_TRUE(inUse.OpenExclusively(path));
     // Our own look left nothing open behind it.
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+}
+
+// A writer that closes the file between pieces (a resumed transfer, "cat >>") leaves nobody
+// holding it for a while: it is taken only once it has rested two seconds.
+TEST(FileInUseTest, AFileNobodyHoldsIsTakenOnlyOnceItHasRested)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("1234 pieces.mp3");
+    ManualClocks clocks;
+    FileInUse inUse(true, clocks.Get());
+    Write(path, "ID3", QIODevice::WriteOnly);
+    const Result<> refused = inUse.OpenExclusively(path);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.Reason(), "modified less than two seconds ago");
+    clocks.Later(1);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    clocks.Rejoin();
+    Write(path, "more", QIODevice::Append);
+    clocks.Later(1.5);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    clocks.Later(1);
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    // A writer that puts the source's old time back after each piece: the change time tells.
+    clocks.Rejoin();
+    Write(path, "again", QIODevice::Append);
+    SetModified(path, QDateTime::currentDateTime().addSecs(-60));
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    clocks.Later(2.5);
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    // The wall clock stepped back an hour after the last piece: its times lie ahead, and two
+    // quiet seconds on the steady clock settle the file.
+    clocks.Rejoin();
+    Write(path, "last", QIODevice::Append);
+    clocks.StepWall(-3600);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    clocks.Later(1);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    clocks.Later(1.5);
     EXPECT_TRUE(inUse.OpenExclusively(path));
 }
 
