@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-Result<> SaveWhole(QSaveFile& file, const QByteArray& bytes)
+Result<> SaveWhole(QSaveFile& file, const QByteArray& bytes, const SaveWholeSteps& steps)
 {
     QString why;
     if (file.write(bytes) != bytes.size() || !file.flush()) {
@@ -15,14 +15,14 @@ Result<> SaveWhole(QSaveFile& file, const QByteArray& bytes)
         // syncs too but ignores the answer.
         int rc;
         do {
-            rc = ::fsync(file.handle());
+            rc = steps.Sync ? steps.Sync(file.handle()) : ::fsync(file.handle());
         } while (rc != 0 && errno == EINTR);
         if (rc != 0 && errno != EINVAL && errno != ENOTSUP) {
             why = QString::fromLocal8Bit(std::strerror(errno));
         }
     }
     if (why.isEmpty()) {
-        if (file.commit()) {
+        if (steps.Commit ? steps.Commit(file) : file.commit()) {
             return {};
         }
         why = file.errorString();
