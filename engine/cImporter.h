@@ -111,6 +111,8 @@ private:
 
     void ReadGroup(cImporterGroup& group, const QString& section);
     void WriteGroup(const cImporterGroup& group, const QString& section);
+    // Tells the log and the operator that the settings file keeps its old values.
+    void SettingsNotSaved(const QString& reason);
     void WriteValue(const QString& section, const QString& key, const QString& value,
                     const QString& defaultValue);
 

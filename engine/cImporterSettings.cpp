@@ -7,6 +7,7 @@
 #include "platform/system/FileFunctions.h"
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/IniFile.h"
+#include "platform/system/MessageBox.h"
 #include "platform/system/RegistryFunctions.h"
 
 #include <QFile>
@@ -204,7 +205,9 @@ bool cImporter::WriteSettings(QString& Profilename)
     m_settingsFile = settingsPath();
 
     FileFunctions& files = FileFunctions::instance();
-    if (!files.CreateFolder(files.GetFolderName(m_settingsFile, 0), 0)) {
+    const QString folder = files.GetFolderName(m_settingsFile, 0);
+    if (!files.CreateFolder(folder, 0)) {
+        SettingsNotSaved(QStringLiteral("the folder '%1' could not be created").arg(folder));
         return false;
     }
     createPrivate(m_settingsFile);
@@ -231,9 +234,23 @@ bool cImporter::WriteSettings(QString& Profilename)
         WriteGroup(*ImporterGroup(i), QStringLiteral("Group") + QString::number(i));
     }
     // A save that could not replace the file (disk full) left the old one as it was.
-    const bool saved = batch.Commit();
+    const Result<> saved = batch.Commit();
     restrictToOwner(m_settingsFile);
-    return saved;
+    if (!saved) {
+        SettingsNotSaved(saved.Reason());
+    }
+    return saved.Ok();
+}
+
+void cImporter::SettingsNotSaved(const QString& reason)
+{
+    AddToLog(QString(), QStringLiteral("Couldn't save the settings to '") + m_settingsFile +
+                            QStringLiteral("' Error: ") + reason +
+                            QStringLiteral("; the change holds only until the program ends"));
+    MessageBox::Show(QStringLiteral("The settings could not be saved to '") + m_settingsFile +
+                         QStringLiteral("':\n") + reason +
+                         QStringLiteral("\n\nThe change holds only until the program ends."),
+                     MsgBoxStyle::OKOnly | MsgBoxStyle::Exclamation);
 }
 
 void cImporter::WriteGroup(const cImporterGroup& group, const QString& section)

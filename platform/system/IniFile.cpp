@@ -70,7 +70,7 @@ QString batchKey(const QString& path)
 }
 
 Document loadFromDisk(const QString& path);
-bool saveToDisk(const QString& path, const Document& doc);
+Result<> saveToDisk(const QString& path, const Document& doc);
 
 Document load(const QString& path)
 {
@@ -90,7 +90,7 @@ bool save(const QString& path, const Document& doc)
         batch->dirty = true;
         return true;
     }
-    return saveToDisk(path, doc);
+    return saveToDisk(path, doc).Ok();
 }
 
 // Reads the whole file afresh. A file that cannot be opened reads as missing.
@@ -145,16 +145,16 @@ Document loadFromDisk(const QString& path)
     return doc;
 }
 
-bool saveToDisk(const QString& path, const Document& doc)
+Result<> saveToDisk(const QString& path, const Document& doc)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
-        return false;
+        return Failure{QStringLiteral("the folder '%1' could not be created").arg(folder)};
     }
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly)) {
-        return false;
+        return Failure{file.errorString()};
     }
     QByteArray bytes;
     if (doc.bom) {
@@ -170,7 +170,7 @@ bool saveToDisk(const QString& path, const Document& doc)
         bytes = QByteArray("\xFF\xFE");
         bytes.append(QStringEncoder(QStringConverter::Utf16LE).encode(text));
     }
-    return SaveWhole(file, bytes).Ok();
+    return SaveWhole(file, bytes);
 }
 
 bool sameName(const QString& a, const QString& b)
@@ -427,17 +427,20 @@ Batch::~Batch()
     }
 }
 
-bool Batch::Commit()
+Result<> Batch::Commit()
 {
     OpenBatch& batch = openBatches()[m_key];
     if (batch.depth > 1 || !batch.dirty) {
-        return true;
+        return {};
     }
-    if (!batch.doc.readable || !saveToDisk(m_key, batch.doc)) {
-        return false;
+    if (!batch.doc.readable) {
+        return Failure{QStringLiteral("the file could not be read, so it is not overwritten")};
+    }
+    if (Result<> saved = saveToDisk(m_key, batch.doc); !saved) {
+        return saved;
     }
     batch.dirty = false;
-    return true;
+    return {};
 }
 
 } // namespace IniFile

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/Result.h"
+
 #include <QString>
 
 // INI files with the semantics of Windows' profile functions, so that files written there
@@ -37,8 +39,8 @@ public:
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 
-    // Writes the file if anything changed; false when it could not be written.
-    bool Commit();
+    // Writes the file if anything changed; fails, saying why, when it could not be written.
+    Result<> Commit();
 
 private:
     QString m_key;

@@ -8,8 +8,11 @@
 Result<> SaveWhole(QSaveFile& file, const QByteArray& bytes, const SaveWholeSteps& steps)
 {
     QString why;
+    errno = 0;
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-        why = file.errorString();
+        // Qt's text for a failed buffered write is "Unknown error"; the system's reason is kept.
+        const int error = errno;
+        why = error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
     } else {
         // Network file systems may report a full disk only when the data is synced; commit
         // syncs too but ignores the answer.

@@ -6,6 +6,7 @@
 #include "platform/cartstore/Cart.h"
 #include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/IniFile.h"
+#include "platform/system/ScriptedAnswerer.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
@@ -471,6 +472,8 @@ TEST_F(ImporterTest, SaveThatFailsPartwayKeepsEveryGroupOfTheOldFile)
 
     imp.ImporterGroup(1)->GroupName = "Renamed";
     {
+        ScriptedAnswerer answers;
+        answers.Expect(MsgBoxResult::OK);
         const FileSizeLimit limit(4096);
         ASSERT_TRUE(limit.Ok());
         EXPECT_FALSE(save());
@@ -482,6 +485,48 @@ TEST_F(ImporterTest, SaveThatFailsPartwayKeepsEveryGroupOfTheOldFile)
     EXPECT_TRUE(save());
     EXPECT_EQ(value("Group1", "Name"), "Renamed");
     EXPECT_EQ(value("Group3", "Name"), "Group 3");
+}
+
+// A save the disk refuses is said at once by every routine that saves: the change holds for this
+// run only.
+TEST_F(ImporterTest, ASaveTheDiskRefusesIsReportedByEveryRoutineThatSaves)
+{
+    writeFile("[General]\nNumberGroups=2\n[Group1]\nName=A\nOverrideDescription=" +
+              QByteArray(5000, 'a') + "\n[Group2]\nName=B\n");
+    cImporter& imp = load();
+    ScriptedDialogs dialogs;
+    imp.setDialogs(&dialogs);
+    ScriptedAnswerer answers([](const MessageBoxRequest& request) {
+        ADD_FAILURE() << "unexpected message box: " << request.Prompt.toStdString();
+    });
+    const QString before = rawFile();
+    qint16 first = 1;
+    qint16 second = 2;
+    const std::function<void()> saves[] = {
+        [&] { EXPECT_TRUE(imp.DisplayGroup(first)); },
+        [&] { EXPECT_EQ(imp.AddGroup(), 3); },
+        [&] { EXPECT_TRUE(imp.RemoveGroup(second)); },
+        [&] { EXPECT_FALSE(imp.DisplaySettings()); },
+    };
+    const QString box = "The settings could not be saved to '" + file +
+                        "':\nFile too large\n\nThe change holds only until the program ends.";
+    const QString line = "Couldn't save the settings to '" + file +
+                         "' Error: File too large; the change holds only until the program ends";
+    int shown = 0;
+    for (const auto& save : saves) {
+        answers.Expect(MsgBoxResult::OK);
+        {
+            const FileSizeLimit limit(4096);
+            save();
+        }
+        ASSERT_EQ(answers.Shown().size(), ++shown);
+        EXPECT_EQ(answers.Shown().last().Prompt.toStdString(), box.toStdString());
+        EXPECT_EQ(answers.Shown().last().Icon(), MsgBoxStyle::Exclamation);
+        EXPECT_EQ(appLogLines().filter(line).size(), shown)
+            << appLogLines().join("\n").toStdString();
+    }
+    EXPECT_TRUE(rawFile() == before);
+    EXPECT_EQ(imp.NumberGroups(), 2);
 }
 
 TEST_F(ImporterTest, SettingsFileIsPrivateToItsOwner)

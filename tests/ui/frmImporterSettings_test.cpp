@@ -2,9 +2,12 @@
 
 #include "engine/cImporter.h"
 #include "framework/ToolGlobals.h"
+#include "platform/system/IniFile.h"
 #include "platform/system/ScriptedAnswerer.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
+#include "ui/QtImporterDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,6 +42,7 @@ protected:
     {
         importer.reset();
         Globals::AppLogFile.clear();
+        Globals::ToolProfileFolder.clear();
     }
 
     // Runs DisplayImporter and hands the open window to act from inside its modal loop; a
@@ -153,6 +157,42 @@ TEST_F(ImporterSettingsTest, AcceptedValuesAreWrittenBackTrimmed)
     }));
     EXPECT_EQ(importer->SMTPLoginName(), "");
     EXPECT_EQ(importer->SMTPPassword(), "");
+}
+
+// OK with the profile's disk full: the file keeps its old values, the new interval holds for this
+// run, and the operator is told so.
+TEST_F(ImporterSettingsTest, ASaveTheDiskRefusesIsReportedAtOK)
+{
+    Globals::ToolProfileFolder = home.File("profile");
+    const QString file = Globals::ToolProfileFolder + "/Importer.ini";
+    ASSERT_TRUE(IniFile::WriteString(file, "General", "CheckInterval", "60"));
+    ASSERT_TRUE(IniFile::WriteString(file, "General", "Note", QString(5000, u'n')));
+    QString profile = "Main";
+    ASSERT_TRUE(importer->ReadSettings(profile));
+    QtImporterDialogs::Install(*importer);
+    answerer.Expect(MsgBoxResult::OK);
+    QTimer::singleShot(0, [] {
+        auto* window = qobject_cast<frmImporterSettings*>(QApplication::activeModalWidget());
+        ASSERT_NE(window, nullptr);
+        window->txtCheckInterval->setText("5");
+        window->cmdOK->click();
+    });
+    {
+        const FileSizeLimit limit(4096);
+        EXPECT_FALSE(importer->DisplaySettings());
+    }
+    EXPECT_EQ(importer->CheckInterval, 5.0f);
+    EXPECT_EQ(IniFile::ReadString(file, "General", "CheckInterval", ""), "60");
+    ASSERT_EQ(answerer.Shown().size(), 1);
+    EXPECT_EQ(answerer.Shown()[0].Prompt.toStdString(),
+              ("The settings could not be saved to '" + file +
+               "':\nFile too large\n\nThe change holds only until the program ends.")
+                  .toStdString());
+    QFile log(Globals::AppLogFile);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Couldn't save the settings to '" + file.toUtf8() +
+                                       "' Error: File too large; the change holds only until "
+                                       "the program ends"));
 }
 
 TEST_F(ImporterSettingsTest, CheckIntervalShowsAsPlainDecimalTextAndComesBackUnchanged)

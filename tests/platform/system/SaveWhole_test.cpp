@@ -34,7 +34,7 @@ TEST(SaveWholeTest, AFailedStepLeavesTheOldFileWholeAndSaysWhy)
         return file.commit();
     };
     const Row rows[] = {
-        {"write", {}, 4096, QString()},
+        {"write", {}, 4096, "File too large"},
         {"sync", {failedSync, {}}, 0, "Input/output error"},
         {"commit", {{}, failedCommit}, 0, QString()},
     };
