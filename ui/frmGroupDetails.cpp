@@ -15,6 +15,7 @@
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/GeneralFunctions.h"
+#include "platform/system/LongWork.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/ToolError.h"
 #include "platform/system/widgets/ControlFunctions.h"
@@ -22,6 +23,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -676,6 +678,12 @@ void frmGroupDetails::WriteBack(cImporterGroup& group)
         if (group.CheckCurrentLastModified && !m_originalCheckCurrentLastModified) {
             QString text;
             qint32 number = 0;
+            // Carts missing from the length cache are decoded, which can take long: the
+            // windows paint meanwhile but take no input, as the dialog has already gone.
+            const LongWork::Scope breathing([] {
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                return true;
+            });
             // Only the group's carts can be concerned; the whole store may be thousands.
             cartStore().RefreshCartInfoInRange(txtExistingStartCart->text().trimmed(),
                                                txtExistingEndCart->text().trimmed(), true, text,

@@ -14,6 +14,7 @@
 #include "platform/system/FileFunctions.h"
 #include "platform/system/FileInUse.h"
 #include "platform/system/GeneralFunctions.h"
+#include "platform/system/LongWork.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/PlatformPaths.h"
 #include "platform/system/widgets/uHWndGrab.h"
@@ -573,7 +574,9 @@ void frmMain::tmrTrayWatch_Timer()
 
 void frmMain::tmrCheckGroups_Timer()
 {
-    if (LeadingNumber(tmrCheckGroupsTag) == 0) {
+    // Not inside the breath of other work (a length refresh): the pass would change carts
+    // under it.
+    if (LeadingNumber(tmrCheckGroupsTag) == 0 && !LongWork::Breathing()) {
         CheckGroups(false);
     }
 }

@@ -69,3 +69,8 @@ bool LongWork::Stopped()
 {
     return Current().stopped;
 }
+
+bool LongWork::Breathing()
+{
+    return Current().inHandler;
+}

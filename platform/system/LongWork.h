@@ -36,4 +36,7 @@ public:
     static bool Breathe();
     // A Breathe of the open scope answered false.
     static bool Stopped();
+    // A scope's handler is running: the window has its turn in the middle of some work, so no
+    // other work should start from here.
+    static bool Breathing();
 };

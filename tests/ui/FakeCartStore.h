@@ -5,6 +5,7 @@
 #include "platform/cartstore/PlayoutAudio.h"
 
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -26,7 +27,8 @@ public:
     std::map<qint32, Cart> Carts;
     QStringList Saved;
     int RefreshCalls = 0;
-    QStringList RefreshRanges; // "first-last" of each refresh limited to a range
+    QStringList RefreshRanges;       // "first-last" of each refresh limited to a range
+    std::function<void()> OnRefresh; // the work of a refresh, when a test gives one
     Settings StoreSettings;
 
     std::optional<qint32> Number(const QString& text) const
@@ -109,6 +111,9 @@ public:
     {
         ++RefreshCalls;
         RefreshRanges << first + QLatin1Char('-') + last;
+        if (OnRefresh) {
+            OnRefresh();
+        }
     }
     void RegisterCallback(IAudioCallback*) override {}
     void UnregisterCallback(IAudioCallback*) override {}

@@ -5,6 +5,7 @@
 #include "framework/ToolGlobals.h"
 #include "platform/directory/UserDirectory.h"
 #include "platform/system/DateTimeFunctions.h"
+#include "platform/system/LongWork.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
 #include "tests/support/FrameHeadingCheck.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -752,6 +754,31 @@ double DifferingShare(const QImage& shown, const QImage& panel)
 }
 
 } // namespace
+
+// The length refresh decodes carts missing from the length cache, which can take long: the
+// program's windows go on painting and ticking meanwhile (and take no input).
+TEST_F(GroupEditorTest, TheLengthRefreshLetsTheWindowsBreathe)
+{
+    int ticks = -1;
+    store.OnRefresh = [&] {
+        int ticked = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticked; });
+        timer.start(5);
+        QElapsedTimer spent;
+        spent.start();
+        while (ticked < 3 && spent.elapsed() < 5000) {
+            LongWork::Breathe(); // as the decoder does
+        }
+        ticks = ticked;
+    };
+    cImporterGroup group = RecheckGroup();
+    EXPECT_TRUE(Edit(group, [&](frmGroupDetails& w) {
+        w.chkCheckCurrentLastModified->setChecked(true);
+        PressOK(w, {MsgBoxResult::Yes, MsgBoxResult::Yes});
+    }));
+    EXPECT_GE(ticks, 3);
+}
 
 TEST_F(GroupEditorTest, RefreshPanelIsPaintedOverThePageWhileTheRefreshRuns)
 {

@@ -11,6 +11,7 @@
 #include "platform/profiles/ProfileLibrary.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/GeneralFunctions.h"
+#include "platform/system/LongWork.h"
 #include "platform/system/PlatformPaths.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
@@ -466,6 +467,25 @@ TEST_F(MainWindowTest, WallClockStepsNeitherStallNorHurryTheCheck)
         EXPECT_EQ(DebugLog().count("Check Group 1"), ++passes) << step;
         EXPECT_EQ(CartHasAudio("1234"), passes > 1) << step;
     }
+}
+
+// Other work that lets the windows breathe (the group editor's length refresh) is not
+// interleaved with a pass: a tick meanwhile waits for the next one.
+TEST_F(MainWindowTest, NoPassStartsWhileOtherWorkBreathes)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999"));
+    Start();
+    clocks.Later(3);
+    {
+        const LongWork::Scope work([&] {
+            Access::Tick(*window);
+            return true;
+        });
+        LongWork::Breathe();
+    }
+    EXPECT_EQ(DebugLog().count("Check Group 1"), 0);
+    Access::Tick(*window);
+    EXPECT_EQ(DebugLog().count("Check Group 1"), 1);
 }
 
 // A writer that closes the file between pieces (a resumed transfer, "cat >>") leaves nobody
