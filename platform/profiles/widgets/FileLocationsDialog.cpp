@@ -43,6 +43,8 @@ FileLocationsDialog::FileLocationsDialog(const PlayoutProfile::FileLocations& lo
         }
     });
 
+    // Room for a share's folder path, not just its last few names.
+    m_folder->setMinimumWidth(m_folder->fontMetrics().averageCharWidth() * 64);
     auto* row = new QHBoxLayout;
     row->addWidget(m_folder, 1);
     row->addWidget(m_browse);

@@ -174,6 +174,10 @@ TEST_F(PlayoutProfileTest, FileLocationsMoveTheStoreOnReload)
 
     OnFileLocations([moved](FileLocationsDialog* d) {
         EXPECT_EQ(d->BaseFolderEdit()->text(), CartStore::DefaultBaseFolder());
+        // A share's folder path shows whole.
+        const QString share = "/mnt/studio-share/Orvane/Cartvault v3/Station Two/Carts";
+        const QLineEdit* box = d->BaseFolderEdit();
+        EXPECT_GT(box->width(), box->fontMetrics().horizontalAdvance(share) + 12) << box->width();
         d->BaseFolderEdit()->setText(moved);
         d->accept();
     });
