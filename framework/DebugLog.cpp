@@ -160,7 +160,15 @@ void AddToDebugLog(const QString& text, qint32 level, qint32 indentCode)
 
     // A line that cannot be written is dropped: tracing must never stop the program.
     QFile file(fileName);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner |
+                                                   QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                                   QFileDevice::WriteUser;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, ownerOnly)) {
+        // The trace names the station's files and addresses: owner-only, also a file that an
+        // earlier build made readable by all.
+        if (file.permissions() != ownerOnly) {
+            file.setPermissions(ownerOnly);
+        }
         file.write(line.toUtf8());
         file.close();
     }

@@ -107,6 +107,25 @@ TEST_F(DebugLogTest, LevelZeroWritesNothingAndIgnoresIndentation)
     EXPECT_EQ(Lines(folder), QStringList({" First"}));
 }
 
+// The trace may hold file names and addresses of the station: owner-only, also a file an earlier
+// build left readable by all.
+TEST_F(DebugLogTest, TheDailyFileIsPrivateToItsOwner)
+{
+    const QString folder = UseFolder();
+    General().setDebugLevel(5);
+    const QString path = QDir(folder).filePath(ExpectedFileName());
+    for (const bool earlier : {false, true}) {
+        if (earlier) {
+            ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
+                                                        QFile::ReadGroup | QFile::ReadOther));
+        }
+        AddToDebugLog("Traced", 5, ovNone);
+        EXPECT_EQ(QFile::permissions(path) & 0x7777,
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser)
+            << earlier;
+    }
+}
+
 TEST_F(DebugLogTest, LevelMinusOneWritesEveryLineWithoutMemoryColumns)
 {
     const QString folder = UseFolder();
