@@ -1,5 +1,7 @@
 // Times the audio decoder's lengths and the cart store's import against the ffmpeg command on
-// the same 3-minute files. Usage: audio_bench [seconds] [runs]
+// the same 3-minute files. A row whose work failed (no length, a wrong length, no cart) prints
+// a FAILED line and the program ends with 1; 2 when a row is over its target.
+// Usage: audio_bench [seconds] [runs]
 #include "platform/cartstore/AudioDecoder.h"
 #include "platform/cartstore/CartStore.h"
 
@@ -13,7 +15,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -61,19 +65,32 @@ bool Ffmpeg(const QStringList& arguments)
     return p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-template <typename F> double MedianMs(int runs, F&& f)
+// Empty when a run failed: a failed run has no time.
+template <typename F> std::optional<double> MedianMs(int runs, F&& f)
 {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
         if (!f()) {
-            return -1;
+            return std::nullopt;
         }
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+// A length that the file's audio explains (encoders add a little at the ends).
+bool IsLength(double length, double seconds)
+{
+    return std::abs(length - seconds) <= std::max(0.2, seconds / 100);
+}
+
+int Failed(const char* row, const QString& why)
+{
+    std::printf("FAILED %s: %s\n", row, qPrintable(why));
+    return 1;
 }
 
 const char* Verdict(bool ok)
@@ -110,6 +127,7 @@ int main(int argc, char* argv[])
     std::printf("%-5s %12s %14s %7s %12s  %s\n", "type", "ffmpeg null", "decoder length", "ratio",
                 "cached", "length (s)");
     bool allOk = true;
+    bool worked = true;
     int cacheRun = 0;
     for (const Format& format : formats) {
         const QString file = dir.filePath(QString("programme.") + format.ext);
@@ -120,52 +138,87 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "ffmpeg cannot make %s\n", format.ext);
             return 1;
         }
-        const double reference = MedianMs(runs, [&] {
+        const std::optional<double> reference = MedianMs(runs, [&] {
             return Ffmpeg({"-v", "quiet", "-i", file, "-f", "null", "-"});
         });
         double length = 0;
-        const double uncached = MedianMs(runs, [&] {
+        const std::optional<double> uncached = MedianMs(runs, [&] {
             // A fresh cache folder each run: nothing is known yet.
             AudioDecoder::setCacheFolder(dir.filePath(QString("cache%1").arg(++cacheRun)));
             AudioDecoder decoder;
             decoder.setWMAMode(QString(format.ext) == "wma");
             decoder.OpenFile(file, 0, 1);
             length = decoder.DurationMs() / 1000.0;
-            return length > 0;
+            return IsLength(length, seconds);
         });
+        if (!reference || !uncached) {
+            worked = false;
+            Failed(format.ext, reference ? QString("the decoder gave %1 s for %2 s of audio")
+                                               .arg(length, 0, 'f', 3)
+                                               .arg(seconds)
+                                         : QString("ffmpeg could not decode the file"));
+            continue;
+        }
         // The last run left the file in the cache.
         const int lookups = 200;
+        double cachedLength = 0;
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < lookups; ++i) {
             AudioDecoder decoder;
             decoder.OpenFile(file, 0, 1);
+            cachedLength = decoder.DurationMs() / 1000.0;
         }
         const double cached = double(timer.nsecsElapsed()) / 1e6 / lookups;
-        const double ratio = uncached / reference;
+        if (cachedLength != length) {
+            worked = false;
+            Failed(format.ext, QString("the cache gave %1 s where the decoder gave %2 s")
+                                   .arg(cachedLength, 0, 'f', 3)
+                                   .arg(length, 0, 'f', 3));
+            continue;
+        }
+        const double ratio = *uncached / *reference;
         const bool ok = ratio <= 1.2 && cached < 1.0;
         allOk = allOk && ok;
-        std::printf("%-5s %9.1f ms %11.1f ms %7.2f %9.3f ms  %.3f  %s\n", format.ext, reference,
-                    uncached, ratio, cached, length, Verdict(ok));
+        std::printf("%-5s %9.1f ms %11.1f ms %7.2f %9.3f ms  %.3f  %s\n", format.ext, *reference,
+                    *uncached, ratio, cached, length, Verdict(ok));
     }
 
     const QString mp3 = dir.filePath("programme.mp3");
-    const double reference = MedianMs(runs, [&] {
+    const std::optional<double> reference = MedianMs(runs, [&] {
         return Ffmpeg({"-v", "quiet", "-y", "-i", mp3, dir.filePath("out.wav")});
     });
     CartStore store(dir.filePath("store"));
     int cart = 0;
-    const double import = MedianMs(runs, [&] {
+    const std::optional<double> import = MedianMs(runs, [&] {
         bool f1 = false, f2 = true;
         return store.ImportAudioFile(nullptr, QString::number(++cart), mp3, 0x24, 90, f1, 0, -1,
                                      f2);
     });
-    const double ratio = import / reference;
+    if (!reference) {
+        return Failed("import", "ffmpeg could not decode the mp3 file");
+    }
+    if (!import) {
+        return Failed("import",
+                      QString("cart %1 was not imported: %2").arg(cart).arg(store.LastError()));
+    }
+    // Every cart imported holds the whole programme.
+    const auto wrongCarts = [&] {
+        const QList<CartSummary> carts = store.ListCarts(0, cart + 1);
+        return carts.size() != cart ||
+               std::any_of(carts.begin(), carts.end(),
+                           [&](const CartSummary& c) { return !IsLength(c.Length, seconds); });
+    };
+    if (wrongCarts()) {
+        return Failed("import",
+                      QString("the store does not list %1 carts of %2 s").arg(cart).arg(seconds));
+    }
+    const double ratio = *import / *reference;
     allOk = allOk && ratio <= 1.5;
     std::printf(
         "\nImportAudioFile mp3, normalised to 90%%: %.1f ms; ffmpeg -i in.mp3 out.wav: %.1f ms;"
         " ratio %.2f (target 1.5)  %s\n",
-        import, reference, ratio, Verdict(ratio <= 1.5));
+        *import, *reference, ratio, Verdict(ratio <= 1.5));
 
     // The group editor's refresh of the carts just imported: decoded once, then from the cache.
     const auto refresh = [&](const QString& first, const QString& last) {
@@ -179,11 +232,20 @@ int main(int argc, char* argv[])
     const QString last = QString::number(cart);
     const double cold = refresh("1", last);
     const double warm = refresh("1", last);
+    if (wrongCarts()) {
+        return Failed("refresh",
+                      QString("the store does not list %1 carts of %2 s after the refresh")
+                          .arg(cart)
+                          .arg(seconds));
+    }
     const bool refreshOk = warm < 1.0 * cart;
     allOk = allOk && refreshOk;
     std::printf("RefreshCartInfo over %d carts: %.1f ms decoding, %.2f ms from the cache"
                 " (target < 1 ms a cart)  %s\n",
                 cart, cold, warm, Verdict(refreshOk));
     std::printf("targets: decoder length <= 1.2 x ffmpeg null, cached < 1 ms\n");
+    if (!worked) {
+        return 1;
+    }
     return allOk ? 0 : 2;
 }

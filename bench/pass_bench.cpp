@@ -1,29 +1,43 @@
 // Times whole check passes of the real main window over large drop folders and stores.
-// One row per process: the store and the files live in a folder that the calling script
-// keeps between rows, so that later rows find what earlier ones imported.
+// The store and the files live in a folder that the calling script keeps between rows, so that
+// later rows find what earlier ones imported. Each run of a row is a process of its own, which
+// checks after every pass that the pass did its work (carts imported, files deleted, archive
+// marks cleared, nothing imported again) and fails the row otherwise.
 //
 //   pass_bench gen-wav FOLDER FIRST COUNT          small WAVs "N Bench.wav"
 //   pass_bench gen-copies FOLDER FIRST COUNT FILE  copies of FILE as "N Bench.<ext>"
-//   pass_bench ROW HOME                            prints one BENCH line
+//   pass_bench ROW HOME                            prints one BENCH line, or a FAILED line
+//                                                  and exits with 1
+//   pass_bench ROW HOME RUN                        one run: a SECONDS line a timed pass
 #include "engine/cImporter.h"
+#include "framework/ToolGlobals.h"
 #include "framework/ToolStartup.h"
+#include "platform/cartstore/CartListing.h"
+#include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/WaveFileWriter.h"
+#include "platform/system/ArchiveAttribute.h"
 #include "platform/system/MessageBox.h"
 #include "platform/system/PlatformPaths.h"
+#include "platform/system/ToolError.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -64,8 +78,8 @@ int Generate(const QStringList& args)
     return 0;
 }
 
-// Seconds of one run of an outside command (its output discarded).
-double TimeCommand(const QString& program, const QStringList& arguments)
+// Seconds of one run of an outside command (its output discarded); empty when it failed.
+std::optional<double> TimeCommand(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -73,33 +87,97 @@ double TimeCommand(const QString& program, const QStringList& arguments)
     QElapsedTimer timer;
     timer.start();
     process.start(program, arguments);
-    process.waitForFinished(-1);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        return std::nullopt;
+    }
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-std::vector<double> TimePasses(int passes);
-
-// The best of three runs, as the passes are taken at their best.
-double TimeFind(const QString& folder)
+enum class Kind
 {
-    double best = 0;
-    for (int run = 0; run < 3; ++run) {
-        const double seconds =
-            TimeCommand(QStringLiteral("find"), {folder, "-type", "f", "-printf", "%T@ %s %p\n"});
-        best = run == 0 ? seconds : std::min(best, seconds);
+    // A fresh process's first pass over new files, per file: one process a run.
+    FirstPass,
+    // A fresh process's first pass over files it has seen before: one process a run.
+    FreshPass,
+    // The passes of one process after its first one.
+    Steady,
+};
+
+enum class Reference
+{
+    None,
+    FindFolder,
+    FindAudio,
+    FfmpegDecode,
+};
+
+struct Row
+{
+    const char* name;
+    Kind kind;
+    // Under HOME/files, the n-th run of a first pass in "<folder>-n"; empty for a re-check group.
+    const char* folder;
+    // The group's range: count carts from first (in the n-th run of a first pass the n-th such
+    // range).
+    int first;
+    int count;
+    // Processes of a first pass, timed passes of a steady row; the reference runs as often.
+    int runs;
+    Reference reference;
+    // Carts with audio in the range after every pass.
+    int carts;
+    bool deleteAfter = false;
+    bool archive = false;
+    // The process's first pass imports: the store stays as it is only from then on.
+    bool importsFirst = false;
+};
+
+// The scripts make the folders these rows name; later rows find what earlier ones imported.
+const Row Rows[] = {
+    {"first-pass-1000", Kind::FirstPass, "wav1000", 10000, 1000, 3, Reference::None, 1000},
+    {"first-pass-10000", Kind::FirstPass, "wav10000", 20000, 10000, 1, Reference::None, 10000},
+    {"pass-unchanged-10000", Kind::Steady, "wav10000", 20000, 10000, 5, Reference::FindFolder,
+     10000},
+    {"pass-first-10000", Kind::FreshPass, "wav10000", 20000, 10000, 5, Reference::FindFolder,
+     10000},
+    {"pass-out-of-range-10000", Kind::Steady, "outofrange", 30000, 1000, 5, Reference::FindFolder,
+     0},
+    {"recheck-10000", Kind::Steady, "", 20000, 10000, 5, Reference::FindAudio, 10000},
+    {"pass-mp3-1000", Kind::Steady, "mp3", 40000, 1000, 5, Reference::FindFolder, 1000, false,
+     false, true},
+    {"import-mp3", Kind::FirstPass, "long", 60000, 1, 3, Reference::FfmpegDecode, 1},
+    {"first-pass-delete-1000", Kind::FirstPass, "delete1000", 13000, 1000, 3, Reference::None, 1000,
+     true},
+    {"first-pass-delete-10000", Kind::FirstPass, "delete10000", 70000, 10000, 1, Reference::None,
+     10000, true},
+    {"pass-archive-10000", Kind::Steady, "wav10000", 20000, 10000, 5, Reference::FindFolder, 10000,
+     false, true, true},
+};
+
+const Row* FindRow(const QString& name)
+{
+    for (const Row& row : Rows) {
+        if (name == QLatin1String(row.name)) {
+            return &row;
+        }
     }
-    return best;
+    return nullptr;
 }
 
-// The best of the passes after the first, which meets the folder for the first time in this
-// process; empty when the window did not start.
-std::optional<double> BestLaterPass(int passes)
+QString FolderOf(const Row& row, const QString& home, int run)
 {
-    const std::vector<double> t = TimePasses(passes);
-    if (t.size() < 2) {
-        return std::nullopt;
+    if (*row.folder == 0) {
+        return QString();
     }
-    return *std::min_element(t.begin() + 1, t.end());
+    const QString folder = home + "/files/" + row.folder;
+    return run == 0 || row.kind != Kind::FirstPass ? folder
+                                                   : folder + "-" + QString::number(run + 1);
+}
+
+int FirstCartOf(const Row& row, int run)
+{
+    return row.kind == Kind::FirstPass ? row.first + run * row.count : row.first;
 }
 
 QString ProfileFolder()
@@ -107,128 +185,235 @@ QString ProfileFolder()
     return PlatformPaths::DataHome() + "/Orvane/Cartvault v3/Tools/Cartfeeder/Profiles/Bench";
 }
 
-bool WriteGroup(const QString& folder, int first, int last)
+bool WriteGroup(const Row& row, const QString& home, int run)
 {
     QDir().mkpath(ProfileFolder());
     QFile file(ProfileFolder() + "/Importer.ini");
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         return false;
     }
+    const int first = FirstCartOf(row, run);
     // An empty folder makes a group that re-checks its range of carts.
     file.write(QStringLiteral("[General]\nNumberGroups=1\nCheckInterval=3600\n"
                               "[Group1]\nName=Bench\nDirectory=%1\nStartHDRef=%2\nEndHDRef=%3\n"
-                              "Enabled=1\n")
-                   .arg(folder)
+                              "Enabled=1\nDeleteAfterImport=%4\nUseArchiveBit=%5\n")
+                   .arg(FolderOf(row, home, run))
                    .arg(first)
-                   .arg(last)
+                   .arg(first + row.count - 1)
+                   .arg(int(row.deleteAfter))
+                   .arg(int(row.archive))
                    .toUtf8());
-    return true;
+    return file.flush();
 }
 
-// Seconds of each of `passes` forced passes of a freshly started window.
-std::vector<double> TimePasses(int passes)
+QStringList FilesIn(const QString& folder)
 {
-    frmMain window;
-    std::vector<double> seconds;
-    if (!window.Load()) {
-        std::fprintf(stderr, "the window did not start\n");
-        return seconds;
+    QStringList files;
+    if (folder.isEmpty()) {
+        return files;
     }
-    for (int i = 0; i < passes; ++i) {
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        files << it.next();
+    }
+    return files;
+}
+
+// Each audio file of the store by name: inode, size and modification time, which an import
+// changes.
+using AudioState = std::map<QString, std::tuple<quint64, qint64, qint64>>;
+
+AudioState ReadAudioState(const QString& audioFolder)
+{
+    AudioState state;
+    for (const QString& path : FilesIn(audioFolder)) {
+        struct stat st = {};
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+            state[path] = {st.st_ino, st.st_size,
+                           qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+        }
+    }
+    return state;
+}
+
+int CartsWithAudio(int first, int last)
+{
+    auto* listing = dynamic_cast<CartListing*>(Globals::PlayoutAudio);
+    if (!listing) {
+        return -1;
+    }
+    const QList<CartSummary> carts = listing->ListCarts(first - 1, last - first + 1);
+    return int(std::count_if(carts.begin(), carts.end(),
+                             [last](const CartSummary& cart) { return cart.Number <= last; }));
+}
+
+// What is wrong with the state a pass left; empty when it did its work.
+QString CheckPass(const Row& row, const QString& folder, int run, qsizetype filesBefore,
+                  const std::optional<AudioState>& audioBefore, const QString& audioFolder)
+{
+    const int first = FirstCartOf(row, run);
+    const int carts = CartsWithAudio(first, first + row.count - 1);
+    if (carts != row.carts) {
+        return QStringLiteral("%1 carts with audio in %2-%3, expected %4")
+            .arg(carts)
+            .arg(first)
+            .arg(first + row.count - 1)
+            .arg(row.carts);
+    }
+    const QStringList files = FilesIn(folder);
+    const qsizetype expected = row.deleteAfter ? 0 : filesBefore;
+    if (files.size() != expected) {
+        return QStringLiteral("%1 files left in %2, expected %3")
+            .arg(files.size())
+            .arg(folder)
+            .arg(expected);
+    }
+    if (row.archive) {
+        for (const QString& path : files) {
+            try {
+                if (ArchiveAttribute::IsSet(path, {.tableFolder = Globals::ToolProfileFolder})) {
+                    return QStringLiteral("the archive mark of %1 is still set").arg(path);
+                }
+            } catch (const ToolError& error) {
+                return QStringLiteral("the archive mark of %1 cannot be read: %2")
+                    .arg(path, error.Description());
+            }
+        }
+    }
+    if (audioBefore && ReadAudioState(audioFolder) != *audioBefore) {
+        return QStringLiteral("a cart was imported again in a pass over files imported before");
+    }
+    return QString();
+}
+
+// One process of a row: prints "SECONDS s" for each timed pass, or a FAILED line.
+int RunPasses(const Row& row, const QString& home, int run)
+{
+    const auto fail = [&row](const QString& why) {
+        std::printf("FAILED %s: %s\n", row.name, qPrintable(why));
+        return 1;
+    };
+    frmMain window;
+    if (!window.Load() || !Globals::PlayoutAudio) {
+        return fail(QStringLiteral("the window did not start"));
+    }
+    const QString folder = FolderOf(row, home, run);
+    const QString audioFolder =
+        Globals::PlayoutAudio->BaseFolder() + "/" + CartStore::AudioFolderName;
+    const qsizetype filesBefore = FilesIn(folder).size();
+    if (!folder.isEmpty() && filesBefore == 0) {
+        return fail(QStringLiteral("no files in %1").arg(folder));
+    }
+    std::optional<AudioState> audioBefore;
+    if (row.kind != Kind::FirstPass && !row.importsFirst) {
+        audioBefore = ReadAudioState(audioFolder);
+    }
+    const int passes = row.kind == Kind::Steady ? row.runs + 1 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
         QElapsedTimer timer;
         timer.start();
         window.CheckGroups(true);
-        seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        const QString wrong = CheckPass(row, folder, run, filesBefore, audioBefore, audioFolder);
+        if (!wrong.isEmpty()) {
+            return fail(QStringLiteral("pass %1: %2").arg(pass + 1).arg(wrong));
+        }
+        if (!audioBefore) {
+            audioBefore = ReadAudioState(audioFolder);
+        }
+        if (row.kind != Kind::Steady || pass > 0) {
+            std::printf("SECONDS %.6f\n", seconds);
+        }
     }
-    return seconds;
-}
-
-void Print(const char* name, double project, double reference)
-{
-    std::printf("BENCH %s project=%.4f reference=%.4f ratio=%.2f\n", name, project, reference,
-                reference > 0 ? project / reference : 0.0);
     std::fflush(stdout);
+    return 0;
 }
 
-int RunRow(const QString& row, const QString& home)
+double Min(std::vector<double> v)
 {
-    const QString folders = home + "/files";
-    const QString audio = PlatformPaths::DataHome() + "/Orvane/Cartvault v3/Audio";
-    struct Folder
-    {
-        const char* name;
-        QString path;
-        int first;
-        int last;
+    return *std::min_element(v.begin(), v.end());
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The row's passes, each run in a process of its own; a FAILED line when one did not do its work.
+int RunRow(const Row& row, const QString& home)
+{
+    const auto fail = [&row](const QString& why) {
+        std::printf("FAILED %s: %s\n", row.name, qPrintable(why));
+        std::fflush(stdout);
+        return 1;
     };
-    if (row == "first-pass-1000" || row == "first-pass-10000") {
-        const bool big = row.endsWith("10000");
-        const QString folder = folders + (big ? "/wav10000" : "/wav1000");
-        if (!WriteGroup(folder, big ? 20000 : 10000, big ? 29999 : 10999)) {
-            return 1;
+    std::vector<double> project;
+    const int processes = row.kind == Kind::Steady ? 1 : row.runs;
+    for (int run = 0; run < processes; ++run) {
+        if (!WriteGroup(row, home, run)) {
+            return fail(QStringLiteral("cannot write the group settings"));
         }
-        const std::vector<double> t = TimePasses(1);
-        if (t.empty()) {
-            return 1;
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {row.name, home, QString::number(run)});
+        child.waitForFinished(-1);
+        const QStringList lines =
+            QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        for (const QString& line : lines) {
+            if (line.startsWith("FAILED")) {
+                std::printf("%s\n", qPrintable(line));
+                std::fflush(stdout);
+                return 1;
+            }
+            if (line.startsWith("SECONDS ")) {
+                project.push_back(line.mid(8).toDouble() /
+                                  (row.kind == Kind::FirstPass ? row.count : 1));
+            }
         }
-        Print(qPrintable(row), t[0] / (big ? 10000 : 1000), 0);
-        return 0;
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+            return fail(QStringLiteral("run %1 ended with %2").arg(run + 1).arg(child.exitCode()));
+        }
     }
-    if (row == "pass-unchanged-10000") {
-        const QString folder = folders + "/wav10000";
-        WriteGroup(folder, 20000, 29999);
-        const std::optional<double> best = BestLaterPass(4);
-        if (!best) {
-            return 1;
-        }
-        Print("pass-unchanged-10000", *best, TimeFind(folder));
-        return 0;
+    if (int(project.size()) != row.runs) {
+        return fail(
+            QStringLiteral("%1 timed passes, expected %2").arg(project.size()).arg(row.runs));
     }
-    if (row == "pass-out-of-range-10000") {
-        const QString folder = folders + "/outofrange";
-        WriteGroup(folder, 30000, 30999);
-        const std::optional<double> best = BestLaterPass(4);
-        if (!best) {
-            return 1;
+
+    std::vector<double> reference;
+    const QString folder = FolderOf(row, home, 0);
+    for (int run = 0; run < row.runs && row.reference != Reference::None; ++run) {
+        std::optional<double> seconds;
+        if (row.reference == Reference::FfmpegDecode) {
+            seconds = TimeCommand(
+                QStringLiteral("ffmpeg"),
+                {"-v", "quiet", "-y", "-i", FilesIn(folder).value(0), home + "/reference.wav"});
+        } else {
+            const QString where =
+                row.reference == Reference::FindAudio
+                    ? CartStore::DefaultBaseFolder() + "/" + CartStore::AudioFolderName
+                    : folder;
+            seconds = TimeCommand(QStringLiteral("find"),
+                                  {where, "-type", "f", "-printf", "%T@ %s %p\n"});
         }
-        Print("pass-out-of-range-10000", *best, TimeFind(folder));
-        return 0;
-    }
-    if (row == "recheck-10000") {
-        WriteGroup(QString(), 20000, 29999);
-        const std::optional<double> best = BestLaterPass(4);
-        if (!best) {
-            return 1;
+        if (!seconds) {
+            return fail(QStringLiteral("the reference command failed"));
         }
-        Print("recheck-10000", *best, TimeFind(audio));
-        return 0;
+        reference.push_back(*seconds);
     }
-    if (row == "pass-mp3-1000") {
-        const QString folder = folders + "/mp3";
-        WriteGroup(folder, 40000, 40999);
-        // The first pass imports them; the next ones find nothing to do.
-        const std::optional<double> best = BestLaterPass(4);
-        if (!best) {
-            return 1;
-        }
-        Print("pass-mp3-1000", *best, TimeFind(folder));
-        return 0;
+    if (reference.empty()) {
+        reference.assign(1, 0.0);
     }
-    if (row == "import-mp3") {
-        const QString folder = folders + "/long";
-        WriteGroup(folder, 60000, 60000);
-        const std::vector<double> t = TimePasses(1);
-        if (t.empty()) {
-            return 1;
-        }
-        const double reference = TimeCommand(
-            QStringLiteral("ffmpeg"),
-            {"-v", "quiet", "-y", "-i", folder + "/60000 Bench.mp3", home + "/reference.wav"});
-        Print("import-mp3", t[0], reference);
-        return 0;
-    }
-    std::fprintf(stderr, "unknown row %s\n", qPrintable(row));
-    return 2;
+    const auto ratio = [](double p, double r) { return r > 0 ? p / r : 0.0; };
+    std::printf("BENCH %s project=%.4f reference=%.4f ratio=%.2f project-median=%.4f "
+                "reference-median=%.4f ratio-median=%.2f runs=%zu\n",
+                row.name, Min(project), Min(reference), ratio(Min(project), Min(reference)),
+                Median(project), Median(reference), ratio(Median(project), Median(reference)),
+                project.size());
+    std::fflush(stdout);
+    return 0;
 }
 
 } // namespace
@@ -245,8 +430,9 @@ int main(int argc, char* argv[])
         return Generate(args);
     }
     const QString home = args.value(2);
-    if (home.isEmpty()) {
-        std::fprintf(stderr, "usage: pass_bench ROW HOME\n");
+    const Row* row = FindRow(command);
+    if (home.isEmpty() || !row) {
+        std::fprintf(stderr, "usage: pass_bench ROW HOME [RUN]\n");
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -269,5 +455,8 @@ int main(int argc, char* argv[])
         return QStringLiteral("/Profile=Bench /NOPREVCHECK");
     };
     ToolStartup::Current().Wait = [](double) {};
-    return RunRow(command, home);
+    if (args.size() > 3) {
+        return RunPasses(*row, home, args.value(3).toInt());
+    }
+    return RunRow(*row, home);
 }
