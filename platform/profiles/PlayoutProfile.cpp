@@ -44,6 +44,11 @@ QString PlayoutProfile::BaseFolderOf(const QString& profileName)
 bool PlayoutProfile::SetBaseFolder(const QString& profileName, const QString& folder)
 {
     const QString clean = cleanFolder(folder);
+    // The same folder again is no new choice: its store stays the one to find there, and the
+    // empty mount point of a share that is down is not made into a folder.
+    if (!clean.isEmpty() && clean == cleanFolder(BaseFolderOf(profileName))) {
+        return true;
+    }
     if (clean.isEmpty() || !QDir::isAbsolutePath(clean) || !QDir().mkpath(clean)) {
         qCWarning(lcProfile) << "cannot use" << folder << "as the base folder of" << profileName;
         return false;

@@ -105,6 +105,9 @@ TEST_F(PlayoutProfileTest, AProfilesStoreIsNeverMadeAgainWhereItIsMissing)
             << answers.Shown()[0].Prompt.toStdString();
     };
     refused("no folder");
+    // Confirming the folder it has in File Locations changes nothing.
+    ASSERT_TRUE(PlayoutProfile::SetBaseFolder("Studio", base));
+    refused("the same folder confirmed");
     EXPECT_FALSE(QFileInfo::exists(base));
     ASSERT_TRUE(QDir().mkpath(base));
     refused("an empty mount point");
