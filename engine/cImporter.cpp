@@ -11,7 +11,8 @@
 #include <cmath>
 #include <limits>
 
-cImporter::cImporter(QObject* parent) : QObject(parent)
+cImporter::cImporter(QObject* parent, Clocks clocks)
+    : QObject(parent), m_vanishedAudio(std::move(clocks))
 {
     if (Globals::PlayoutAudio) {
         Globals::PlayoutAudio->RegisterCallback(this);

@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -23,7 +22,8 @@ class cImporter : public QObject, public IAudioCallback
     Q_OBJECT
 
 public:
-    explicit cImporter(QObject* parent = nullptr);
+    // clocks: the steady one times how long an audio file has been missing.
+    explicit cImporter(QObject* parent = nullptr, Clocks clocks = {});
     ~cImporter() override;
 
     float CheckInterval = 0.0f; // seconds between two checks of the groups
@@ -67,10 +67,6 @@ public:
     // refusals is mailed.
     bool MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder, qint32 Missing,
                                 qint32 WithAudio);
-
-    // Milliseconds on a steady clock, for how long an audio file has been missing; an empty
-    // function restores the system's.
-    void setSteadyClock(std::function<qint64()> clock);
 
     // The windows of AddGroup, DisplayGroup and DisplaySettings; not owned. Without them those
     // members show nothing and return false (AddGroup 0).

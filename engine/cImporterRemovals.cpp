@@ -38,8 +38,3 @@ bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder
     }
     return false;
 }
-
-void cImporter::setSteadyClock(std::function<qint64()> clock)
-{
-    m_vanishedAudio.setClock(std::move(clock));
-}

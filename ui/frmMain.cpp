@@ -366,9 +366,7 @@ void frmMain::Form_Load()
     uHWndGrab1->setMinWidth(qint32(kWindowWidth));
     uHWndGrab1->setMaxWidth(qint32(kWindowWidth));
 
-    m_importer = std::make_unique<cImporter>();
-    // One steady clock for the window's and the engine's waits.
-    m_importer->setSteadyClock([steady = m_clocks.SteadyNs] { return steady() / 1'000'000; });
+    m_importer = std::make_unique<cImporter>(nullptr, m_clocks);
     QtImporterDialogs::Install(*m_importer);
     connect(m_importer.get(), &cImporter::LogEventAdded, this,
             &frmMain::mclsImporter_LogEventAdded);

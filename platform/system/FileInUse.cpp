@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr qint64 kSettleNs = 2'000'000'000;
 constexpr qint64 kFileSystemVerdictNs = 1'000'000'000;
 
 // While a lease is held, another process's open sends the holder SIGIO, whose default action
@@ -127,14 +126,14 @@ bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)
 Result<> FileInUse::Rested(const QString& path, const Look& look)
 {
     // The change time moves with every write and with a modification time set back.
-    if (m_clocks.WallNs() - qMax(look.ModifiedNs, look.ChangedNs) >= kSettleNs) {
+    if (m_clocks.WallNs() - qMax(look.ModifiedNs, look.ChangedNs) >= kFileSettleNs) {
         if (!m_looks.isEmpty()) {
             m_looks.remove(path);
         }
         return {};
     }
     // Changed lately, or stamped ahead of a wall clock that has stepped back since.
-    if (QuietFor(path, look, true) >= kSettleNs) {
+    if (QuietFor(path, look, true) >= kFileSettleNs) {
         return {};
     }
     return Failure{QStringLiteral("modified less than two seconds ago")};
@@ -146,7 +145,7 @@ Result<> FileInUse::Settled(const QString& path, const Look& look)
     if (quiet < 0) {
         return Failure{QStringLiteral("size or modification time changed since the last look")};
     }
-    if (m_clocks.WallNs() - look.ModifiedNs < kSettleNs && quiet < kSettleNs) {
+    if (m_clocks.WallNs() - look.ModifiedNs < kFileSettleNs && quiet < kFileSettleNs) {
         return Failure{QStringLiteral("modified less than two seconds ago")};
     }
     return {};

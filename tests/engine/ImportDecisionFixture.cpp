@@ -68,7 +68,7 @@ void ImportDecisionFixture::SetUp()
     ASSERT_EQ(directory->OpenDefaultDirectory(true), 0);
     Globals::DirectoryInterface = directory.get();
 
-    importer = std::make_unique<cImporter>();
+    importer = std::make_unique<cImporter>(nullptr, clocks.Get());
     importer->setDialogs(&editor);
     auto record = [this](const QString& text) { events << text; };
     QObject::connect(importer.get(), &cImporter::ImportStarted,

@@ -6,6 +6,7 @@
 #include "framework/DebugLog.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/directory/UserDirectory.h"
+#include "tests/support/ManualClocks.h"
 #include "tests/support/TempHome.h"
 
 #include <QStringList>
@@ -103,6 +104,7 @@ protected:
     FreshDebugLogState debugLog;
     std::unique_ptr<RecordingCartStore> store;
     std::unique_ptr<UserDirectory> directory;
+    ManualClocks clocks; // the importer's
     std::unique_ptr<cImporter> importer;
     GroupEditorStandIn editor;
     QStringList events;

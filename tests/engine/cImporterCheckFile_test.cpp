@@ -671,22 +671,20 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
     auto existing = [this](const QString& number) {
         return PrepareCart(number, [](Cart& c) { c.Title = "  Gone Bed "; });
     };
-    qint64 now = 5000;
-    importer->setSteadyClock([&now] { return now; });
     const QString firstLook = "Exit - audio file missing, cart kept until a look 2 seconds later";
 
     // An editor saves by removing, then writing and renaming: a file missing at one look, or at
     // two looks less than 2 seconds apart, may be on its way back.
     const Cart gone = existing("1234");
     ASSERT_TRUE(QFile::remove(gone.AudioFilePath));
-    for (const qint64 later : {0, 1999}) {
-        now += later;
+    for (const double later : {0.0, 1.999}) {
+        clocks.Later(later);
         ForgetSoFar();
         EXPECT_FALSE(Check(gone.AudioFilePath, "1234"));
         EXPECT_TRUE(Record().isEmpty()) << Lines(Record());
         EXPECT_EQ(Traces().value(Traces().size() - 1), firstLook);
     }
-    now += 1;
+    clocks.Later(0.001);
     ForgetSoFar();
     ASSERT_TRUE(Check(gone.AudioFilePath, "1234"));
     // The mail is handed over before the line is written.
@@ -721,15 +719,15 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
     ASSERT_TRUE(QFile::copy(saved.AudioFilePath, home.File("saved.wav")));
     ASSERT_TRUE(QFile::remove(saved.AudioFilePath));
     EXPECT_FALSE(Check(saved.AudioFilePath, "1238"));
-    now += 1000;
+    clocks.Later(1);
     ASSERT_TRUE(QFile::rename(home.File("saved.wav"), saved.AudioFilePath));
     EXPECT_FALSE(Check(saved.AudioFilePath, "1238"));
     ASSERT_TRUE(QFile::remove(saved.AudioFilePath));
-    now += 1500;
+    clocks.Later(1.5);
     ForgetSoFar();
     EXPECT_FALSE(Check(saved.AudioFilePath, "1238"));
     EXPECT_EQ(Traces().value(Traces().size() - 1), firstLook);
-    now += 2000;
+    clocks.Later(2);
     EXPECT_TRUE(Check(saved.AudioFilePath, "1238"));
 
     // Refused by the store.
@@ -737,7 +735,7 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
     const Cart refused = existing("1237");
     ASSERT_TRUE(QFile::remove(refused.AudioFilePath));
     EXPECT_FALSE(Check(refused.AudioFilePath, "1237"));
-    now += 2000;
+    clocks.Later(2);
     ForgetSoFar();
     EXPECT_FALSE(Check(refused.AudioFilePath, "1237"));
     EXPECT_EQ(Lines(Record()),
