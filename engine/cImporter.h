@@ -67,6 +67,9 @@ public:
     // refusals is mailed.
     bool MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder, qint32 Missing,
                                 qint32 WithAudio);
+    // A re-check found the cart's audio file there, whether or not it offers it: a miss before
+    // this look no longer counts towards removing the cart.
+    void AudioSeen(const QString& FileName);
 
     // The windows of AddGroup, DisplayGroup and DisplaySettings; not owned. Without them those
     // members show nothing and return false (AddGroup 0).

@@ -38,3 +38,8 @@ bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder
     }
     return false;
 }
+
+void cImporter::AudioSeen(const QString& FileName)
+{
+    m_vanishedAudio.Seen(FileName);
+}

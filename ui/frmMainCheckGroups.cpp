@@ -345,7 +345,10 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
             cart = store->GetNextCart(cart);
             continue;
         }
-        present += exists ? 1 : 0;
+        if (exists) {
+            ++present;
+            m_importer->AudioSeen(path);
+        }
         // A cart whose file has gone is offered all the same: the engine removes it.
         bool offer = true;
         if (exists && !m_fileInUse->OpenExclusively(path)) {
