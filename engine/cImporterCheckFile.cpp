@@ -623,22 +623,6 @@ bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
     return false;
 }
 
-namespace {
-
-// A file version: what tells a retried import of the same file from a new one. The change time
-// is left out: it moves with no new content.
-std::optional<FileVersionKey> SnapshotVersion(const std::optional<FileVersionKey>& measured,
-                                              const QString& path)
-{
-    std::optional<FileVersionKey> version = measured ? measured : FileVersionKey::Of(path);
-    if (version) {
-        version->changedNs = -1;
-    }
-    return version;
-}
-
-} // namespace
-
 // The cart holds this version already, imported while its snapshot could not be taken; the
 // file stays for the operator and is not imported again until it changes.
 bool ImportDecision::InCartWithoutSnapshot()
@@ -647,7 +631,7 @@ bool ImportDecision::InCartWithoutSnapshot()
     if (held == m_importer.m_importedWithoutSnapshot.constEnd()) {
         return false;
     }
-    if (SnapshotVersion(std::nullopt, m_fileName) == *held) {
+    if (FileVersionKey::ContentOf(m_fileName) == *held) {
         Trace(QStringLiteral("Exit - this version of the file is in the cart already, kept as no "
                              "snapshot of it could be taken"));
         return true;
@@ -662,7 +646,8 @@ void ImportDecision::Snapshot()
     if (!m_group.TakeSnapShotBeforeImport) {
         return;
     }
-    m_snapshotVersion = SnapshotVersion(m_measured, m_fileName);
+    // What tells a retried import of the same file from a new one.
+    m_snapshotVersion = m_measured ? m_measured->Content() : FileVersionKey::ContentOf(m_fileName);
     if (m_snapshotVersion && m_importer.m_snapshotsTaken.Lookup(*m_snapshotVersion)) {
         Trace(QStringLiteral("Snapshot of this version of the file taken already"));
         return;

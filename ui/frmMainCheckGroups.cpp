@@ -83,21 +83,11 @@ bool SameFile(const QString& a, const QString& b)
     return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
 }
 
-// What tells one version of a file from the next: a copy that lands while the previous
-// version is being imported changes at least one of these.
-struct FileVersion
-{
-    dev_t Device = 0;
-    ino_t Inode = 0;
-    qint64 Size = -1;
-    qint64 ModifiedNs = -1;
-    bool operator==(const FileVersion&) const = default;
-};
-
-// look, when asked for, receives the same look as the engine's caches take it (a regular file
-// only, links followed).
-FileVersion VersionOf(const QString& path, bool* isLink = nullptr,
-                      std::optional<FileVersionKey>* look = nullptr)
+// The content version: a copy that lands while the previous version is being imported changes
+// it. look, when asked for, receives the same look as the engine's caches take it (a regular
+// file only, links followed).
+FileVersionKey VersionOf(const QString& path, bool* isLink = nullptr,
+                         std::optional<FileVersionKey>* look = nullptr)
 {
     const QByteArray native = QFile::encodeName(path);
     struct stat info
@@ -117,8 +107,7 @@ FileVersion VersionOf(const QString& path, bool* isLink = nullptr,
     if (look && S_ISREG(info.st_mode)) {
         *look = FileVersionKey::FromStat(info);
     }
-    return {info.st_dev, info.st_ino, qint64(info.st_size),
-            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+    return FileVersionKey::FromStat(info).Content();
 }
 
 // The acts on a listed file reach it through the folders that were listed: a folder renamed
@@ -483,7 +472,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         }
         bool isLink = false;
         std::optional<FileVersionKey> look;
-        const FileVersion offered = VersionOf(path, &isLink, &look);
+        const FileVersionKey offered = VersionOf(path, &isLink, &look);
         if ((*storeAudioInside || isLink) &&
             SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +

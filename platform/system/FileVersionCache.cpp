@@ -39,6 +39,19 @@ std::optional<FileVersionKey> FileVersionKey::Of(const QString& path)
     return FromStat(st);
 }
 
+FileVersionKey FileVersionKey::Content() const
+{
+    FileVersionKey content = *this;
+    content.changedNs = -1;
+    return content;
+}
+
+std::optional<FileVersionKey> FileVersionKey::ContentOf(const QString& path)
+{
+    const std::optional<FileVersionKey> version = Of(path);
+    return version ? std::optional(version->Content()) : std::nullopt;
+}
+
 FileVersionKey::Recent::Recent(const QString& path, const FileVersionKey& key)
 {
     recent = {path, key, !path.isEmpty()};

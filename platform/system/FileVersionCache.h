@@ -24,6 +24,11 @@ struct FileVersionKey
     static std::optional<FileVersionKey> Of(const QString& path);
     static FileVersionKey FromStat(const struct stat& info);
 
+    // The version without its change time: one content, which the change time does not tell,
+    // as it also moves with a rename, a new link or a new owner or mode.
+    FileVersionKey Content() const;
+    static std::optional<FileVersionKey> ContentOf(const QString& path);
+
     // A look the caller has just taken at a file before handing it on: the next Of(path) on
     // this thread answers from it instead of looking again. Once only, so that a look after
     // reading the file, to see whether it changed meanwhile, is always a fresh one.
