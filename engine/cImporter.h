@@ -5,7 +5,6 @@
 #include "platform/system/FileVersionCache.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -57,8 +56,8 @@ public:
     bool CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QString FileName,
                             QString HDReference);
 
-    // Whether FileName's last import went ahead without the snapshot its group asks for: the
-    // file is then the only copy of that version and is not to be deleted.
+    // Whether FileName's present version was imported without the snapshot its group asks for:
+    // the file is then the only copy of that version and is not to be deleted.
     bool ImportedWithoutSnapshot(const QString& FileName) const;
 
     // Asked by a re-check of a group's range before it offers the carts whose audio files are
@@ -131,9 +130,7 @@ private:
     // The re-check ranges whose removals are held back since their last pass that did not:
     // their mail went out once.
     QSet<QString> m_removalsHeld;
-    // Versions of files a snapshot was taken of: one each, however often the import is tried.
+    // Content versions of files a snapshot was taken of (true): one each, however often the
+    // import is tried; or that were imported while their snapshot could not be taken (false).
     FileVersionCache<bool> m_snapshotsTaken;
-    // Files whose last import went ahead without the snapshot their group asks for, with the
-    // version that the cart now holds.
-    QHash<QString, FileVersionKey> m_importedWithoutSnapshot;
 };

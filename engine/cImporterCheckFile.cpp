@@ -627,17 +627,12 @@ bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
 // file stays for the operator and is not imported again until it changes.
 bool ImportDecision::InCartWithoutSnapshot()
 {
-    const auto held = m_importer.m_importedWithoutSnapshot.constFind(m_fileName);
-    if (held == m_importer.m_importedWithoutSnapshot.constEnd()) {
+    if (!m_importer.ImportedWithoutSnapshot(m_fileName)) {
         return false;
     }
-    if (FileVersionKey::ContentOf(m_fileName) == *held) {
-        Trace(QStringLiteral("Exit - this version of the file is in the cart already, kept as no "
-                             "snapshot of it could be taken"));
-        return true;
-    }
-    m_importer.m_importedWithoutSnapshot.erase(held);
-    return false;
+    Trace(QStringLiteral("Exit - this version of the file is in the cart already, kept as no "
+                         "snapshot of it could be taken"));
+    return true;
 }
 
 // Once per version: an import that failed for the store's sake is tried again at every pass.
@@ -648,7 +643,8 @@ void ImportDecision::Snapshot()
     }
     // What tells a retried import of the same file from a new one.
     m_snapshotVersion = m_measured ? m_measured->Content() : FileVersionKey::ContentOf(m_fileName);
-    if (m_snapshotVersion && m_importer.m_snapshotsTaken.Lookup(*m_snapshotVersion)) {
+    if (m_snapshotVersion &&
+        m_importer.m_snapshotsTaken.Lookup(*m_snapshotVersion).value_or(false)) {
         Trace(QStringLiteral("Snapshot of this version of the file taken already"));
         return;
     }
@@ -660,12 +656,8 @@ void ImportDecision::Snapshot()
 
 void ImportDecision::RememberSnapshot()
 {
-    if (m_snapshotFailed) {
-        // A version that could not be read matches no later look: the file is kept, not skipped.
-        m_importer.m_importedWithoutSnapshot.insert(m_fileName,
-                                                    m_snapshotVersion.value_or(FileVersionKey()));
-    } else {
-        m_importer.m_importedWithoutSnapshot.remove(m_fileName);
+    if (m_snapshotFailed && m_snapshotVersion) {
+        m_importer.m_snapshotsTaken.Store(*m_snapshotVersion, false);
     }
 }
 

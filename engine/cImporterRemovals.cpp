@@ -4,7 +4,10 @@
 
 bool cImporter::ImportedWithoutSnapshot(const QString& FileName) const
 {
-    return m_importedWithoutSnapshot.contains(FileName);
+    const std::optional<FileVersionKey> version = FileVersionKey::ContentOf(FileName);
+    const std::optional<bool> taken =
+        version ? m_snapshotsTaken.Lookup(*version) : std::optional<bool>();
+    return taken && !*taken;
 }
 
 bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder, qint32 Missing,
