@@ -33,6 +33,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <limits>
 #include <optional>
 #include <sys/stat.h>
@@ -125,6 +126,38 @@ QString DeleteListed(const QString& watched, const QString& path)
         return QString::fromLocal8Bit(std::strerror(errno));
     }
     return {};
+}
+
+// Whether the listed file is the one that the look `seen` took through its path: reached through
+// the folders that were listed (held keeps the last of them, for the next file in it), not
+// through a link put in place of one since. Empty when it is; otherwise why not.
+QString ThroughListedFolders(std::optional<HeldFolder>& held, const QString& watched,
+                             const QString& path, bool isLink, const FileVersionKey& seen)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QStringView folder = slash <= 0 ? QStringView(u"/") : QStringView(path).left(slash);
+    const QByteArray native = QFile::encodeName(path);
+    const char* name = native.constData() + native.lastIndexOf('/') + 1;
+    // The look through the path followed a link only when the file itself is one.
+    const int flags = isLink ? 0 : AT_SYMLINK_NOFOLLOW;
+    const auto same = [&] {
+        struct stat info
+        {
+        };
+        return ::fstatat(held->Fd(), name, &info, flags) == 0 &&
+               quint64(info.st_dev) == seen.device && quint64(info.st_ino) == seen.inode;
+    };
+    if (held && held->Path() == folder && same()) {
+        return {};
+    }
+    // A folder held earlier in the pass may have been swapped since: held afresh, it says so.
+    Result<HeldFolder> fresh = HeldFolder::Holding(watched, path);
+    if (!fresh) {
+        held.reset();
+        return fresh.Reason();
+    }
+    held = *fresh;
+    return same() ? QString() : QStringLiteral("the file changed while it was being checked");
 }
 
 // Raises ToolError when it cannot be cleared.
@@ -425,6 +458,8 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
 
     // Asked at the first file that needs it: a store that is not there must fail as before.
     std::optional<bool> storeAudioInside;
+    // The folder of the previous file offered: the next file is mostly in the same one.
+    std::optional<HeldFolder> held;
     for (const QString& path : found) {
         // A close taken while the previous file was worked on.
         if (UnloadPending) {
@@ -477,6 +512,12 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
                   QStringLiteral(" itself"));
+            continue;
+        }
+        if (const QString why = ThroughListedFolders(held, group->Path, path, isLink, offered);
+            !why.isEmpty()) {
+            m_importer->AddToLog(prefix, QStringLiteral("Couldn't check '") + path +
+                                             QStringLiteral("' Error: ") + why);
             continue;
         }
         bool ok = false;

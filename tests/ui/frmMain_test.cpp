@@ -1002,7 +1002,7 @@ TEST_F(MainWindowTest, LinksInAWatchFolderNeverReachOutsideIt)
 }
 
 // A subfolder renamed during a pass and replaced by a link to a folder elsewhere: what was
-// listed in it may be imported through the link, but the delete, the move to "Failed!", the
+// listed in it is not imported through the link, and the delete, the move to "Failed!", the
 // snapshot and the archive mark never reach the files there.
 TEST_F(MainWindowTest, FolderSwappedForALinkDuringAPassIsNeverReachedThrough)
 {
@@ -1012,9 +1012,8 @@ TEST_F(MainWindowTest, FolderSwappedForALinkDuringAPassIsNeverReachedThrough)
                          FolderGroup(2, archived, "1500-1999",
                                      "UseArchiveBit=1\nTakeSnapShotBeforeImport=1"));
     Start();
-    for (const QString& folder : {watch, archived}) {
-        WriteWav(folder + "/" + (folder == watch ? "1000" : "1500") + " First.wav", 0.2);
-    }
+    WriteWav(watch + "/1000 First.wav", 0.2);
+    WriteWav(archived + "/zz/1500 First.wav", 0.2);
     const QStringList names{"1234 Victim.wav", "1400 Bad.zip", "1501 Victim.wav"};
     for (const QString& folder : {watch + "/zz", archived + "/zz", outside}) {
         WriteWav(folder + "/" + names[folder == archived + "/zz" ? 2 : 0], 0.3);
@@ -1023,9 +1022,9 @@ TEST_F(MainWindowTest, FolderSwappedForALinkDuringAPassIsNeverReachedThrough)
         bad.write(QByteArray("PK\x03\x04 not a whole archive ").repeated(40));
     }
     WriteWav(outside + "/" + names[2], 0.3);
-    // The first file of each folder is imported while its "zz" is swapped.
+    // "zz" is swapped while the file before it is imported, and while a file in it is.
     QObject::connect(window->Importer(), &cImporter::ImportStarted, [&](const QString& file) {
-        const QString zz = QFileInfo(file).path() + "/zz";
+        const QString zz = (file.startsWith(watch + "/") ? watch : archived) + "/zz";
         if (file.endsWith(" First.wav")) {
             ASSERT_TRUE(QDir().rename(zz, zz + ".old"));
             ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
@@ -1034,6 +1033,8 @@ TEST_F(MainWindowTest, FolderSwappedForALinkDuringAPassIsNeverReachedThrough)
         }
     });
     Check();
+    EXPECT_FALSE(CartHasAudio("1234"));
+    EXPECT_FALSE(CartHasAudio("1501"));
     EXPECT_EQ(QDir(outside).entryList(QDir::Files | QDir::Hidden), names);
     EXPECT_EQ(QDir(outside).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
     char record[64];
@@ -1044,14 +1045,16 @@ TEST_F(MainWindowTest, FolderSwappedForALinkDuringAPassIsNeverReachedThrough)
                                         {.tableFolder = Globals::ToolProfileFolder}));
     const QString linked = "' is a link, not a folder";
     const QString log = AppLog();
-    EXPECT_EQ(log.count(linked), 4) << log.toStdString();
-    EXPECT_TRUE(log.contains("GRP:1:Couldn't delete '" + watch + "/zz/" + names[0] + "' Error: '" +
-                             watch + "/zz" + linked))
-        << log.toStdString();
-    EXPECT_TRUE(log.contains("GRP:1:Moved '" + watch + "/zz/" + names[1] + "' to '" + watch +
-                             "/zz/Failed!/" + names[1] + "' Failed: '" + watch + "/zz" + linked));
-    EXPECT_TRUE(log.contains("GRP:2:Couldn't clear Archive flag on '" + archived + "/zz/" +
-                             names[2] + "' Error: '" + archived + "/zz" + linked));
+    EXPECT_EQ(log.count(linked), 5) << log.toStdString();
+    for (const QString& file : {watch + "/zz/" + names[0], watch + "/zz/" + names[1]}) {
+        EXPECT_TRUE(
+            log.contains("GRP:1:Couldn't check '" + file + "' Error: '" + watch + "/zz" + linked))
+            << log.toStdString();
+    }
+    EXPECT_TRUE(log.contains("GRP:2:Couldn't check '" + archived + "/zz/" + names[2] +
+                             "' Error: '" + archived + "/zz" + linked));
+    EXPECT_TRUE(log.contains("GRP:2:Moved '" + archived + "/zz/1500 First.wav' to '" + archived +
+                             "/zz/Failed!/1500 First.wav' Failed: '" + archived + "/zz" + linked));
 }
 
 // An unmounted share leaves its mount point: the engine's folders must not bring the watched
