@@ -262,6 +262,7 @@ void frmMain::EndCheck()
         Unload();
         return;
     }
+    m_fileInUse->PassEnded();
     prgOverallProgress->setValue(100);
     tmrCheckGroupsTag = QStringLiteral("0");
     if (QApplication::activeWindow() == this) {

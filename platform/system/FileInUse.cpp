@@ -156,10 +156,12 @@ qint64 FileInUse::QuietFor(const QString& path, const Look& look, bool withChang
     const qint64 now = m_clocks.SteadyNs();
     const auto previous = m_looks.find(path);
     if (previous != m_looks.end() && previous->Same(look, withChangeTime)) {
+        previous->Pass = m_pass;
         return now - previous->SinceNs;
     }
     Look first = look;
     first.SinceNs = now;
+    first.Pass = m_pass;
     m_looks.insert(path, first);
     return -1;
 }
@@ -167,4 +169,10 @@ qint64 FileInUse::QuietFor(const QString& path, const Look& look, bool withChang
 void FileInUse::Forget(const QString& path)
 {
     m_looks.remove(path);
+}
+
+void FileInUse::PassEnded()
+{
+    m_looks.removeIf([this](const auto& entry) { return entry.value().Pass != m_pass; });
+    ++m_pass;
 }

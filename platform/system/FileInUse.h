@@ -31,6 +31,9 @@ public:
 
     // Drops what the size-and-time test remembers of a file (after it was deleted).
     void Forget(const QString& path);
+    // Ends a pass over the files: what was not looked at during it is forgotten, so that files
+    // renamed or deleted by others leave nothing behind.
+    void PassEnded();
 
     // The size-and-time test is needed for files on this file system type (statfs f_type).
     static bool IsNetworkFileSystem(long fileSystemType);
@@ -45,6 +48,8 @@ private:
         qint64 ChangedNs = 0;
         // Steady clock: when this version of the file was first seen.
         qint64 SinceNs = 0;
+        // The pass of the latest look.
+        quint64 Pass = 0;
         bool Same(const Look& other, bool withChangeTime) const
         {
             return Device == other.Device && Inode == other.Inode && Size == other.Size &&
@@ -75,5 +80,6 @@ private:
     bool m_leasesAllowed;
     Clocks m_clocks;
     QHash<QString, Look> m_looks;
+    quint64 m_pass = 0;
     QHash<quint64, FileSystemVerdict> m_fileSystems;
 };

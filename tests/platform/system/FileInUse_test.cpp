@@ -139,6 +139,17 @@ TEST(FileInUseTest, WithoutLeasesAFileMustSettleBetweenTwoLooks)
     inUse.Forget(path);
     EXPECT_FALSE(inUse.OpenExclusively(path));
     EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    // Kept while looked at in every pass; a pass without a look at it (renamed away, and back
+    // later) forgets it.
+    for (int pass = 0; pass < 2; ++pass) {
+        inUse.PassEnded();
+        EXPECT_TRUE(inUse.OpenExclusively(path));
+    }
+    inUse.PassEnded();
+    inUse.PassEnded();
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    EXPECT_TRUE(inUse.OpenExclusively(path));
 }
 
 // The two seconds themselves: a Windows client's copy may still be under way a second after
