@@ -41,19 +41,6 @@ template <typename Step> void Attempt(QString& pendingError, Step step)
     }
 }
 
-// Empty when there is no such file or it was deleted; otherwise why not.
-QString DeleteFile(int folder, const QByteArray& name)
-{
-    struct stat info
-    {
-    };
-    if (::fstatat(folder, name.constData(), &info, 0) != 0 || !S_ISREG(info.st_mode) ||
-        ::unlinkat(folder, name.constData(), 0) == 0) {
-        return {};
-    }
-    return ErrorText(errno);
-}
-
 // The temporary names that FileFunctions::CopyFileWithProgress gives snapshots ("." "~", the
 // first 40 characters of the snapshot's name, "." and six random characters): nothing else in
 // the folder is ours to remove.
@@ -127,14 +114,14 @@ bool cImporter::MoveToFailedFolder(qint16& GroupIndex, QString& FileName)
     if (!failedFolder) {
         return failed(failedFolder.Reason());
     }
-    const QByteArray native = QFile::encodeName(name);
     // One place per name: the newer failure replaces the older copy.
-    const QString error = DeleteFile(failedFolder->Fd(), native);
-    if (!error.isEmpty()) {
+    if (const Result<> removed = failedFolder->Remove(name, HeldFolder::Removing::FileIfAny);
+        !removed) {
         AddToLog(prefix, QStringLiteral("Couldn't remove existing file in Failed! folder '") +
-                             destination + QStringLiteral("' : ") + error);
+                             destination + QStringLiteral("' : ") + removed.Reason());
         return false;
     }
+    const QByteArray native = QFile::encodeName(name);
     if (::renameat(folder->Fd(), native.constData(), failedFolder->Fd(), native.constData()) != 0) {
         const int error = errno;
         if (error != EXDEV) {
@@ -187,10 +174,10 @@ bool cImporter::TakeSnapshot(qint16& GroupIndex, QString FileName)
                  QStringLiteral("Couldn't create folder '") + snapshotFolder + QLatin1Char('\''));
         return false;
     }
-    const QString error = DeleteFile(snapshots->Fd(), QFile::encodeName(copyName));
-    if (!error.isEmpty()) {
+    if (const Result<> removed = snapshots->Remove(copyName, HeldFolder::Removing::FileIfAny);
+        !removed) {
         AddToLog(prefix, QStringLiteral("Couldn't remove existing file in Snapshots! folder '") +
-                             destination + QStringLiteral("' : ") + error);
+                             destination + QStringLiteral("' : ") + removed.Reason());
         return false;
     }
 

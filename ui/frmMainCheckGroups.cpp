@@ -29,9 +29,7 @@
 #include <QScopeGuard>
 #include <QStringBuilder>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <limits>
@@ -121,11 +119,7 @@ QString DeleteListed(const QString& watched, const QString& path)
     if (!folder) {
         return folder.Reason();
     }
-    const QByteArray name = QFile::encodeName(FileFunctions::instance().GetFileName(path));
-    if (::unlinkat(folder->Fd(), name.constData(), 0) != 0) {
-        return QString::fromLocal8Bit(std::strerror(errno));
-    }
-    return {};
+    return folder->Remove(FileFunctions::instance().GetFileName(path)).Reason();
 }
 
 // Whether the listed file is the one that the look `seen` took through its path: reached through

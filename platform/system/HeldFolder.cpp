@@ -101,6 +101,22 @@ Result<HeldFolder> HeldFolder::Holding(const QString& root, const QString& file)
     return HeldFolder(std::move(held), folder);
 }
 
+Result<> HeldFolder::Remove(const QString& name, Removing what) const
+{
+    const QByteArray native = QFile::encodeName(name);
+    struct stat info
+    {
+    };
+    if (what == Removing::FileIfAny &&
+        (::fstatat(Fd(), native.constData(), &info, 0) != 0 || !S_ISREG(info.st_mode))) {
+        return {};
+    }
+    if (::unlinkat(Fd(), native.constData(), 0) != 0) {
+        return Failure{ErrorText(errno)};
+    }
+    return {};
+}
+
 Result<HeldFolder> HeldFolder::Subfolder(const QString& name) const
 {
     const QByteArray native = QFile::encodeName(name);

@@ -21,6 +21,17 @@ public:
     // when it cannot be made, or is a link or anything but a folder.
     Result<HeldFolder> Subfolder(const QString& name) const;
 
+    // What Remove may take.
+    enum class Removing
+    {
+        AnyEntry,
+        // A regular file or a link to one: nothing there, or anything else, is left alone and
+        // counts as done.
+        FileIfAny,
+    };
+    // Removes the entry `name` (a link itself, not what it leads to). Fails, saying why.
+    Result<> Remove(const QString& name, Removing what = Removing::AnyEntry) const;
+
     int Fd() const;
     // The folder as it was named.
     const QString& Path() const { return m_path; }

@@ -590,6 +590,39 @@ TEST_F(MainWindowTest, ArchiveFlagOfAFileThatRefusesTheRecordStaysCleared)
     }
 }
 
+// A folder that refuses removals (append-only for root, which ignores permissions, else
+// read-only): the imported file stays, and the log says why.
+TEST_F(MainWindowTest, FileThatCannotBeDeletedStaysAndTheLogSaysWhy)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "DeleteAfterImport=1"));
+    Start();
+    const QString file = watch + "/1234 Kept.wav";
+    WriteWav(file, 0.5);
+    const QByteArray folder = QFile::encodeName(watch);
+    const auto setAppendOnly = [&](bool on) {
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return done;
+    };
+    const bool root = ::geteuid() == 0;
+    if (root ? !setAppendOnly(true) : ::chmod(folder.constData(), 0555) != 0) {
+        GTEST_SKIP() << "no folder here refuses removals";
+    }
+    Check();
+    root ? setAppendOnly(false) : ::chmod(folder.constData(), 0755);
+    EXPECT_TRUE(CartHasAudio("1234"));
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_TRUE(AppLog().contains("GRP:1:Couldn't delete '" + file + "' Error: " +
+                                  (root ? "Operation not permitted" : "Permission denied")))
+        << AppLog().toStdString();
+}
+
 // The title names a real cart, but one of another group's range: neither the file nor the cart
 // is this group's business.
 TEST_F(MainWindowTest, FileForACartOutsideTheRangeStaysAndTheCartIsUntouched)
