@@ -2,6 +2,7 @@
 
 #include "platform/cartstore/StoreLog.h"
 #include "platform/system/LeftoverFiles.h"
+#include "platform/system/WriteErrorText.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <sys/statvfs.h>
@@ -62,13 +62,6 @@ qint64 FreeBytes(const QString& folder)
         return std::numeric_limits<qint64>::max();
     }
     return qint64(quint64(st.f_bavail) * block);
-}
-
-// Qt's buffered writes lose the system's reason ("Unknown error"); errno still holds it.
-QString WriteErrorText(const QFile& file)
-{
-    const int error = errno;
-    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
 }
 
 QString Escape(const QString& value)

@@ -1,6 +1,7 @@
 #include "platform/cartstore/WaveFileWriter.h"
 
 #include "platform/cartstore/AudioFormatLimits.h"
+#include "platform/system/WriteErrorText.h"
 
 #include <QtEndian>
 #include <cerrno>
@@ -43,17 +44,6 @@ WaveFileWriter::~WaveFileWriter()
 {
     m_file.close();
 }
-
-namespace {
-
-// Qt's buffered writes lose the system's reason ("Unknown error"); errno still holds it.
-QString WriteErrorText(const QFile& file)
-{
-    const int error = errno;
-    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
-}
-
-} // namespace
 
 Result<> WaveFileWriter::Open(const QString& path, int sampleRate, int channels)
 {

@@ -1,5 +1,7 @@
 #include "platform/system/SaveWhole.h"
 
+#include "platform/system/WriteErrorText.h"
+
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
@@ -10,9 +12,7 @@ Result<> SaveWhole(QSaveFile& file, const QByteArray& bytes, const SaveWholeStep
     QString why;
     errno = 0;
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-        // Qt's text for a failed buffered write is "Unknown error"; the system's reason is kept.
-        const int error = errno;
-        why = error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
+        why = WriteErrorText(file);
     } else {
         // Network file systems may report a full disk only when the data is synced; commit
         // syncs too but ignores the answer.
