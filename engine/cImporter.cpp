@@ -12,7 +12,8 @@
 #include <limits>
 
 cImporter::cImporter(QObject* parent, Clocks clocks)
-    : QObject(parent), m_vanishedAudio(std::move(clocks))
+    : QObject(parent), m_failures([steady = clocks.SteadyNs] { return steady() / 1'000'000; }),
+      m_vanishedAudio(std::move(clocks))
 {
     if (Globals::PlayoutAudio) {
         Globals::PlayoutAudio->RegisterCallback(this);
@@ -96,6 +97,11 @@ void cImporter::AddToLog(QString Prefix, QString EventInfo)
 {
     const QString eventString =
         Prefix.isEmpty() ? EventInfo : Prefix + QLatin1Char(':') + EventInfo;
+    // A lasting failure met again at the next check was said already.
+    if (m_deciding && !m_failures.LogDue(m_deciding->file, DecidingVersion(), eventString)) {
+        AddToDebugLog(QStringLiteral("AddToLog: said before: ") + eventString, 5, ovNone);
+        return;
+    }
     Q_EMIT LogEventAdded(QDateTime::currentDateTime(), eventString);
     // A log file that cannot be written (disk full, folder gone) must not abort the import
     // being logged, nor shut-down: the line still reaches the history list and the trace.
@@ -106,6 +112,14 @@ void cImporter::AddToLog(QString Prefix, QString EventInfo)
                           error.Description() + QStringLiteral(" - ") + eventString,
                       5, ovNone);
     }
+}
+
+const FailureMemory::Version& cImporter::DecidingVersion()
+{
+    if (!m_deciding->version) {
+        m_deciding->version = FailureMemory::Of(m_deciding->file);
+    }
+    return *m_deciding->version;
 }
 
 void cImporter::Callback(qint32 eventReference, const QString& hdReference1,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/FailureMemory.h"
 #include "engine/VanishedAudio.h"
 #include "platform/cartstore/IAudioCallback.h"
 #include "platform/system/FileVersionCache.h"
@@ -9,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class cImporterGroup;
@@ -21,7 +23,8 @@ class cImporter : public QObject, public IAudioCallback
     Q_OBJECT
 
 public:
-    // clocks: the steady one times how long an audio file has been missing.
+    // clocks: the steady one times how long an audio file has been missing and how often a
+    // lasting failure is told.
     explicit cImporter(QObject* parent = nullptr, Clocks clocks = {});
     ~cImporter() override;
 
@@ -122,9 +125,18 @@ private:
     QString m_smtpLoginName;
     QString m_smtpPassword; // in clear
     ImporterDialogs* m_dialogs = nullptr;
-    // File and reason of each fail mail sent for a failure of the cart store: the same failure
-    // at every pass mails once. Forgotten for a file once it imports.
-    QSet<QString> m_storeFailuresMailed;
+    // What was told about files that keep failing: the same failure of the same file version
+    // mails once and is logged at most once an hour. Forgotten for a file once it imports.
+    FailureMemory m_failures;
+    // The file of the decision under way, whose lines repeat only as m_failures allows.
+    struct Deciding
+    {
+        QString file;
+        // Looked at when first needed: most decisions say nothing.
+        std::optional<FailureMemory::Version> version;
+    };
+    std::optional<Deciding> m_deciding;
+    const FailureMemory::Version& DecidingVersion();
     // Audio files of re-checked carts found missing, and since when.
     VanishedAudio m_vanishedAudio;
     // The re-check ranges whose removals are held back since their last pass that did not:

@@ -15,6 +15,7 @@
 #include "platform/system/ToolError.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <cmath>
 #include <dirent.h>
 #include <optional>
@@ -174,8 +175,10 @@ private:
     // Made when a line needs it: most files of a pass are left as they are.
     QString Name() const { return FileFunctions::instance().GetFileName(m_fileName); }
     void SendSuccess(const QString& note);
-    void SendFailed(const QString& note);
+    // The same note (and reason) about the same version of the file mails once.
+    void SendFailed(const QString& note, const QString& reason = QString());
     void MoveToFailed();
+    void ReportUnreadable();
     bool Failure(const QString& line, const QString& note, const QString& exitTrace);
     bool StoreFailure(const QString& line, const QString& note, const QString& reason,
                       const QString& exitTrace);
@@ -218,7 +221,14 @@ bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QStr
     }
     ImportDecision decision(*this, GroupIndex, *Globals::PlayoutAudio, *group, ParentHWND, FileName,
                             HDReference);
-    return decision.Run();
+    m_deciding = Deciding{FileName, std::nullopt};
+    const auto decided = qScopeGuard([this] { m_deciding.reset(); });
+    const bool done = decision.Run();
+    // Whatever failed before is over; a later failure is news again.
+    if (done) {
+        m_failures.Forget(FileName);
+    }
+    return done;
 }
 
 bool ImportDecision::Run()
@@ -256,6 +266,9 @@ bool ImportDecision::Run()
                                 ? double(GetWaveDuration(m_fileName, m_measured))
                                 : GetAudioFileDuration(m_fileName);
     const float newLength = float(RoundTwoPlaces(measured));
+    if (newLength <= 0 && !m_group.CheckCurrent) {
+        ReportUnreadable();
+    }
     if (cart->Length > 0) {
         return ExistingCart(*cart, newLength);
     }
@@ -709,18 +722,35 @@ QString ImportDecision::DecidedLine(const QString& reason) const
 
 void ImportDecision::SendSuccess(const QString& note)
 {
-    // A later failure of the store is news again.
-    const QString prefix = m_fileName + QLatin1Char('\n');
-    m_importer.m_storeFailuresMailed.removeIf(
-        [&](const QString& key) { return key.startsWith(prefix); });
     QString text = note;
     m_importer.SendSuccessEmail(m_groupIndex, m_fileName, m_hdReference, text);
 }
 
-void ImportDecision::SendFailed(const QString& note)
+void ImportDecision::SendFailed(const QString& note, const QString& reason)
 {
+    if (!m_importer.m_failures.FirstTime(m_fileName, m_importer.DecidingVersion(),
+                                         QStringLiteral("mail\n") + note + u'\n' + reason)) {
+        Trace(QStringLiteral("Fail mail sent before: ") + note);
+        return;
+    }
     QString text = note;
     m_importer.SendFailedEmail(m_groupIndex, m_fileName, m_hdReference, text);
+}
+
+// A file that rested and still holds no audio is not being written: its content is to blame,
+// and that holds until the file changes. It stays where it is.
+void ImportDecision::ReportUnreadable()
+{
+    const std::optional<QString> reason = UnmeasurableReason(m_fileName);
+    if (!reason || !m_importer.m_failures.FirstTime(m_fileName, m_importer.DecidingVersion(),
+                                                    QStringLiteral("unreadable"))) {
+        return;
+    }
+    Log(QLatin1Char('\'') + Name() + QStringLiteral("' cannot be read as audio: ") + *reason +
+        QStringLiteral("; it stays in the folder"));
+    SendFailed(QStringLiteral("The file cannot be read as audio: ") + *reason +
+               QStringLiteral(". It stays where it is and is not reported again until it "
+                              "changes."));
 }
 
 // A re-checking group's file is the cart's own audio in the store: moving it away would leave
@@ -731,7 +761,10 @@ void ImportDecision::MoveToFailed()
         Trace(QStringLiteral("The cart's own audio file stays in the store"));
         return;
     }
-    m_importer.MoveToFailedFolder(m_groupIndex, m_fileName);
+    // Gone from the watched folder: a file that comes back under its name is news.
+    if (m_importer.MoveToFailedFolder(m_groupIndex, m_fileName)) {
+        m_importer.m_failures.Forget(m_fileName);
+    }
 }
 
 // The store failed, not the file: it stays where it is for the next pass, and the same failure
@@ -741,13 +774,9 @@ bool ImportDecision::StoreFailure(const QString& line, const QString& note, cons
 {
     Trace(QStringLiteral("Cart store: ") + reason);
     Log(line + QStringLiteral(" Error: ") + reason);
-    const QString key = m_fileName + QLatin1Char('\n') + reason;
-    if (!m_importer.m_storeFailuresMailed.contains(key)) {
-        m_importer.m_storeFailuresMailed.insert(key);
-        SendFailed(note + QStringLiteral(", the cart store failed: ") + reason +
-                   QStringLiteral(". The file stays where it is and is tried again at the next "
-                                  "check."));
-    }
+    SendFailed(note + QStringLiteral(", the cart store failed: ") + reason +
+               QStringLiteral(". The file stays where it is and is tried again at the next "
+                              "check."));
     m_frame.Finish();
     Trace(exitTrace);
     return false;
@@ -764,7 +793,8 @@ void ImportDecision::TraceStoreReason()
 bool ImportDecision::Failure(const QString& line, const QString& note, const QString& exitTrace)
 {
     Log(line);
-    SendFailed(note);
+    // The store's reason tells one refusal of the file from another.
+    SendFailed(note, m_store.LastError());
     MoveToFailed();
     m_frame.Finish();
     Trace(exitTrace);

@@ -2,6 +2,7 @@
 
 #include "platform/cartstore/AudioDecoder.h"
 #include "platform/cartstore/AudioFormatLimits.h"
+#include "platform/cartstore/AudioLengthCache.h"
 #include "platform/cartstore/RiffReader.h"
 #include "platform/system/FileFunctions.h"
 #include "platform/system/FileVersionCache.h"
@@ -141,8 +142,9 @@ bool HeaderTellsTheLength(const WAVEFORMATEX& format, const WaveHeaderDetail& de
         qint64(format.nAvgBytesPerSec) != qint64(format.nSamplesPerSec) * blockAlign) {
         return false;
     }
+    // No audio by either measure; decoding says why, and remembers it.
     if (!detail.hasData) {
-        return true; // no audio by either measure
+        return false;
     }
     // 0 and 0xFFFFFFFF are what streaming writers leave; a size beyond the end is a cut copy.
     return detail.declaredDataSize != 0 && detail.declaredDataSize != 0xFFFFFFFFu &&
@@ -274,4 +276,16 @@ double GetAudioFileDuration(QString fileName)
     } catch (const std::exception&) {
     }
     return seconds;
+}
+
+std::optional<QString> UnmeasurableReason(const QString& fileName)
+{
+    const std::optional<AudioLengthCache::FileKey> key = AudioLengthCache::KeyOf(fileName);
+    if (!key) {
+        return std::nullopt;
+    }
+    if (key->size == 0) {
+        return QStringLiteral("the file is empty");
+    }
+    return AudioLengthCache::instance().UnmeasurableReason(fileName, *key);
 }

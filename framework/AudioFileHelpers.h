@@ -57,3 +57,8 @@ qint32 GetAudioFileType(const QString& fileName);
 // Seconds of audio as the decoder measures it; -1 when the length cannot be found. Raises
 // ToolError only when the decoder cannot be created.
 double GetAudioFileDuration(QString fileName);
+
+// Why the file has no length, when its content is to blame: it is empty, or measuring this
+// version of it found no audio (the reason is kept with the length). Empty when it has a
+// length, could not be reached, or has not been measured as it is now.
+std::optional<QString> UnmeasurableReason(const QString& fileName);

@@ -72,10 +72,13 @@ void AudioDecoder::OpenFile(const QString& fileName, qint32 arg2, qint32 arg3)
         // Only the content's fault is remembered: a file that could not be reached is tried
         // again.
         if (reader.Rejected() && unchanged()) {
-            cache.Store(fileName, *before, AudioLengthCache::Unmeasurable, decoded.Reason());
+            cache.Store(fileName, *before, AudioLengthCache::Unmeasurable, reader.RejectReason());
         }
-        throw ToolError(ToolErrors::BadFileFormat,
-                        QString("Cannot decode %1: %2").arg(fileName, decoded.Reason()));
+        // The content's fault reads the same whether found now or remembered.
+        throw ToolError(
+            ToolErrors::BadFileFormat,
+            QString("Cannot decode %1: %2")
+                .arg(fileName, reader.Rejected() ? reader.RejectReason() : decoded.Reason()));
     }
     m_fileName = fileName;
     m_durationMs = reader.DurationMs();

@@ -140,6 +140,16 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
     return q.Real(3);
 }
 
+std::optional<QString> AudioLengthCache::UnmeasurableReason(const QString& path, const FileKey& key)
+{
+    QString reason;
+    const std::optional<double> known = Lookup(path, key, &reason);
+    if (!known || *known >= 0) {
+        return std::nullopt;
+    }
+    return reason.isEmpty() ? QStringLiteral("it held no audio when it was examined") : reason;
+}
+
 void AudioLengthCache::Remember(const QString& absolute, const QString& database,
                                 const FileKey& key, double durationMs, const QString& reason)
 {

@@ -40,6 +40,9 @@ public:
                                  QString* reason = nullptr);
     void Store(const QString& path, const FileKey& key, double durationMs,
                const QString& reason = QString());
+    // Why this version of the file cannot be measured; empty unless it is stored as
+    // Unmeasurable (with no reason kept, a general one).
+    std::optional<QString> UnmeasurableReason(const QString& path, const FileKey& key);
 
     // Forgets the rows of files that are gone (their folder still there, so that a share that
     // is not mounted is not forgotten), looking at no more than maxRows rows per call and going

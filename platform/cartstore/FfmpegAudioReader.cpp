@@ -148,9 +148,10 @@ Failure FfmpegAudioReader::Fail(const QString& error)
     return Failure{error};
 }
 
-Failure FfmpegAudioReader::Reject(const QString& error)
+Failure FfmpegAudioReader::Reject(const QString& reason, const QString& error)
 {
     m_rejected = true;
+    m_rejectReason = reason;
     return Fail(error);
 }
 
@@ -160,11 +161,13 @@ Result<> FfmpegAudioReader::Open(const QString& fileName)
     m_frames = 0;
     m_stopped = false;
     m_rejected = false;
+    m_rejectReason.clear();
     m_sampleRate = 0;
     m_channels = 0;
 
     if (const auto cut = CutShortWave(fileName)) {
-        return Reject(QString("%1 is incomplete: %2").arg(fileName, *cut));
+        return Reject(QStringLiteral("incomplete: ") + *cut,
+                      QString("%1 is incomplete: %2").arg(fileName, *cut));
     }
     const QByteArray path = QFile::encodeName(fileName);
     m_format = avformat_alloc_context();
@@ -181,19 +184,24 @@ Result<> FfmpegAudioReader::Open(const QString& fileName)
                                  rc == AVERROR(EPERM) || rc == AVERROR(EIO) ||
                                  rc == AVERROR(ENOMEM) || rc == AVERROR(EMFILE) ||
                                  rc == AVERROR(ENFILE) || rc == AVERROR(EINTR);
-        return unreachable ? Fail(error) : Reject(error);
+        return unreachable ? Fail(error) : Reject(AvError(rc), error);
     }
     rc = avformat_find_stream_info(m_format, nullptr);
     if (rc < 0) {
         Close();
         const QString error = QString("cannot read %1: %2").arg(fileName, AvError(rc));
-        return rc == AVERROR(EIO) || rc == AVERROR(ENOMEM) ? Fail(error) : Reject(error);
+        return rc == AVERROR(EIO) || rc == AVERROR(ENOMEM) ? Fail(error)
+                                                           : Reject(AvError(rc), error);
     }
     const AVCodec* decoder = nullptr;
     m_stream = av_find_best_stream(m_format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (m_stream < 0 || !decoder) {
+        // A stream whose codec no decoder here knows is not "no audio" to the operator.
+        const QString reason = m_stream == AVERROR_DECODER_NOT_FOUND
+                                   ? QStringLiteral("no decoder for its audio codec")
+                                   : QStringLiteral("no audio stream");
         Close();
-        return Reject(QString("no audio stream in %1").arg(fileName));
+        return Reject(reason, QString("%1 in %2").arg(reason, fileName));
     }
     for (unsigned i = 0; i < m_format->nb_streams; ++i) {
         if (int(i) != m_stream) {
@@ -205,12 +213,11 @@ Result<> FfmpegAudioReader::Open(const QString& fileName)
     if (par->sample_rate > AudioFormatLimits::MaxSampleRate ||
         par->ch_layout.nb_channels > AudioFormatLimits::MaxChannels) {
         // Read before Close, which frees the stream.
-        const QString error = QString("%1 declares %2 Hz and %3 channels, which no audio uses")
-                                  .arg(fileName)
-                                  .arg(par->sample_rate)
-                                  .arg(par->ch_layout.nb_channels);
+        const QString reason = QString("declares %1 Hz and %2 channels, which no audio uses")
+                                   .arg(par->sample_rate)
+                                   .arg(par->ch_layout.nb_channels);
         Close();
-        return Reject(error);
+        return Reject(reason, fileName + QLatin1Char(' ') + reason);
     }
     m_codec = avcodec_alloc_context3(decoder);
     if (!m_codec || avcodec_parameters_to_context(m_codec, par) < 0) {
@@ -222,13 +229,15 @@ Result<> FfmpegAudioReader::Open(const QString& fileName)
     rc = avcodec_open2(m_codec, decoder, nullptr);
     if (rc < 0) {
         Close();
-        return Reject(QString("cannot open the decoder for %1: %2").arg(fileName, AvError(rc)));
+        return Reject(QStringLiteral("the decoder refuses it: ") + AvError(rc),
+                      QString("cannot open the decoder for %1: %2").arg(fileName, AvError(rc)));
     }
     m_sampleRate = m_codec->sample_rate;
     m_channels = m_codec->ch_layout.nb_channels;
     if (!AudioFormatLimits::IsSane(m_sampleRate, m_channels)) {
         Close();
-        return Reject(QString("%1 gives no usable sample rate or channel count").arg(fileName));
+        return Reject(QStringLiteral("no usable sample rate or channel count"),
+                      QString("%1 gives no usable sample rate or channel count").arg(fileName));
     }
     m_frame = av_frame_alloc();
     m_packet = av_packet_alloc();
@@ -334,6 +343,7 @@ Result<> FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& prog
     m_frames = 0;
     m_stopped = false;
     m_rejected = false;
+    m_rejectReason.clear();
     const qint64 size = m_format->pb ? avio_size(m_format->pb) : -1;
     int badPackets = 0;
     qint64 packets = 0;
@@ -419,7 +429,8 @@ Result<> FfmpegAudioReader::Decode(const PcmSink& sink, const ProgressSink& prog
         return Fail("no audio could be decoded");
     }
     if (m_frames <= 0) {
-        return Reject("no audio could be decoded");
+        return Reject(QStringLiteral("no audio could be decoded"),
+                      QStringLiteral("no audio could be decoded"));
     }
     if (progress && !progress(1.0)) {
         m_stopped = true;

@@ -49,10 +49,12 @@ public:
     // The last failure lay in the file's content (not audio, an absurd format, nothing
     // decodable), not in reaching it: the same bytes will fail again.
     bool Rejected() const { return m_rejected; }
+    // What is wrong with the content when Rejected(), in words, without the file's name.
+    QString RejectReason() const { return m_rejectReason; }
 
 private:
     Failure Fail(const QString& error);
-    Failure Reject(const QString& error);
+    Failure Reject(const QString& reason, const QString& error);
     Result<> HandleFrame(const PcmSink& sink);
     Result<> Convert(const PcmSink& sink, const quint8** input, int inputFrames);
 
@@ -71,4 +73,5 @@ private:
     qint64 m_frames = 0;
     bool m_stopped = false;
     bool m_rejected = false;
+    QString m_rejectReason;
 };

@@ -1,5 +1,8 @@
 #include "tests/engine/ImportDecisionFixture.h"
 
+#include "engine/cImporterEmail.h"
+#include "tests/engine/SmtpTestServer.h"
+
 #include "framework/ToolGlobals.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/DateTimeFunctions.h"
@@ -17,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <ctime>
@@ -181,22 +185,67 @@ TEST_F(ImportDecisionTest, Mp3WithGroupLevelIsNotImportedAgainOnceUnchanged)
     EXPECT_TRUE(store->imports.isEmpty());
 }
 
-TEST_F(ImportDecisionTest, UnreadableFileForEmptyCartStaysSilently)
+// A file that never becomes audio stays where it is, and the operator hears of it once per
+// version, with the decoder's reason; a changed file is news again.
+TEST_F(ImportDecisionTest, UndecodableFilesAreReportedOncePerVersionAndStay)
 {
     AddGroup();
-    const QString wav = Drop("1234 Broken.wav");
-    const QString mp3 = Drop("1235 Broken.mp3");
-    WriteFile(wav, "not a RIFF file at all");
-    WriteFile(mp3, QByteArray(4000, '\x5a'));
+    QByteArray headerOnly;
+    {
+        const QString wav = home.File("header.wav");
+        ASSERT_TRUE(AudioFixtures::WriteSineWav(wav, 0.0, 8000, 1));
+        headerOnly = Content(wav);
+        ASSERT_EQ(headerOnly.size(), 44);
+    }
+    QByteArray unknownCodec = headerOnly + QByteArray(8000, '\x11');
+    qToLittleEndian<quint16>(0x3F3F, unknownCodec.data() + 20);
+    qToLittleEndian<quint32>(8000, unknownCodec.data() + 40);
+    QByteArray noise;
+    for (int i = 0; i < 6000; ++i) {
+        noise.append(char((i * 7919 + 13) % 251));
+    }
+    struct Case
+    {
+        const char* name;
+        QByteArray content;
+        const char* reason;
+    };
+    const QList<Case> cases = {
+        {"1001 Text.mp3", QByteArray("This is a note, not a song.\n").repeated(40),
+         "Invalid argument"},
+        {"1002 Noise.wav", noise, "Invalid data found when processing input"},
+        {"1003 Noise.ogg", noise, "End of file"},
+        {"1004 Empty.wav", QByteArray(), "the file is empty"},
+        {"1005 Header only.wav", headerOnly, "no audio could be decoded"},
+        {"1006 Codec.wav", unknownCodec, "no decoder for its audio codec"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgetSoFar();
+        const QString file = Drop(c.name);
+        WriteFile(file, c.content);
+        const QString cart = QString(c.name).left(4);
+        for (int pass = 1; pass <= 3; ++pass) {
+            EXPECT_FALSE(Check(file, cart));
+        }
+        EXPECT_EQ(Lines(Record()),
+                  Lines({"log:'" + QString(c.name) + "' cannot be read as audio: " + c.reason +
+                             "; it stays in the folder",
+                         "fail:The file cannot be read as audio: " + QString(c.reason) +
+                             ". It stays where it is and is not reported again until it "
+                             "changes."}));
+        EXPECT_TRUE(events.isEmpty());
+        EXPECT_TRUE(QFileInfo::exists(file));
 
-    EXPECT_FALSE(Check(wav, "1234"));
-    EXPECT_FALSE(Check(mp3, "1235"));
-    EXPECT_TRUE(AppLog().isEmpty());
-    EXPECT_TRUE(Record().isEmpty());
-    EXPECT_TRUE(Traces().isEmpty());
-    EXPECT_TRUE(events.isEmpty());
-    EXPECT_TRUE(QFileInfo::exists(wav));
-    EXPECT_TRUE(QFileInfo::exists(mp3));
+        // Another version of the file: told again, once.
+        ForgetSoFar();
+        WriteFile(file, c.content + "!");
+        EXPECT_FALSE(Check(file, cart));
+        EXPECT_FALSE(Check(file, cart));
+        EXPECT_EQ(Record().filter(QRegularExpression("^log:.*cannot be read as audio")).size(), 1);
+        EXPECT_EQ(Record().filter(QRegularExpression("^fail:")).size(), 1);
+    }
+    EXPECT_TRUE(store->imports.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));
 }
 
@@ -838,7 +887,8 @@ TEST_F(ImportDecisionTest, UnavailableStoreEndsTheDecisionButFinishesTheImport)
 }
 
 // The store failed, not the file: it stays for the next pass, the log says why, and the same
-// failure mails once, not at every pass; a new reason, or the same after a success, mails again.
+// failure mails once and is logged once an hour, not at every pass; a new reason, or the same
+// after a success, is told again.
 TEST_F(ImportDecisionTest, StoreFailureKeepsTheSourceLogsWhyAndMailsOnce)
 {
     AddGroup();
@@ -856,6 +906,12 @@ TEST_F(ImportDecisionTest, StoreFailureKeepsTheSourceLogsWhyAndMailsOnce)
     EXPECT_TRUE(Traces().contains("Cart store: The cart store's database is locked"));
     EXPECT_EQ(Lines(ImportEvents()), Lines({"ImportStarted", "ImportFinished"}));
     ForgetSoFar();
+    for (double later : {60.0, 3539.0}) {
+        clocks.Later(later);
+        EXPECT_FALSE(Check(file, "1234"));
+    }
+    EXPECT_EQ(Lines(Record()), "");
+    clocks.Later(1.0);
     EXPECT_FALSE(Check(file, "1234"));
     EXPECT_EQ(Lines(Record()), Lines({line}));
     EXPECT_TRUE(QFileInfo::exists(file));
@@ -868,7 +924,9 @@ TEST_F(ImportDecisionTest, StoreFailureKeepsTheSourceLogsWhyAndMailsOnce)
 
     auto mails = [&] { return Record().filter(QRegularExpression("^fail:")).size(); };
     store->throwOnImport = 0;
+    ForgetSoFar();
     EXPECT_TRUE(Check(file, "1234"));
+    EXPECT_EQ(Record().filter(QRegularExpression("^log:Imported '1234 Jingle.wav'")).size(), 1);
     store->throwOnImport = PlayoutAudio::StoreWriteFailed;
     ForgetSoFar();
     EXPECT_FALSE(Check(file, "1234"));
@@ -988,6 +1046,61 @@ TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
     EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));
 }
 
+// A failure that lasts (a damaged file that cannot be moved because "Failed!" is a plain file, a
+// store that keeps failing, a file that is no audio) reaches the mail server once per file and
+// reason, and the log once, however many checks meet it.
+TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
+{
+    if (!SmtpTestServer::Available()) {
+        GTEST_SKIP() << "/usr/bin/python3 cannot run aiosmtpd";
+    }
+    SmtpTestServer server;
+    ASSERT_TRUE(server.Start());
+    NotificationEmail::SetServerPort(server.Port());
+    NotificationEmail::SetTemplateBaseFolder(home.File("program"));
+    const auto restore = qScopeGuard([] {
+        NotificationEmail::SetServerPort(25);
+        NotificationEmail::SetTemplateBaseFolder(QString());
+    });
+    importer->setSMTPServerAddress("127.0.0.1");
+    AddGroup([](cImporterGroup& g) {
+        g.NotifyEmailSender = "feeder@radio.test";
+        g.NotifyFailEmailRecipients = "tech@radio.test";
+    });
+    WriteFile(Drop("Failed!"), "a plain file where the folder should be");
+    const QString zip = Drop("1300 Bad.zip");
+    WriteFile(zip, QByteArray("PK\x03\x04 not a whole archive ").repeated(40));
+    const QString text = Drop("1301 Text.mp3");
+    WriteFile(text, QByteArray("not a song\n").repeated(100));
+    const QString wav = Wav("1302 Jingle.wav", 0.5);
+
+    QStringList firstPass;
+    for (int pass = 1; pass <= 4; ++pass) {
+        store->throwOnImport = PlayoutAudio::StoreWriteFailed;
+        EXPECT_FALSE(Check(wav, "1302"));
+        store->throwOnImport = 0;
+        EXPECT_FALSE(Check(zip, "1300"));
+        EXPECT_FALSE(Check(text, "1301"));
+        if (pass == 1) {
+            firstPass = AppLog();
+        }
+    }
+    EXPECT_EQ(Lines(AppLog()), Lines(firstPass));
+    EXPECT_EQ(firstPass.filter("Failed to import '1300 Bad.zip'").size(), 1) << Lines(firstPass);
+    EXPECT_EQ(firstPass.filter(QRegularExpression("^Moved '.*1300 Bad.zip' .* Failed: ")).size(),
+              1);
+    EXPECT_EQ(firstPass.filter("Fail Notification Email Sent OK").size(), 3);
+    QStringList subjects;
+    for (const ReceivedMail& mail : server.Received()) {
+        subjects << mail["subject"];
+    }
+    subjects.sort();
+    EXPECT_EQ(Lines(subjects), Lines({"Cartfeeder FAIL:1300 Bad.zip -> Cart 1300",
+                                      "Cartfeeder FAIL:1301 Text.mp3 -> Cart 1301",
+                                      "Cartfeeder FAIL:1302 Jingle.wav -> Cart 1302"}));
+    EXPECT_TRUE(QFileInfo::exists(zip));
+}
+
 namespace {
 
 // Byte offsets of a canonical 44-byte header.
@@ -1071,7 +1184,8 @@ TEST_F(ImportDecisionTest, WavOfAnAbsurdFormatIsNeverImported)
     }
     EXPECT_TRUE(store->imports.isEmpty());
     EXPECT_FALSE(GetCart("1234").HasAudio);
-    EXPECT_TRUE(AppLog().isEmpty());
+    EXPECT_EQ(Lines(AppLog()), "'1234 Odd.wav' cannot be read as audio: declares 1077805184 Hz and "
+                               "1 channels, which no audio uses; it stays in the folder");
     EXPECT_TRUE(QFileInfo::exists(file));
 
     // A copy that broke off after half a second of the two its header declares: not a short
@@ -1083,6 +1197,9 @@ TEST_F(ImportDecisionTest, WavOfAnAbsurdFormatIsNeverImported)
     }
     EXPECT_TRUE(store->imports.isEmpty());
     EXPECT_TRUE(QFileInfo::exists(cut));
+    EXPECT_EQ(AppLog().value(1), "'1235 Cut.wav' cannot be read as audio: incomplete: declares "
+                                 "2.0 s, holds 0.5 s; it stays in the folder");
+    EXPECT_EQ(AppLog().size(), 2);
 }
 
 // "*" and "?" in a file's title are characters of the name, not wildcards.
