@@ -11,7 +11,8 @@
 
 namespace {
 
-QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QString>& visited)
+QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QString>& visited,
+                       QList<FolderNamesNotText>* notText)
 {
     AddToDebugLog(QStringLiteral("Started GetFolderTree: ") + path + QStringLiteral(", ") + mask +
                       QStringLiteral(", ") +
@@ -35,7 +36,13 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
 
     using Kind = FileFunctions::FoundEntry::Kind;
     const bool tracing = DebugLogTakes(5);
-    for (const FileFunctions::FoundEntry& entry : FileFunctions::instance().FindAll(path + mask)) {
+    QList<QByteArray> namesNotText;
+    const QList<FileFunctions::FoundEntry> entries =
+        FileFunctions::instance().FindAll(path + mask, notText ? &namesNotText : nullptr);
+    if (!namesNotText.isEmpty()) {
+        notText->append({path.chopped(1), namesNotText});
+    }
+    for (const FileFunctions::FoundEntry& entry : entries) {
         const QString& name = entry.name;
         if (tracing) {
             AddToDebugLog(QStringLiteral("Found File: ") + name, 5, ovNone);
@@ -52,7 +59,8 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
         // folder too, where a delete after importing must never reach.
         if (entry.kind == Kind::Folder &&
             !visited.contains(QFileInfo(fullPath).canonicalFilePath())) {
-            result.append(FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited));
+            result.append(
+                FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited, notText));
         }
     }
     AddToDebugLog(QStringLiteral("Finish GetFolderTree"), 5, ovOutdent);
@@ -63,8 +71,14 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
 
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders)
 {
+    return GetFolderTree(path, mask, includeFolders, nullptr);
+}
+
+QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders,
+                          QList<FolderNamesNotText>* notText)
+{
     QSet<QString> visited;
-    return FolderTree(path, mask, includeFolders, visited);
+    return FolderTree(path, mask, includeFolders, visited, notText);
 }
 
 QString FormatISODateTime(const TimeRecord& record)

@@ -12,6 +12,15 @@
 // are never entered (listed as folders); a link to a file is listed as a file. Each folder is
 // entered once; an unreadable folder lists nothing. Empty when nothing was found.
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders);
+// Names that are not UTF-8 cannot be listed; notText receives each folder that holds some (its
+// path without the trailing "/") with those names' bytes.
+struct FolderNamesNotText
+{
+    QString folder;
+    QList<QByteArray> names;
+};
+QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders,
+                          QList<FolderNamesNotText>* notText);
 
 // "YYYY-MM-DDThh:mm:ss" of a time record.
 QString FormatISODateTime(const TimeRecord& record);

@@ -39,3 +39,23 @@ QString EscapeControlCharacters(const QString& text)
     }
     return out;
 }
+
+QString NameBytesText(const QByteArray& name)
+{
+    QString out;
+    qsizetype i = 0;
+    while (i < name.size()) {
+        const auto lead = static_cast<unsigned char>(name.at(i));
+        const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        const QByteArrayView sequence =
+            QByteArrayView(name).sliced(i, qMin(length, name.size() - i));
+        if (sequence.size() == length && QUtf8StringView(sequence).isValidUtf8()) {
+            out += QString::fromUtf8(sequence);
+            i += length;
+        } else {
+            out += QStringLiteral("\\x%1").arg(uint(lead), 2, 16, QLatin1Char('0'));
+            ++i;
+        }
+    }
+    return out;
+}

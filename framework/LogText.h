@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // The text as a log line shows it: every control character escaped, so that a file name
@@ -7,3 +8,7 @@
 // become "\t", "\n" and "\r"; other C0 controls and DEL "\xhh"; C1 controls and the Unicode
 // line and paragraph separators "\uhhhh". Everything else, backslashes included, is kept.
 QString EscapeControlCharacters(const QString& text);
+
+// A file name that is not UTF-8, as a log line can show it: what decodes stays text, every other
+// byte becomes "\xhh". Control characters are left for the log to escape.
+QString NameBytesText(const QByteArray& name);

@@ -3,7 +3,10 @@
 #include "platform/system/Clocks.h"
 #include "platform/system/DateTimeFunctions.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -11,6 +14,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+struct FolderNamesNotText;
 
 class FileInUse;
 class GraphicsRenderer;
@@ -266,6 +271,10 @@ private:
     std::unique_ptr<cImporter> m_importer;
     std::unique_ptr<class GraphicsRenderer> m_renderer;
     std::unique_ptr<FileInUse> m_fileInUse;
+    // Per group and folder, the names that are not UTF-8 last logged: told again only when they
+    // change.
+    QHash<QString, QList<QByteArray>> m_namesNotTextTold;
+    void TellNamesNotText(int index, const QString& watched, QList<FolderNamesNotText> found);
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_trayWatch = nullptr;
     bool UnloadPending = false;

@@ -7,6 +7,7 @@
 #include "framework/AudioFileHelpers.h"
 #include "framework/DebugLog.h"
 #include "framework/GeneralHelpers.h"
+#include "framework/LogText.h"
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
 #include "platform/cartstore/Cart.h"
@@ -442,9 +443,12 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     }
 
     Trace(QStringLiteral("Reading Folder Tree"));
-    const QStringList found = GetFolderTree(group->Path, QStringLiteral("*.*"), false);
+    QList<FolderNamesNotText> namesNotText;
+    const QStringList found =
+        GetFolderTree(group->Path, QStringLiteral("*.*"), false, &namesNotText);
     Trace(QStringLiteral("Reading Folder Tree Ok - ") +
           (ArrayIsEmpty(found) ? QStringLiteral("None") : QStringLiteral("Found Files")));
+    TellNamesNotText(index, group->Path, std::move(namesNotText));
     if (ArrayIsEmpty(found)) {
         return true;
     }
@@ -571,6 +575,54 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         }
     }
     return true;
+}
+
+// Files whose names are not UTF-8 can be neither imported nor moved by name: the operator hears
+// of them once per folder, and again when they change.
+void frmMain::TellNamesNotText(int index, const QString& watched, QList<FolderNamesNotText> found)
+{
+    FileFunctions& files = FileFunctions::instance();
+    // Told per group: two groups may watch one folder.
+    const QString group = GroupPrefix(index) + u'\n';
+    const QString below = watched.endsWith(u'/') ? watched : watched + u'/';
+    // Folders of this group told before and now without such names may tell again later.
+    for (auto it = m_namesNotTextTold.begin(); it != m_namesNotTextTold.end();) {
+        const QStringView folder = QStringView(it.key()).mid(group.size());
+        const bool inGroup =
+            it.key().startsWith(group) && (folder == below.chopped(1) || folder.startsWith(below));
+        const bool stillThere = std::any_of(found.cbegin(), found.cend(),
+                                            [&](const auto& f) { return f.folder == folder; });
+        it = inGroup && !stillThere ? m_namesNotTextTold.erase(it) : std::next(it);
+    }
+    for (FolderNamesNotText& folder : found) {
+        if (InEngineFolder(folder.folder)) {
+            continue;
+        }
+        // Only what would have been offered: audio and transport files.
+        QList<QByteArray> names;
+        for (const QByteArray& name : folder.names) {
+            const QString decoded = QFile::decodeName(name);
+            if (GetAudioFileType(decoded) != AudioFileType::Other ||
+                files.ExtensionIs(decoded, QLatin1String("ZIP"))) {
+                names.append(name);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        const QString key = group + folder.folder;
+        if (names.isEmpty() || m_namesNotTextTold.value(key) == names) {
+            continue;
+        }
+        m_namesNotTextTold.insert(key, names);
+        QStringList shown;
+        for (const QByteArray& name : names) {
+            shown.append(QLatin1Char('\'') + NameBytesText(name) + QLatin1Char('\''));
+        }
+        m_importer->AddToLog(GroupPrefix(index),
+                             QStringLiteral("Files in '") + folder.folder +
+                                 QStringLiteral("' whose names are not valid UTF-8 are left where "
+                                                "they are: ") +
+                                 shown.join(QStringLiteral(", ")));
+    }
 }
 
 void frmMain::OfferFile(int index, const QString& path, const QString& cart, bool& ok)

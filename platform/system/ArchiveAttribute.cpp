@@ -207,6 +207,14 @@ void WriteTableRecord(const QString& path, const Record& record, const QString& 
     }
 }
 
+// Marks that could not be recorded anywhere (the disk full), by the file's full path, kept
+// for the rest of the run: else the file counts as set at every check and is imported again.
+QHash<QString, Record>& UnrecordedMarks()
+{
+    static QHash<QString, Record> marks;
+    return marks;
+}
+
 // Files whose record in the file itself was found to match, by version: writing the record, or
 // anything else, changes the file's change time and so its version.
 FileVersionCache<bool>& ClearedFiles()
@@ -217,10 +225,59 @@ FileVersionCache<bool>& ClearedFiles()
 
 } // namespace
 
+namespace {
+
+void RecordMark(const QByteArray& native, const QString& path, const Record& current,
+                const ArchiveAttribute::Options& options)
+{
+    using A = ArchiveAttribute;
+    const bool link = IsLink(native);
+    if (!link && OnCifs(native)) {
+        quint32 attributes = CifsAttributes(native, path, kClearing);
+        if ((attributes & A::ArchiveBit) == 0) {
+            return;
+        }
+        attributes &= ~A::ArchiveBit;
+        if (attributes == 0) {
+            attributes = kFileAttributeNormal;
+        }
+        uchar value[4];
+        qToLittleEndian<quint32>(attributes, value);
+        if (::setxattr(native.constData(), A::CifsAttributeName, value, sizeof value, 0) != 0) {
+            Raise(kClearing, path, errno);
+        }
+        return;
+    }
+    if (!link && options.extendedAttributes) {
+        const QByteArray text = RecordText(current);
+        if (::setxattr(native.constData(), A::RecordName, text.constData(), size_t(text.size()),
+                       0) == 0) {
+            return;
+        }
+        const int error = errno;
+        // Not the file's owner, or a read-only mount: the table still has room for it.
+        if (!Unsupported(error) && error != EPERM && error != EACCES && error != EROFS) {
+            Raise(kClearing, path, error);
+        }
+    }
+    WriteTableRecord(path, current, options.tableFolder);
+}
+
+} // namespace
+
 bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
 {
     const QByteArray native =
         QFile::encodeName(options.reachedAs.isEmpty() ? path : options.reachedAs);
+    if (!UnrecordedMarks().isEmpty()) {
+        const auto unrecorded = UnrecordedMarks().constFind(TableKey(path));
+        if (unrecorded != UnrecordedMarks().constEnd()) {
+            if (*unrecorded == StatRecord(native, path, kReading)) {
+                return false;
+            }
+            UnrecordedMarks().remove(TableKey(path));
+        }
+    }
     const std::optional<FileVersionKey> version = FileVersionKey::Of(path);
     if (version && ClearedFiles().Lookup(*version) && options.extendedAttributes &&
         !IsLink(native)) {
@@ -257,34 +314,14 @@ void ArchiveAttribute::Clear(const QString& path, const Options& options)
     const QByteArray native =
         QFile::encodeName(options.reachedAs.isEmpty() ? path : options.reachedAs);
     const Record current = StatRecord(native, path, kClearing);
-    const bool link = IsLink(native);
-    if (!link && OnCifs(native)) {
-        quint32 attributes = CifsAttributes(native, path, kClearing);
-        if ((attributes & ArchiveBit) == 0) {
-            return;
+    try {
+        RecordMark(native, path, current, options);
+        UnrecordedMarks().remove(TableKey(path));
+    } catch (const ToolError&) {
+        if (UnrecordedMarks().size() >= 100000) {
+            UnrecordedMarks().clear();
         }
-        attributes &= ~ArchiveBit;
-        if (attributes == 0) {
-            attributes = kFileAttributeNormal;
-        }
-        uchar value[4];
-        qToLittleEndian<quint32>(attributes, value);
-        if (::setxattr(native.constData(), CifsAttributeName, value, sizeof value, 0) != 0) {
-            Raise(kClearing, path, errno);
-        }
-        return;
+        UnrecordedMarks().insert(TableKey(path), current);
+        throw;
     }
-    if (!link && options.extendedAttributes) {
-        const QByteArray text = RecordText(current);
-        if (::setxattr(native.constData(), RecordName, text.constData(), size_t(text.size()), 0) ==
-            0) {
-            return;
-        }
-        const int error = errno;
-        // Not the file's owner, or a read-only mount: the table still has room for it.
-        if (!Unsupported(error) && error != EPERM && error != EACCES && error != EROFS) {
-            Raise(kClearing, path, error);
-        }
-    }
-    WriteTableRecord(path, current, options.tableFolder);
 }

@@ -175,7 +175,9 @@ bool isDotOrDotDot(const char* name)
 }
 
 // The folder's entries without "." and "..", sorted by name. Empty when it cannot be read.
-QList<FoundEntry> listFolder(const QString& folder)
+// Names that are not UTF-8 are left out: decoded, they would name another file, or none. They
+// go to notText, when given, as they are.
+QList<FoundEntry> listFolder(const QString& folder, QList<QByteArray>* notText = nullptr)
 {
     QList<FoundEntry> entries;
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
@@ -184,6 +186,12 @@ QList<FoundEntry> listFolder(const QString& folder)
     }
     const int fd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
+        if (!QUtf8StringView(entry->d_name).isValidUtf8()) {
+            if (notText) {
+                notText->append(QByteArray(entry->d_name));
+            }
+            continue;
+        }
         if (!isDotOrDotDot(entry->d_name)) {
             bool link = false;
             const FoundEntry::Kind kind = kindOf(fd, entry->d_name, entry->d_type, link);
@@ -234,6 +242,9 @@ QStringList namesBeginningWith(const QString& folder, const QString& folded)
         if (differs) {
             continue;
         }
+        if (!QUtf8StringView(name).isValidUtf8()) {
+            continue;
+        }
         QString decoded = QFile::decodeName(name);
         if (decoded.toCaseFolded().startsWith(folded)) {
             found.append({std::move(decoded), FoundEntry::Kind::File});
@@ -277,7 +288,8 @@ QList<FoundEntry> matchingEntries(const QString& pattern,
 QStringList matchingNames(const QString& pattern)
 {
     QStringList names;
-    for (FoundEntry& entry : matchingEntries(pattern, listFolder)) {
+    for (FoundEntry& entry :
+         matchingEntries(pattern, [](const QString& folder) { return listFolder(folder); })) {
         names.append(std::move(entry.name));
     }
     return names;
@@ -372,10 +384,24 @@ void FileFunctions::FindClose(qint32 handle)
 
 QList<FileFunctions::FoundEntry> FileFunctions::FindAll(const QString& pattern)
 {
-    return matchingEntries(pattern, [this](const QString& folder) { return ListKept(folder); });
+    return FindAll(pattern, nullptr);
 }
 
-QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder)
+QList<FileFunctions::FoundEntry> FileFunctions::FindAll(const QString& pattern,
+                                                        QList<QByteArray>* notText)
+{
+    return matchingEntries(pattern, [this, notText](const QString& folder) {
+        QList<QByteArray> unnamed;
+        QList<FoundEntry> entries = ListKept(folder, unnamed);
+        if (notText) {
+            *notText = std::move(unnamed);
+        }
+        return entries;
+    });
+}
+
+QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder,
+                                                         QList<QByteArray>& notText)
 {
     const QByteArray native = QFile::encodeName(folder);
     struct stat info
@@ -383,7 +409,7 @@ QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder)
     };
     if (::stat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         m_keptFolders.remove(folder);
-        return listFolder(folder);
+        return listFolder(folder, &notText);
     }
     const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     const qint64 changedNs = qint64(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
@@ -403,9 +429,10 @@ QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder)
                                  : FoundEntry::Kind::File;
             }
         }
+        notText = kept->notText;
         return entries;
     }
-    QList<FoundEntry> entries = listFolder(folder);
+    QList<FoundEntry> entries = listFolder(folder, &notText);
     // Every change of its entries sets its modification time, which a coarse clock or a file
     // server may give late: kept only once it is two seconds old, and never on a network file
     // system.
@@ -416,8 +443,8 @@ QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder)
         if (m_keptFolders.size() >= MaxKeptFolders && !m_keptFolders.contains(folder)) {
             m_keptFolders.clear();
         }
-        m_keptFolders.insert(
-            folder, {quint64(info.st_dev), quint64(info.st_ino), modifiedNs, changedNs, entries});
+        m_keptFolders.insert(folder, {quint64(info.st_dev), quint64(info.st_ino), modifiedNs,
+                                      changedNs, entries, notText});
     } else {
         m_keptFolders.remove(folder);
     }

@@ -44,6 +44,9 @@ public:
         bool link = false; // a symbolic link, whatever it leads to
     };
     QList<FoundEntry> FindAll(const QString& pattern);
+    // Names that are not UTF-8 are never listed (no text names them); notText receives them,
+    // as their bytes, whatever the pattern.
+    QList<FoundEntry> FindAll(const QString& pattern, QList<QByteArray>* notText);
     // Whether FindAll keeps the listing of a folder last modified then, on a file system of that
     // kind (statfs f_type): only once it rests, and never where another machine may change it.
     static bool ListingMayBeKept(qint64 modifiedNs, qint64 nowNs, long fileSystemType);
@@ -125,8 +128,9 @@ private:
         qint64 modifiedNs = -1;
         qint64 changedNs = -1;
         QList<FoundEntry> entries;
+        QList<QByteArray> notText;
     };
     QHash<QString, KeptFolder> m_keptFolders;
     static constexpr qsizetype MaxKeptFolders = 64;
-    QList<FoundEntry> ListKept(const QString& folder);
+    QList<FoundEntry> ListKept(const QString& folder, QList<QByteArray>& notText);
 };

@@ -17,6 +17,7 @@
 #include "platform/system/ToolError.h"
 #include "platform/system/widgets/uHWndGrab.h"
 #include "tests/support/AudioFixtures.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ManualClocks.h"
 #include "tests/support/TempHome.h"
 #include "ui/GraphicsRenderer.h"
@@ -30,6 +31,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -621,6 +624,85 @@ TEST_F(MainWindowTest, FileThatCannotBeDeletedStaysAndTheLogSaysWhy)
     EXPECT_TRUE(AppLog().contains("GRP:1:Couldn't delete '" + file + "' Error: " +
                                   (root ? "Operation not permitted" : "Permission denied")))
         << AppLog().toStdString();
+}
+
+// The mark of a file that must go into the profile's table (a link has no attributes of its
+// own) cannot be written while the profile's disk is full (a file-size limit stands in): the
+// file is not imported again at every pass, and the reason is logged once.
+TEST_F(MainWindowTest, ArchiveMarkThatCannotBeRecordedIsKeptForTheRun)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999", "UseArchiveBit=1"));
+    Start();
+    const QString target = home.File("elsewhere/1234 Jingle.wav");
+    WriteWav(target, 0.5);
+    const QString link = watch + "/1234 Jingle.wav";
+    ASSERT_TRUE(QFile::link(target, link));
+    // A table already larger than the limit, of files on a share that is not mounted.
+    QJsonObject table;
+    for (int i = 0; i < 3000; ++i) {
+        table.insert(QStringLiteral("/mnt/absent/%1 Some long file name.wav").arg(i), "1 1");
+    }
+    QDir().mkpath(Globals::ToolProfileFolder);
+    QFile file(Globals::ToolProfileFolder + "/" + ArchiveAttribute::TableName);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(table).toJson(QJsonDocument::Compact));
+    file.close();
+    ASSERT_GT(file.size(), 100 * 1024);
+    {
+        FileSizeLimit full(100 * 1024);
+        ASSERT_TRUE(full.Ok());
+        for (int pass = 1; pass <= 3; ++pass) {
+            Check();
+        }
+    }
+    EXPECT_TRUE(CartHasAudio("1234"));
+    const QString log = AppLog();
+    EXPECT_EQ(log.count("Imported '1234 Jingle.wav' into Cart 1234"), 1) << log.toStdString();
+    EXPECT_EQ(log.count("GRP:1:Couldn't clear Archive flag on '" + link + "' Error: "), 1);
+    EXPECT_EQ(log.count("File too large"), 1) << log.toStdString();
+}
+
+// Names that are not UTF-8 cannot be imported, nor even named to the store: one line per folder
+// says so, with the bytes escaped, until the names there change.
+TEST_F(MainWindowTest, NamesThatAreNotUtf8AreToldOncePerFolder)
+{
+    // A second group watching the same folder hears of them too.
+    WriteSettings(2, FolderGroup(1, watch, "1000-1999") + FolderGroup(2, watch, "2000-2999"));
+    Start();
+    const auto make = [](const QString& folder, const QByteArray& name) {
+        QDir().mkpath(folder);
+        const QByteArray path = QFile::encodeName(folder) + "/" + name;
+        FILE* f = std::fopen(path.constData(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("RIFF", f);
+        std::fclose(f);
+    };
+    make(watch, "1234 Caf\xe9.wav");
+    make(watch, "1235 \xff\x01.mp3");
+    make(watch, "notes \xe9.txt");
+    make(watch + "/sub", "1236 \xc3\xa9t\xe9.ogg");
+    make(watch + "/Failed!", "1237 \xe9.wav");
+    WriteWav(watch + "/1300 Good.wav", 0.3);
+
+    Check();
+    Check();
+    EXPECT_TRUE(CartHasAudio("1300"));
+    QString log = AppLog();
+    EXPECT_EQ(log.count("whose names are not valid UTF-8"), 4) << log.toStdString();
+    EXPECT_TRUE(log.contains("GRP:1:Files in '" + watch +
+                             "' whose names are not valid UTF-8 are left where they are: "
+                             "'1234 Caf\\xe9.wav', '1235 \\xff\\x01.mp3'"))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("GRP:1:Files in '" + watch +
+                             "/sub' whose names are not valid UTF-8 are left where they are: "
+                             "'1236 \u00e9t\\xe9.ogg'"));
+
+    make(watch + "/sub", "1238 \xfe.wav");
+    Check();
+    log = AppLog();
+    EXPECT_EQ(log.count("whose names are not valid UTF-8"), 6);
+    EXPECT_TRUE(log.contains("/sub' whose names are not valid UTF-8 are left where they are: "
+                             "'1236 \u00e9t\\xe9.ogg', '1238 \\xfe.wav'"));
 }
 
 // The title names a real cart, but one of another group's range: neither the file nor the cart

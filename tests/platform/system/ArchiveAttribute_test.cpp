@@ -130,6 +130,9 @@ TEST_F(ArchiveAttributeTest, TableThatCannotBeSavedWholeStaysAsItWas)
     }
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll() == before);
+    // The mark lives on in memory for this run only, and only while the file stays the same.
+    EXPECT_FALSE(ArchiveAttribute::IsSet(late, options));
+    Write("Late.wav", "yy");
     EXPECT_TRUE(ArchiveAttribute::IsSet(late, options));
     EXPECT_EQ(std::count_if(
                   cleared.begin(), cleared.end(),
