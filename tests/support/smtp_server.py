@@ -108,6 +108,8 @@ async def main():
     parser.add_argument("--user")
     parser.add_argument("--password", default="")
     parser.add_argument("--tls", action="store_true")
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
 
     def authenticator(server, session, envelope, mechanism, auth_data):
@@ -124,7 +126,7 @@ async def main():
         options["tls_context"] = tls_context()
 
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SMTP(recorder, **options), "127.0.0.1", 0)
+    server = await loop.create_server(lambda: SMTP(recorder, **options), args.host, args.port)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
     await loop.run_in_executor(None, sys.stdin.read)
     server.close()

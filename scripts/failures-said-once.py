@@ -1,0 +1,219 @@
+#!/usr/bin/python3
+"""Runs Cartfeeder against failures that last and counts how often each one is told.
+
+One watch folder holds files the store cannot take (its disk is full: a limit on the size of
+every file the program writes stands in), a damaged transport file whose "Failed!" is a plain
+file, files that hold no audio (text, noise, empty, header-only, an unknown codec), and one short
+file that imports. The program runs headless in a private home folder, mailing to
+tests/support/smtp_server.py on 127.0.0.23:25 (so it needs to bind port 25: root). At the end
+the application log and the mail server are counted per file and kind of line.
+
+    scripts/failures-said-once.py --program build/bin/cartfeeder                # 10 minutes
+    scripts/failures-said-once.py --program build/bin/cartfeeder --seconds 12 --interval 1
+
+Exit status 0 when every problem was logged and mailed once, 77 when the run cannot be made.
+"""
+
+import argparse
+import collections
+import glob
+import json
+import os
+import random
+import re
+import resource
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+PROFILE = "SaidOnce"
+HOST = "127.0.0.23"
+LIMIT = 256 * 1024  # bytes: any file the program writes beyond this fails as on a full disk
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def wav_header(data_bytes, tag=1, rate=44100, channels=2, bits=16):
+    block = channels * bits // 8
+    return (b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVE" + b"fmt " +
+            struct.pack("<IHHIIHH", 16, tag, channels, rate, rate * block, block, bits) +
+            b"data" + struct.pack("<I", data_bytes))
+
+
+def undecodable(index, rnd):
+    """Name suffix and content of the index-th file that holds no audio."""
+    noise = bytes(rnd.randrange(256) for _ in range(6000))
+    kinds = [
+        ("Text.mp3", b"This is a note, not a song.\n" * 40),
+        ("Noise.wav", noise),
+        ("Noise.ogg", noise),
+        ("Empty.wav", b""),
+        ("Header only.wav", wav_header(0)),
+        ("Codec.wav", wav_header(8000, tag=0x3F3F, rate=8000, channels=1, bits=8) +
+         b"\x11" * 8000),
+    ]
+    return kinds[index % len(kinds)]
+
+
+class Run:
+    def __init__(self, args):
+        self.args = args
+        self.root = tempfile.mkdtemp(prefix="cartfeeder-said-once-")
+        self.env = dict(os.environ)
+        for name, sub in (("HOME", "home"), ("XDG_DATA_HOME", "data"),
+                          ("XDG_CONFIG_HOME", "config"), ("XDG_STATE_HOME", "state"),
+                          ("XDG_RUNTIME_DIR", "run")):
+            self.env[name] = os.path.join(self.root, sub)
+            os.makedirs(self.env[name], mode=0o700, exist_ok=True)
+        self.env["QT_QPA_PLATFORM"] = "offscreen"
+        self.watch = os.path.join(self.root, "watch")
+        self.mail = os.path.join(self.root, "mail")
+        os.makedirs(self.watch)
+        os.makedirs(self.mail)
+        self.problems = {}  # file name -> what is wrong with it
+
+    def prepare(self):
+        profile = os.path.join(self.env["XDG_DATA_HOME"], "Orvane", "Cartvault v3", "Tools",
+                               "Cartfeeder", "Profiles", PROFILE)
+        os.makedirs(profile)
+        with open(os.path.join(profile, "Importer.ini"), "w") as f:
+            f.write(f"[General]\nNumberGroups=1\nCheckInterval={self.args.interval}\n"
+                    f"[SMTPServer]\nAddress={HOST}\n"
+                    f"[Group1]\nName=Drop\nDirectory={self.watch}\nStartHDRef=1000\n"
+                    "EndHDRef=1999\nEnabled=1\nNotifyEmailSender=feeder@radio.test\n"
+                    "NotifyFailEmailRecipients=tech@radio.test\n"
+                    "NotifySuccessEmailRecipients=desk@radio.test\n")
+        # Too big for the full store disk: 5 s of CD audio each.
+        for i in range(3):
+            name = f"{1001 + i} Take.wav"
+            self.write(name, wav_header(5 * 176400) + bytes(5 * 176400))
+            self.problems[name] = "store disk full"
+        self.write("1100 Damaged.zip", b"PK\x03\x04 not a whole archive " * 40)
+        self.problems["1100 Damaged.zip"] = "damaged, \"Failed!\" unusable"
+        with open(os.path.join(self.watch, "Failed!"), "w") as f:
+            f.write("a plain file where the folder should be\n")
+        rnd = random.Random(23)
+        for i in range(self.args.undecodable):
+            suffix, content = undecodable(i, rnd)
+            name = f"{1200 + i} {suffix}"
+            self.write(name, content)
+            self.problems[name] = "no audio"
+        # Small enough for the full disk: it imports, once.
+        self.write("1300 Short.wav", wav_header(17640) + bytes(17640))
+
+    def write(self, name, content):
+        with open(os.path.join(self.watch, name), "wb") as f:
+            f.write(content)
+        # Rested long before the first check.
+        past = time.time() - 60
+        os.utime(os.path.join(self.watch, name), (past, past))
+
+    def run(self):
+        server = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "..", "tests",
+                                                                    "support", "smtp_server.py"),
+                                   "--out", self.mail, "--host", HOST, "--port", "25"],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, text=True)
+        line = server.stdout.readline()
+        if not line.startswith("PORT"):
+            server.kill()
+            server.wait()
+            return False
+
+        def full_disk():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (LIMIT, resource.RLIM_INFINITY))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        program = subprocess.Popen([self.args.program, f"/Profile={PROFILE}", "/NOPREVCHECK",
+                                    "/SILENT"], env=self.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, preexec_fn=full_disk)
+        try:
+            time.sleep(self.args.seconds)
+        finally:
+            program.send_signal(signal.SIGTERM)
+            try:
+                program.wait(30)
+            except subprocess.TimeoutExpired:
+                program.kill()
+                program.wait()
+            # Mails still on their way are in by now.
+            time.sleep(1)
+            server.stdin.close()
+            server.wait(10)
+        return True
+
+    def log_lines(self):
+        lines = []
+        for path in glob.glob(os.path.join(self.root, "**", "Logs", "Cartfeeder", "*"),
+                              recursive=True):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                lines += [l.rstrip("\n") for l in f if "GRP:" in l]
+        return lines
+
+    def mails(self):
+        found = []
+        for path in glob.glob(os.path.join(self.mail, "*.json")):
+            with open(path, encoding="utf-8") as f:
+                found.append(json.load(f)["subject"])
+        return found
+
+
+def kind_of(text):
+    """The log line's kind: its words without the names and reasons in it."""
+    text = re.sub(r"'[^']*'", "'…'", text)
+    text = re.sub(r" Error: .*| Failed: .*|: [^:]*; it stays.*", " …", text)
+    return re.sub(r"Cart \d+.*", "Cart …", text)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--seconds", type=float, default=600)
+    parser.add_argument("--interval", type=int, default=10)
+    parser.add_argument("--undecodable", type=int, default=20)
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    args = parser.parse_args()
+
+    run = Run(args)
+    try:
+        run.prepare()
+        if not run.run():
+            print(f"cannot listen on {HOST}:25 (needs root and a free port)")
+            return 77
+        lines = run.log_lines()
+        mails = run.mails()
+        per_file = collections.defaultdict(collections.Counter)
+        for line in lines:
+            text = line.split("GRP:1:", 1)[1]
+            named = [n for n in list(run.problems) + ["1300 Short.wav"] if n in text]
+            per_file[named[0] if named else "-"][kind_of(text)] += 1
+        mailed = collections.Counter(m.split(":", 1)[1].split(" -> ")[0] for m in mails)
+        faults = []
+        print(f"{args.seconds:.0f} s at a {args.interval} s interval: {len(lines)} log lines, "
+              f"{len(mails)} mails")
+        for name in sorted(run.problems):
+            kinds = per_file.get(name, {})
+            shown = ", ".join(f"{k} x{n}" for k, n in sorted(kinds.items()))
+            print(f"  {name} ({run.problems[name]}): mails {mailed[name]}; log: {shown}")
+            if mailed[name] != 1 or not kinds or any(n != 1 for n in kinds.values()):
+                faults.append(name)
+        short = per_file.get("1300 Short.wav", {})
+        print(f"  1300 Short.wav (imports): mails {mailed['1300 Short.wav']}; log: "
+              + ", ".join(f"{k} x{n}" for k, n in sorted(short.items())))
+        if mailed["1300 Short.wav"] != 1:
+            faults.append("1300 Short.wav")
+        print("each problem told once per file and reason" if not faults
+              else f"told more or less than once: {len(faults)} files")
+        return 1 if faults else 0
+    finally:
+        if args.keep:
+            print("left in", run.root)
+        else:
+            shutil.rmtree(run.root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
