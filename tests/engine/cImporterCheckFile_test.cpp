@@ -8,11 +8,10 @@
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
+#include "tests/support/InodeFlags.h"
 
 #include <csignal>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -1012,15 +1011,7 @@ TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
         if (::geteuid() != 0) {
             return ::chmod(folder.constData(), on ? 0555 : 0755) == 0;
         }
-        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
-        int flags = 0;
-        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return done;
+        return SetInodeFlag(folder, FS_IMMUTABLE_FL, on);
     };
     if (!lock(true)) {
         GTEST_SKIP() << "no folder here can refuse new files";

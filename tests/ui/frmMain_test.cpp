@@ -18,6 +18,7 @@
 #include "platform/system/widgets/uHWndGrab.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/InodeFlags.h"
 #include "tests/support/ManualClocks.h"
 #include "tests/support/TempHome.h"
 #include "ui/GraphicsRenderer.h"
@@ -58,8 +59,6 @@
 #include <cmath>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -560,17 +559,7 @@ TEST_F(MainWindowTest, ArchiveFlagOfAFileThatRefusesTheRecordStaysCleared)
     const QString file = watch + "/1234 Locked.wav";
     WriteWav(file, 0.5);
     const QByteArray native = QFile::encodeName(file);
-    const auto setImmutable = [&](bool on) {
-        const int fd = ::open(native.constData(), O_RDONLY);
-        int flags = 0;
-        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return done;
-    };
+    const auto setImmutable = [&](bool on) { return SetInodeFlag(native, FS_IMMUTABLE_FL, on); };
     const bool immutable = ::geteuid() == 0 && setImmutable(true);
     if (::geteuid() == 0 && !immutable) {
         GTEST_SKIP() << "no immutable files here";
@@ -602,17 +591,7 @@ TEST_F(MainWindowTest, FileThatCannotBeDeletedStaysAndTheLogSaysWhy)
     const QString file = watch + "/1234 Kept.wav";
     WriteWav(file, 0.5);
     const QByteArray folder = QFile::encodeName(watch);
-    const auto setAppendOnly = [&](bool on) {
-        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
-        int flags = 0;
-        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
-        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return done;
-    };
+    const auto setAppendOnly = [&](bool on) { return SetInodeFlag(folder, FS_APPEND_FL, on); };
     const bool root = ::geteuid() == 0;
     if (root ? !setAppendOnly(true) : ::chmod(folder.constData(), 0555) != 0) {
         GTEST_SKIP() << "no folder here refuses removals";
