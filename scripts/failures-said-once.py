@@ -27,8 +27,9 @@ import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import time
+
+from private_home import private_home, profile_folder
 
 PROFILE = "SaidOnce"
 HOST = "127.0.0.23"
@@ -61,14 +62,7 @@ def undecodable(index, rnd):
 class Run:
     def __init__(self, args):
         self.args = args
-        self.root = tempfile.mkdtemp(prefix="cartfeeder-said-once-")
-        self.env = dict(os.environ)
-        for name, sub in (("HOME", "home"), ("XDG_DATA_HOME", "data"),
-                          ("XDG_CONFIG_HOME", "config"), ("XDG_STATE_HOME", "state"),
-                          ("XDG_RUNTIME_DIR", "run")):
-            self.env[name] = os.path.join(self.root, sub)
-            os.makedirs(self.env[name], mode=0o700, exist_ok=True)
-        self.env["QT_QPA_PLATFORM"] = "offscreen"
+        self.root, self.env = private_home("cartfeeder-said-once-")
         self.watch = os.path.join(self.root, "watch")
         self.mail = os.path.join(self.root, "mail")
         os.makedirs(self.watch)
@@ -76,9 +70,7 @@ class Run:
         self.problems = {}  # file name -> what is wrong with it
 
     def prepare(self):
-        profile = os.path.join(self.env["XDG_DATA_HOME"], "Orvane", "Cartvault v3", "Tools",
-                               "Cartfeeder", "Profiles", PROFILE)
-        os.makedirs(profile)
+        profile = profile_folder(self.env, PROFILE)
         with open(os.path.join(profile, "Importer.ini"), "w") as f:
             f.write(f"[General]\nNumberGroups=1\nCheckInterval={self.args.interval}\n"
                     f"[SMTPServer]\nAddress={HOST}\n"

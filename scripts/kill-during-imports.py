@@ -24,8 +24,9 @@ import sqlite3
 import struct
 import subprocess
 import sys
-import tempfile
 import time
+
+from private_home import private_home, profile_folder
 
 RATE = 44100
 CHANNELS = 2
@@ -62,14 +63,7 @@ def wav_seconds(path):
 class Run:
     def __init__(self, args):
         self.args = args
-        self.root = tempfile.mkdtemp(prefix="cartfeeder-kill-")
-        self.env = dict(os.environ)
-        for name, sub in (("HOME", "home"), ("XDG_DATA_HOME", "data"),
-                          ("XDG_CONFIG_HOME", "config"), ("XDG_STATE_HOME", "state"),
-                          ("XDG_RUNTIME_DIR", "run")):
-            self.env[name] = os.path.join(self.root, sub)
-            os.makedirs(self.env[name], mode=0o700, exist_ok=True)
-        self.env["QT_QPA_PLATFORM"] = "offscreen"
+        self.root, self.env = private_home("cartfeeder-kill-")
         self.store = os.path.join(self.env["XDG_DATA_HOME"], "Orvane", "Cartvault v3")
         self.folders = {g: os.path.join(self.root, g) for g in ("delete", "archive", "reimport")}
         for folder in self.folders.values():
@@ -79,9 +73,7 @@ class Run:
         self.mid_write = 0  # kills that left a file being written behind
 
     def write_settings(self):
-        profile = os.path.join(self.env["XDG_DATA_HOME"], "Orvane", "Cartvault v3", "Tools",
-                               "Cartfeeder", "Profiles", PROFILE)
-        os.makedirs(profile, exist_ok=True)
+        profile = profile_folder(self.env, PROFILE)
         groups = [
             ("delete", 1000, 1099, "DeleteAfterImport=1\nUseArchiveBit=0\n"),
             ("archive", 1100, 1199, "DeleteAfterImport=0\nUseArchiveBit=1\n"
