@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QtEndian>
-#include <cstring>
 #include <memory>
 
 bool IsWithinTolerance(double value, double centre, double tolerance)
@@ -38,14 +37,9 @@ struct WaveHeaderDetail
     bool hasData = false;
     quint32 declaredDataSize = 0;
     qint64 heldDataSize = 0;
-    // The format tag inside an extensible record (the first two bytes of its sub-format).
-    quint16 subFormat = 0;
-    bool subFormatIsStandard = false;
+    // The format tag inside an extensible record; 0 when its sub-format is no standard one.
+    int subFormat = 0;
 };
-
-constexpr quint16 FormatPcm = 1;
-constexpr quint16 FormatFloat = 3;
-constexpr quint16 FormatExtensible = 0xFFFE;
 
 qint32 ReadWaveHeader(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize,
                       WaveHeaderDetail& detail)
@@ -91,11 +85,7 @@ qint32 ReadWaveHeader(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize,
     format.wBitsPerSample = qFromLittleEndian<quint16>(record + 14);
     format.cbSize = qFromLittleEndian<quint16>(record + 16);
     if (got >= ExtensibleSize) {
-        // KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT share all but their first two bytes.
-        static const unsigned char standardTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                                       0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        detail.subFormat = qFromLittleEndian<quint16>(record + 24);
-        detail.subFormatIsStandard = std::memcmp(record + 26, standardTail, 14) == 0;
+        detail.subFormat = AudioFormatLimits::SubFormatTag(record + 24);
     }
     reader.Ascend(fmt);
 
@@ -121,25 +111,13 @@ qint32 ReadWaveHeader(QIODevice& device, WAVEFORMATEX& format, qint32& dataSize,
 // the header's length equal the decoded length that the cart store records.
 bool HeaderTellsTheLength(const WAVEFORMATEX& format, const WaveHeaderDetail& detail)
 {
-    quint16 tag = format.wFormatTag;
-    if (tag == FormatExtensible) {
-        if (!detail.subFormatIsStandard) {
-            return false;
-        }
+    int tag = format.wFormatTag;
+    if (tag == AudioFormatLimits::WaveFormatExtensible) {
         tag = detail.subFormat;
     }
-    const quint16 bits = format.wBitsPerSample;
-    const bool pcm = tag == FormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
-    const bool floating = tag == FormatFloat && (bits == 32 || bits == 64);
-    if (!pcm && !floating) {
-        return false;
-    }
-    if (!AudioFormatLimits::IsSane(format.nSamplesPerSec, format.nChannels)) {
-        return false;
-    }
-    const qint64 blockAlign = qint64(format.nChannels) * (bits / 8);
-    if (format.nBlockAlign != blockAlign ||
-        qint64(format.nAvgBytesPerSec) != qint64(format.nSamplesPerSec) * blockAlign) {
+    if (!AudioFormatLimits::IsPlainWave(tag, format.wBitsPerSample, format.nSamplesPerSec,
+                                        format.nChannels, format.nBlockAlign,
+                                        format.nAvgBytesPerSec)) {
         return false;
     }
     // No audio by either measure; decoding says why, and remembers it.

@@ -50,9 +50,9 @@ int Interrupted(void*)
     return LongWork::Breathe() ? 0 : 1;
 }
 
-// A plain PCM WAV whose data chunk declares more than the file holds is a copy that broke off:
-// decoding would pass its first part off as the whole. The streaming values 0 and 0xFFFFFFFF
-// promise no length. Empty for every other file.
+// A PCM or float WAV (extensible ones included) whose data chunk declares more than the file
+// holds is a copy that broke off: decoding would pass its first part off as the whole. The
+// streaming values 0 and 0xFFFFFFFF promise no length. Empty for every other file.
 std::optional<QString> CutShortWave(const QString& fileName)
 {
     QFile file(fileName);
@@ -71,23 +71,27 @@ std::optional<QString> CutShortWave(const QString& fileName)
     riff.FormType = RiffReader::FourCC("WAVE");
     RiffChunk fmt;
     fmt.Id = RiffReader::FourCC("fmt ");
-    char record[16] = {};
+    // The record, then an extensible format's valid bits, channel mask and sub-format GUID.
+    char record[40] = {};
     if (reader.Descend(riff, nullptr, RiffReader::Find::Riff) != RiffReader::NoError ||
         reader.Descend(fmt, &riff, RiffReader::Find::Chunk) != RiffReader::NoError ||
-        fmt.Size < sizeof record || reader.Read(record, sizeof record) != qint64(sizeof record)) {
+        fmt.Size < 16) {
         return std::nullopt;
     }
-    const quint16 tag = qFromLittleEndian<quint16>(record);
+    const qint64 wanted = qMin<qint64>(fmt.Size, sizeof record);
+    if (reader.Read(record, wanted) != wanted) {
+        return std::nullopt;
+    }
+    int tag = qFromLittleEndian<quint16>(record);
     const quint16 channels = qFromLittleEndian<quint16>(record + 2);
     const quint32 rate = qFromLittleEndian<quint32>(record + 4);
     const quint32 byteRate = qFromLittleEndian<quint32>(record + 8);
     const quint16 blockAlign = qFromLittleEndian<quint16>(record + 12);
     const quint16 bits = qFromLittleEndian<quint16>(record + 14);
-    const bool plain = tag == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
-                       AudioFormatLimits::IsSane(rate, channels) &&
-                       blockAlign == channels * (bits / 8) &&
-                       qint64(byteRate) == qint64(rate) * blockAlign;
-    if (!plain) {
+    if (tag == AudioFormatLimits::WaveFormatExtensible) {
+        tag = wanted == qint64(sizeof record) ? AudioFormatLimits::SubFormatTag(record + 24) : 0;
+    }
+    if (!AudioFormatLimits::IsPlainWave(tag, bits, rate, channels, blockAlign, byteRate)) {
         return std::nullopt;
     }
     reader.Seek(riff.DataOffset + 4);
