@@ -14,7 +14,8 @@
 
 FileLocationsDialog::FileLocationsDialog(const PlayoutProfile::FileLocations& locations,
                                          QWidget* parent)
-    : QDialog(parent), m_folder(new QLineEdit(locations.BaseFolder, this)),
+    : QDialog(parent), m_current(QDir::cleanPath(locations.BaseFolder)),
+      m_folder(new QLineEdit(locations.BaseFolder, this)),
       m_browse(new QPushButton(tr("Browse..."), this)),
       m_default(new QPushButton(tr("Default"), this))
 {
@@ -73,7 +74,9 @@ void FileLocationsDialog::accept()
         m_folder->setFocus();
         return;
     }
-    if (!QDir().mkpath(folder)) {
+    // The folder the profile has is no new choice: while its share is not mounted, a folder
+    // made there would be an empty mount point passing for the store's.
+    if (QDir::cleanPath(folder) != m_current && !QDir().mkpath(folder)) {
         MessageBox::Show(tr("The folder %1 could not be created.").arg(folder),
                          MsgBoxStyle::OKOnly | MsgBoxStyle::Exclamation);
         m_folder->setFocus();

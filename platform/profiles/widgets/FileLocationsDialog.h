@@ -26,6 +26,7 @@ public:
     void accept() override;
 
 private:
+    QString m_current;
     QLineEdit* m_folder;
     QPushButton* m_browse;
     QPushButton* m_default;
