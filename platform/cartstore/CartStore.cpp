@@ -307,8 +307,14 @@ void CartStore::EnsureAvailable(bool readMarker) const
     struct stat marker
     {
     };
-    const bool seen = ::stat(m_audioFolderNative.constData(), &folder) == 0 &&
-                      ::stat(m_markerNative.constData(), &marker) == 0;
+    const bool folderThere = ::stat(m_audioFolderNative.constData(), &folder) == 0;
+    bool seen = folderThere && ::stat(m_markerNative.constData(), &marker) == 0;
+    // Only a marker that is gone is written again, never one of another store.
+    if (folderThere && !seen && errno == ENOENT && S_ISDIR(folder.st_mode) &&
+        RestoreAudioMarker({folder.st_dev, folder.st_ino,
+                            qint64(folder.st_ctim.tv_sec) * 1000000000 + folder.st_ctim.tv_nsec})) {
+        seen = ::stat(m_markerNative.constData(), &marker) == 0;
+    }
     const Seen now{folder.st_dev, folder.st_ino, marker.st_ino,
                    qint64(marker.st_mtim.tv_sec) * 1000000000 + marker.st_mtim.tv_nsec};
     if (seen && !readMarker && m_verified == now) {
@@ -360,15 +366,19 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     const QString audioMarker = ReadMarker(AudioFolder());
     const QString baseMarker = ReadMarker(m_baseFolder);
     const bool anyStore = m_options.storeId == CartStoreOptions::AnyStore;
+    // Both markers gone (tidied away as dot-files, skipped by a sync tool) beside a database:
+    // taken back below when the database is the store asked for and its audio is there.
+    const bool markersLost = !anyStore && !m_options.storeId.isEmpty() && baseMarker.isEmpty() &&
+                             audioMarker.isEmpty() && database.size() > 0;
+    const QString notHere = QString("The cart store's base folder %1 is missing, empty or holds "
+                                    "another cart store: is its disk mounted?")
+                                .arg(m_baseFolder);
     const bool missing = anyStore
                              ? baseMarker.isEmpty() && audioMarker.isEmpty() && !database.exists()
                              : !m_options.storeId.isEmpty() && baseMarker != m_options.storeId &&
-                                   audioMarker != m_options.storeId;
+                                   audioMarker != m_options.storeId && !markersLost;
     if (missing) {
-        throw ToolError(StoreUnavailable,
-                        QString("The cart store's base folder %1 is missing, empty or holds "
-                                "another cart store: is its disk mounted?")
-                            .arg(m_baseFolder));
+        throw ToolError(StoreUnavailable, notHere);
     }
     // Signs that a store lived here: its database must then be there and whole.
     const bool storeWasHere =
@@ -443,8 +453,15 @@ CartStore::CartStore(const QString& baseFolder, Options options)
             m_storeId = q.Text(0);
         }
     }
+    if (markersLost && m_storeId != m_options.storeId) {
+        throw ToolError(StoreUnavailable, notHere);
+    }
+    if (markersLost && !QFileInfo(AudioFolder()).isDir()) {
+        throw ToolError(StoreUnavailable, MissingAudioReason());
+    }
     // Decided before anything is written, so that a refused store stays exactly as it was.
     const bool adopt = m_storeId.isEmpty() || audioMarker != m_storeId;
+    const bool hadIdentity = !m_storeId.isEmpty();
     if (adopt) {
         CheckAudioFolder(audioMarker, baseMarker, tables.contains("carts"));
     }
@@ -459,8 +476,19 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     if (adopt) {
         AdoptAudioFolder();
     }
-    WriteMarker(m_baseFolder);
+    if (WriteMarker(m_baseFolder) && hadIdentity &&
+        (audioMarker.isEmpty() || baseMarker.isEmpty())) {
+        TellMarkersRestored();
+    }
     RecoverInterruptedImports();
+}
+
+void CartStore::TellMarkersRestored() const
+{
+    qCWarning(lcStore).noquote()
+        << QString("The cart store's identity markers in '%1' were missing and have been "
+                   "written again")
+               .arg(m_baseFolder);
 }
 
 // A store without its marker in the audio folder: a new one, one of an earlier build, or one
@@ -479,27 +507,51 @@ void CartStore::CheckAudioFolder(const QString& audioMarker, const QString& base
         }
         throw ToolError(StoreUnavailable, MissingAudioReason());
     }
-    QStringList named;
-    if (hasCarts) {
-        CartDatabase::Query q(*m_db, "SELECT audio_file FROM carts WHERE audio_file <> ''");
-        while (q.Step()) {
-            named << q.Text(0);
-        }
-    }
-    if (named.isEmpty()) {
+    if (!hasCarts) {
         return;
     }
-    if (!QFileInfo(AudioFolder()).isDir()) {
+    const auto [present, named] = NamedAudioPresent();
+    if (named == 0) {
+        return;
+    }
+    // Files removed since the last pass are no reason to refuse; most of them gone is.
+    if (present * 2 < named) {
         throw ToolError(StoreUnavailable, MissingAudioReason());
+    }
+}
+
+QPair<qsizetype, qsizetype> CartStore::NamedAudioPresent() const
+{
+    QStringList named;
+    CartDatabase::Query q(*m_db, "SELECT audio_file FROM carts WHERE audio_file <> ''");
+    while (q.Step()) {
+        named << q.Text(0);
+    }
+    if (named.isEmpty() || !QFileInfo(AudioFolder()).isDir()) {
+        return {0, named.size()};
     }
     qsizetype present = 0;
     for (const QString& name : std::as_const(named)) {
         present += QFileInfo::exists(AudioFolder() + "/" + name) ? 1 : 0;
     }
-    // Files removed since the last pass are no reason to refuse; most of them gone is.
-    if (present * 2 < named.size()) {
-        throw ToolError(StoreUnavailable, MissingAudioReason());
+    return {present, named.size()};
+}
+
+// The audio folder's marker is gone while the store runs: written again when the folder holds
+// the files the database names. A folder found without them is looked at again once changed.
+bool CartStore::RestoreAudioMarker(const FolderLook& look) const
+{
+    if (look == m_refusedFolder) {
+        return false;
     }
+    const auto [present, named] = NamedAudioPresent();
+    if (named == 0 || present * 2 < named || !WriteMarker(AudioFolder())) {
+        m_refusedFolder = look;
+        return false;
+    }
+    WriteMarker(m_baseFolder);
+    TellMarkersRestored();
+    return true;
 }
 
 void CartStore::AdoptAudioFolder()

@@ -138,6 +138,13 @@ public:
 private:
     struct Row;
     class Progress;
+    struct FolderLook
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 changedNs = 0;
+        bool operator==(const FolderLook&) const = default;
+    };
 
     std::optional<Row> ReadRow(qint32 number) const;
     Result<> WriteRow(const Row& row);
@@ -155,6 +162,10 @@ private:
     void AdoptAudioFolder();
     bool WriteMarker(const QString& folder) const;
     QString MissingAudioReason() const;
+    // How many of the audio files the carts name are in the audio folder, and how many are named.
+    QPair<qsizetype, qsizetype> NamedAudioPresent() const;
+    bool RestoreAudioMarker(const FolderLook& folder) const;
+    void TellMarkersRestored() const;
     void RemoveLeftovers(bool now);
     static void ThrowIfStopped(bool ok);
     Result<> ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
@@ -186,6 +197,8 @@ private:
         bool operator==(const Seen&) const = default;
     };
     mutable Seen m_verified;
+    // The audio folder as last found without its marker and without its files.
+    mutable FolderLook m_refusedFolder;
     mutable qint64 m_verifiedAtNs = 0; // steady clock
     struct RangeRows;
     mutable std::unique_ptr<RangeRows> m_range;

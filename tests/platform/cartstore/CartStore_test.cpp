@@ -793,6 +793,65 @@ TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
     EXPECT_TRUE(Get("1").HasAudio);
 }
 
+// Both markers deleted (dot-files tidied away, a sync tool that skips them): the store asked
+// for is taken back, with one line, when its database is that store and its audio is there; a
+// foreign database, an empty mount point or an audio folder without its files is not. A marker
+// deleted while the store runs is written again the same way.
+TEST_F(CartStoreTest, AStoreWhoseMarkersWereDeletedIsTakenBackWithItsAudio)
+{
+    for (const char* cart : {"1", "2", "3", "4"}) {
+        ASSERT_TRUE(Import(cart, jingle, 0x24));
+    }
+    const QString base = home.File("store");
+    const QString audio = store->AudioFolder();
+    const QString id = store->StoreId();
+    store.reset();
+    ASSERT_TRUE(QFile::remove(audio + "/" + CartStore::MarkerName));
+    ASSERT_TRUE(QFile::remove(base + "/" + CartStore::MarkerName));
+    static QStringList* told = nullptr;
+    QStringList lines;
+    told = &lines;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            if (text.contains("identity markers")) {
+                told->append(text);
+            }
+        });
+    const auto refused = [&](const QString& storeId) {
+        return RaisedBy([&] { CartStore s(base, {.storeId = storeId}); }).first ==
+                   PlayoutAudio::StoreUnavailable &&
+               CartStore::ReadMarker(audio).isEmpty() && CartStore::ReadMarker(base).isEmpty();
+    };
+    EXPECT_TRUE(refused("{00000000-0000-0000-0000-000000000000}"));
+    ASSERT_TRUE(QDir().rename(audio, audio + ".away"));
+    ASSERT_TRUE(QDir().mkdir(audio));
+    EXPECT_TRUE(refused(id)) << "an empty mount point";
+    ASSERT_TRUE(QFile::copy(audio + ".away/00003.wav", audio + "/00003.wav"));
+    EXPECT_TRUE(refused(id)) << "1 of the 4 files";
+    ASSERT_TRUE(QDir(audio).removeRecursively());
+    ASSERT_TRUE(QDir().rename(audio + ".away", audio));
+    ASSERT_TRUE(QDir().rename(base, base + ".away"));
+    ASSERT_TRUE(QDir().mkdir(base));
+    EXPECT_TRUE(refused(id)) << "an empty base folder";
+    ASSERT_TRUE(QDir().rmdir(base));
+    ASSERT_TRUE(QDir().rename(base + ".away", base));
+    EXPECT_TRUE(lines.isEmpty());
+
+    const QString line = "The cart store's identity markers in '" + base +
+                         "' were missing and have been written again";
+    store = std::make_unique<CartStore>(base, CartStoreOptions{.storeId = id});
+    EXPECT_EQ(CartStore::ReadMarker(audio), id);
+    EXPECT_EQ(CartStore::ReadMarker(base), id);
+    EXPECT_EQ(lines, QStringList{line});
+
+    ASSERT_TRUE(QFile::remove(audio + "/" + CartStore::MarkerName));
+    EXPECT_TRUE(Import("5", jingle, 0x24));
+    EXPECT_TRUE(Get("1").HasAudio);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(CartStore::ReadMarker(audio), id);
+    EXPECT_EQ(lines, QStringList({line, line}));
+}
+
 // A damaged, empty or foreign database is reported in words and never replaced by a new store.
 TEST_F(CartStoreTest, ADamagedOrForeignDatabaseIsReportedAndLeftAlone)
 {
