@@ -979,17 +979,6 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     if (progress.Cancelled()) {
         return Failure{"import cancelled"};
     }
-    // A file measured just before has been decoded already.
-    std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
-    FfmpegAudioReader reader;
-    if (!decodedBefore) {
-        if (const Result<> opened = reader.Open(audioFile); !opened) {
-            return opened;
-        }
-    }
-    const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
-    const int channels = decodedBefore ? decodedBefore->channels : reader.Channels();
-
     const std::optional<Row> old = ReadRow(number);
     const QString finalName =
         old && !old->audioFile.isEmpty() ? old->audioFile : AudioFileNameFor(number);
@@ -1028,6 +1017,37 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
             }
         }
     } tempGuard{tempPath};
+
+    // The source is looked at only once the store has taken the reservation: a folder that
+    // takes no new file costs a refused open per file, not a probe of each. A file measured
+    // just before has been decoded already.
+    std::optional<DecodedAudio> decodedBefore = DecodedAudio::Take(audioFile);
+    FfmpegAudioReader reader;
+    if (!decodedBefore) {
+        if (const Result<> opened = reader.Open(audioFile); !opened) {
+            return opened;
+        }
+    }
+    const int sampleRate = decodedBefore ? decodedBefore->sampleRate : reader.SampleRate();
+    const int channels = decodedBefore ? decodedBefore->channels : reader.Channels();
+    // The length measured before the import tells what the stored audio will take: a disk
+    // without room for it is found before the audio is decoded.
+    qint64 frames = decodedBefore ? decodedBefore->frames : reader.DeclaredFrames();
+    if (frames <= 0) {
+        const auto key = AudioLengthCache::KeyOf(audioFile);
+        const auto ms = key ? AudioLengthCache::instance().Lookup(audioFile, *key) : std::nullopt;
+        frames = ms && *ms > 0 ? qint64(*ms * sampleRate / 1000.0) : 0;
+    }
+    const qint64 needed = WaveFileWriter::HeaderSize + frames * channels * 2;
+    const qint64 room = TransportFile::FreeBytes(AudioFolder());
+    if (frames > 0 && room >= 0 && needed > room) {
+        StoreFault(StoreWriteFailed, QString("cannot write %1: it needs %2 bytes, more than the %3 "
+                                             "bytes free in %4")
+                                         .arg(finalPath)
+                                         .arg(needed)
+                                         .arg(room)
+                                         .arg(AudioFolder()));
+    }
 
     const bool normalise = normaliseLevel > 0;
     const double span = 100.0 - progressFrom;

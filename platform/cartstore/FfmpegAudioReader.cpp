@@ -264,6 +264,19 @@ QString FfmpegAudioReader::Tag(const char* key) const
     return entry ? QString::fromUtf8(entry->value).trimmed() : QString();
 }
 
+qint64 FfmpegAudioReader::DeclaredFrames() const
+{
+    if (!m_format || m_stream < 0 || m_sampleRate <= 0) {
+        return 0;
+    }
+    const AVStream* stream = m_format->streams[m_stream];
+    if (av_get_exact_bits_per_sample(stream->codecpar->codec_id) < 8 ||
+        stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) {
+        return 0;
+    }
+    return av_rescale_q(stream->duration, stream->time_base, AVRational{1, m_sampleRate});
+}
+
 double FfmpegAudioReader::DurationMs() const
 {
     return m_sampleRate > 0 ? double(m_frames) * 1000.0 / m_sampleRate : 0.0;

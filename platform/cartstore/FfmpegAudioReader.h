@@ -43,6 +43,9 @@ public:
     Result<> Decode(const PcmSink& sink = {}, const ProgressSink& progress = {});
 
     qint64 FrameCount() const { return m_frames; }
+    // The sample frames an uncompressed stream's container declares (a WAV's data size), known
+    // once open and before decoding; 0 for compressed audio, whose declared length is a guess.
+    qint64 DeclaredFrames() const;
     double DurationMs() const;
     // Stopped by a sink, or because long work had to stop (LongWork).
     bool Stopped() const { return m_stopped; }

@@ -48,22 +48,6 @@ int CancelCallback(zip_t*, void* state)
     return static_cast<ProgressState*>(state)->stopped ? 1 : 0;
 }
 
-// Bytes an ordinary user may still write in the folder; -1 when the system cannot tell.
-qint64 FreeBytes(const QString& folder)
-{
-    struct statvfs st
-    {
-    };
-    if (::statvfs(QFile::encodeName(folder).constData(), &st) != 0) {
-        return -1;
-    }
-    const quint64 block = qMax<quint64>(1, st.f_frsize);
-    if (quint64(st.f_bavail) > quint64(std::numeric_limits<qint64>::max()) / block) {
-        return std::numeric_limits<qint64>::max();
-    }
-    return qint64(quint64(st.f_bavail) * block);
-}
-
 QString Escape(const QString& value)
 {
     QString out;
@@ -352,4 +336,19 @@ Result<> TransportFile::Read(const QString& zipPath, const QString& targetFolder
     out.setAutoRemove(false);
     audioPath = out.fileName();
     return {};
+}
+
+qint64 TransportFile::FreeBytes(const QString& folder)
+{
+    struct statvfs st
+    {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &st) != 0) {
+        return -1;
+    }
+    const quint64 block = qMax<quint64>(1, st.f_frsize);
+    if (quint64(st.f_bavail) > quint64(std::numeric_limits<qint64>::max()) / block) {
+        return std::numeric_limits<qint64>::max();
+    }
+    return qint64(quint64(st.f_bavail) * block);
 }

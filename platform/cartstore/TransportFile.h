@@ -42,5 +42,8 @@ public:
     static bool IsAudioEntry(const QString& name);
 
     static QByteArray FormatFields(const Fields& fields);
+
+    // Bytes an ordinary user may still write in the folder; -1 when the system cannot tell.
+    static qint64 FreeBytes(const QString& folder);
     static Fields ParseFields(const QByteArray& text);
 };

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr qint64 HeaderSize = 44;
+constexpr qint64 HeaderSize = WaveFileWriter::HeaderSize;
 // The RIFF size field is 32 bits.
 constexpr qint64 MaxDataBytes = 0xFFFFFFFFLL - HeaderSize;
 

@@ -12,6 +12,8 @@ class WaveFileWriter
 {
 public:
     WaveFileWriter() = default;
+    // The file is this header, then the samples.
+    static constexpr qint64 HeaderSize = 44;
     ~WaveFileWriter();
 
     // Creates (replacing) the file and writes a provisional header.

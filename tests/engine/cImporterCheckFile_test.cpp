@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -998,7 +999,8 @@ TEST_F(ImportDecisionTest, FullStoreDiskKeepsTheSourceAndLogsTheStoresReason)
 }
 
 // An audio folder that takes no new file (immutable for root, which ignores permissions, else
-// without write permission): neither the writer nor the unpacking can make its output.
+// without write permission): neither the writer nor the unpacking can make its output. Later
+// passes cost a look per file: the audio is neither probed nor decoded again.
 TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
 {
     AddGroup([](cImporterGroup& g) { g.DeleteAfterImport = true; });
@@ -1006,6 +1008,10 @@ TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
     const QString transport = Drop("1235 Transport.zip");
     ASSERT_TRUE(store->ExportCart(nullptr, "1300", transport, nullptr, 0, "", true, false));
     const QString file = Wav("1234 Jingle.wav", 0.5);
+    QStringList more;
+    for (int n = 1240; n < 1245; ++n) {
+        more << Wav(QString("%1 More.wav").arg(n), 0.5);
+    }
     const QByteArray folder = QFile::encodeName(store->AudioFolder());
     const auto lock = [&](bool on) {
         if (::geteuid() != 0) {
@@ -1018,14 +1024,27 @@ TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
     }
     const bool imported = Check(file, "1234");
     const bool transportImported = Check(transport, "1235");
+    for (const QString& wav : more) {
+        Check(wav, QFileInfo(wav).fileName().left(4));
+    }
+    // Every look at the audio opens it.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(Drop("")).constData(), IN_OPEN), 0);
+    for (const QString& wav : more) {
+        EXPECT_FALSE(Check(wav, QFileInfo(wav).fileName().left(4)));
+    }
+    char events[4096];
+    const ssize_t opened = ::read(watch, events, sizeof events);
+    ::close(watch);
     lock(false);
+    EXPECT_LT(opened, 0) << "the audio was opened again";
 
     EXPECT_FALSE(imported);
     EXPECT_FALSE(transportImported);
     EXPECT_TRUE(QFileInfo::exists(file));
     EXPECT_TRUE(QFileInfo::exists(transport));
     const QStringList lines = AppLog().filter("Failed to import");
-    ASSERT_EQ(lines.size(), 2) << Lines(AppLog());
+    ASSERT_EQ(lines.size(), 2 + more.size()) << Lines(AppLog());
     EXPECT_TRUE(lines[0].startsWith("Failed to import '1234 Jingle.wav' into Cart 1234 Error: "
                                     "cannot write in " +
                                     store->AudioFolder()))

@@ -1,3 +1,4 @@
+#include "platform/cartstore/AudioDecoder.h"
 #include "platform/cartstore/CartStore.h"
 #include "platform/cartstore/TransportFile.h"
 #include "platform/system/ToolError.h"
@@ -262,10 +263,11 @@ TEST_F(TransportFileTest, DamagedArchivesFailWithoutHarm)
               QStringList{"00500.wav"});
 }
 
-// A store without room for the audio is the store's fault: raised, the archive left alone, nothing
-// written into the audio folder. A small file system stands for a nearly full disk.
+// A store without room for the audio is the store's fault: raised, the archive or audio left
+// alone, nothing written into the audio folder. A small file system stands for a nearly full disk.
 TEST_F(TransportFileTest, AStoreWithoutRoomForTheAudioFailsAsTheStore)
 {
+    REQUIRE_FFMPEG();
     const QString small = home.File("small");
     ASSERT_TRUE(QDir().mkpath(small));
     if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") != 0) {
@@ -295,6 +297,25 @@ TEST_F(TransportFileTest, AStoreWithoutRoomForTheAudioFailsAsTheStore)
         }
         EXPECT_EQ(QDir(full.AudioFolder()).entryList(QDir::Files | QDir::Hidden),
                   QStringList{CartStore::MarkerName});
+
+        // Audio too: the length measured before the import tells the room it needs, before
+        // anything is decoded (a decode would break off with the disk's own error instead).
+        const QString mp3 = home.File("0008 Big.mp3");
+        ASSERT_TRUE(AudioFixtures::Encode(big, mp3));
+        AudioDecoder measured;
+        measured.OpenFile(mp3);
+        for (const QString& audio : {big, mp3}) {
+            SCOPED_TRACE(audio.toStdString());
+            bool f1 = false, f2 = true;
+            try {
+                full.ImportAudioFile(nullptr, "8", audio, 0x24, -1, f1, 0, -1, f2);
+                ADD_FAILURE() << "not raised: " << full.LastError().toStdString();
+            } catch (const ToolError& error) {
+                EXPECT_EQ(error.Number(), PlayoutAudio::StoreWriteFailed);
+                EXPECT_TRUE(error.Description().contains("bytes free in " + full.AudioFolder()))
+                    << error.Description().toStdString();
+            }
+        }
     }
     EXPECT_EQ(ReadFile(zip), before);
 }
