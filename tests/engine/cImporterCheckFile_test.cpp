@@ -6,6 +6,7 @@
 #include "framework/ToolGlobals.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/DateTimeFunctions.h"
+#include "platform/system/LongWork.h"
 #include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/InodeFlags.h"
@@ -1053,6 +1054,37 @@ TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
                                     "cannot unpack into " +
                                     store->AudioFolder()))
         << Lines(lines);
+    EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));
+
+    // The writer cannot open the output reserved for it (locked the moment the store first
+    // looks at the audio): the store's fault all the same.
+    ForgetSoFar();
+    const auto lockFile = [](const QString& path, bool on) {
+        const QByteArray native = QFile::encodeName(path);
+        return ::geteuid() != 0 ? ::chmod(native.constData(), on ? 0444 : 0644) == 0
+                                : SetInodeFlag(native, FS_IMMUTABLE_FL, on);
+    };
+    QString reserved;
+    {
+        const LongWork::Scope breathing([&] {
+            const QStringList names =
+                QDir(store->AudioFolder()).entryList({".*.tmp"}, QDir::Files | QDir::Hidden);
+            if (reserved.isEmpty() && !names.isEmpty()) {
+                reserved = store->AudioFolder() + "/" + names.first();
+                EXPECT_TRUE(lockFile(reserved, true));
+            }
+            return true;
+        });
+        EXPECT_FALSE(Check(file, "1234"));
+    }
+    ASSERT_FALSE(reserved.isEmpty()) << "the audio was looked at before the output was reserved";
+    lockFile(reserved, false);
+    ASSERT_EQ(AppLog().size(), 1) << Lines(AppLog());
+    EXPECT_TRUE(AppLog()[0].startsWith("Failed to import '1234 Jingle.wav' into Cart 1234 Error: "
+                                       "cannot write " +
+                                       store->AudioFolder() + "/01234.wav: "))
+        << Lines(AppLog());
+    EXPECT_TRUE(QFileInfo::exists(file));
     EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));
 }
 

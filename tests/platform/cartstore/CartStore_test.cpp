@@ -12,6 +12,7 @@
 #include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/BreathRecorder.h"
+#include "tests/support/InodeFlags.h"
 #include "tests/support/TempHome.h"
 
 #include <QCryptographicHash>
@@ -784,6 +785,18 @@ TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
     EXPECT_FALSE(QFileInfo::exists(database));
     ASSERT_TRUE(QDir(home.File("store")).removeRecursively());
     ASSERT_TRUE(QDir().rename(home.File("store.away"), home.File("store")));
+
+    // An audio folder that takes no marker is said at once, not at the first write.
+    const QByteArray native = QFile::encodeName(audio);
+    const auto lock = [&](bool on) {
+        return ::geteuid() != 0 ? ::chmod(native.constData(), on ? 0555 : 0755) == 0
+                                : SetInodeFlag(native, FS_IMMUTABLE_FL, on);
+    };
+    ASSERT_TRUE(lock(true));
+    const auto refusal = RaisedBy([&] { CartStore s(home.File("store")); });
+    lock(false);
+    EXPECT_EQ(refusal.first, PlayoutAudio::StoreUnavailable);
+    EXPECT_EQ(refusal.second, "Cannot write in the cart store's folder " + audio);
 
     // One file deleted since the last pass is no reason to refuse the folder.
     ASSERT_TRUE(QFile::remove(audio + "/00002.wav"));

@@ -3,6 +3,7 @@
 #include "platform/cartstore/TransportFile.h"
 #include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -60,7 +61,7 @@ bool ClaimSize(const QString& path, quint32 size)
         ++patched;
     }
     file.seek(0);
-    return patched == 4 && file.write(bytes) == bytes.size();
+    return patched > 0 && patched % 2 == 0 && file.write(bytes) == bytes.size();
 }
 
 QByteArray ReadFile(const QString& path)
@@ -141,12 +142,13 @@ TEST_F(TransportFileTest, ExportedCartComesBackWithItsAudioAndFields)
 }
 
 // Markers that are no numbers of the audio are a damaged file: refused, no cart touched. The
-// audio lasts 2 s; an optional marker may say -1, none.
+// audio lasts 2 s; an optional marker may say -1, none; the length rounded up a little (within
+// 0.001 s) is the end of the audio.
 TEST_F(TransportFileTest, MarkersOutsideTheAudioAreRefused)
 {
     const char* const refused[] = {"StartPoint=1e308", "OutPoint=nan",  "IntroStart=-inf",
                                    "Extro=2.5",        "StartPoint=-1", "IntroEnd=-0.5",
-                                   "OutPoint=1e999",   "StartPoint=x"};
+                                   "OutPoint=1e999",   "StartPoint=x",  "OutPoint=2.002"};
     for (const char* field : refused) {
         SCOPED_TRACE(field);
         const QString zip = home.File("0501 Odd.zip");
@@ -162,7 +164,7 @@ TEST_F(TransportFileTest, MarkersOutsideTheAudioAreRefused)
     const QString zip = home.File("0501 Fine.zip");
     ASSERT_TRUE(MakeZip(
         zip, {{"fine.wav", wavBytes},
-              {"cart.txt", "StartPoint=0\nOutPoint=2\nIntroStart=-1\nIntroEnd=\nExtro=1.5"}}));
+              {"cart.txt", "StartPoint=0\nOutPoint=2.0009\nIntroStart=-1\nIntroEnd=\nExtro=1.5"}}));
     ASSERT_TRUE(ImportZip("501", zip)) << store->LastError().toStdString();
     const Cart cart = *store->GetCart("501", 0xFFFF, false);
     EXPECT_FLOAT_EQ(cart.OutPoint, 2.0f);
@@ -206,6 +208,24 @@ TEST_F(TransportFileTest, UnsafeOrOversizedArchivesAreRefused)
                   .entryList(QDir::Files | QDir::Hidden)
                   .filter(QRegularExpression("^[^.]")),
               QStringList{"00500.wav"});
+
+    // An audio entry that unpacks to more than it declares is refused before more than it
+    // declared is written: the file size limit would refuse the rest.
+    const QString liar = home.File("liar.zip");
+    ASSERT_TRUE(MakeZip(liar, {{"liar.wav", QByteArray(4 << 20, '\0')}}, true));
+    ASSERT_TRUE(ClaimSize(liar, 1000));
+    ASSERT_TRUE(QDir().mkpath(home.File("unpack")));
+    {
+        const FileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.Ok());
+        QString audio;
+        TransportFile::Fields fields;
+        bool targetFault = true;
+        const Result<> read =
+            TransportFile::Read(liar, home.File("unpack"), audio, fields, {}, &targetFault);
+        EXPECT_EQ(read.Reason(), liar + " is damaged: an entry is larger than it claims");
+        EXPECT_FALSE(targetFault);
+    }
 
     // A fields entry beyond its cap is no cart's, however well it deflates.
     const QString bulky = home.File("bulky.zip");
