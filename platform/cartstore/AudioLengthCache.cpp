@@ -177,9 +177,12 @@ void AudioLengthCache::Store(const QString& path, const FileKey& key, double dur
         .Bind(4, key.inode)
         .Bind(5, durationMs)
         .Bind(6, reason);
-    if (q.Run()) {
-        Remember(absolute, db->Path(), key, durationMs, reason);
+    // A row that cannot be written (the cache's disk full or read-only) still holds for this
+    // run: otherwise every check would decode the same files again.
+    if (const Result<> written = q.Run(); !written) {
+        qCDebug(lcStore).noquote() << "length not kept on disk:" << written.Reason();
     }
+    Remember(absolute, db->Path(), key, durationMs, reason);
 }
 
 qint32 AudioLengthCache::ForgetGone(qint32 maxRows)

@@ -3,6 +3,7 @@
 #include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/BreathRecorder.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/WithoutFileOverride.h"
 
@@ -124,6 +125,29 @@ TEST_F(AudioDecoderTest, CacheAnswersForAnUnchangedFileAndMeasuresAgainAfterACha
     ASSERT_TRUE(QFile::remove(wav));
     ASSERT_TRUE(AudioFixtures::WriteSineWav(wav, 1.0));
     EXPECT_NEAR(Duration(wav), 1000.0, 0.1);
+
+    // A cache that takes no write (its disk full) still keeps what this run measured: a check
+    // would otherwise decode every compressed file again at every pass.
+    const QString uncached = home.File("uncached.wav");
+    ASSERT_TRUE(QFile::copy(source, uncached));
+    double measured = -1;
+    {
+        const FileSizeLimit full(1);
+        ASSERT_TRUE(full.Ok());
+        measured = Duration(uncached);
+    }
+    ASSERT_EQ(::stat(QFile::encodeName(uncached).constData(), &before), 0);
+    {
+        QFile f(uncached);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(f.size(), 'x'));
+    }
+    const timespec kept[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(uncached).constData(), kept, 0), 0);
+    double again = -1;
+    EXPECT_NO_THROW(again = Duration(uncached));
+    EXPECT_NEAR(again, 2500.0, 0.1);
+    EXPECT_EQ(again, measured);
 }
 
 TEST_F(AudioDecoderTest, MissingAndDamagedFilesRaiseErrors)
