@@ -1041,12 +1041,11 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     const qint64 needed = WaveFileWriter::HeaderSize + frames * channels * 2;
     const qint64 room = TransportFile::FreeBytes(AudioFolder());
     if (frames > 0 && room >= 0 && needed > room) {
-        StoreFault(StoreWriteFailed, QString("cannot write %1: it needs %2 bytes, more than the %3 "
-                                             "bytes free in %4")
-                                         .arg(finalPath)
-                                         .arg(needed)
-                                         .arg(room)
-                                         .arg(AudioFolder()));
+        // The free bytes stay out of the reason: it is told once, not at every change of them.
+        StoreFault(StoreWriteFailed, QString("cannot write %1: not enough free space in %2 for its "
+                                             "%3 bytes")
+                                         .arg(finalPath, AudioFolder())
+                                         .arg(needed));
     }
 
     const bool normalise = normaliseLevel > 0;

@@ -332,7 +332,8 @@ TEST_F(TransportFileTest, AStoreWithoutRoomForTheAudioFailsAsTheStore)
                 ADD_FAILURE() << "not raised: " << full.LastError().toStdString();
             } catch (const ToolError& error) {
                 EXPECT_EQ(error.Number(), PlayoutAudio::StoreWriteFailed);
-                EXPECT_TRUE(error.Description().contains("bytes free in " + full.AudioFolder()))
+                EXPECT_TRUE(
+                    error.Description().contains("not enough free space in " + full.AudioFolder()))
                     << error.Description().toStdString();
             }
         }
