@@ -61,11 +61,6 @@ FileInUse::FileInUse(bool leasesAllowed, Clocks clocks)
     : m_leasesAllowed(leasesAllowed), m_clocks(std::move(clocks))
 {}
 
-bool FileInUse::IsNetworkFileSystem(long fileSystemType)
-{
-    return FileSystemKinds::IsNetwork(fileSystemType);
-}
-
 Result<> FileInUse::OpenExclusively(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -118,7 +113,7 @@ bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)
         // Unknown: not remembered, asked again with the next file.
         return false;
     }
-    const bool network = IsNetworkFileSystem(long(fileSystem.f_type));
+    const bool network = FileSystemKinds::IsNetwork(long(fileSystem.f_type));
     m_fileSystems.insert(device, FileSystemVerdict{network, now});
     return network;
 }

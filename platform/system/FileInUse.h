@@ -35,9 +35,6 @@ public:
     // renamed or deleted by others leave nothing behind.
     void PassEnded();
 
-    // The size-and-time test is needed for files on this file system type (statfs f_type).
-    static bool IsNetworkFileSystem(long fileSystemType);
-
 private:
     struct Look
     {
