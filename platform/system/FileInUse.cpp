@@ -1,6 +1,7 @@
 #include "platform/system/FileInUse.h"
 
 #include "platform/system/FileSystemKinds.h"
+#include "platform/system/WriteWatch.h"
 
 #include <QFile>
 
@@ -61,6 +62,16 @@ FileInUse::FileInUse(bool leasesAllowed, Clocks clocks)
     : m_leasesAllowed(leasesAllowed), m_clocks(std::move(clocks))
 {}
 
+FileInUse::~FileInUse() = default;
+
+void FileInUse::WatchTree(const QString& folder)
+{
+    if (!m_writers) {
+        m_writers = std::make_unique<WriteWatch>();
+    }
+    m_writers->WatchTree(folder);
+}
+
 Result<> FileInUse::OpenExclusively(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -97,6 +108,24 @@ Result<> FileInUse::OpenExclusively(const QString& path)
             return Failure{QStringLiteral("open in another process")};
         }
         // EACCES (not our file, no CAP_LEASE), EINVAL (no leases here) and the like.
+    }
+    if (m_writers) {
+        const WriteWatch::Answer answer = m_writers->Judge(path, look.Size);
+        switch (answer.state) {
+        case WriteWatch::State::Writing:
+            return Failure{QStringLiteral("still being written")};
+        case WriteWatch::State::NotWriting:
+            return Rested(path, look);
+        case WriteWatch::State::Unknown:
+            if (const QString key = answer.folder + u'\n' + answer.why;
+                !m_unseenTold.contains(key)) {
+                m_unseenTold.insert(key);
+                m_unseen.append({answer.folder, answer.why});
+            }
+            break;
+        case WriteWatch::State::NotWatched:
+            break;
+        }
     }
     return Settled(path, look);
 }

@@ -172,6 +172,46 @@ TEST(FileInUseTest, WithoutLeasesTwoSecondsOfQuietSettleAFile)
     EXPECT_TRUE(inUse.OpenExclusively(path));
 }
 
+// A file of another owner gets no lease. In a watched tree a writer that holds it is seen however
+// long it pauses; a file there before the watch began takes the size-and-time test, and its folder
+// is named once.
+TEST(FileInUseTest, WithoutLeasesAWatchedTreeShowsItsWriters)
+{
+    QTemporaryDir dir;
+    const QString before = dir.filePath("1234 before.wav");
+    Write(before, "RIFF", QIODevice::WriteOnly);
+    ManualClocks clocks;
+    FileInUse inUse(false, clocks.Get());
+    inUse.WatchTree(dir.path());
+    clocks.Later(3);
+    EXPECT_FALSE(inUse.OpenExclusively(before));
+    EXPECT_TRUE(inUse.OpenExclusively(before));
+    const QList<FileInUse::Unseen> unseen = inUse.TakeUnseen();
+    ASSERT_EQ(unseen.size(), 1);
+    EXPECT_EQ(unseen[0].folder, dir.path());
+    EXPECT_EQ(unseen[0].why, "written before the program began to watch the folder");
+    EXPECT_TRUE(inUse.OpenExclusively(before));
+    EXPECT_TRUE(inUse.TakeUnseen().isEmpty());
+
+    // In a folder made since the last look.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("new"));
+    inUse.WatchTree(dir.path());
+    const QString path = dir.filePath("new/1234 upload.wav");
+    QProcess writer;
+    writer.start("sh",
+                 {"-c", "exec 3>>\"$1\"; printf RIFF >&3; echo ready; exec sleep 30", "sh", path});
+    ASSERT_TRUE(writer.waitForReadyRead(5000));
+    for (int look = 0; look < 3; ++look) {
+        clocks.Later(3);
+        EXPECT_FALSE(inUse.OpenExclusively(path)) << look;
+    }
+    writer.kill();
+    writer.waitForFinished(5000);
+    clocks.Later(3);
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+    EXPECT_TRUE(inUse.TakeUnseen().isEmpty());
+}
+
 TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
 {
     QTemporaryDir dir;
