@@ -30,7 +30,8 @@ class WriteWatch;
 class FileInUse
 {
 public:
-    // leasesAllowed false makes every file take the size-and-time test.
+    // leasesAllowed false tests every file as one of another owner: by the watch where it tells,
+    // else by size and time.
     explicit FileInUse(bool leasesAllowed = true, Clocks clocks = {});
     ~FileInUse();
     FileInUse(const FileInUse&) = delete;

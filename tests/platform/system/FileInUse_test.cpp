@@ -209,6 +209,19 @@ TEST(FileInUseTest, WithoutLeasesAWatchedTreeShowsItsWriters)
     writer.waitForFinished(5000);
     clocks.Later(3);
     EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    // Renamed in once whole, from within the tree and from outside it: no second look needed.
+    QTemporaryDir outside;
+    const QStringList from = {dir.filePath("new/upload.part"), outside.filePath("upload.wav")};
+    const QStringList to = {dir.filePath("1234 renamed.wav"), dir.filePath("new/1234 moved.wav")};
+    for (int i = 0; i < 2; ++i) {
+        Write(from[i], "RIFF", QIODevice::WriteOnly);
+        ASSERT_TRUE(QFile::rename(from[i], to[i]));
+    }
+    clocks.Later(3);
+    for (const QString& moved : to) {
+        EXPECT_TRUE(inUse.OpenExclusively(moved)) << moved.toStdString();
+    }
     EXPECT_TRUE(inUse.TakeUnseen().isEmpty());
 }
 
