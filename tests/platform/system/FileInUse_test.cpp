@@ -225,6 +225,37 @@ TEST(FileInUseTest, WithoutLeasesAWatchedTreeShowsItsWriters)
     EXPECT_TRUE(inUse.TakeUnseen().isEmpty());
 }
 
+// More reports than the kernel keeps between two looks: what the watch knew is void, as the
+// lost reports may have been of a writer.
+TEST(FileInUseTest, WithoutLeasesLostReportsLeaveTheSizeAndTimeTest)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("1234 closed.wav");
+    ManualClocks clocks;
+    FileInUse inUse(false, clocks.Get());
+    inUse.WatchTree(dir.path());
+    Write(path, "RIFF", QIODevice::WriteOnly);
+    clocks.Later(3);
+    ASSERT_TRUE(inUse.OpenExclusively(path));
+
+    QFile limit("/proc/sys/fs/inotify/max_queued_events");
+    ASSERT_TRUE(limit.open(QIODevice::ReadOnly));
+    const int reports = limit.readAll().trimmed().toInt() + 10;
+    QFile first(dir.filePath("a")), second(dir.filePath("b")), again(path);
+    ASSERT_TRUE(first.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    ASSERT_TRUE(second.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    for (int i = 0; i < reports; ++i) {
+        (i % 2 ? first : second).write("x", 1);
+    }
+    ASSERT_TRUE(again.open(QIODevice::Append | QIODevice::Unbuffered));
+    again.write("more", 4);
+    clocks.Later(3);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    const QList<FileInUse::Unseen> unseen = inUse.TakeUnseen();
+    ASSERT_EQ(unseen.size(), 1);
+    EXPECT_EQ(unseen[0].why, "changes there came too fast to be followed");
+}
+
 TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
 {
     QTemporaryDir dir;
