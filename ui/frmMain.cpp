@@ -119,8 +119,8 @@ QString frmMain::ProgramFolder()
                                              : ProgramFolderOverride();
 }
 
-frmMain::frmMain(QWidget* parent, Clocks clocks)
-    : QMainWindow(parent), m_fileInUse(std::make_unique<FileInUse>(true, clocks)),
+frmMain::frmMain(QWidget* parent, Clocks clocks, bool leasesAllowed)
+    : QMainWindow(parent), m_fileInUse(std::make_unique<FileInUse>(leasesAllowed, clocks)),
       m_clocks(std::move(clocks))
 {
     setObjectName(QStringLiteral("frmMain"));

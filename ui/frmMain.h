@@ -47,8 +47,8 @@ class frmMain : public QMainWindow
 
 public:
     // clocks: what the check measures its interval with and the in-use test compares file times
-    // with.
-    explicit frmMain(QWidget* parent = nullptr, Clocks clocks = {});
+    // with. leasesAllowed false: every file is tested as one of another owner.
+    explicit frmMain(QWidget* parent = nullptr, Clocks clocks = {}, bool leasesAllowed = true);
     ~frmMain() override;
 
     // Runs the load handler. False when start-up failed and the window was unloaded again.
@@ -275,6 +275,8 @@ private:
     // change.
     QHash<QString, QList<QByteArray>> m_namesNotTextTold;
     void TellNamesNotText(int index, const QString& watched, QList<FolderNamesNotText> found);
+    // The in-use test's word on folders where writers cannot be seen.
+    void TellUnseenWriters(int index);
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_trayWatch = nullptr;
     bool UnloadPending = false;

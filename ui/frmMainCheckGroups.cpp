@@ -441,6 +441,8 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                                          QStringLiteral("\" to check for new files"));
         return true;
     }
+    // Before the listing: a file that appears during it is seen from its first write.
+    m_fileInUse->WatchTree(group->Path);
 
     Trace(QStringLiteral("Reading Folder Tree"));
     QList<FolderNamesNotText> namesNotText;
@@ -477,7 +479,9 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         if (tracing) {
             Trace(QStringLiteral("Check can open exclusively?"));
         }
-        if (!m_fileInUse->OpenExclusively(path)) {
+        const bool free = bool(m_fileInUse->OpenExclusively(path));
+        TellUnseenWriters(index);
+        if (!free) {
             Trace(QStringLiteral("Cannot open '") + path +
                   QStringLiteral("' exclusively, possibly in use"));
             continue;
@@ -540,10 +544,18 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         if (!(VersionOf(path) == offered)) {
             replaced = QStringLiteral("the file changed while it was being imported");
         }
+        // A writer that paused during the import: the rest of the file is yet to come.
+        const bool stillWritten = replaced.isEmpty() &&
+                                  (group->DeleteAfterImport || group->UseArchiveBit) &&
+                                  !m_fileInUse->OpenExclusively(path);
         if (group->DeleteAfterImport && !group->CheckCurrent) {
             if (!replaced.isEmpty()) {
                 m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
                                                  QStringLiteral("' Error: ") + replaced);
+            } else if (stillWritten) {
+                m_importer->AddToLog(prefix, QStringLiteral("Kept '") + path +
+                                                 QStringLiteral("' instead of deleting it: it is "
+                                                                "still being written"));
             } else if (m_importer->ImportedWithoutSnapshot(path)) {
                 // The only copy of this version the group keeps.
                 m_importer->AddToLog(prefix, QStringLiteral("Kept '") + path +
@@ -563,6 +575,11 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                                                  path + QStringLiteral("' Error: ") + replaced);
                 continue;
             }
+            if (stillWritten) {
+                m_importer->AddToLog(prefix, QStringLiteral("Kept the Archive flag on '") + path +
+                                                 QStringLiteral("': it is still being written"));
+                continue;
+            }
             try {
                 ClearListedArchiveFlag(group->Path, path);
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully cleared Archive flag '") +
@@ -575,6 +592,17 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         }
     }
     return true;
+}
+
+void frmMain::TellUnseenWriters(int index)
+{
+    for (const FileInUse::Unseen& unseen : m_fileInUse->TakeUnseen()) {
+        m_importer->AddToLog(GroupPrefix(index),
+                             QStringLiteral("Cannot see whether files in '") + unseen.folder +
+                                 QStringLiteral("' are still being written (") + unseen.why +
+                                 QStringLiteral("); a file there is taken once it has not "
+                                                "changed between two checks"));
+    }
 }
 
 // Files whose names are not UTF-8 can be neither imported nor moved by name: the operator hears

@@ -1,6 +1,7 @@
 #include "platform/system/FileInUse.h"
 
 #include "platform/system/FileSystemKinds.h"
+#include "platform/system/WriteWatch.h"
 
 #include <QFile>
 
@@ -61,9 +62,14 @@ FileInUse::FileInUse(bool leasesAllowed, Clocks clocks)
     : m_leasesAllowed(leasesAllowed), m_clocks(std::move(clocks))
 {}
 
-bool FileInUse::IsNetworkFileSystem(long fileSystemType)
+FileInUse::~FileInUse() = default;
+
+void FileInUse::WatchTree(const QString& folder)
 {
-    return FileSystemKinds::IsNetwork(fileSystemType);
+    if (!m_writers) {
+        m_writers = std::make_unique<WriteWatch>();
+    }
+    m_writers->WatchTree(folder);
 }
 
 Result<> FileInUse::OpenExclusively(const QString& path)
@@ -103,6 +109,24 @@ Result<> FileInUse::OpenExclusively(const QString& path)
         }
         // EACCES (not our file, no CAP_LEASE), EINVAL (no leases here) and the like.
     }
+    if (m_writers) {
+        const WriteWatch::Answer answer = m_writers->Judge(path, look.Size);
+        switch (answer.state) {
+        case WriteWatch::State::Writing:
+            return Failure{QStringLiteral("still being written")};
+        case WriteWatch::State::NotWriting:
+            return Rested(path, look);
+        case WriteWatch::State::Unknown:
+            if (const QString key = answer.folder + u'\n' + answer.why;
+                !m_unseenTold.contains(key)) {
+                m_unseenTold.insert(key);
+                m_unseen.append({answer.folder, answer.why});
+            }
+            break;
+        case WriteWatch::State::NotWatched:
+            break;
+        }
+    }
     return Settled(path, look);
 }
 
@@ -118,7 +142,7 @@ bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)
         // Unknown: not remembered, asked again with the next file.
         return false;
     }
-    const bool network = IsNetworkFileSystem(long(fileSystem.f_type));
+    const bool network = FileSystemKinds::IsNetwork(long(fileSystem.f_type));
     m_fileSystems.insert(device, FileSystemVerdict{network, now});
     return network;
 }

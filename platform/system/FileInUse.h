@@ -4,7 +4,14 @@
 #include "platform/system/Result.h"
 
 #include <QHash>
+#include <QList>
+#include <QSet>
 #include <QString>
+
+#include <memory>
+#include <utility>
+
+class WriteWatch;
 
 // "Open the file for reading with sharing denied": does any other process still have the file
 // open, typically because it is still being copied in, or has it changed so lately that its
@@ -15,15 +22,20 @@
 // its modification and change times at least two seconds old, or the file seen unchanged for two
 // seconds of the steady clock (after the wall clock stepped back). Where no lease can be had
 // (network file systems, where a lease says nothing about other machines; a file of another
-// owner; a file system without leases) the file counts as in use until its size and
-// modification time are unchanged since the previous look at it and it has rested by its
-// modification time. The object remembers those looks, so keep one for the life of the periodic
-// check.
+// owner; a file system without leases) a file in a watched folder tree on a local disk is in use
+// while the kernel reports it written and not closed since (WriteWatch). Where that cannot tell
+// either, the file counts as in use until its size and modification time are unchanged since the
+// previous look at it and it has rested by its modification time. The object remembers those
+// looks and watches, so keep one for the life of the periodic check.
 class FileInUse
 {
 public:
-    // leasesAllowed false makes every file take the size-and-time test.
+    // leasesAllowed false tests every file as one of another owner: by the watch where it tells,
+    // else by size and time.
     explicit FileInUse(bool leasesAllowed = true, Clocks clocks = {});
+    ~FileInUse();
+    FileInUse(const FileInUse&) = delete;
+    FileInUse& operator=(const FileInUse&) = delete;
 
     // Works when the file was opened and nobody else has it open; it is closed again before
     // returning. Fails, saying why, when it is in use, missing, unreadable or not a regular file.
@@ -35,8 +47,20 @@ public:
     // renamed or deleted by others leave nothing behind.
     void PassEnded();
 
-    // The size-and-time test is needed for files on this file system type (statfs f_type).
-    static bool IsNetworkFileSystem(long fileSystemType);
+    // Files in this folder and below are watched for writers from now on.
+    void WatchTree(const QString& folder);
+    // A folder of a watched tree where a file had to take the size-and-time test, and why its
+    // writers cannot be seen there.
+    struct Unseen
+    {
+        QString folder;
+        QString why;
+    };
+    // What came up since the last call, each folder and reason once for the life of the object.
+    QList<Unseen> TakeUnseen()
+    {
+        return m_unseen.isEmpty() ? QList<Unseen>() : std::exchange(m_unseen, {});
+    }
 
 private:
     struct Look
@@ -82,4 +106,7 @@ private:
     QHash<QString, Look> m_looks;
     quint64 m_pass = 0;
     QHash<quint64, FileSystemVerdict> m_fileSystems;
+    std::unique_ptr<WriteWatch> m_writers;
+    QList<Unseen> m_unseen;
+    QSet<QString> m_unseenTold;
 };

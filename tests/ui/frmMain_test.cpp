@@ -524,6 +524,60 @@ TEST_F(MainWindowTest, FileWrittenInPiecesIsImportedOnlyOnceItHasRested)
     EXPECT_FALSE(QFile::exists(file));
 }
 
+// A writer under another account gets no lease: the reports on the watched folder show that it
+// still holds the file, however long it pauses between pieces. A file there before the watch
+// began takes the size-and-time test, and the log says so once.
+TEST_F(MainWindowTest, FileOfAnotherOwnerIsTakenOnlyOnceItsWriterClosedIt)
+{
+    REQUIRE_FFMPEG();
+    const QString mp3 = home.File("source.mp3");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(home.File("source.wav"), 60, 22050, 1));
+    ASSERT_TRUE(AudioFixtures::Encode(home.File("source.wav"), mp3));
+    QFile source(mp3);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    QStringList pieces;
+    for (int piece = 0; piece < 4; ++piece) {
+        pieces.append(home.File(QStringLiteral("piece%1").arg(piece)));
+        QFile part(pieces.last());
+        ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+        const qsizetype from = bytes.size() * piece / 4;
+        part.write(bytes.mid(from, bytes.size() * (piece + 1) / 4 - from));
+    }
+    WriteSettings(1, FolderGroup(1, watch, "3000-3999", "DeleteAfterImport=1"));
+    WriteWav(watch + "/3002 Before.wav", 0.5);
+    window = std::make_unique<frmMain>(nullptr, clocks.Get(), false);
+    ASSERT_TRUE(window->Load());
+    Check();
+
+    const QString file = watch + "/3001 Written.mp3";
+    QProcess writer;
+    writer.start("sh",
+                 {"-c", "exec 3>\"$1\"; while read -r piece; do cat \"$piece\" >&3; echo; done",
+                  "sh", file});
+    for (const QString& piece : pieces) {
+        writer.write(piece.toUtf8() + '\n');
+        ASSERT_TRUE(writer.waitForReadyRead(5000));
+        writer.readAll();
+        Check();
+        Check();
+        ASSERT_FALSE(CartHasAudio("3001")) << piece.toStdString();
+        ASSERT_TRUE(QFile::exists(file));
+    }
+    writer.closeWriteChannel();
+    ASSERT_TRUE(writer.waitForFinished(5000));
+    Check();
+    EXPECT_NEAR(CartLength("3001"), 60, 0.2);
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_TRUE(CartHasAudio("3002"));
+    const QString log = AppLog();
+    EXPECT_EQ(log.count("Cannot see whether"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("GRP:1:Cannot see whether files in '" + watch +
+                             "' are still being written (written before the program began to "
+                             "watch the folder); a file there is taken once it has not changed "
+                             "between two checks"));
+}
+
 TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWins)
 {
     const QString both = home.File("both");
@@ -764,6 +818,31 @@ TEST_F(MainWindowTest, FileReplacedDuringItsImportIsKeptForTheNextPass)
     EXPECT_NEAR(CartLength("1500"), 1.5, 0.05);
     EXPECT_FALSE(QFile::exists(deleted));
     EXPECT_FALSE(ArchiveAttribute::IsSet(cleared, {.tableFolder = Globals::ToolProfileFolder}));
+
+    // Opened for writing during the import, nothing written yet: the rest is to come.
+    WriteWav(deleted, 0.7);
+    WriteWav(cleared, 0.7);
+    std::vector<std::unique_ptr<QProcess>> writers;
+    QObject::connect(window->Importer(), &cImporter::ImportFinished,
+                     [&](const QString& fileName, const QString&) {
+                         writers.push_back(std::make_unique<QProcess>());
+                         writers.back()->start(
+                             "sh", {"-c", "exec 3>>\"$1\"; echo; exec sleep 30", "sh", fileName});
+                         EXPECT_TRUE(writers.back()->waitForReadyRead(5000));
+                     });
+    Check();
+    EXPECT_NEAR(CartLength("1234"), 0.7, 0.05);
+    EXPECT_TRUE(QFile::exists(deleted));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(cleared, {.tableFolder = Globals::ToolProfileFolder}));
+    const QString kept = AppLog();
+    EXPECT_TRUE(kept.contains("GRP:1:Kept '" + deleted +
+                              "' instead of deleting it: it is still being written"));
+    EXPECT_TRUE(kept.contains("GRP:2:Kept the Archive flag on '" + cleared +
+                              "': it is still being written"));
+    for (const auto& writer : writers) {
+        writer->kill();
+        writer->waitForFinished(5000);
+    }
 }
 
 TEST_F(MainWindowTest, FileThatMakesTheEngineFailIsLoggedAndLaterFilesStillImported)

@@ -172,6 +172,90 @@ TEST(FileInUseTest, WithoutLeasesTwoSecondsOfQuietSettleAFile)
     EXPECT_TRUE(inUse.OpenExclusively(path));
 }
 
+// A file of another owner gets no lease. In a watched tree a writer that holds it is seen however
+// long it pauses; a file there before the watch began takes the size-and-time test, and its folder
+// is named once.
+TEST(FileInUseTest, WithoutLeasesAWatchedTreeShowsItsWriters)
+{
+    QTemporaryDir dir;
+    const QString before = dir.filePath("1234 before.wav");
+    Write(before, "RIFF", QIODevice::WriteOnly);
+    ManualClocks clocks;
+    FileInUse inUse(false, clocks.Get());
+    inUse.WatchTree(dir.path());
+    clocks.Later(3);
+    EXPECT_FALSE(inUse.OpenExclusively(before));
+    EXPECT_TRUE(inUse.OpenExclusively(before));
+    const QList<FileInUse::Unseen> unseen = inUse.TakeUnseen();
+    ASSERT_EQ(unseen.size(), 1);
+    EXPECT_EQ(unseen[0].folder, dir.path());
+    EXPECT_EQ(unseen[0].why, "written before the program began to watch the folder");
+    EXPECT_TRUE(inUse.OpenExclusively(before));
+    EXPECT_TRUE(inUse.TakeUnseen().isEmpty());
+
+    // In a folder made since the last look.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("new"));
+    inUse.WatchTree(dir.path());
+    const QString path = dir.filePath("new/1234 upload.wav");
+    QProcess writer;
+    writer.start("sh",
+                 {"-c", "exec 3>>\"$1\"; printf RIFF >&3; echo ready; exec sleep 30", "sh", path});
+    ASSERT_TRUE(writer.waitForReadyRead(5000));
+    for (int look = 0; look < 3; ++look) {
+        clocks.Later(3);
+        EXPECT_FALSE(inUse.OpenExclusively(path)) << look;
+    }
+    writer.kill();
+    writer.waitForFinished(5000);
+    clocks.Later(3);
+    EXPECT_TRUE(inUse.OpenExclusively(path));
+
+    // Renamed in once whole, from within the tree and from outside it: no second look needed.
+    QTemporaryDir outside;
+    const QStringList from = {dir.filePath("new/upload.part"), outside.filePath("upload.wav")};
+    const QStringList to = {dir.filePath("1234 renamed.wav"), dir.filePath("new/1234 moved.wav")};
+    for (int i = 0; i < 2; ++i) {
+        Write(from[i], "RIFF", QIODevice::WriteOnly);
+        ASSERT_TRUE(QFile::rename(from[i], to[i]));
+    }
+    clocks.Later(3);
+    for (const QString& moved : to) {
+        EXPECT_TRUE(inUse.OpenExclusively(moved)) << moved.toStdString();
+    }
+    EXPECT_TRUE(inUse.TakeUnseen().isEmpty());
+}
+
+// More reports than the kernel keeps between two looks: what the watch knew is void, as the
+// lost reports may have been of a writer.
+TEST(FileInUseTest, WithoutLeasesLostReportsLeaveTheSizeAndTimeTest)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("1234 closed.wav");
+    ManualClocks clocks;
+    FileInUse inUse(false, clocks.Get());
+    inUse.WatchTree(dir.path());
+    Write(path, "RIFF", QIODevice::WriteOnly);
+    clocks.Later(3);
+    ASSERT_TRUE(inUse.OpenExclusively(path));
+
+    QFile limit("/proc/sys/fs/inotify/max_queued_events");
+    ASSERT_TRUE(limit.open(QIODevice::ReadOnly));
+    const int reports = limit.readAll().trimmed().toInt() + 10;
+    QFile first(dir.filePath("a")), second(dir.filePath("b")), again(path);
+    ASSERT_TRUE(first.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    ASSERT_TRUE(second.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    for (int i = 0; i < reports; ++i) {
+        (i % 2 ? first : second).write("x", 1);
+    }
+    ASSERT_TRUE(again.open(QIODevice::Append | QIODevice::Unbuffered));
+    again.write("more", 4);
+    clocks.Later(3);
+    EXPECT_FALSE(inUse.OpenExclusively(path));
+    const QList<FileInUse::Unseen> unseen = inUse.TakeUnseen();
+    ASSERT_EQ(unseen.size(), 1);
+    EXPECT_EQ(unseen[0].why, "changes there came too fast to be followed");
+}
+
 TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
 {
     QTemporaryDir dir;
