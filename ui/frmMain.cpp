@@ -368,6 +368,7 @@ void frmMain::Form_Load()
 
     m_importer = std::make_unique<cImporter>(nullptr, m_clocks);
     QtImporterDialogs::Install(*m_importer);
+    TellStoreNotices();
     connect(m_importer.get(), &cImporter::LogEventAdded, this,
             &frmMain::mclsImporter_LogEventAdded);
     connect(m_importer.get(), &cImporter::ImportStarted, this,

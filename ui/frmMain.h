@@ -252,6 +252,8 @@ private:
     void EndCheck();
     // LastCheck and the steady clock's reading with it.
     void MarkCheckEnd();
+    // What the store mended on its own goes into the application log.
+    void TellStoreNotices();
     // Seconds since MarkCheckEnd on the steady clock; infinite before the first.
     double SecondsSinceLastCheck() const;
     // An error escaped the pass: back to idle.

@@ -269,8 +269,23 @@ void frmMain::EndCheck()
     MarkCheckEnd();
 }
 
+void frmMain::TellStoreNotices()
+{
+    if (!Globals::PlayoutAudio || !m_importer) {
+        return;
+    }
+    try {
+        for (const QString& notice : Globals::PlayoutAudio->TakeNotices()) {
+            m_importer->AddToLog(QString(), notice);
+        }
+    } catch (const std::exception& error) {
+        Trace(QStringLiteral("Couldn't log the store's notices: ") + Describe(error));
+    }
+}
+
 void frmMain::MarkCheckEnd()
 {
+    TellStoreNotices();
     LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
     m_lastCheckSteadyNs = m_clocks.SteadyNs();
 }

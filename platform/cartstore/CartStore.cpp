@@ -485,10 +485,9 @@ CartStore::CartStore(const QString& baseFolder, Options options)
 
 void CartStore::TellMarkersRestored() const
 {
-    qCWarning(lcStore).noquote()
-        << QString("The cart store's identity markers in '%1' were missing and have been "
-                   "written again")
-               .arg(m_baseFolder);
+    m_notices.append(QString("The cart store's identity markers in '%1' were missing and have been "
+                             "written again")
+                         .arg(m_baseFolder));
 }
 
 // A store without its marker in the audio folder: a new one, one of an earlier build, or one

@@ -10,6 +10,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class CartDatabase;
@@ -117,6 +118,7 @@ public:
     std::optional<qint32> CartNumber(const QString& hdReference) const;
     // The reason of the last failed import, export or removal, for diagnostics.
     QString LastError() const override { return m_lastError; }
+    QStringList TakeNotices() override { return std::exchange(m_notices, {}); }
     QString StoreId() const { return m_storeId; }
     // Raises StoreUnavailable unless the audio folder carries this store's marker; the marker
     // is read again when the folder or the marker changed since, or when asked to.
@@ -199,6 +201,7 @@ private:
     mutable Seen m_verified;
     // The audio folder as last found without its marker and without its files.
     mutable FolderLook m_refusedFolder;
+    mutable QStringList m_notices;
     mutable qint64 m_verifiedAtNs = 0; // steady clock
     struct RangeRows;
     mutable std::unique_ptr<RangeRows> m_range;

@@ -3,6 +3,7 @@
 #include "platform/system/ToolErrors.h"
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 
@@ -94,4 +95,8 @@ public:
     // Our addition, the stand-in for the component's own error log: why the last import,
     // export or removal answered false. Empty when not known.
     virtual QString LastError() const { return {}; }
+
+    // Our addition: what the store mended on its own that the operator should hear of, each
+    // told once; taking them empties the list.
+    virtual QStringList TakeNotices() { return {}; }
 };

@@ -164,6 +164,11 @@ QString ProfileCartStore::LastError() const
     return m_store ? m_store->LastError() : QString();
 }
 
+QStringList ProfileCartStore::TakeNotices()
+{
+    return m_store ? m_store->TakeNotices() : QStringList();
+}
+
 void ProfileCartStore::RefreshCartInfoInRange(const QString& first, const QString& last, bool flag,
                                               QString& text, qint32& number)
 {

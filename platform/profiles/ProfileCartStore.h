@@ -59,6 +59,7 @@ public:
     void RefreshCartInfo(bool flag, QString& text, qint32& number) override;
     // "" while closed.
     QString LastError() const override;
+    QStringList TakeNotices() override;
     void RefreshCartInfoInRange(const QString& first, const QString& last, bool flag, QString& text,
                                 qint32& number) override;
 

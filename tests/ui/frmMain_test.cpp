@@ -1477,6 +1477,17 @@ TEST_F(MainWindowTest, UnavailableStoreIsLoggedOncePerPassAndNothingIsTouched)
     EXPECT_FALSE(QFile::exists(dropped));
     EXPECT_TRUE(CartHasAudio("2000"));
     EXPECT_TRUE(CartHasAudio("2001"));
+
+    // A marker tidied away under the running program is written again and said once.
+    ASSERT_TRUE(QFile::remove(audio + "/.cartvault-store"));
+    Check();
+    Check();
+    EXPECT_EQ(AppLog().count("The cart store's identity markers in '" +
+                             Globals::PlayoutAudio->BaseFolder() +
+                             "' were missing and have been written again"),
+              1)
+        << AppLog().toStdString();
+    EXPECT_EQ(AppLog().count(line), 2);
 }
 
 // A damaged database: the operator is told in words which file and why, the start-up fails
