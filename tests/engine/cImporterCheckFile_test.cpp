@@ -795,7 +795,7 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
 }
 
 // Most of a range's audio gone at once looks like an emptied or replaced folder, not deletions.
-TEST_F(ImportDecisionTest, MassRemovalIsHeldBackSaidAtEveryPassAndMailedOncePerEpisode)
+TEST_F(ImportDecisionTest, MassRemovalIsHeldBackSaidOnceThenHourlyAndMailedOncePerEpisode)
 {
     AddGroup([](cImporterGroup& g) {
         g.CheckCurrent = true;
@@ -804,37 +804,40 @@ TEST_F(ImportDecisionTest, MassRemovalIsHeldBackSaidAtEveryPassAndMailedOncePerE
         g.EndHDRef = "2005";
     });
     const QString folder = store->AudioFolder();
-    auto mayRemove = [&](qint32 missing, qint32 withAudio) {
-        qint16 group = 1;
-        return importer->MayRemoveVanishedCarts(group, folder, missing, withAudio);
-    };
     const QString held = "Removed none of the carts 2000 to 2005: the audio files of %1 of its %2 "
                          "carts with audio are missing from '" +
                          folder +
                          "' at once, more than half, which looks like an emptied or replaced "
-                         "folder rather than deletions";
-    const QString mail = "fail:" + held.arg(6).arg(6) +
-                         ". The carts are kept as long as more than half of their audio files "
+                         "folder rather than deletions; if they were meant, remove those carts in "
+                         "the playout system, or restore the files";
+    const QString kept = ". The carts are kept as long as more than half of their audio files "
                          "are missing.";
 
     struct Row
     {
-        qint32 missing;
+        qint32 missing; // the first carts of the range
         qint32 withAudio;
         bool may;
+        double minutesLater = 0;
     };
-    for (const Row& row : {Row{2, 2, true}, Row{3, 6, true}, Row{0, 0, true}, Row{6, 6, false},
-                           Row{6, 6, false}, Row{4, 7, false}, Row{1, 6, true}, Row{3, 5, false}}) {
-        EXPECT_EQ(mayRemove(row.missing, row.withAudio), row.may)
+    for (const Row& row :
+         {Row{2, 2, true}, Row{3, 6, true}, Row{0, 0, true}, Row{6, 6, false}, Row{6, 6, false},
+          Row{6, 6, false, 59}, Row{6, 6, false, 1.5}, Row{6, 6, false}, Row{4, 7, false},
+          Row{4, 7, false}, Row{1, 6, true}, Row{3, 5, false}, Row{3, 5, false}}) {
+        clocks.Later(row.minutesLater * 60);
+        QStringList missing;
+        for (int cart = 0; cart < row.missing; ++cart) {
+            missing << QString::number(2005 - cart);
+        }
+        qint16 group = 1;
+        EXPECT_EQ(importer->MayRemoveVanishedCarts(group, folder, missing, row.withAudio), row.may)
             << row.missing << " of " << row.withAudio;
     }
-    // One line at every pass that holds back; one mail until removals go on again.
+    // Said when other carts go missing and after an hour; mailed once until removals go on.
     EXPECT_EQ(Lines(Record()),
-              Lines({"log:" + held.arg(6).arg(6), mail, "log:" + held.arg(6).arg(6),
-                     "log:" + held.arg(4).arg(7), "log:" + held.arg(3).arg(5),
-                     "fail:" + held.arg(3).arg(5) +
-                         ". The carts are kept as long as more than half of their audio files "
-                         "are missing."}));
+              Lines({"log:" + held.arg(6).arg(6), "fail:" + held.arg(6).arg(6) + kept,
+                     "log:" + held.arg(6).arg(6), "log:" + held.arg(4).arg(7),
+                     "log:" + held.arg(3).arg(5), "fail:" + held.arg(3).arg(5) + kept}));
 }
 
 TEST_F(ImportDecisionTest, MissingAudioFolderRemovesNothing)
