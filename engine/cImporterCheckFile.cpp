@@ -746,11 +746,17 @@ void ImportDecision::ReportUnreadable()
                                                     QStringLiteral("unreadable"))) {
         return;
     }
+    // Told before the program last started: a restart must not tell every bad file again.
+    if (UnmeasurableTold(m_fileName)) {
+        Trace(QStringLiteral("Reported before that this version cannot be read as audio"));
+        return;
+    }
     Log(QLatin1Char('\'') + Name() + QStringLiteral("' cannot be read as audio: ") + *reason +
         QStringLiteral("; it stays in the folder"));
     SendFailed(QStringLiteral("The file cannot be read as audio: ") + *reason +
                QStringLiteral(". It stays where it is and is not reported again until it "
                               "changes."));
+    MarkUnmeasurableTold(m_fileName, *reason);
 }
 
 // A re-checking group's file is the cart's own audio in the store: moving it away would leave

@@ -1056,11 +1056,12 @@ TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
         NotificationEmail::SetServerPort(25);
         NotificationEmail::SetTemplateBaseFolder(QString());
     });
-    importer->setSMTPServerAddress("127.0.0.1");
-    AddGroup([](cImporterGroup& g) {
+    const auto mailing = [](cImporterGroup& g) {
         g.NotifyEmailSender = "feeder@radio.test";
         g.NotifyFailEmailRecipients = "tech@radio.test";
-    });
+    };
+    importer->setSMTPServerAddress("127.0.0.1");
+    AddGroup(mailing);
     WriteFile(Drop("Failed!"), "a plain file where the folder should be");
     const QString zip = Drop("1300 Bad.zip");
     WriteFile(zip, QByteArray("PK\x03\x04 not a whole archive ").repeated(40));
@@ -1069,16 +1070,19 @@ TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
     const QString wav = Wav("1302 Jingle.wav", 0.5);
 
     QStringList firstPass;
-    for (int pass = 1; pass <= 4; ++pass) {
-        store->throwOnImport = PlayoutAudio::StoreWriteFailed;
-        EXPECT_FALSE(Check(wav, "1302"));
-        store->throwOnImport = 0;
-        EXPECT_FALSE(Check(zip, "1300"));
-        EXPECT_FALSE(Check(text, "1301"));
-        if (pass == 1) {
-            firstPass = AppLog();
+    const auto passes = [&] {
+        for (int pass = 1; pass <= 4; ++pass) {
+            store->throwOnImport = PlayoutAudio::StoreWriteFailed;
+            EXPECT_FALSE(Check(wav, "1302"));
+            store->throwOnImport = 0;
+            EXPECT_FALSE(Check(zip, "1300"));
+            EXPECT_FALSE(Check(text, "1301"));
+            if (pass == 1) {
+                firstPass = AppLog();
+            }
         }
-    }
+    };
+    passes();
     EXPECT_EQ(Lines(AppLog()), Lines(firstPass));
     EXPECT_EQ(firstPass.filter("Failed to import '1300 Bad.zip'").size(), 1) << Lines(firstPass);
     EXPECT_EQ(firstPass.filter(QRegularExpression("^Moved '.*1300 Bad.zip' .* Failed: ")).size(),
@@ -1093,6 +1097,16 @@ TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
                                       "Cartfeeder FAIL:1301 Text.mp3 -> Cart 1301",
                                       "Cartfeeder FAIL:1302 Jingle.wav -> Cart 1302"}));
     EXPECT_TRUE(QFileInfo::exists(zip));
+
+    // After a restart the store's failures are told once more; the file that holds no audio
+    // was told for good.
+    Restart({mailing});
+    importer->setSMTPServerAddress("127.0.0.1");
+    ForgetSoFar();
+    passes();
+    EXPECT_EQ(firstPass.filter("cannot be read as audio").size(), 0) << Lines(firstPass);
+    EXPECT_EQ(firstPass.filter("Fail Notification Email Sent OK").size(), 2);
+    EXPECT_EQ(server.Received().size(), 5);
 }
 
 namespace {
