@@ -81,12 +81,15 @@ CartDatabase* AudioLengthCache::Database()
     // Tables of earlier builds kept no reason, or did not keep whether it was told.
     for (const auto& [name, definition] : {std::pair{"reason", "reason TEXT NOT NULL DEFAULT ''"},
                                            std::pair{"told", "told INTEGER NOT NULL DEFAULT 0"}}) {
-        CartDatabase::Query q(*db, "SELECT COUNT(*) FROM pragma_table_info('audio_lengths')"
-                                   " WHERE name = ?");
-        q.Bind(1, QString::fromLatin1(name));
-        if (q.Step() && q.Int(0) == 0 &&
-            !db->Exec(QStringLiteral("ALTER TABLE audio_lengths ADD COLUMN ") +
-                      QLatin1String(definition))) {
+        bool missing = false;
+        {
+            CartDatabase::Query q(*db, "SELECT COUNT(*) FROM pragma_table_info('audio_lengths')"
+                                       " WHERE name = ?");
+            q.Bind(1, QString::fromLatin1(name));
+            missing = q.Step() && q.Int(0) == 0;
+        }
+        if (missing && !db->Exec(QStringLiteral("ALTER TABLE audio_lengths ADD COLUMN ") +
+                                 QLatin1String(definition))) {
             qCWarning(lcStore) << "length cache unavailable:" << path;
             return nullptr;
         }

@@ -489,6 +489,101 @@ TEST_F(ImportDecisionTest, FolderGroupTakesMissingAudioAndNewerFiles)
               "Decided to import '1004 Bed.wav' into Cart 1004 : File is newer than current Cart");
 }
 
+// A file dated in the future (a clock running ahead, times kept by a copy) seems newer than the
+// cart's audio after its own import: that version is imported once, also across a restart; any
+// change to it is imported as before.
+TEST_F(ImportDecisionTest, FileDatedInTheFutureIsImportedOncePerVersion)
+{
+    REQUIRE_FFMPEG();
+    const auto importNew = [](cImporterGroup& g) { g.UseArchiveBit = false; };
+    const auto archiveFlag = [](cImporterGroup& g) { g.UseArchiveBit = true; };
+    AddGroup(importNew);
+    AddGroup(archiveFlag);
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 1.5, 22050, 1, 0.5));
+    QByteArray zips[2];
+    for (int i = 0; i < 2; ++i) {
+        PrepareCart(QString::number(500 + i), {}, 1.0 + i);
+        const QString zip = home.File(QStringLiteral("%1.zip").arg(i));
+        ASSERT_TRUE(store->ExportCart(nullptr, QString::number(500 + i), zip, nullptr, 0, QString(),
+                                      true, false));
+        zips[i] = Content(zip);
+    }
+    const QDateTime hourAhead = QDateTime::currentDateTime().addSecs(3600);
+    const QDateTime far(QDate(2099, 6, 1), QTime(12, 0));
+    struct Row
+    {
+        qint16 group;
+        QString name;
+        QDateTime date;
+        QString file = {};
+        QByteArray other = {};
+    };
+    QList<Row> rows = {{1, "1201 Ahead.mp3", hourAhead},
+                       {2, "1202 Ahead.mp3", far},
+                       {1, "1203 Ahead.zip", far},
+                       {2, "1204 Ahead.zip", hourAhead}};
+    const auto date = [](Row& row) {
+        QFile file(row.file);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(row.date, QFileDevice::FileModificationTime));
+    };
+    for (Row& row : rows) {
+        row.file = Drop(row.name);
+        if (row.name.endsWith(".zip")) {
+            WriteFile(row.file, zips[0]);
+            row.other = zips[1];
+        } else {
+            ASSERT_TRUE(AudioFixtures::Encode(source, row.file));
+            row.other = Content(row.file) + Content(row.file);
+        }
+        date(row);
+    }
+    const auto pass = [&] {
+        for (Row& row : rows) {
+            // As the check does after an import.
+            if (Check(row.file, row.name.left(4), row.group) && row.group == 2) {
+                ArchiveAttribute::Clear(row.file, {.tableFolder = Globals::ToolProfileFolder});
+            }
+        }
+    };
+    const auto expect = [&](qsizetype imports) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name.toStdString());
+            EXPECT_EQ(AppLog().filter("Imported '" + row.name + "'").size(), imports);
+            const QString future =
+                "The date of '" + row.name + "' (" + row.date.toString("yyyy-MM-dd hh:mm:ss") +
+                ") lies in the future; this version of it is not imported into Cart " +
+                row.name.left(4) + " again";
+            EXPECT_TRUE(AppLog().contains(future)) << Lines(AppLog());
+            EXPECT_EQ(AppLog().filter("The date of '" + row.name).size(), imports);
+        }
+    };
+    for (int i = 0; i < 3; ++i) {
+        pass();
+    }
+    Restart({importNew, archiveFlag});
+    pass();
+    pass();
+    expect(1);
+
+    // Touched: another version, imported; so is new content under the same date.
+    for (Row& row : rows) {
+        row.date = row.date.addSecs(60);
+        date(row);
+    }
+    pass();
+    pass();
+    expect(2);
+    for (Row& row : rows) {
+        WriteFile(row.file, row.other);
+        date(row);
+    }
+    pass();
+    pass();
+    expect(3);
+}
+
 TEST_F(ImportDecisionTest, ReCheckGroupComparesLastModifiedStamps)
 {
     auto recheck = [](bool lastModified) {
