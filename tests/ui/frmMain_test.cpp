@@ -548,6 +548,20 @@ TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWi
     EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
     EXPECT_EQ(AppLog().count("Successfully cleared Archive flag"), 1);
     EXPECT_TRUE(QFile::exists(file));
+
+    // Dated in the future, it stays newer than its own import; clearing the mark is no change.
+    const QString ahead = watch + "/1235 Ahead.wav";
+    WriteWav(ahead, 0.3);
+    {
+        QFile dated(ahead);
+        ASSERT_TRUE(dated.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(dated.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                      QFileDevice::FileModificationTime));
+    }
+    for (int pass = 1; pass <= 4; ++pass) {
+        Check();
+    }
+    EXPECT_EQ(AppLog().count("Imported '1235 Ahead.wav'"), 1) << AppLog().toStdString();
 }
 
 // A file whose own attribute record is refused (immutable for root, which ignores permissions,
