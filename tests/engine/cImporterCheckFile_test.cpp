@@ -185,7 +185,7 @@ TEST_F(ImportDecisionTest, Mp3WithGroupLevelIsNotImportedAgainOnceUnchanged)
 }
 
 // A file that never becomes audio stays where it is, and the operator hears of it once per
-// version, with the decoder's reason; a changed file is news again.
+// version, with the decoder's reason, also across restarts; a changed file is news again.
 TEST_F(ImportDecisionTest, UndecodableFilesAreReportedOncePerVersionAndStay)
 {
     AddGroup();
@@ -227,6 +227,9 @@ TEST_F(ImportDecisionTest, UndecodableFilesAreReportedOncePerVersionAndStay)
         for (int pass = 1; pass <= 3; ++pass) {
             EXPECT_FALSE(Check(file, cart));
         }
+        // Nor after a restart.
+        Restart({{}});
+        EXPECT_FALSE(Check(file, cart));
         EXPECT_EQ(Lines(Record()),
                   Lines({"log:'" + QString(c.name) + "' cannot be read as audio: " + c.reason +
                              "; it stays in the folder",
