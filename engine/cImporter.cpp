@@ -13,7 +13,7 @@
 
 cImporter::cImporter(QObject* parent, Clocks clocks)
     : QObject(parent), m_failures([steady = clocks.SteadyNs] { return steady() / 1'000'000; }),
-      m_vanishedAudio(std::move(clocks))
+      m_vanishedAudio(clocks), m_clocks(std::move(clocks))
 {
     if (Globals::PlayoutAudio) {
         Globals::PlayoutAudio->RegisterCallback(this);

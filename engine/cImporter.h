@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -63,12 +64,12 @@ public:
     // the file is then the only copy of that version and is not to be deleted.
     bool ImportedWithoutSnapshot(const QString& FileName) const;
 
-    // Asked by a re-check of a group's range before it offers the carts whose audio files are
-    // missing from Folder: false when more than half of the WithAudio carts with audio (and
-    // more than 2) lost their files at once. Each refusal is logged; the first of a run of
-    // refusals is mailed.
-    bool MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder, qint32 Missing,
-                                qint32 WithAudio);
+    // Asked by a re-check of a group's range before it offers the carts with audio whose audio
+    // files are missing from Folder: false when more than half of the WithAudio carts with audio
+    // (and more than 2) lost their files at once. A refusal is logged once, and again at most
+    // hourly while the same carts stay missing; the first of a run of refusals is mailed.
+    bool MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder,
+                                const QStringList& MissingCarts, qint32 WithAudio);
     // A re-check found the cart's audio file there, whether or not it offers it: a miss before
     // this look no longer counts towards removing the cart.
     void AudioSeen(const QString& FileName);
@@ -140,8 +141,14 @@ private:
     // Audio files of re-checked carts found missing, and since when.
     VanishedAudio m_vanishedAudio;
     // The re-check ranges whose removals are held back since their last pass that did not:
-    // their mail went out once.
-    QSet<QString> m_removalsHeld;
+    // their mail went out once; the carts last said to be missing, and when (steady clock, ns).
+    struct RemovalsHeld
+    {
+        QStringList missing;
+        qint64 saidAtNs = 0;
+    };
+    QHash<QString, RemovalsHeld> m_removalsHeld;
+    Clocks m_clocks;
     // Content versions of files a snapshot was taken of (true): one each, however often the
     // import is tried; or that were imported while their snapshot could not be taken (false).
     FileVersionCache<bool> m_snapshotsTaken;

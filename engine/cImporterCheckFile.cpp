@@ -162,6 +162,8 @@ private:
     void Snapshot();
     void RememberSnapshot();
     bool UsesArchiveFlag() const { return m_group.UseArchiveBit && !m_group.CheckCurrent; }
+    bool ImportedAlready(const Cart& cart);
+    void SayFutureDate(const Cart& imported);
 
     Cart ReadCart(qint32 detailLevel, bool flag);
     qint16 NormaliseValue() const;
@@ -289,10 +291,15 @@ bool ImportDecision::TransportFile(Cart& cart)
         decide(QStringLiteral("Current Cart is empty"));
     } else {
         bool newer = true;
+        bool compared = false;
         try {
             newer = ModifiedDate(m_fileName) > ModifiedDate(cart.AudioFilePath);
+            compared = true;
         } catch (const std::exception&) {
             // A date that cannot be read counts as older than the file.
+        }
+        if (newer && compared && ImportedAlready(cart)) {
+            newer = false;
         }
         if (newer) {
             decide(QStringLiteral("File is newer than current Cart"));
@@ -339,6 +346,7 @@ bool ImportDecision::TransportFile(Cart& cart)
     Cart imported = ReadCart(3, false);
     Overrides(imported);
     LogImported(imported);
+    SayFutureDate(imported);
     SendSuccess(QStringLiteral("Successfully imported transport file."));
     m_frame.Finish();
     return true;
@@ -390,6 +398,7 @@ bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
     Cart imported = ReadCart(0xFFFF, false);
     Overrides(imported);
     LogImported(imported);
+    SayFutureDate(imported);
     SendSuccess(QStringLiteral("Successfully imported new audio file."));
     m_frame.Finish();
     return true;
@@ -498,7 +507,8 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
         const QString importNew = QStringLiteral("(ImportNew):Ok to Import Audio File: ");
         if (!cart.HasAudio) {
             decide(importNew, QStringLiteral("Cart is missing it's audio file"));
-        } else if (SourceDate() > ModifiedDate(cart.AudioFilePath, cart.AudioModifiedNs)) {
+        } else if (SourceDate() > ModifiedDate(cart.AudioFilePath, cart.AudioModifiedNs) &&
+                   !ImportedAlready(cart)) {
             decide(importNew, QStringLiteral("File is newer than current Cart"));
         }
     }
@@ -602,6 +612,7 @@ bool ImportDecision::FullReimport()
     Cart imported = ReadCart(3, true);
     Overrides(imported);
     LogImported(imported);
+    SayFutureDate(imported);
     SendSuccess(QStringLiteral("Successfully imported new audio file over existing cart."));
     m_frame.Finish();
     return true;
@@ -634,6 +645,41 @@ bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
     MoveToFailed();
     m_frame.Finish();
     return false;
+}
+
+// A file dated later than the cart's audio because its date lies in the future (a clock that
+// runs ahead, times kept by a copy) would seem newer than its own import at every check: the
+// version the cart's audio came from is not taken again for its date.
+bool ImportDecision::ImportedAlready(const Cart& cart)
+{
+    const std::optional<FileVersionKey> now = FileVersionKey::Of(m_fileName);
+    if (!cart.SourceVersion || !now) {
+        return false;
+    }
+    // Clearing the archive mark changes the change time; the mark itself tells a changed
+    // content by its size and modification time.
+    const bool same = UsesArchiveFlag() ? now->Content() == cart.SourceVersion->Content()
+                                        : *now == *cart.SourceVersion;
+    if (same) {
+        Trace(QStringLiteral("File is newer than current Cart, but this version of it was "
+                             "imported into the cart already"));
+    }
+    return same;
+}
+
+void ImportDecision::SayFutureDate(const Cart& imported)
+{
+    // Deleted after its import, or the cart's own audio: nothing is left to take again.
+    if (m_group.DeleteAfterImport || m_group.CheckCurrent || !imported.SourceVersion ||
+        imported.AudioModifiedNs < 0 ||
+        imported.SourceVersion->modifiedNs <= imported.AudioModifiedNs) {
+        return;
+    }
+    const QDateTime date = FileFunctions::UtcFromNs(imported.SourceVersion->modifiedNs);
+    Log(QStringLiteral("The date of '") + Name() + QStringLiteral("' (") +
+        date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+        QStringLiteral(") lies in the future; this version of it is not imported into Cart ") +
+        m_hdReference + QStringLiteral(" again"));
 }
 
 // The cart holds this version already, imported while its snapshot could not be taken; the
@@ -746,11 +792,17 @@ void ImportDecision::ReportUnreadable()
                                                     QStringLiteral("unreadable"))) {
         return;
     }
+    // Told before the program last started: a restart must not tell every bad file again.
+    if (UnmeasurableTold(m_fileName)) {
+        Trace(QStringLiteral("Reported before that this version cannot be read as audio"));
+        return;
+    }
     Log(QLatin1Char('\'') + Name() + QStringLiteral("' cannot be read as audio: ") + *reason +
         QStringLiteral("; it stays in the folder"));
     SendFailed(QStringLiteral("The file cannot be read as audio: ") + *reason +
                QStringLiteral(". It stays where it is and is not reported again until it "
                               "changes."));
+    MarkUnmeasurableTold(m_fileName, *reason);
 }
 
 // A re-checking group's file is the cart's own audio in the store: moving it away would leave

@@ -10,8 +10,8 @@ bool cImporter::ImportedWithoutSnapshot(const QString& FileName) const
     return taken && !*taken;
 }
 
-bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder, qint32 Missing,
-                                       qint32 WithAudio)
+bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder,
+                                       const QStringList& MissingCarts, qint32 WithAudio)
 {
     cImporterGroup* group = ImporterGroup(GroupIndex);
     if (!group) {
@@ -19,7 +19,8 @@ bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder
     }
     const QString range = group->StartHDRef + QLatin1Char('-') + group->EndHDRef;
     const QString episode = QString::number(GroupIndex) + QLatin1Char('\n') + range;
-    if (Missing <= 2 || qint64(Missing) * 2 <= qint64(WithAudio)) {
+    const qint64 missing = MissingCarts.size();
+    if (missing <= 2 || missing * 2 <= qint64(WithAudio)) {
         m_removalsHeld.remove(episode);
         return true;
     }
@@ -27,12 +28,22 @@ bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder
     const QString found =
         QStringLiteral("Removed none of the carts %1 to %2: the audio files of %3 of its %4 carts "
                        "with audio are missing from '%5' at once, more than half, which looks like "
-                       "an emptied or replaced folder rather than deletions")
-            .arg(group->StartHDRef, group->EndHDRef, QString::number(Missing),
+                       "an emptied or replaced folder rather than deletions; if they were meant, "
+                       "remove those carts in the playout system, or restore the files")
+            .arg(group->StartHDRef, group->EndHDRef, QString::number(missing),
                  QString::number(WithAudio), Folder);
-    AddToLog(QStringLiteral("GRP:") + QString::number(GroupIndex), found);
-    if (!m_removalsHeld.contains(episode)) {
-        m_removalsHeld.insert(episode);
+    QStringList carts = MissingCarts;
+    carts.sort();
+    const qint64 now = m_clocks.SteadyNs();
+    const auto held = m_removalsHeld.find(episode);
+    const bool firstPass = held == m_removalsHeld.end();
+    // A hold-back that lasts is said once an hour, like every other lasting failure.
+    if (firstPass || held->missing != carts ||
+        now - held->saidAtNs >= FailureMemory::RepeatAfterMs * 1'000'000) {
+        AddToLog(QStringLiteral("GRP:") + QString::number(GroupIndex), found);
+        m_removalsHeld.insert(episode, {carts, now});
+    }
+    if (firstPass) {
         QString fileName = Folder;
         QString hdReference = range;
         QString note = found + QStringLiteral(". The carts are kept as long as more than half of "

@@ -267,3 +267,23 @@ std::optional<QString> UnmeasurableReason(const QString& fileName)
     }
     return AudioLengthCache::instance().UnmeasurableReason(fileName, *key);
 }
+
+bool UnmeasurableTold(const QString& fileName)
+{
+    const std::optional<AudioLengthCache::FileKey> key = AudioLengthCache::KeyOf(fileName);
+    return key && AudioLengthCache::instance().UnmeasurableTold(fileName, *key);
+}
+
+void MarkUnmeasurableTold(const QString& fileName, const QString& reason)
+{
+    const std::optional<AudioLengthCache::FileKey> key = AudioLengthCache::KeyOf(fileName);
+    if (!key) {
+        return;
+    }
+    AudioLengthCache& cache = AudioLengthCache::instance();
+    // An empty file is never decoded, so nothing was kept for it yet.
+    if (key->size == 0) {
+        cache.Store(fileName, *key, AudioLengthCache::Unmeasurable, reason);
+    }
+    cache.MarkUnmeasurableTold(fileName, *key);
+}

@@ -62,3 +62,7 @@ double GetAudioFileDuration(QString fileName);
 // version of it found no audio (the reason is kept with the length). Empty when it has a
 // length, could not be reached, or has not been measured as it is now.
 std::optional<QString> UnmeasurableReason(const QString& fileName);
+// Whether the operator was told, in this run or an earlier one, that this version of the file
+// cannot be read as audio; and recording, with the length cache, that they were.
+bool UnmeasurableTold(const QString& fileName);
+void MarkUnmeasurableTold(const QString& fileName, const QString& reason);

@@ -409,19 +409,20 @@ bool frmMain::OfferCartsOfMissingAudio(int index, cImporterGroup*& group, const 
 {
     PlayoutAudio* store = Globals::PlayoutAudio;
     // Only carts with audio can be removed; the others are numbers not in use.
-    qint32 vanished = 0;
+    QStringList vanished;
     QString folder;
     for (const QString& cart : carts) {
         const std::optional<Cart> row = store->GetCart(cart, 3, true);
         if (row && row->Length > 0) {
-            ++vanished;
+            vanished.append(cart);
             if (folder.isEmpty()) {
                 folder = FileFunctions::instance().GetFolderName(row->AudioFilePath, 0);
             }
         }
     }
     qint16 groupIndex = qint16(index);
-    if (!m_importer->MayRemoveVanishedCarts(groupIndex, folder, vanished, present + vanished)) {
+    if (!m_importer->MayRemoveVanishedCarts(groupIndex, folder, vanished,
+                                            present + qint32(vanished.size()))) {
         return true;
     }
     for (const QString& cart : carts) {

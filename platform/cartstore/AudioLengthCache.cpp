@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <sys/stat.h>
+#include <utility>
 
 AudioLengthCache& AudioLengthCache::instance()
 {
@@ -72,16 +73,23 @@ CartDatabase* AudioLengthCache::Database()
                                    " modified_ns INTEGER NOT NULL,"
                                    " inode INTEGER NOT NULL,"
                                    " duration_ms REAL NOT NULL,"
-                                   " reason TEXT NOT NULL DEFAULT '')")) {
+                                   " reason TEXT NOT NULL DEFAULT '',"
+                                   " told INTEGER NOT NULL DEFAULT 0)")) {
         qCWarning(lcStore) << "length cache unavailable:" << path;
         return nullptr;
     }
-    // Tables of earlier builds kept no reason.
-    {
-        CartDatabase::Query q(*db, "SELECT COUNT(*) FROM pragma_table_info('audio_lengths')"
-                                   " WHERE name = 'reason'");
-        if (q.Step() && q.Int(0) == 0 &&
-            !db->Exec("ALTER TABLE audio_lengths ADD COLUMN reason TEXT NOT NULL DEFAULT ''")) {
+    // Tables of earlier builds kept no reason, or did not keep whether it was told.
+    for (const auto& [name, definition] : {std::pair{"reason", "reason TEXT NOT NULL DEFAULT ''"},
+                                           std::pair{"told", "told INTEGER NOT NULL DEFAULT 0"}}) {
+        bool missing = false;
+        {
+            CartDatabase::Query q(*db, "SELECT COUNT(*) FROM pragma_table_info('audio_lengths')"
+                                       " WHERE name = ?");
+            q.Bind(1, QString::fromLatin1(name));
+            missing = q.Step() && q.Int(0) == 0;
+        }
+        if (missing && !db->Exec(QStringLiteral("ALTER TABLE audio_lengths ADD COLUMN ") +
+                                 QLatin1String(definition))) {
             qCWarning(lcStore) << "length cache unavailable:" << path;
             return nullptr;
         }
@@ -148,6 +156,35 @@ std::optional<QString> AudioLengthCache::UnmeasurableReason(const QString& path,
         return std::nullopt;
     }
     return reason.isEmpty() ? QStringLiteral("it held no audio when it was examined") : reason;
+}
+
+// Asked of the table itself, once per run and version of a file that holds no audio.
+bool AudioLengthCache::UnmeasurableTold(const QString& path, const FileKey& key)
+{
+    std::lock_guard lock(m_mutex);
+    CartDatabase* db = Database();
+    if (!db) {
+        return false;
+    }
+    CartDatabase::Query q(*db, "SELECT told FROM audio_lengths WHERE path = ? AND size = ?"
+                               " AND modified_ns = ? AND inode = ? AND duration_ms < 0");
+    q.Bind(1, AbsolutePath(path)).Bind(2, key.size).Bind(3, key.modifiedNs).Bind(4, key.inode);
+    return q.Step() && q.Int(0) != 0;
+}
+
+void AudioLengthCache::MarkUnmeasurableTold(const QString& path, const FileKey& key)
+{
+    std::lock_guard lock(m_mutex);
+    CartDatabase* db = Database();
+    if (!db) {
+        return;
+    }
+    CartDatabase::Query q(*db, "UPDATE audio_lengths SET told = 1 WHERE path = ? AND size = ?"
+                               " AND modified_ns = ? AND inode = ? AND duration_ms < 0");
+    q.Bind(1, AbsolutePath(path)).Bind(2, key.size).Bind(3, key.modifiedNs).Bind(4, key.inode);
+    if (!q.Run()) {
+        qCWarning(lcStore) << "length cache: cannot note that" << path << "was reported";
+    }
 }
 
 void AudioLengthCache::Remember(const QString& absolute, const QString& database,

@@ -43,6 +43,10 @@ public:
     // Why this version of the file cannot be measured; empty unless it is stored as
     // Unmeasurable (with no reason kept, a general one).
     std::optional<QString> UnmeasurableReason(const QString& path, const FileKey& key);
+    // Whether the operator was told that this version of the file cannot be measured, in this
+    // run or an earlier one; and recording that they were.
+    bool UnmeasurableTold(const QString& path, const FileKey& key);
+    void MarkUnmeasurableTold(const QString& path, const FileKey& key);
 
     // Forgets the rows of files that are gone (their folder still there, so that a share that
     // is not mounted is not forgotten), looking at no more than maxRows rows per call and going

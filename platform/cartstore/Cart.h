@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/system/FileVersionCache.h"
+
 #include <QString>
+#include <optional>
 
 // One cart of the cart store, as PlayoutAudio::GetCart hands it out: a copy of the stored data.
 // Changes take effect when the cart is given back to PlayoutAudio::SaveCart.
@@ -14,6 +17,8 @@ public:
     // not known, ask the file.
     qint64 AudioModifiedNs = -1;
     QString SourceFile; // where the audio came from: a path or a "file://" address
+    // The version of that file as the import began; empty when not known (earlier builds).
+    std::optional<FileVersionKey> SourceVersion;
     QString Title;
     QString Artist;
     QString Description;

@@ -12,6 +12,7 @@
 #include "platform/cartstore/WaveFileWriter.h"
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileFunctions.h"
+#include "platform/system/FileVersionCache.h"
 #include "platform/system/LeftoverFiles.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/PlatformPaths.h"
@@ -24,6 +25,7 @@
 #include <QSaveFile>
 #include <QTemporaryFile>
 #include <QUuid>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -50,6 +52,8 @@ struct CartStore::Row
     qint32 modifiedHigh = 0;
     QString sourceFile;
     QString audioFile; // name inside the audio folder; empty until the cart first held audio
+    // The version of the source file the audio came from: "device inode size mtime ctime".
+    QString sourceVersion;
 };
 
 namespace {
@@ -57,7 +61,7 @@ namespace {
 // The columns RowAt reads, in its order.
 #define CART_ROW_COLUMNS                                                                           \
     " number, title, artist, description, length, start_point, out_point, intro_start,"            \
-    " intro_end, extro, modified_low, modified_high, source_file, audio_file"
+    " intro_end, extro, modified_low, modified_high, source_file, audio_file, source_version"
 
 // A template so that the store's private row type can be named where it is used.
 template <typename Row> Row RowAt(const CartDatabase::Query& q)
@@ -77,6 +81,7 @@ template <typename Row> Row RowAt(const CartDatabase::Query& q)
     row.modifiedHigh = qint32(q.Int(11));
     row.sourceFile = q.Text(12);
     row.audioFile = q.Text(13);
+    row.sourceVersion = q.Text(14);
     return row;
 }
 
@@ -202,12 +207,57 @@ const char* const kSchema = "CREATE TABLE IF NOT EXISTS carts ("
                             " modified_low INTEGER NOT NULL DEFAULT 0,"
                             " modified_high INTEGER NOT NULL DEFAULT 0,"
                             " source_file TEXT NOT NULL DEFAULT '',"
-                            " audio_file TEXT NOT NULL DEFAULT '');"
+                            " audio_file TEXT NOT NULL DEFAULT '',"
+                            " source_version TEXT NOT NULL DEFAULT '');"
                             "CREATE TABLE IF NOT EXISTS settings ("
                             " name TEXT PRIMARY KEY,"
                             " value TEXT NOT NULL);";
 
 const char* const kStoreIdSetting = "StoreId";
+
+// Carts tables of earlier builds lack the columns added since; their rows are kept.
+Result<> AddLaterColumns(CartDatabase& db)
+{
+    {
+        CartDatabase::Query q(db, "SELECT COUNT(*) FROM pragma_table_info('carts')"
+                                  " WHERE name = 'source_version'");
+        if (!q.Step()) {
+            return q.Outcome();
+        }
+        if (q.Int(0) != 0) {
+            return {};
+        }
+    }
+    return db.Exec("ALTER TABLE carts ADD COLUMN source_version TEXT NOT NULL DEFAULT ''");
+}
+
+QString VersionText(const std::optional<FileVersionKey>& version)
+{
+    if (!version) {
+        return {};
+    }
+    return QString("%1 %2 %3 %4 %5")
+        .arg(version->device)
+        .arg(version->inode)
+        .arg(version->size)
+        .arg(version->modifiedNs)
+        .arg(version->changedNs);
+}
+
+std::optional<FileVersionKey> VersionFromText(const QString& text)
+{
+    const QStringList parts = text.split(u' ');
+    if (parts.size() != 5) {
+        return std::nullopt;
+    }
+    bool ok[5] = {};
+    FileVersionKey version{parts[0].toULongLong(&ok[0]), parts[1].toULongLong(&ok[1]),
+                           parts[2].toLongLong(&ok[2]), parts[3].toLongLong(&ok[3]),
+                           parts[4].toLongLong(&ok[4])};
+    return std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; })
+               ? std::optional(version)
+               : std::nullopt;
+}
 
 // Leftovers of interrupted writes in the audio folder: our own temporary files, unpacked
 // transport audio and half-made copies (backups, companion files).
@@ -468,6 +518,9 @@ CartStore::CartStore(const QString& baseFolder, Options options)
     Result<> ready = m_db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
     if (ready) {
         ready = m_db->Exec(kSchema);
+    }
+    if (ready) {
+        ready = AddLaterColumns(*m_db);
     }
     if (!ready) {
         throw trouble(ready);
@@ -817,7 +870,8 @@ Result<> CartStore::WriteRow(const Row& row)
     CartDatabase::Query q(*m_db, "INSERT OR REPLACE INTO carts (number, title, artist,"
                                  " description, length, start_point, out_point, intro_start,"
                                  " intro_end, extro, modified_low, modified_high, source_file,"
-                                 " audio_file) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                                 " audio_file, source_version)"
+                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     q.Bind(1, row.number)
         .Bind(2, row.title)
         .Bind(3, row.artist)
@@ -831,7 +885,8 @@ Result<> CartStore::WriteRow(const Row& row)
         .Bind(11, row.modifiedLow)
         .Bind(12, row.modifiedHigh)
         .Bind(13, row.sourceFile)
-        .Bind(14, row.audioFile);
+        .Bind(14, row.audioFile)
+        .Bind(15, row.sourceVersion);
     return q.Run();
 }
 
@@ -854,6 +909,7 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
         return cart;
     }
     cart.SourceFile = row->sourceFile;
+    cart.SourceVersion = VersionFromText(row->sourceVersion);
     cart.Title = row->title;
     cart.Artist = row->artist;
     cart.Description = row->description;
@@ -971,9 +1027,9 @@ QString TitleFromFile(const QString& path, qint32 number)
 } // namespace
 
 Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
-                               bool intoEmpty, qint16 normaliseLevel,
-                               const QList<QPair<QString, QString>>* fields, Progress& progress,
-                               double progressFrom)
+                               const std::optional<FileVersionKey>& sourceVersion, bool intoEmpty,
+                               qint16 normaliseLevel, const QList<QPair<QString, QString>>* fields,
+                               Progress& progress, double progressFrom)
 {
     if (progress.Cancelled()) {
         return Failure{"import cancelled"};
@@ -1124,6 +1180,7 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     if (!old ||
         QFileInfo(sourceFile).canonicalFilePath() != QFileInfo(finalPath).canonicalFilePath()) {
         row.sourceFile = sourceFile;
+        row.sourceVersion = VersionText(sourceVersion);
     }
     row.audioFile = finalName;
     if (intoEmpty || !old) {
@@ -1335,10 +1392,12 @@ bool CartStore::ImportAudioFile(QObject* parentWindow, const QString& hdReferenc
     if (!number) {
         return Answer(Failure{number.Reason()});
     }
+    // Before anything is read: a file that changes meanwhile is another version.
+    const std::optional<FileVersionKey> version = FileVersionKey::Of(fileName);
     Progress progress(m_callbacks, AudioImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
     const bool ok =
-        Answer(ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(),
+        Answer(ImportInto(*number, fileName, QFileInfo(fileName).absoluteFilePath(), version,
                           (flags & ImportIntoEmpty) != 0, normaliseLevel, nullptr, progress, 0.0));
     ThrowIfStopped(ok);
     return ok;
@@ -1362,6 +1421,7 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
     if (!number) {
         return Answer(Failure{number.Reason()});
     }
+    const std::optional<FileVersionKey> version = FileVersionKey::Of(fileName);
     Progress progress(m_callbacks, TransportImportEvent,
                       QString("Importing %1").arg(QFileInfo(fileName).fileName()));
     QString audio;
@@ -1394,7 +1454,7 @@ bool CartStore::ImportTransportFile(QObject* parentWindow, const QString& hdRefe
         ~RemoveOnExit() { file.remove(); }
     } unpackedGuard{unpackedAudio};
     const bool ok = Answer(ImportInto(*number, audio, QFileInfo(fileName).absoluteFilePath(),
-                                      !ReadRow(*number), -1, &fields, progress, 30.0));
+                                      version, !ReadRow(*number), -1, &fields, progress, 30.0));
     ThrowIfStopped(ok);
     return ok;
 }

@@ -171,9 +171,9 @@ private:
     void RemoveLeftovers(bool now);
     static void ThrowIfStopped(bool ok);
     Result<> ImportInto(qint32 number, const QString& audioFile, const QString& sourceFile,
-                        bool intoEmpty, qint16 normaliseLevel,
-                        const QList<QPair<QString, QString>>* fields, Progress& progress,
-                        double progressFrom);
+                        const std::optional<FileVersionKey>& sourceVersion, bool intoEmpty,
+                        qint16 normaliseLevel, const QList<QPair<QString, QString>>* fields,
+                        Progress& progress, double progressFrom);
     void RecoverInterruptedImports();
     qint32 RefreshLengths(qint32 first, qint32 last);
 

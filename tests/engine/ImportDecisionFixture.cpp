@@ -68,6 +68,25 @@ void ImportDecisionFixture::SetUp()
     ASSERT_EQ(directory->OpenDefaultDirectory(true), 0);
     Globals::DirectoryInterface = directory.get();
 
+    MakeImporter();
+    ASSERT_TRUE(QDir().mkpath(home.File("drop")));
+}
+
+void ImportDecisionFixture::Restart(const QList<std::function<void(cImporterGroup&)>>& groups)
+{
+    importer.reset();
+    Globals::PlayoutAudio = nullptr;
+    store.reset();
+    store = std::make_unique<RecordingCartStore>(home.File("store"));
+    Globals::PlayoutAudio = store.get();
+    MakeImporter();
+    for (const auto& edit : groups) {
+        AddGroup(edit);
+    }
+}
+
+void ImportDecisionFixture::MakeImporter()
+{
     importer = std::make_unique<cImporter>(nullptr, clocks.Get());
     importer->setDialogs(&editor);
     auto record = [this](const QString& text) { events << text; };
@@ -94,7 +113,6 @@ void ImportDecisionFixture::SetUp()
                                         .arg(caption, usedProgress ? "true" : "false"));
                          }
                      });
-    ASSERT_TRUE(QDir().mkpath(home.File("drop")));
 }
 
 void ImportDecisionFixture::TearDown()

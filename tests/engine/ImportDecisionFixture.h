@@ -73,6 +73,9 @@ protected:
     cImporterGroup& Group(qint16 index = 1) { return *importer->ImporterGroup(index); }
 
     bool Check(const QString& file, const QString& cart, qint16 group = 1);
+    // As a new run of the program: new store and importer objects over the same folders, the
+    // groups made again by the edits given.
+    void Restart(const QList<std::function<void(cImporterGroup&)>>& groups);
 
     // A path in the watched folder.
     QString Drop(const QString& name) const;
@@ -110,6 +113,7 @@ protected:
     QStringList events;
 
 private:
+    void MakeImporter();
     QStringList DebugTexts() const;
     qsizetype m_appLogSkip = 0;
     qsizetype m_debugSkip = 0;

@@ -187,7 +187,7 @@ TEST_F(ImportDecisionTest, Mp3WithGroupLevelIsNotImportedAgainOnceUnchanged)
 }
 
 // A file that never becomes audio stays where it is, and the operator hears of it once per
-// version, with the decoder's reason; a changed file is news again.
+// version, with the decoder's reason, also across restarts; a changed file is news again.
 TEST_F(ImportDecisionTest, UndecodableFilesAreReportedOncePerVersionAndStay)
 {
     AddGroup();
@@ -229,6 +229,9 @@ TEST_F(ImportDecisionTest, UndecodableFilesAreReportedOncePerVersionAndStay)
         for (int pass = 1; pass <= 3; ++pass) {
             EXPECT_FALSE(Check(file, cart));
         }
+        // Nor after a restart.
+        Restart({{}});
+        EXPECT_FALSE(Check(file, cart));
         EXPECT_EQ(Lines(Record()),
                   Lines({"log:'" + QString(c.name) + "' cannot be read as audio: " + c.reason +
                              "; it stays in the folder",
@@ -489,6 +492,101 @@ TEST_F(ImportDecisionTest, FolderGroupTakesMissingAudioAndNewerFiles)
     EXPECT_EQ(Traces().value(0), importNew + "File is newer than current Cart");
     EXPECT_EQ(AppLog().value(0),
               "Decided to import '1004 Bed.wav' into Cart 1004 : File is newer than current Cart");
+}
+
+// A file dated in the future (a clock running ahead, times kept by a copy) seems newer than the
+// cart's audio after its own import: that version is imported once, also across a restart; any
+// change to it is imported as before.
+TEST_F(ImportDecisionTest, FileDatedInTheFutureIsImportedOncePerVersion)
+{
+    REQUIRE_FFMPEG();
+    const auto importNew = [](cImporterGroup& g) { g.UseArchiveBit = false; };
+    const auto archiveFlag = [](cImporterGroup& g) { g.UseArchiveBit = true; };
+    AddGroup(importNew);
+    AddGroup(archiveFlag);
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 1.5, 22050, 1, 0.5));
+    QByteArray zips[2];
+    for (int i = 0; i < 2; ++i) {
+        PrepareCart(QString::number(500 + i), {}, 1.0 + i);
+        const QString zip = home.File(QStringLiteral("%1.zip").arg(i));
+        ASSERT_TRUE(store->ExportCart(nullptr, QString::number(500 + i), zip, nullptr, 0, QString(),
+                                      true, false));
+        zips[i] = Content(zip);
+    }
+    const QDateTime hourAhead = QDateTime::currentDateTime().addSecs(3600);
+    const QDateTime far(QDate(2099, 6, 1), QTime(12, 0));
+    struct Row
+    {
+        qint16 group;
+        QString name;
+        QDateTime date;
+        QString file = {};
+        QByteArray other = {};
+    };
+    QList<Row> rows = {{1, "1201 Ahead.mp3", hourAhead},
+                       {2, "1202 Ahead.mp3", far},
+                       {1, "1203 Ahead.zip", far},
+                       {2, "1204 Ahead.zip", hourAhead}};
+    const auto date = [](Row& row) {
+        QFile file(row.file);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(row.date, QFileDevice::FileModificationTime));
+    };
+    for (Row& row : rows) {
+        row.file = Drop(row.name);
+        if (row.name.endsWith(".zip")) {
+            WriteFile(row.file, zips[0]);
+            row.other = zips[1];
+        } else {
+            ASSERT_TRUE(AudioFixtures::Encode(source, row.file));
+            row.other = Content(row.file) + Content(row.file);
+        }
+        date(row);
+    }
+    const auto pass = [&] {
+        for (Row& row : rows) {
+            // As the check does after an import.
+            if (Check(row.file, row.name.left(4), row.group) && row.group == 2) {
+                ArchiveAttribute::Clear(row.file, {.tableFolder = Globals::ToolProfileFolder});
+            }
+        }
+    };
+    const auto expect = [&](qsizetype imports) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name.toStdString());
+            EXPECT_EQ(AppLog().filter("Imported '" + row.name + "'").size(), imports);
+            const QString future =
+                "The date of '" + row.name + "' (" + row.date.toString("yyyy-MM-dd hh:mm:ss") +
+                ") lies in the future; this version of it is not imported into Cart " +
+                row.name.left(4) + " again";
+            EXPECT_TRUE(AppLog().contains(future)) << Lines(AppLog());
+            EXPECT_EQ(AppLog().filter("The date of '" + row.name).size(), imports);
+        }
+    };
+    for (int i = 0; i < 3; ++i) {
+        pass();
+    }
+    Restart({importNew, archiveFlag});
+    pass();
+    pass();
+    expect(1);
+
+    // Touched: another version, imported; so is new content under the same date.
+    for (Row& row : rows) {
+        row.date = row.date.addSecs(60);
+        date(row);
+    }
+    pass();
+    pass();
+    expect(2);
+    for (Row& row : rows) {
+        WriteFile(row.file, row.other);
+        date(row);
+    }
+    pass();
+    pass();
+    expect(3);
 }
 
 TEST_F(ImportDecisionTest, ReCheckGroupComparesLastModifiedStamps)
@@ -797,7 +895,7 @@ TEST_F(ImportDecisionTest, CartOfVanishedAudioIsRemovedOnlyWhenItReallyWent)
 }
 
 // Most of a range's audio gone at once looks like an emptied or replaced folder, not deletions.
-TEST_F(ImportDecisionTest, MassRemovalIsHeldBackSaidAtEveryPassAndMailedOncePerEpisode)
+TEST_F(ImportDecisionTest, MassRemovalIsHeldBackSaidOnceThenHourlyAndMailedOncePerEpisode)
 {
     AddGroup([](cImporterGroup& g) {
         g.CheckCurrent = true;
@@ -806,37 +904,40 @@ TEST_F(ImportDecisionTest, MassRemovalIsHeldBackSaidAtEveryPassAndMailedOncePerE
         g.EndHDRef = "2005";
     });
     const QString folder = store->AudioFolder();
-    auto mayRemove = [&](qint32 missing, qint32 withAudio) {
-        qint16 group = 1;
-        return importer->MayRemoveVanishedCarts(group, folder, missing, withAudio);
-    };
     const QString held = "Removed none of the carts 2000 to 2005: the audio files of %1 of its %2 "
                          "carts with audio are missing from '" +
                          folder +
                          "' at once, more than half, which looks like an emptied or replaced "
-                         "folder rather than deletions";
-    const QString mail = "fail:" + held.arg(6).arg(6) +
-                         ". The carts are kept as long as more than half of their audio files "
+                         "folder rather than deletions; if they were meant, remove those carts in "
+                         "the playout system, or restore the files";
+    const QString kept = ". The carts are kept as long as more than half of their audio files "
                          "are missing.";
 
     struct Row
     {
-        qint32 missing;
+        qint32 missing; // the first carts of the range
         qint32 withAudio;
         bool may;
+        double minutesLater = 0;
     };
-    for (const Row& row : {Row{2, 2, true}, Row{3, 6, true}, Row{0, 0, true}, Row{6, 6, false},
-                           Row{6, 6, false}, Row{4, 7, false}, Row{1, 6, true}, Row{3, 5, false}}) {
-        EXPECT_EQ(mayRemove(row.missing, row.withAudio), row.may)
+    for (const Row& row :
+         {Row{2, 2, true}, Row{3, 6, true}, Row{0, 0, true}, Row{6, 6, false}, Row{6, 6, false},
+          Row{6, 6, false, 59}, Row{6, 6, false, 1.5}, Row{6, 6, false}, Row{4, 7, false},
+          Row{4, 7, false}, Row{1, 6, true}, Row{3, 5, false}, Row{3, 5, false}}) {
+        clocks.Later(row.minutesLater * 60);
+        QStringList missing;
+        for (int cart = 0; cart < row.missing; ++cart) {
+            missing << QString::number(2005 - cart);
+        }
+        qint16 group = 1;
+        EXPECT_EQ(importer->MayRemoveVanishedCarts(group, folder, missing, row.withAudio), row.may)
             << row.missing << " of " << row.withAudio;
     }
-    // One line at every pass that holds back; one mail until removals go on again.
+    // Said when other carts go missing and after an hour; mailed once until removals go on.
     EXPECT_EQ(Lines(Record()),
-              Lines({"log:" + held.arg(6).arg(6), mail, "log:" + held.arg(6).arg(6),
-                     "log:" + held.arg(4).arg(7), "log:" + held.arg(3).arg(5),
-                     "fail:" + held.arg(3).arg(5) +
-                         ". The carts are kept as long as more than half of their audio files "
-                         "are missing."}));
+              Lines({"log:" + held.arg(6).arg(6), "fail:" + held.arg(6).arg(6) + kept,
+                     "log:" + held.arg(6).arg(6), "log:" + held.arg(4).arg(7),
+                     "log:" + held.arg(3).arg(5), "fail:" + held.arg(3).arg(5) + kept}));
 }
 
 TEST_F(ImportDecisionTest, MissingAudioFolderRemovesNothing)
@@ -1104,11 +1205,12 @@ TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
         NotificationEmail::SetServerPort(25);
         NotificationEmail::SetTemplateBaseFolder(QString());
     });
-    importer->setSMTPServerAddress("127.0.0.1");
-    AddGroup([](cImporterGroup& g) {
+    const auto mailing = [](cImporterGroup& g) {
         g.NotifyEmailSender = "feeder@radio.test";
         g.NotifyFailEmailRecipients = "tech@radio.test";
-    });
+    };
+    importer->setSMTPServerAddress("127.0.0.1");
+    AddGroup(mailing);
     WriteFile(Drop("Failed!"), "a plain file where the folder should be");
     const QString zip = Drop("1300 Bad.zip");
     WriteFile(zip, QByteArray("PK\x03\x04 not a whole archive ").repeated(40));
@@ -1117,16 +1219,19 @@ TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
     const QString wav = Wav("1302 Jingle.wav", 0.5);
 
     QStringList firstPass;
-    for (int pass = 1; pass <= 4; ++pass) {
-        store->throwOnImport = PlayoutAudio::StoreWriteFailed;
-        EXPECT_FALSE(Check(wav, "1302"));
-        store->throwOnImport = 0;
-        EXPECT_FALSE(Check(zip, "1300"));
-        EXPECT_FALSE(Check(text, "1301"));
-        if (pass == 1) {
-            firstPass = AppLog();
+    const auto passes = [&] {
+        for (int pass = 1; pass <= 4; ++pass) {
+            store->throwOnImport = PlayoutAudio::StoreWriteFailed;
+            EXPECT_FALSE(Check(wav, "1302"));
+            store->throwOnImport = 0;
+            EXPECT_FALSE(Check(zip, "1300"));
+            EXPECT_FALSE(Check(text, "1301"));
+            if (pass == 1) {
+                firstPass = AppLog();
+            }
         }
-    }
+    };
+    passes();
     EXPECT_EQ(Lines(AppLog()), Lines(firstPass));
     EXPECT_EQ(firstPass.filter("Failed to import '1300 Bad.zip'").size(), 1) << Lines(firstPass);
     EXPECT_EQ(firstPass.filter(QRegularExpression("^Moved '.*1300 Bad.zip' .* Failed: ")).size(),
@@ -1141,6 +1246,16 @@ TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
                                       "Cartfeeder FAIL:1301 Text.mp3 -> Cart 1301",
                                       "Cartfeeder FAIL:1302 Jingle.wav -> Cart 1302"}));
     EXPECT_TRUE(QFileInfo::exists(zip));
+
+    // After a restart the store's failures are told once more; the file that holds no audio
+    // was told for good.
+    Restart({mailing});
+    importer->setSMTPServerAddress("127.0.0.1");
+    ForgetSoFar();
+    passes();
+    EXPECT_EQ(firstPass.filter("cannot be read as audio").size(), 0) << Lines(firstPass);
+    EXPECT_EQ(firstPass.filter("Fail Notification Email Sent OK").size(), 2);
+    EXPECT_EQ(server.Received().size(), 5);
 }
 
 namespace {

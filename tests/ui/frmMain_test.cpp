@@ -602,6 +602,20 @@ TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWi
     EXPECT_EQ(AppLog().count("into Cart 1234"), 1);
     EXPECT_EQ(AppLog().count("Successfully cleared Archive flag"), 1);
     EXPECT_TRUE(QFile::exists(file));
+
+    // Dated in the future, it stays newer than its own import; clearing the mark is no change.
+    const QString ahead = watch + "/1235 Ahead.wav";
+    WriteWav(ahead, 0.3);
+    {
+        QFile dated(ahead);
+        ASSERT_TRUE(dated.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(dated.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                      QFileDevice::FileModificationTime));
+    }
+    for (int pass = 1; pass <= 4; ++pass) {
+        Check();
+    }
+    EXPECT_EQ(AppLog().count("Imported '1235 Ahead.wav'"), 1) << AppLog().toStdString();
 }
 
 // A file whose own attribute record is refused (immutable for root, which ignores permissions,
@@ -954,7 +968,7 @@ TEST_F(MainWindowTest, RecheckGroupRetimesChangedCartsAndRemovesVanishedOnes)
 }
 
 // Every audio file of a range gone at once (a restore or a sync that empties the folder): no
-// cart is removed, and each pass says why; a few gone are removed as before.
+// cart is removed, and the log says why once, then hourly; a few gone are removed as before.
 TEST_F(MainWindowTest, RecheckPassRemovesNoCartWhenMostOfTheRangesAudioVanishesAtOnce)
 {
     WriteSettings(1, "[Group1]\nName=Recheck\nStartHDRef=2000\nEndHDRef=2005\nEnabled=1\n"
@@ -973,10 +987,13 @@ TEST_F(MainWindowTest, RecheckPassRemovesNoCartWhenMostOfTheRangesAudioVanishesA
     }
     const QString held = "GRP:1:Removed none of the carts 2000 to 2005: the audio files of 6 of "
                          "its 6 carts with audio are missing";
-    for (int pass = 1; pass <= 2; ++pass) {
+    for (int pass = 1; pass <= 3; ++pass) {
         Check();
-        EXPECT_EQ(AppLog().count(held), pass) << AppLog().toStdString();
     }
+    EXPECT_EQ(AppLog().count(held), 1) << AppLog().toStdString();
+    clocks.Later(3600);
+    Check();
+    EXPECT_EQ(AppLog().count(held), 2);
     EXPECT_FALSE(AppLog().contains("Removed cart"));
 
     // Four come back; the two still missing are removed.

@@ -7,6 +7,7 @@
 #include "platform/cartstore/TransportFile.h"
 #include "platform/profiles/ProfileCartStore.h"
 #include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileVersionCache.h"
 #include "platform/system/LeftoverFiles.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -497,6 +499,60 @@ TEST_F(CartStoreTest, TheLengthCacheForgetsFilesThatAreGone)
     EXPECT_EQ(cache.Lookup(files[0], keys[0]), 3000.0);
     EXPECT_FALSE(cache.Lookup(files[1], keys[1]));
     EXPECT_EQ(cache.Lookup(files[2], keys[2]), 3000.0);
+}
+
+// Databases of the two earlier builds open and keep their rows; what they lack is added.
+TEST_F(CartStoreTest, DatabasesOfEarlierBuildsAreUpgradedAndKeepTheirRows)
+{
+    ASSERT_TRUE(Import("1", jingle, 0x24));
+    store.reset();
+    {
+        CartDatabase db(home.File("store/cartvault.db"));
+        ASSERT_TRUE(db.Exec(
+            "CREATE TABLE earlier (number INTEGER PRIMARY KEY, title TEXT NOT NULL DEFAULT '',"
+            " artist TEXT NOT NULL DEFAULT '', description TEXT NOT NULL DEFAULT '',"
+            " length REAL NOT NULL DEFAULT 0, start_point REAL NOT NULL DEFAULT 0,"
+            " out_point REAL NOT NULL DEFAULT 0, intro_start REAL NOT NULL DEFAULT -1,"
+            " intro_end REAL NOT NULL DEFAULT -1, extro REAL NOT NULL DEFAULT -1,"
+            " modified_low INTEGER NOT NULL DEFAULT 0, modified_high INTEGER NOT NULL DEFAULT 0,"
+            " source_file TEXT NOT NULL DEFAULT '', audio_file TEXT NOT NULL DEFAULT '');"
+            "INSERT INTO earlier SELECT number, title, artist, description, length, start_point,"
+            " out_point, intro_start, intro_end, extro, modified_low, modified_high, source_file,"
+            " audio_file FROM carts;"
+            "DROP TABLE carts; ALTER TABLE earlier RENAME TO carts;"));
+    }
+    store = std::make_unique<CartStore>(home.File("store"));
+    EXPECT_EQ(Get("1").Title, QStringLiteral("1234 Station Jingle"));
+    EXPECT_FALSE(Get("1").SourceVersion);
+    ASSERT_TRUE(Import("1", jingle, 4));
+    EXPECT_EQ(Get("1").SourceVersion, FileVersionKey::Of(jingle));
+
+    AudioLengthCache& cache = AudioLengthCache::instance();
+    const auto defaultFolder = qScopeGuard([&] { cache.SetFolder(QString()); });
+    const auto key = AudioLengthCache::KeyOf(jingle);
+    ASSERT_TRUE(key);
+    for (const char* reason : {"", ", reason TEXT NOT NULL DEFAULT ''"}) {
+        SCOPED_TRACE(reason);
+        const QString folder = home.File(QStringLiteral("cache%1").arg(qstrlen(reason)));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        {
+            CartDatabase db(folder + "/" + AudioLengthCache::FileName);
+            ASSERT_TRUE(db.Exec(QStringLiteral("CREATE TABLE audio_lengths (path TEXT PRIMARY KEY,"
+                                               " size INTEGER NOT NULL, modified_ns INTEGER NOT "
+                                               "NULL, inode INTEGER NOT NULL,"
+                                               " duration_ms REAL NOT NULL%1);")
+                                    .arg(reason)));
+            CartDatabase::Query q(db, "INSERT INTO audio_lengths (path, size, modified_ns, inode,"
+                                      " duration_ms) VALUES (?, ?, ?, ?, -1)");
+            q.Bind(1, jingle).Bind(2, key->size).Bind(3, key->modifiedNs).Bind(4, key->inode);
+            ASSERT_TRUE(q.Run());
+        }
+        cache.SetFolder(folder);
+        EXPECT_EQ(cache.UnmeasurableReason(jingle, *key), "it held no audio when it was examined");
+        EXPECT_FALSE(cache.UnmeasurableTold(jingle, *key));
+        cache.MarkUnmeasurableTold(jingle, *key);
+        EXPECT_TRUE(cache.UnmeasurableTold(jingle, *key));
+    }
 }
 
 // A crash between moving the new audio in and committing its row leaves a backup of the old
