@@ -1,6 +1,7 @@
 #include "platform/system/LeftoverFiles.h"
 #include "tests/engine/ImportDecisionFixture.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/SkipOutsideCi.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,7 +86,7 @@ TEST_F(FailedAndSnapshotFoldersTest, OldFailedCopyThatCannotBeRemovedKeepsTheNew
     }
     const Undeletable guard(failed);
     if (!guard.Ok()) {
-        GTEST_SKIP() << "cannot protect a file from deletion here";
+        SKIP_OUTSIDE_CI("cannot protect a file from deletion here");
     }
     store->refuseImport = true;
     const QString file = Wav("123 Jingle.wav", 0.5);
@@ -248,7 +249,7 @@ TEST_F(FailedAndSnapshotFoldersTest, FailedMovesAndSnapshotsSayTheRealReason)
     ASSERT_TRUE(QDir().mkpath(full));
     if (::mount("tmpfs", QFile::encodeName(full).constData(), "tmpfs", 0, "size=1m,nr_inodes=4") !=
         0) {
-        GTEST_SKIP() << "cannot mount a small file system here";
+        SKIP_OUTSIDE_CI("cannot mount a small file system here");
     }
     const auto unmount =
         qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });

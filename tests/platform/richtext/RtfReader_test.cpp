@@ -2,7 +2,6 @@
 #include "tests/support/RtfPrinting.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
@@ -22,7 +21,7 @@ QString Plain(const QByteArray& rtf)
 
 QByteArray DataFile(const char* name)
 {
-    QFile file(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/data/" + name);
+    QFile file(QStringLiteral(CF_SOURCE_DIR "/tests/platform/richtext/data/") + name);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     return file.readAll();
 }
