@@ -170,8 +170,8 @@ bool cImporter::TakeSnapshot(qint16& GroupIndex, QString FileName)
             S_ISLNK(info.st_mode)) {
             return failed(snapshots.Reason());
         }
-        AddToLog(prefix,
-                 QStringLiteral("Couldn't create folder '") + snapshotFolder + QLatin1Char('\''));
+        AddToLog(prefix, QStringLiteral("Couldn't create folder '") + snapshotFolder +
+                             QStringLiteral("' Error: ") + snapshots.Reason());
         return false;
     }
     if (const Result<> removed = snapshots->Remove(copyName, HeldFolder::Removing::FileIfAny);

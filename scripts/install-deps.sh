@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config clang-format
+  build-essential cmake pkg-config clang-format clang
   qt6-base-dev qt6-multimedia-dev libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsqlite3-dev libcurl4-openssl-dev libgmime-3.0-dev libzip-dev

@@ -438,8 +438,7 @@ QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder,
     // system.
     struct statfs fileSystem;
     if (::statfs(native.constData(), &fileSystem) == 0 &&
-        ListingMayBeKept(modifiedNs, QDateTime::currentMSecsSinceEpoch() * 1'000'000,
-                         long(fileSystem.f_type))) {
+        ListingMayBeKept(modifiedNs, m_clocks.WallNs(), long(fileSystem.f_type))) {
         if (m_keptFolders.size() >= MaxKeptFolders && !m_keptFolders.contains(folder)) {
             m_keptFolders.clear();
         }
@@ -487,7 +486,7 @@ QStringList FileFunctions::NamesStartingWith(const QString& folder, const QStrin
         listing.modifiedNs = modifiedNs;
         listing.changedNs = changedNs;
         // Two seconds cover coarse file-system clocks and a file server's clock a little ahead.
-        const qint64 settledNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - 2'000'000'000;
+        const qint64 settledNs = m_clocks.WallNs() - 2'000'000'000;
         // Every change of its entries sets the modification time.
         listing.lasting = modifiedNs < settledNs;
         if (!listing.lasting) {

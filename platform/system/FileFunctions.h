@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/Clocks.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -13,6 +15,9 @@ class FileFunctions
 {
 public:
     static FileFunctions& instance();
+    // The program uses instance(); one of its own reads the given clocks (which decide when a
+    // folder has rested).
+    explicit FileFunctions(Clocks clocks = {}) : m_clocks(std::move(clocks)) {}
 
     bool FileExists(const QString& path) const;
     bool FolderExists(const QString& path) const;
@@ -93,7 +98,7 @@ public:
                                 qint16& flag2, qint32& flags);
 
 private:
-    FileFunctions() = default;
+    Clocks m_clocks;
 
     struct FindState
     {

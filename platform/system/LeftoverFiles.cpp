@@ -75,8 +75,9 @@ int RemoveUnowned(int folderFd, const QRegularExpression& names)
         {
         };
         // A writer that created this name a moment ago and locks it only now notices the
-        // unlink (LeftoverFiles::Own) and makes another.
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        // unlink (LeftoverFiles::Own) and makes another. Only this account's writers leave
+        // these: a file of another owner is someone's own, whatever its name.
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             if (::unlinkat(folderFd, entry->d_name, 0) == 0) {
                 ++removed;

@@ -14,10 +14,10 @@ namespace LeftoverFiles {
 // without locks counts as owned (nothing there can be swept either).
 bool Own(int fd, const QString& path);
 
-// Removes the files of the folder whose names match and that no live writer holds; the number
-// removed. Entries that are links are left alone, and so is what they lead to. The folder is the
-// caller's own: one that may have been replaced by a link is to be held open (HeldFolder) and
-// passed as such.
+// Removes the files of the folder whose names match, that this process's account owns and that
+// no live writer holds; the number removed. Entries that are links are left alone, and so is what
+// they lead to. The folder is the caller's own: one that may have been replaced by a link is to be
+// held open (HeldFolder) and passed as such.
 int RemoveUnowned(const QString& folder, const QRegularExpression& names);
 int RemoveUnowned(int folderFd, const QRegularExpression& names);
 

@@ -7,6 +7,7 @@
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/SystemInfoFunctions.h"
 #include "tests/engine/SmtpTestServer.h"
+#include "tests/support/SkipOutsideCi.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -56,7 +57,7 @@ protected:
     void SetUp() override
     {
         if (!s_server || !s_server->Port()) {
-            GTEST_SKIP() << "/usr/bin/python3 cannot run aiosmtpd";
+            SKIP_OUTSIDE_CI("/usr/bin/python3 cannot run aiosmtpd");
         }
         s_server->Clear();
         ASSERT_TRUE(InitialiseAppLog(home.File("Logs/Cartfeeder"), 0));
@@ -257,7 +258,7 @@ TEST_F(NotificationEmailTest, LogsInWithTheImportersLoginName)
 {
     SmtpTestServer server;
     if (!server.Start("feeder", "s3cret", true)) {
-        GTEST_SKIP() << "no TLS test server (openssl missing?)";
+        SKIP_OUTSIDE_CI("no TLS test server (openssl missing?)");
     }
     NotificationEmail::SetServerPort(server.Port());
     importer->setSMTPLoginName(QStringLiteral("feeder"));

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,8 +25,7 @@ bool SmtpTestServer::Available()
 
 bool SmtpTestServer::Start(const QString& user, const QString& password, bool tls)
 {
-    const QString script =
-        QFileInfo(QStringLiteral(__FILE__)).dir().filePath("../support/smtp_server.py");
+    const QString script = QStringLiteral(CF_SOURCE_DIR "/tests/support/smtp_server.py");
     QStringList arguments{script, QStringLiteral("--out"), m_folder.path()};
     if (!user.isEmpty()) {
         arguments << "--user" << user << "--password" << password;

@@ -6,6 +6,7 @@
 #include "tests/engine/SmtpTestServer.h"
 #include "tests/support/BreathRecorder.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/SkipOutsideCi.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
@@ -45,7 +46,7 @@ protected:
     void NeedServer()
     {
         if (!s_server || !s_server->Port()) {
-            GTEST_SKIP() << "/usr/bin/python3 cannot run aiosmtpd";
+            SKIP_OUTSIDE_CI("/usr/bin/python3 cannot run aiosmtpd");
         }
         s_server->Clear();
     }
@@ -265,7 +266,7 @@ TEST_F(cEmailTest, LogsInOnlyWithAUserName)
     NeedServer();
     SmtpTestServer server;
     if (!server.Start("feeder", "s3cret", true)) {
-        GTEST_SKIP() << "no TLS test server (openssl missing?)";
+        SKIP_OUTSIDE_CI("no TLS test server (openssl missing?)");
     }
     cEmail email;
     Fill(email, server.Port());
@@ -296,7 +297,7 @@ TEST_F(cEmailTest, TakesUpTlsWithoutTrustingTheCertificate)
     const bool started = server.Start({}, {}, true);
     hadTemp ? qputenv("TMPDIR", savedTemp) : qunsetenv("TMPDIR");
     if (!started) {
-        GTEST_SKIP() << "no TLS test server (openssl missing?)";
+        SKIP_OUTSIDE_CI("no TLS test server (openssl missing?)");
     }
     EXPECT_TRUE(QDir(temp).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     cEmail email;

@@ -1,4 +1,5 @@
 #include "tests/engine/ImportDecisionFixture.h"
+#include "tests/support/SkipOutsideCi.h"
 
 #include "engine/cImporterEmail.h"
 #include "tests/engine/SmtpTestServer.h"
@@ -1122,7 +1123,7 @@ TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
         return SetInodeFlag(folder, FS_IMMUTABLE_FL, on);
     };
     if (!lock(true)) {
-        GTEST_SKIP() << "no folder here can refuse new files";
+        SKIP_OUTSIDE_CI("no folder here can refuse new files");
     }
     const bool imported = Check(file, "1234");
     const bool transportImported = Check(transport, "1235");
@@ -1195,7 +1196,7 @@ TEST_F(ImportDecisionTest, AStoreFolderThatTakesNoFileKeepsTheSourceAndLogsWhy)
 TEST_F(ImportDecisionTest, LastingFailuresReachTheMailServerOnce)
 {
     if (!SmtpTestServer::Available()) {
-        GTEST_SKIP() << "/usr/bin/python3 cannot run aiosmtpd";
+        SKIP_OUTSIDE_CI("/usr/bin/python3 cannot run aiosmtpd");
     }
     SmtpTestServer server;
     ASSERT_TRUE(server.Start());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/SkipOutsideCi.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,5 +35,5 @@ int WavBitsPerSample(const QString& path);
 #define REQUIRE_FFMPEG()                                                                           \
     do {                                                                                           \
         if (!AudioFixtures::FfmpegAvailable())                                                     \
-            GTEST_SKIP() << "the ffmpeg command is not installed";                                 \
+            SKIP_OUTSIDE_CI("the ffmpeg command is not installed");                                \
     } while (0)

@@ -1,6 +1,8 @@
 #include "tests/support/TempHome.h"
 
 #include <QDir>
+#include <cstdio>
+#include <ftw.h>
 
 namespace {
 const char* const kVariables[] = {"HOME",           "XDG_DATA_HOME",   "XDG_CONFIG_HOME",
@@ -29,6 +31,11 @@ TempHome::TempHome()
 
 TempHome::~TempHome()
 {
+    // QTemporaryDir leaves names that are not UTF-8 behind: the tree goes by its bytes.
+    ::nftw(
+        QFile::encodeName(m_dir.path()).constData(),
+        [](const char* path, const struct stat*, int, FTW*) { return std::remove(path), 0; }, 16,
+        FTW_DEPTH | FTW_PHYS);
     for (const auto& [name, value] : m_saved) {
         qputenv(name.constData(), value);
     }

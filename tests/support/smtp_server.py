@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """SMTP server for the tests, on a free loopback port.
 
-Prints "PORT <n>" once it listens and runs until its standard input closes. Each accepted
-message goes into the output folder as <n>.eml (the bytes received) and <n>.json (envelope,
-login, TLS, and the headers and bodies as Python's own mail parser reads them).
+Prints "PORT <n>" once it listens ("ERROR <errno name>" when it cannot) and runs until its
+standard input closes. Each accepted message goes into the output folder as <n>.eml (the bytes
+received) and <n>.json (envelope, login, TLS, and the headers and bodies as Python's own mail
+parser reads them).
 
 Senders beginning with "bad" and recipients beginning with "reject" are refused; a message to a
 recipient beginning with "drop" has its connection closed before the answer.
@@ -13,6 +14,7 @@ import argparse
 import asyncio
 import email
 import email.policy
+import errno
 import json
 import logging
 import os
@@ -126,7 +128,11 @@ async def main():
         options["tls_context"] = tls_context()
 
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SMTP(recorder, **options), args.host, args.port)
+    try:
+        server = await loop.create_server(lambda: SMTP(recorder, **options), args.host, args.port)
+    except OSError as error:
+        print("ERROR", errno.errorcode.get(error.errno, error.errno), flush=True)
+        return
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
     await loop.run_in_executor(None, sys.stdin.read)
     server.close()

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPrinter>
@@ -38,8 +37,7 @@ const QByteArray kRtf = "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}{\\co
 // line, a right-aligned line, a highlight, bullets, numbers, indents, a line break and a table.
 QByteArray LibreOfficeUpdates()
 {
-    QFile file(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
-               "/../platform/richtext/data/libreoffice-updates.rtf");
+    QFile file(CF_SOURCE_DIR "/tests/platform/richtext/data/libreoffice-updates.rtf");
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return file.readAll();
 }

@@ -5,7 +5,6 @@
 #include "platform/cartstore/PlayoutAudio.h"
 
 #include <QStringList>
-#include <functional>
 #include <map>
 #include <optional>
 
@@ -27,8 +26,7 @@ public:
     std::map<qint32, Cart> Carts;
     QStringList Saved;
     int RefreshCalls = 0;
-    QStringList RefreshRanges;       // "first-last" of each refresh limited to a range
-    std::function<void()> OnRefresh; // the work of a refresh, when a test gives one
+    QStringList RefreshRanges; // "first-last" of each refresh limited to a range
     Settings StoreSettings;
 
     std::optional<qint32> Number(const QString& text) const
@@ -111,9 +109,6 @@ public:
     {
         ++RefreshCalls;
         RefreshRanges << first + QLatin1Char('-') + last;
-        if (OnRefresh) {
-            OnRefresh();
-        }
     }
     void RegisterCallback(IAudioCallback*) override {}
     void UnregisterCallback(IAudioCallback*) override {}

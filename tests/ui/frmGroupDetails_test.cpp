@@ -3,11 +3,13 @@
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
 #include "framework/ToolGlobals.h"
+#include "platform/cartstore/CartStore.h"
+#include "platform/cartstore/IAudioCallback.h"
 #include "platform/directory/UserDirectory.h"
 #include "platform/system/DateTimeFunctions.h"
-#include "platform/system/LongWork.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
+#include "tests/support/AudioFixtures.h"
 #include "tests/support/FrameHeadingCheck.h"
 #include "tests/support/TempHome.h"
 #include "tests/ui/FakeCartStore.h"
@@ -15,7 +17,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -755,29 +756,61 @@ double DifferingShare(const QImage& shown, const QImage& panel)
 
 } // namespace
 
+namespace {
+
+// Posts an event when the store's length refresh starts and notes, when it ends, whether the
+// event got through meanwhile.
+class RefreshBreaths : public IAudioCallback
+{
+public:
+    bool Delivered = false;
+    bool DeliveredDuringRefresh = false;
+
+    void ProgressStart(qint32 event, const QString&, bool, bool&) override
+    {
+        if (event == CartStore::RefreshEvent) {
+            QMetaObject::invokeMethod(
+                &m_receiver, [this] { Delivered = true; }, Qt::QueuedConnection);
+        }
+    }
+    void ProgressEnd(qint32 event, const QString&, bool) override
+    {
+        if (event == CartStore::RefreshEvent) {
+            DeliveredDuringRefresh = Delivered;
+        }
+    }
+    void Callback(qint32, const QString&, const QString&, const QString&, bool&) override {}
+    void HardDiskItemsFound(QObject*, bool&) override {}
+    void Progress(const QString&, float, bool&) override {}
+    void Progress2(qint32, const QString&, float, bool&) override {}
+
+private:
+    QObject m_receiver;
+};
+
+} // namespace
+
 // The length refresh decodes carts missing from the length cache, which can take long: the
-// program's windows go on painting and ticking meanwhile (and take no input).
+// program's windows go on with their events meanwhile (and take no input). The real store's
+// refresh.
 TEST_F(GroupEditorTest, TheLengthRefreshLetsTheWindowsBreathe)
 {
-    int ticks = -1;
-    store.OnRefresh = [&] {
-        int ticked = 0;
-        QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticked; });
-        timer.start(5);
-        QElapsedTimer spent;
-        spent.start();
-        while (ticked < 3 && spent.elapsed() < 5000) {
-            LongWork::Breathe(); // as the decoder does
-        }
-        ticks = ticked;
-    };
+    CartStore real(home.File("store"));
+    const QString wav = home.File("jingle.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(wav, 0.5));
+    bool first = false;
+    bool second = true;
+    ASSERT_TRUE(real.ImportAudioFile(nullptr, "2", wav, 0x24, -1, first, 0, -1, second));
+    RefreshBreaths breaths;
+    real.RegisterCallback(&breaths);
+    Globals::PlayoutAudio = &real;
     cImporterGroup group = RecheckGroup();
     EXPECT_TRUE(Edit(group, [&](frmGroupDetails& w) {
         w.chkCheckCurrentLastModified->setChecked(true);
         PressOK(w, {MsgBoxResult::Yes, MsgBoxResult::Yes});
     }));
-    EXPECT_GE(ticks, 3);
+    Globals::PlayoutAudio = &store;
+    EXPECT_TRUE(breaths.DeliveredDuringRefresh);
 }
 
 TEST_F(GroupEditorTest, RefreshPanelIsPaintedOverThePageWhileTheRefreshRuns)

@@ -2,7 +2,6 @@
 #include "tests/support/RtfPrinting.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
@@ -22,7 +21,7 @@ QString Plain(const QByteArray& rtf)
 
 QByteArray DataFile(const char* name)
 {
-    QFile file(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/data/" + name);
+    QFile file(QStringLiteral(CF_SOURCE_DIR "/tests/platform/richtext/data/") + name);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     return file.readAll();
 }
@@ -459,6 +458,10 @@ TEST(RtfReaderTest, BulletsOfSymbolFontsBecomeBullets)
     EXPECT_EQ(Plain("{\\rtf1{\\fonttbl{\\f1\\fcharset2 Symbol;}}{\\f1 a\\'b3\\'a5 p\\'b9 "
                     "W\\u-3913?}\\u-3913?}"),
               QString::fromUtf8("α≥∞ π≠ Ω•\uF0B7"));
+    // The font's name in any case.
+    EXPECT_EQ(Plain("{\\rtf1{\\fonttbl{\\f1\\fcharset2 SYMBOL;}{\\f2\\fcharset2 WINGDINGS;}}"
+                    "{\\f1 \\'b7\\'a5}{\\f2 \\'a7}}"),
+              QString::fromUtf8("•∞▪"));
 }
 
 TEST(RtfReaderTest, ParagraphFormatsLastUntilPard)
@@ -486,10 +489,10 @@ TEST(RtfReaderTest, ParagraphFormatsLastUntilPard)
     EXPECT_EQ(doc.DefaultTabWidth, RtfDocument::DefaultTabWidthTwips);
 
     // Spacing around paragraphs and between lines: at least (positive), exactly (negative) or
-    // in 240ths of a line; bounded as in word processors.
+    // in 240ths of a line; bounded as in word processors, spacing before and after at 0 below.
     const RtfDocument spaced =
         Read("{\\rtf1\\sb240\\sa120\\sl360\\slmult1 a\\par\\sl-300\\slmult0 b"
-             "\\par\\pard\\sl-480\\slmult1\\sb99999 c\\par\\pard\\slmult1 d}");
+             "\\par\\pard\\sl-480\\slmult1\\sb99999 c\\par\\pard\\slmult1\\sb-240\\sa-1 d}");
     ASSERT_EQ(spaced.Paragraphs.size(), 4);
     const auto spacing = [&](int i) {
         const RtfParagraph& p = spaced.Paragraphs[i];

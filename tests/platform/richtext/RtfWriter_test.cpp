@@ -3,7 +3,6 @@
 #include "tests/support/RtfPrinting.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -89,7 +88,7 @@ namespace {
 
 QByteArray DataFile(const char* name)
 {
-    QFile file(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/data/" + name);
+    QFile file(QStringLiteral(CF_SOURCE_DIR "/tests/platform/richtext/data/") + name);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     return file.readAll();
 }

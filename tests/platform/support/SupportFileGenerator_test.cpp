@@ -38,8 +38,7 @@ class UploadServer
 public:
     bool Start()
     {
-        const QString script =
-            QFileInfo(QStringLiteral(__FILE__)).dir().filePath("../../support/upload_server.py");
+        const QString script = QStringLiteral(CF_SOURCE_DIR "/tests/support/upload_server.py");
         m_process.start("/usr/bin/python3", {script, "--out", m_folder.path()});
         while (!m_process.canReadLine() && m_process.waitForReadyRead(20000)) {
         }

@@ -1,4 +1,5 @@
 #include "platform/system/LeftoverFiles.h"
+#include "tests/support/SkipOutsideCi.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -40,16 +41,21 @@ TEST(LeftoverFilesTest, OwnedOnlyWhileTheNameLeadsToTheOpenFile)
     }
 }
 
-// The sweep takes unlocked files of the pattern, never a live writer's, nor a link named like
-// one, nor what the link leads to.
+// The sweep takes unlocked files of the pattern, never a live writer's, nor another account's,
+// nor a link named like one, nor what the link leads to.
 TEST(LeftoverFilesTest, SweepTakesOnlyUnlockedFilesOfThePattern)
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath("real");
     ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0755), 0);
     const QRegularExpression names(QStringLiteral("^\\.~.+\\.[A-Za-z0-9]{6}$"));
-    for (const char* name : {".~dead.wav.Aa11Bb", ".~live.wav.Cc22Dd", "other.txt"}) {
+    for (const char* name :
+         {".~dead.wav.Aa11Bb", ".~live.wav.Cc22Dd", ".~theirs.wav.Gg44Hh", "other.txt"}) {
         ::close(Create(folder + "/" + name));
+    }
+    const QString theirs = folder + "/.~theirs.wav.Gg44Hh";
+    if (::chown(QFile::encodeName(theirs).constData(), ::geteuid() + 1, -1) != 0) {
+        SKIP_OUTSIDE_CI("cannot give a file to another owner here");
     }
     const QString outside = dir.filePath(".~notes.backup");
     ::close(Create(outside));
@@ -63,6 +69,7 @@ TEST(LeftoverFilesTest, SweepTakesOnlyUnlockedFilesOfThePattern)
     EXPECT_FALSE(QFile::exists(folder + "/.~dead.wav.Aa11Bb"));
     EXPECT_TRUE(QFile::exists(folder + "/.~live.wav.Cc22Dd"));
     EXPECT_TRUE(QFile::exists(folder + "/other.txt"));
+    EXPECT_TRUE(QFile::exists(theirs));
     EXPECT_TRUE(QFile::exists(link));
     EXPECT_TRUE(QFile::exists(outside));
     ::close(live);
