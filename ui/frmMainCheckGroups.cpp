@@ -23,6 +23,7 @@
 #include "platform/system/ToolError.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -165,6 +166,55 @@ void ClearListedArchiveFlag(const QString& watched, const QString& path)
     ArchiveAttribute::Clear(
         path, {.tableFolder = Globals::ToolProfileFolder,
                .reachedAs = folder->Reach(FileFunctions::instance().GetFileName(path))});
+}
+
+// Files that name a cart another file of the pass names too, in the pass's order.
+struct SharedCart
+{
+    QStringList files;
+    // The one the pass offers, once known.
+    std::optional<QString> chosen;
+};
+
+// Of several files that name one cart, a pass offers only one: importing each over the other
+// would change the cart at every pass.
+QHash<QString, SharedCart> SharedCarts(const QStringList& found)
+{
+    FileFunctions& files = FileFunctions::instance();
+    QHash<QString, QString> first;
+    QHash<QString, SharedCart> shared;
+    for (const QString& path : found) {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0))) ||
+            (GetAudioFileType(path) == AudioFileType::Other &&
+             !files.ExtensionIs(path, QLatin1String("ZIP")))) {
+            continue;
+        }
+        const QString cart = CartFromTitle(files.GetFileTitle(path));
+        const auto known = first.constFind(cart);
+        if (known == first.constEnd()) {
+            first.insert(cart, path);
+        } else if (auto more = shared.find(cart); more != shared.end()) {
+            more->files.append(path);
+        } else {
+            shared.insert(cart, SharedCart{{*known, path}, std::nullopt});
+        }
+    }
+    return shared;
+}
+
+// The file of a shared cart that the pass offers: the last of the pass's order, which a pass
+// left in the cart before, also while it is still being written; never the cart's own audio.
+QString ChosenFile(const QStringList& files, bool storeAudioInside, const QString& cartAudio)
+{
+    for (auto file = files.crbegin(); file != files.crend(); ++file) {
+        bool isLink = false;
+        VersionOf(*file, &isLink);
+        if (!((storeAudioInside || isLink) && SameFile(*file, cartAudio))) {
+            return *file;
+        }
+    }
+    return {};
 }
 
 QString Describe(const std::exception& error)
@@ -455,6 +505,25 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     store->ReadRangeTogether(group->StartHDRef, group->EndHDRef);
     const auto together = qScopeGuard([store] { store->ReadRangeTogether({}, {}); });
 
+    // A group that deletes what it imported takes such files in turn, each going as it is
+    // imported, the last one staying in the cart.
+    QHash<QString, SharedCart> shared;
+    if (!group->DeleteAfterImport) {
+        shared = SharedCarts(found);
+    }
+    // Only the files passed over in this pass are remembered at its end.
+    QHash<QString, FileVersionKey> passedOverTold = m_passedOverTold.take(index);
+    QHash<QString, FileVersionKey> passedOver;
+    bool walked = false;
+    const auto keepTold = qScopeGuard([&] {
+        if (!walked) {
+            passedOver.insert(passedOverTold);
+        }
+        if (!passedOver.isEmpty()) {
+            m_passedOverTold.insert(index, std::move(passedOver));
+        }
+    });
+
     // Asked at the first file that needs it: a store that is not there must fail as before.
     std::optional<bool> storeAudioInside;
     // The folder of the previous file offered: the next file is mostly in the same one.
@@ -512,6 +581,24 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
                   QStringLiteral(" itself"));
             continue;
+        }
+        if (const auto sharing = shared.find(cart); sharing != shared.end()) {
+            if (!sharing->chosen) {
+                sharing->chosen = ChosenFile(sharing->files, *storeAudioInside,
+                                             store->GetCartAudioPath(cart, 0, false));
+            }
+            if (*sharing->chosen != path) {
+                const FileVersionKey told = passedOverTold.value(path);
+                passedOver.insert(path, offered);
+                if (!(told == offered)) {
+                    const QDir watched(group->Path);
+                    m_importer->AddToLog(prefix, u'\'' + watched.relativeFilePath(path) +
+                                                     QStringLiteral("' is not imported: '") +
+                                                     watched.relativeFilePath(*sharing->chosen) +
+                                                     QStringLiteral("' also names Cart ") + cart);
+                }
+                continue;
+            }
         }
         if (const QString why = ThroughListedFolders(held, group->Path, path, isLink, offered);
             !why.isEmpty()) {
@@ -574,6 +661,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             }
         }
     }
+    walked = true;
     return true;
 }
 

@@ -728,6 +728,45 @@ TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
     EXPECT_FALSE(QFile::exists(file));
 }
 
+// Two files name one cart in a folder that keeps its files: importing each over the other would
+// change the cart at every pass. Only the last of the pass's order goes in, and not before it
+// has been written; the other waits, told once per version of it, until it is alone.
+TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
+{
+    REQUIRE_FFMPEG();
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999"));
+    Start();
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 30, 22050, 1));
+    const QString waiting = watch + "/1900 Spot new.wav";
+    const QString last = watch + "/1900 Spot.wav";
+    ASSERT_TRUE(AudioFixtures::Encode(source, waiting, {"-t", "29"}));
+    ASSERT_TRUE(AudioFixtures::Encode(source, last));
+    const QString passedOver =
+        "GRP:1:'1900 Spot new.wav' is not imported: '1900 Spot.wav' also names Cart 1900";
+
+    QProcess writer;
+    writer.start("sh", {"-c", "exec 3>>\"$1\"; echo ready; exec sleep 30", "sh", last});
+    ASSERT_TRUE(writer.waitForReadyRead(5000));
+    Check();
+    EXPECT_FALSE(CartHasAudio("1900"));
+    writer.kill();
+    writer.waitForFinished(5000);
+    for (int pass = 0; pass < 3; ++pass) {
+        Check();
+    }
+    EXPECT_NEAR(CartLength("1900"), 30, 0.05);
+    EXPECT_EQ(AppLog().count("into Cart 1900"), 1) << AppLog().toStdString();
+    EXPECT_EQ(AppLog().count(passedOver), 1);
+
+    ASSERT_TRUE(AudioFixtures::Encode(source, waiting, {"-t", "28"}));
+    Check();
+    EXPECT_EQ(AppLog().count(passedOver), 2);
+    ASSERT_TRUE(QFile::remove(last));
+    Check();
+    EXPECT_NEAR(CartLength("1900"), 28, 0.05);
+}
+
 // A new version copied in while the previous one is being imported was never imported: it is
 // neither deleted nor marked as archived, and the next pass takes it.
 TEST_F(MainWindowTest, FileReplacedDuringItsImportIsKeptForTheNextPass)
