@@ -180,24 +180,49 @@ struct SharedCart
 // would change the cart at every pass.
 QHash<QString, SharedCart> SharedCarts(const QStringList& found)
 {
-    FileFunctions& files = FileFunctions::instance();
-    QHash<QString, QString> first;
-    QHash<QString, SharedCart> shared;
-    for (const QString& path : found) {
-        const qsizetype slash = path.lastIndexOf(u'/');
-        if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0))) ||
-            (GetAudioFileType(path) == AudioFileType::Other &&
-             !files.ExtensionIs(path, QLatin1String("ZIP")))) {
-            continue;
+    // Grouped first by the digits that the names begin with, which costs next to nothing: the
+    // cart number is read from them, so only names that share them can share a cart.
+    QHash<QStringView, qsizetype> first;
+    QHash<QStringView, QList<qsizetype>> alike;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        const QString& path = found.at(i);
+        qsizetype from = path.lastIndexOf(u'/') + 1;
+        while (from < path.size() && path.at(from) == u'0') {
+            ++from;
         }
-        const QString cart = CartFromTitle(files.GetFileTitle(path));
-        const auto known = first.constFind(cart);
+        qsizetype to = from;
+        while (to < path.size() && path.at(to) >= u'0' && path.at(to) <= u'9') {
+            ++to;
+        }
+        const QStringView digits = QStringView(path).mid(from, to - from);
+        const auto known = first.constFind(digits);
         if (known == first.constEnd()) {
-            first.insert(cart, path);
-        } else if (auto more = shared.find(cart); more != shared.end()) {
-            more->files.append(path);
+            first.insert(digits, i);
+        } else if (auto more = alike.find(digits); more != alike.end()) {
+            more->append(i);
         } else {
-            shared.insert(cart, SharedCart{{*known, path}, std::nullopt});
+            alike.insert(digits, {*known, i});
+        }
+    }
+
+    FileFunctions& files = FileFunctions::instance();
+    QHash<QString, SharedCart> shared;
+    for (const QList<qsizetype>& candidates : std::as_const(alike)) {
+        QHash<QString, QStringList> byCart;
+        for (const qsizetype i : candidates) {
+            const QString& path = found.at(i);
+            const qsizetype slash = path.lastIndexOf(u'/');
+            if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0))) ||
+                (GetAudioFileType(path) == AudioFileType::Other &&
+                 !files.ExtensionIs(path, QLatin1String("ZIP")))) {
+                continue;
+            }
+            byCart[CartFromTitle(files.GetFileTitle(path))].append(path);
+        }
+        for (auto cart = byCart.begin(); cart != byCart.end(); ++cart) {
+            if (cart->size() > 1) {
+                shared.insert(cart.key(), SharedCart{std::move(*cart), std::nullopt});
+            }
         }
     }
     return shared;

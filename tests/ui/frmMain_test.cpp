@@ -728,9 +728,10 @@ TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
     EXPECT_FALSE(QFile::exists(file));
 }
 
-// Two files name one cart in a folder that keeps its files: importing each over the other would
-// change the cart at every pass. Only the last of the pass's order goes in, and not before it
-// has been written; the other waits, told once per version of it, until it is alone.
+// Two files name one cart (in the number their titles begin with) in a folder that keeps its
+// files: importing each over the other would change the cart at every pass. Only the last of the
+// pass's order goes in, and not before it has been written; the other waits, told once per version
+// of it, until it is alone.
 TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
 {
     REQUIRE_FFMPEG();
@@ -738,12 +739,12 @@ TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
     Start();
     const QString source = home.File("source.wav");
     ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 30, 22050, 1));
-    const QString waiting = watch + "/1900 Spot new.wav";
+    const QString waiting = watch + "/01900 Spot new.wav";
     const QString last = watch + "/1900 Spot.wav";
     ASSERT_TRUE(AudioFixtures::Encode(source, waiting, {"-t", "29"}));
     ASSERT_TRUE(AudioFixtures::Encode(source, last));
     const QString passedOver =
-        "GRP:1:'1900 Spot new.wav' is not imported: '1900 Spot.wav' also names Cart 1900";
+        "GRP:1:'01900 Spot new.wav' is not imported: '1900 Spot.wav' also names Cart 1900";
 
     QProcess writer;
     writer.start("sh", {"-c", "exec 3>>\"$1\"; echo ready; exec sleep 30", "sh", last});
