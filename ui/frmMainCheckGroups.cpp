@@ -233,8 +233,11 @@ QHash<QString, SharedCart> SharedCarts(const QStringList& found)
 QString ChosenFile(const QStringList& files, bool storeAudioInside, const QString& cartAudio)
 {
     for (auto file = files.crbegin(); file != files.crend(); ++file) {
-        bool isLink = false;
-        VersionOf(*file, &isLink);
+        struct stat info
+        {
+        };
+        const bool isLink =
+            ::lstat(QFile::encodeName(*file).constData(), &info) == 0 && S_ISLNK(info.st_mode);
         if (!((storeAudioInside || isLink) && SameFile(*file, cartAudio))) {
             return *file;
         }

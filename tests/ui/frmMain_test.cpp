@@ -768,6 +768,26 @@ TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
     EXPECT_NEAR(CartLength("1900"), 28, 0.05);
 }
 
+// A folder that holds the store's audio: the cart's own audio file, which is never offered, leaves
+// the file dropped beside it for its cart to be offered.
+TEST_F(MainWindowTest, FileBesideTheCartsOwnAudioIsImported)
+{
+    const QString audio = PlatformPaths::DataHome() + "/Orvane/Cartvault v3/Audio";
+    WriteSettings(1, FolderGroup(1, audio, "1000-1999"));
+    Start();
+    const QString source = home.File("source.wav");
+    WriteWav(source, 0.5);
+    bool f1 = false, f2 = true;
+    ASSERT_TRUE(
+        Globals::PlayoutAudio->ImportAudioFile(nullptr, "1900", source, 0x24, -1, f1, 0, -1, f2));
+    WriteWav(audio + "/001900 Spot.wav", 1.0);
+    Check();
+    Check();
+    EXPECT_NEAR(CartLength("1900"), 1.0, 0.05);
+    EXPECT_EQ(AppLog().count("Imported '001900 Spot.wav'"), 1) << AppLog().toStdString();
+    EXPECT_FALSE(AppLog().contains("is not imported"));
+}
+
 // A new version copied in while the previous one is being imported was never imported: it is
 // neither deleted nor marked as archived, and the next pass takes it.
 TEST_F(MainWindowTest, FileReplacedDuringItsImportIsKeptForTheNextPass)
