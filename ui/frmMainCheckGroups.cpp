@@ -31,6 +31,7 @@
 #include <QScopeGuard>
 #include <QStringBuilder>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <fcntl.h>
@@ -38,6 +39,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -180,50 +182,54 @@ struct SharedCart
 // would change the cart at every pass.
 QHash<QString, SharedCart> SharedCarts(const QStringList& found)
 {
-    // Grouped first by the digits that the names begin with, which costs next to nothing: the
-    // cart number is read from them, so only names that share them can share a cart.
-    QHash<QStringView, qsizetype> first;
-    QHash<QStringView, QList<qsizetype>> alike;
+    // Sorted first by the number that the names begin with, which costs next to nothing: the
+    // cart number is read from it, so only names with the same number can share a cart. Numbers
+    // too long to be held exactly share one key and are read in full.
+    constexpr qint64 tooLong = -1;
+    std::vector<std::pair<qint64, qsizetype>> numbers;
+    numbers.reserve(size_t(found.size()));
     for (qsizetype i = 0; i < found.size(); ++i) {
         const QString& path = found.at(i);
-        qsizetype from = path.lastIndexOf(u'/') + 1;
-        while (from < path.size() && path.at(from) == u'0') {
-            ++from;
+        qsizetype at = path.lastIndexOf(u'/') + 1;
+        while (at < path.size() && path.at(at) == u'0') {
+            ++at;
         }
-        qsizetype to = from;
-        while (to < path.size() && path.at(to) >= u'0' && path.at(to) <= u'9') {
-            ++to;
+        const qsizetype first = at;
+        while (at < path.size() && path.at(at) >= u'0' && path.at(at) <= u'9') {
+            ++at;
         }
-        const QStringView digits = QStringView(path).mid(from, to - from);
-        const auto known = first.constFind(digits);
-        if (known == first.constEnd()) {
-            first.insert(digits, i);
-        } else if (auto more = alike.find(digits); more != alike.end()) {
-            more->append(i);
-        } else {
-            alike.insert(digits, {*known, i});
+        qint64 number = at - first > 15 ? tooLong : 0;
+        for (qsizetype digit = first; number != tooLong && digit < at; ++digit) {
+            number = number * 10 + (path.at(digit).unicode() - u'0');
         }
+        numbers.emplace_back(number, i);
     }
+    std::sort(numbers.begin(), numbers.end());
 
     FileFunctions& files = FileFunctions::instance();
     QHash<QString, SharedCart> shared;
-    for (const QList<qsizetype>& candidates : std::as_const(alike)) {
-        QHash<QString, QStringList> byCart;
-        for (const qsizetype i : candidates) {
-            const QString& path = found.at(i);
-            const qsizetype slash = path.lastIndexOf(u'/');
-            if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0))) ||
-                (GetAudioFileType(path) == AudioFileType::Other &&
-                 !files.ExtensionIs(path, QLatin1String("ZIP")))) {
-                continue;
+    for (auto run = numbers.cbegin(); run != numbers.cend();) {
+        const auto end = std::find_if(
+            run, numbers.cend(), [run](const auto& other) { return other.first != run->first; });
+        if (end - run > 1) {
+            QHash<QString, QStringList> byCart;
+            for (auto entry = run; entry != end; ++entry) {
+                const QString& path = found.at(entry->second);
+                const qsizetype slash = path.lastIndexOf(u'/');
+                if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0))) ||
+                    (GetAudioFileType(path) == AudioFileType::Other &&
+                     !files.ExtensionIs(path, QLatin1String("ZIP")))) {
+                    continue;
+                }
+                byCart[CartFromTitle(files.GetFileTitle(path))].append(path);
             }
-            byCart[CartFromTitle(files.GetFileTitle(path))].append(path);
-        }
-        for (auto cart = byCart.begin(); cart != byCart.end(); ++cart) {
-            if (cart->size() > 1) {
-                shared.insert(cart.key(), SharedCart{std::move(*cart), std::nullopt});
+            for (auto cart = byCart.begin(); cart != byCart.end(); ++cart) {
+                if (cart->size() > 1) {
+                    shared.insert(cart.key(), SharedCart{std::move(*cart), std::nullopt});
+                }
             }
         }
+        run = end;
     }
     return shared;
 }
