@@ -551,7 +551,9 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     bool walked = false;
     const auto keepTold = qScopeGuard([&] {
         if (!walked) {
-            passedOver.insert(passedOverTold);
+            // Cut short: the files it did not reach stay told.
+            passedOverTold.insert(passedOver);
+            passedOver = std::move(passedOverTold);
         }
         if (!passedOver.isEmpty()) {
             m_passedOverTold.insert(index, std::move(passedOver));
