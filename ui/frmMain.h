@@ -2,6 +2,7 @@
 
 #include "platform/system/Clocks.h"
 #include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileVersionCache.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -279,6 +280,9 @@ private:
     void TellNamesNotText(int index, const QString& watched, QList<FolderNamesNotText> found);
     // The in-use test's word on folders where writers cannot be seen.
     void TellUnseenWriters(int index);
+    // Per group, the files that the last pass left for a later file of their cart, each with the
+    // version told: told again only when it changes.
+    QHash<int, QHash<QString, FileVersionKey>> m_passedOverTold;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_trayWatch = nullptr;
     bool UnloadPending = false;

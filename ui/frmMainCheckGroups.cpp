@@ -23,6 +23,7 @@
 #include "platform/system/ToolError.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -30,6 +31,7 @@
 #include <QScopeGuard>
 #include <QStringBuilder>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <fcntl.h>
@@ -37,6 +39,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -165,6 +168,87 @@ void ClearListedArchiveFlag(const QString& watched, const QString& path)
     ArchiveAttribute::Clear(
         path, {.tableFolder = Globals::ToolProfileFolder,
                .reachedAs = folder->Reach(FileFunctions::instance().GetFileName(path))});
+}
+
+// Files that name a cart another file of the pass names too, in the pass's order.
+struct SharedCart
+{
+    QStringList files;
+    // The one the pass offers, once known.
+    std::optional<QString> chosen;
+};
+
+// Of several files that name one cart, a pass offers only one: importing each over the other
+// would change the cart at every pass.
+QHash<QString, SharedCart> SharedCarts(const QStringList& found)
+{
+    // Sorted first by the number that the names begin with, which costs next to nothing: the
+    // cart number is read from it, so only names with the same number can share a cart. Numbers
+    // too long to be held exactly share one key and are read in full.
+    constexpr qint64 tooLong = -1;
+    std::vector<std::pair<qint64, qsizetype>> numbers;
+    numbers.reserve(size_t(found.size()));
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        const QString& path = found.at(i);
+        qsizetype at = path.lastIndexOf(u'/') + 1;
+        while (at < path.size() && path.at(at) == u'0') {
+            ++at;
+        }
+        const qsizetype first = at;
+        while (at < path.size() && path.at(at) >= u'0' && path.at(at) <= u'9') {
+            ++at;
+        }
+        qint64 number = at - first > 15 ? tooLong : 0;
+        for (qsizetype digit = first; number != tooLong && digit < at; ++digit) {
+            number = number * 10 + (path.at(digit).unicode() - u'0');
+        }
+        numbers.emplace_back(number, i);
+    }
+    std::sort(numbers.begin(), numbers.end());
+
+    FileFunctions& files = FileFunctions::instance();
+    QHash<QString, SharedCart> shared;
+    for (auto run = numbers.cbegin(); run != numbers.cend();) {
+        const auto end = std::find_if(
+            run, numbers.cend(), [run](const auto& other) { return other.first != run->first; });
+        if (end - run > 1) {
+            QHash<QString, QStringList> byCart;
+            for (auto entry = run; entry != end; ++entry) {
+                const QString& path = found.at(entry->second);
+                const qsizetype slash = path.lastIndexOf(u'/');
+                if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0))) ||
+                    (GetAudioFileType(path) == AudioFileType::Other &&
+                     !files.ExtensionIs(path, QLatin1String("ZIP")))) {
+                    continue;
+                }
+                byCart[CartFromTitle(files.GetFileTitle(path))].append(path);
+            }
+            for (auto cart = byCart.begin(); cart != byCart.end(); ++cart) {
+                if (cart->size() > 1) {
+                    shared.insert(cart.key(), SharedCart{std::move(*cart), std::nullopt});
+                }
+            }
+        }
+        run = end;
+    }
+    return shared;
+}
+
+// The file of a shared cart that the pass offers: the last of the pass's order, which a pass
+// left in the cart before, also while it is still being written; never the cart's own audio.
+QString ChosenFile(const QStringList& files, bool storeAudioInside, const QString& cartAudio)
+{
+    for (auto file = files.crbegin(); file != files.crend(); ++file) {
+        struct stat info
+        {
+        };
+        const bool isLink =
+            ::lstat(QFile::encodeName(*file).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+        if (!((storeAudioInside || isLink) && SameFile(*file, cartAudio))) {
+            return *file;
+        }
+    }
+    return {};
 }
 
 QString Describe(const std::exception& error)
@@ -473,6 +557,27 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     store->ReadRangeTogether(group->StartHDRef, group->EndHDRef);
     const auto together = qScopeGuard([store] { store->ReadRangeTogether({}, {}); });
 
+    // A group that deletes what it imported takes such files in turn, each going as it is
+    // imported, the last one staying in the cart.
+    QHash<QString, SharedCart> shared;
+    if (!group->DeleteAfterImport) {
+        shared = SharedCarts(found);
+    }
+    // Only the files passed over in this pass are remembered at its end.
+    QHash<QString, FileVersionKey> passedOverTold = m_passedOverTold.take(index);
+    QHash<QString, FileVersionKey> passedOver;
+    bool walked = false;
+    const auto keepTold = qScopeGuard([&] {
+        if (!walked) {
+            // Cut short: the files it did not reach stay told.
+            passedOverTold.insert(passedOver);
+            passedOver = std::move(passedOverTold);
+        }
+        if (!passedOver.isEmpty()) {
+            m_passedOverTold.insert(index, std::move(passedOver));
+        }
+    });
+
     // Asked at the first file that needs it: a store that is not there must fail as before.
     std::optional<bool> storeAudioInside;
     // The folder of the previous file offered: the next file is mostly in the same one.
@@ -532,6 +637,24 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
                   QStringLiteral(" itself"));
             continue;
+        }
+        if (const auto sharing = shared.find(cart); sharing != shared.end()) {
+            if (!sharing->chosen) {
+                sharing->chosen = ChosenFile(sharing->files, *storeAudioInside,
+                                             store->GetCartAudioPath(cart, 0, false));
+            }
+            if (*sharing->chosen != path) {
+                const FileVersionKey told = passedOverTold.value(path);
+                passedOver.insert(path, offered);
+                if (!(told == offered)) {
+                    const QDir watched(group->Path);
+                    m_importer->AddToLog(prefix, u'\'' + watched.relativeFilePath(path) +
+                                                     QStringLiteral("' is not imported: '") +
+                                                     watched.relativeFilePath(*sharing->chosen) +
+                                                     QStringLiteral("' also names Cart ") + cart);
+                }
+                continue;
+            }
         }
         if (const QString why = ThroughListedFolders(held, group->Path, path, isLink, offered);
             !why.isEmpty()) {
@@ -607,6 +730,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
             }
         }
     }
+    walked = true;
     return true;
 }
 

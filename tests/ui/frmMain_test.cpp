@@ -797,6 +797,66 @@ TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
     EXPECT_FALSE(QFile::exists(file));
 }
 
+// Two files name one cart (in the number their titles begin with) in a folder that keeps its
+// files: importing each over the other would change the cart at every pass. Only the last of the
+// pass's order goes in, and not before it has been written; the other waits, told once per version
+// of it, until it is alone.
+TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
+{
+    REQUIRE_FFMPEG();
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999"));
+    Start();
+    const QString source = home.File("source.wav");
+    ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 30, 22050, 1));
+    const QString waiting = watch + "/01900 Spot new.wav";
+    const QString last = watch + "/1900 Spot.wav";
+    ASSERT_TRUE(AudioFixtures::Encode(source, waiting, {"-t", "29"}));
+    ASSERT_TRUE(AudioFixtures::Encode(source, last));
+    const QString passedOver =
+        "GRP:1:'01900 Spot new.wav' is not imported: '1900 Spot.wav' also names Cart 1900";
+
+    QProcess writer;
+    writer.start("sh", {"-c", "exec 3>>\"$1\"; echo ready; exec sleep 30", "sh", last});
+    ASSERT_TRUE(writer.waitForReadyRead(5000));
+    Check();
+    EXPECT_FALSE(CartHasAudio("1900"));
+    writer.kill();
+    writer.waitForFinished(5000);
+    for (int pass = 0; pass < 3; ++pass) {
+        Check();
+    }
+    EXPECT_NEAR(CartLength("1900"), 30, 0.05);
+    EXPECT_EQ(AppLog().count("into Cart 1900"), 1) << AppLog().toStdString();
+    EXPECT_EQ(AppLog().count(passedOver), 1);
+
+    ASSERT_TRUE(AudioFixtures::Encode(source, waiting, {"-t", "28"}));
+    Check();
+    EXPECT_EQ(AppLog().count(passedOver), 2);
+    ASSERT_TRUE(QFile::remove(last));
+    Check();
+    EXPECT_NEAR(CartLength("1900"), 28, 0.05);
+}
+
+// A folder that holds the store's audio: the cart's own audio file, which is never offered, leaves
+// the file dropped beside it for its cart to be offered.
+TEST_F(MainWindowTest, FileBesideTheCartsOwnAudioIsImported)
+{
+    const QString audio = PlatformPaths::DataHome() + "/Orvane/Cartvault v3/Audio";
+    WriteSettings(1, FolderGroup(1, audio, "1000-1999"));
+    Start();
+    const QString source = home.File("source.wav");
+    WriteWav(source, 0.5);
+    bool f1 = false, f2 = true;
+    ASSERT_TRUE(
+        Globals::PlayoutAudio->ImportAudioFile(nullptr, "1900", source, 0x24, -1, f1, 0, -1, f2));
+    WriteWav(audio + "/001900 Spot.wav", 1.0);
+    Check();
+    Check();
+    EXPECT_NEAR(CartLength("1900"), 1.0, 0.05);
+    EXPECT_EQ(AppLog().count("Imported '001900 Spot.wav'"), 1) << AppLog().toStdString();
+    EXPECT_FALSE(AppLog().contains("is not imported"));
+}
+
 // A new version copied in while the previous one is being imported was never imported: it is
 // neither deleted nor marked as archived, and the next pass takes it.
 TEST_F(MainWindowTest, FileReplacedDuringItsImportIsKeptForTheNextPass)
@@ -1481,6 +1541,13 @@ TEST_F(MainWindowTest, UnavailableStoreIsLoggedOncePerPassAndNothingIsTouched)
     ASSERT_TRUE(QDir().mkdir(audio));
     Check();
     EXPECT_EQ(AppLog().count(line), 2);
+    // A pass that failed restarts the interval all the same: of two ticks a second apart, one
+    // checks.
+    for (int tick = 0; tick < 2; ++tick) {
+        clocks.Later(1);
+        Access::Tick(*window);
+    }
+    EXPECT_EQ(AppLog().count(line), 3);
     EXPECT_TRUE(QFile::exists(dropped));
     EXPECT_FALSE(QFileInfo::exists(watch + "/Failed!"));
     EXPECT_FALSE(AppLog().contains("Removed cart"));
@@ -1490,7 +1557,7 @@ TEST_F(MainWindowTest, UnavailableStoreIsLoggedOncePerPassAndNothingIsTouched)
     ASSERT_TRUE(QDir(audio).removeRecursively());
     ASSERT_TRUE(QDir().rename(audio + ".unplugged", audio));
     Check();
-    EXPECT_EQ(AppLog().count(line), 2);
+    EXPECT_EQ(AppLog().count(line), 3);
     EXPECT_TRUE(CartHasAudio("1500"));
     EXPECT_FALSE(QFile::exists(dropped));
     EXPECT_TRUE(CartHasAudio("2000"));
