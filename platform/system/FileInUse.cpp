@@ -31,6 +31,14 @@ void IgnoreLeaseBreakSignal()
     });
 }
 
+Result<FileVersionKey> Seen(const Result<>& verdict, const struct stat& info)
+{
+    if (!verdict) {
+        return Failure{verdict.Reason()};
+    }
+    return FileVersionKey::FromStat(info);
+}
+
 QString ErrorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -66,7 +74,7 @@ bool FileInUse::IsNetworkFileSystem(long fileSystemType)
     return FileSystemKinds::IsNetwork(fileSystemType);
 }
 
-Result<> FileInUse::OpenExclusively(const QString& path)
+Result<FileVersionKey> FileInUse::OpenExclusively(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     // Non-blocking: a FIFO must not wait for a writer, and a file leased by someone else (a
@@ -92,10 +100,10 @@ Result<> FileInUse::OpenExclusively(const QString& path)
     }
     if (leaseTells) {
         IgnoreLeaseBreakSignal();
+        // Closing the descriptor on the way out gives the lease up: no call of its own.
         if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {
-            ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
             // Nobody has it open now, but a writer that closes between pieces may come back.
-            return Rested(path, look);
+            return Seen(Rested(path, look), info);
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK) {
@@ -103,7 +111,7 @@ Result<> FileInUse::OpenExclusively(const QString& path)
         }
         // EACCES (not our file, no CAP_LEASE), EINVAL (no leases here) and the like.
     }
-    return Settled(path, look);
+    return Seen(Settled(path, look), info);
 }
 
 bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)
