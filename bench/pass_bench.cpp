@@ -456,8 +456,13 @@ std::optional<qint64> CountSystemCalls(const QString& trace, const QStringList& 
                                        bool betweenMarkers)
 {
     QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The counted process's FAILED line says why it failed; find's listing is not wanted.
+    if (betweenMarkers) {
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+    } else {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice());
+    }
     process.start(QStringLiteral("strace"), QStringList{"-f", "-qq", "-o", trace} + command);
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
@@ -480,7 +485,8 @@ std::optional<qint64> CountSystemCalls(const QString& trace, const QStringList& 
             ended = inside;
             break;
         }
-        // A call that another thread's interrupted is told twice; signals and exits are no calls.
+        // A call that another thread's line interrupts is told in two lines, counted at the
+        // first; signals and exits are no calls.
         if (inside && !line.contains(" resumed>") && !line.contains(" --- ") &&
             !line.contains(" +++ ")) {
             ++count;
