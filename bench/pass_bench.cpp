@@ -9,6 +9,8 @@
 //   pass_bench ROW HOME                            prints one BENCH line, or a FAILED line
 //                                                  and exits with 1
 //   pass_bench ROW HOME RUN                        one run: a SECONDS line a timed pass
+//   pass_bench ROW HOME RUN count                  one run of a steady row: one pass, then
+//                                                  one between markers for strace to count
 #include "engine/cImporter.h"
 #include "framework/ToolGlobals.h"
 #include "framework/ToolStartup.h"
@@ -30,6 +32,7 @@
 #include <QProcess>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -155,8 +158,31 @@ const Row Rows[] = {
      false, true, true},
 };
 
+// System calls per file of one steady pass of a row, counted by strace between the markers, and
+// find's per file over the same files.
+struct CountRow
+{
+    const char* name;
+    const char* passes;
+};
+
+const CountRow CountRows[] = {
+    {"syscalls-unchanged-10000", "pass-unchanged-10000"},
+    {"syscalls-archive-10000", "pass-archive-10000"},
+    {"syscalls-recheck-10000", "recheck-10000"},
+};
+
+// Looked up by the counted process around the counted pass: a line of its own in the trace.
+const char* const PassStartMarker = "/pass-bench-marker/start";
+const char* const PassEndMarker = "/pass-bench-marker/end";
+
 const Row* FindRow(const QString& name)
 {
+    for (const CountRow& row : CountRows) {
+        if (name == QLatin1String(row.name)) {
+            return FindRow(QLatin1String(row.passes));
+        }
+    }
     for (const Row& row : Rows) {
         if (name == QLatin1String(row.name)) {
             return &row;
@@ -286,8 +312,9 @@ QString CheckPass(const Row& row, const QString& folder, int run, qsizetype file
     return QString();
 }
 
-// One process of a row: prints "SECONDS s" for each timed pass, or a FAILED line.
-int RunPasses(const Row& row, const QString& home, int run)
+// One process of a row: prints "SECONDS s" for each timed pass, or a FAILED line. counted: one
+// pass, then one between the markers.
+int RunPasses(const Row& row, const QString& home, int run, bool counted)
 {
     const auto fail = [&row](const QString& why) {
         std::printf("FAILED %s: %s\n", row.name, qPrintable(why));
@@ -308,12 +335,19 @@ int RunPasses(const Row& row, const QString& home, int run)
     if (row.kind != Kind::FirstPass && !row.importsFirst) {
         audioBefore = ReadAudioState(audioFolder);
     }
-    const int passes = row.kind == Kind::Steady ? row.runs + 1 : 1;
+    const int passes = counted ? 2 : row.kind == Kind::Steady ? row.runs + 1 : 1;
     for (int pass = 0; pass < passes; ++pass) {
+        const bool marked = counted && pass == passes - 1;
+        if (marked) {
+            ::access(PassStartMarker, F_OK);
+        }
         QElapsedTimer timer;
         timer.start();
         window.CheckGroups(true);
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        if (marked) {
+            ::access(PassEndMarker, F_OK);
+        }
         const QString wrong = CheckPass(row, folder, run, filesBefore, audioBefore, audioFolder);
         if (!wrong.isEmpty()) {
             return fail(QStringLiteral("pass %1: %2").arg(pass + 1).arg(wrong));
@@ -321,7 +355,7 @@ int RunPasses(const Row& row, const QString& home, int run)
         if (!audioBefore) {
             audioBefore = ReadAudioState(audioFolder);
         }
-        if (row.kind != Kind::Steady || pass > 0) {
+        if (!counted && (row.kind != Kind::Steady || pass > 0)) {
             std::printf("SECONDS %.6f\n", seconds);
         }
     }
@@ -416,6 +450,89 @@ int RunRow(const Row& row, const QString& home)
     return 0;
 }
 
+// The system calls that a run of the command under strace -f makes, all of them or those between
+// the markers; empty when it failed.
+std::optional<qint64> CountSystemCalls(const QString& trace, const QStringList& command,
+                                       bool betweenMarkers)
+{
+    QProcess process;
+    // The counted process's FAILED line says why it failed; find's listing is not wanted.
+    if (betweenMarkers) {
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+    } else {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice());
+    }
+    process.start(QStringLiteral("strace"), QStringList{"-f", "-qq", "-o", trace} + command);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        return std::nullopt;
+    }
+    QFile file(trace);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    qint64 count = 0;
+    bool inside = !betweenMarkers;
+    bool ended = !betweenMarkers;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        if (betweenMarkers && line.contains(PassStartMarker)) {
+            inside = true;
+            continue;
+        }
+        if (betweenMarkers && line.contains(PassEndMarker)) {
+            ended = inside;
+            break;
+        }
+        // A call that another thread's line interrupts is told in two lines, counted at the
+        // first; signals and exits are no calls.
+        if (inside && !line.contains(" resumed>") && !line.contains(" --- ") &&
+            !line.contains(" +++ ")) {
+            ++count;
+        }
+    }
+    file.close();
+    QFile::remove(trace);
+    return ended ? std::optional(count) : std::nullopt;
+}
+
+int CountRowCalls(const CountRow& countRow, const QString& home)
+{
+    const auto fail = [&countRow](const QString& why) {
+        std::printf("FAILED %s: %s\n", countRow.name, qPrintable(why));
+        std::fflush(stdout);
+        return 1;
+    };
+    const Row& row = *FindRow(QLatin1String(countRow.passes));
+    if (!WriteGroup(row, home, 0)) {
+        return fail(QStringLiteral("cannot write the group settings"));
+    }
+    const QString trace = home + "/trace.txt";
+    const std::optional<qint64> project = CountSystemCalls(
+        trace, {QCoreApplication::applicationFilePath(), countRow.name, home, "0", "count"}, true);
+    if (!project) {
+        return fail(QStringLiteral("the counted run failed"));
+    }
+    const QString folder = FolderOf(row, home, 0);
+    const QString where = folder.isEmpty()
+                              ? CartStore::DefaultBaseFolder() + "/" + CartStore::AudioFolderName
+                              : folder;
+    const std::optional<qint64> reference = CountSystemCalls(
+        trace, {QStringLiteral("find"), where, "-type", "f", "-printf", "%T@ %s %p\n"}, false);
+    const qsizetype files = FilesIn(where).size();
+    if (!reference || files == 0) {
+        return fail(QStringLiteral("the reference command failed"));
+    }
+    const double perProject = double(*project) / double(row.count);
+    const double perReference = double(*reference) / double(files);
+    std::printf("BENCH %s project=%.2f reference=%.2f ratio=%.2f calls=%lld files=%d\n",
+                countRow.name, perProject, perReference, perProject / perReference,
+                static_cast<long long>(*project), row.count);
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -456,7 +573,12 @@ int main(int argc, char* argv[])
     };
     ToolStartup::Current().Wait = [](double) {};
     if (args.size() > 3) {
-        return RunPasses(*row, home, args.value(3).toInt());
+        return RunPasses(*row, home, args.value(3).toInt(), args.value(4) == "count");
+    }
+    for (const CountRow& countRow : CountRows) {
+        if (command == QLatin1String(countRow.name)) {
+            return CountRowCalls(countRow, home);
+        }
     }
     return RunRow(*row, home);
 }

@@ -47,10 +47,12 @@ const QHash<QString, char32_t>& EntityTable()
 char32_t DecodeReference(const QString& html, qsizetype pos, qsizetype& length)
 {
     length = 0;
-    const qsizetype semi = html.indexOf(u';', pos + 1);
-    if (semi < 0 || semi - pos > 32) {
+    // No further than the longest reference reaches: a text of bare '&' stays linear.
+    const qsizetype found = QStringView(html).mid(pos + 1, 32).indexOf(u';');
+    if (found < 0) {
         return 0;
     }
+    const qsizetype semi = pos + 1 + found;
     const QString name = html.mid(pos + 1, semi - pos - 1);
     char32_t code = 0;
     if (name.startsWith(u'#')) {

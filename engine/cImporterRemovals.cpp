@@ -4,9 +4,10 @@
 
 bool cImporter::ImportedWithoutSnapshot(const QString& FileName) const
 {
-    const std::optional<FileVersionKey> version = FileVersionKey::ContentOf(FileName);
+    // Asked before the file is measured: the look handed on still serves the measuring.
+    const std::optional<FileVersionKey> version = FileVersionKey::Peek(FileName);
     const std::optional<bool> taken =
-        version ? m_snapshotsTaken.Lookup(*version) : std::optional<bool>();
+        version ? m_snapshotsTaken.Lookup(version->Content()) : std::optional<bool>();
     return taken && !*taken;
 }
 

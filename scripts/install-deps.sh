@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsqlite3-dev libcurl4-openssl-dev libgmime-3.0-dev libzip-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-aiosmtpd openssl ffmpeg
+  python3 python3-aiosmtpd openssl ffmpeg strace
 )
 
 missing=()

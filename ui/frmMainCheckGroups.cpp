@@ -87,28 +87,14 @@ bool SameFile(const QString& a, const QString& b)
 }
 
 // The content version: a copy that lands while the previous version is being imported changes
-// it. look, when asked for, receives the same look as the engine's caches take it (a regular
-// file only, links followed).
-FileVersionKey VersionOf(const QString& path, bool* isLink = nullptr,
-                         std::optional<FileVersionKey>* look = nullptr)
+// it.
+FileVersionKey VersionOf(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
     struct stat info
     {
     };
-    // One look for both questions unless the name is a link.
-    if (isLink) {
-        const bool seen = ::lstat(native.constData(), &info) == 0;
-        *isLink = seen && S_ISLNK(info.st_mode);
-        if (!seen) {
-            return {};
-        }
-    }
-    if ((!isLink || *isLink) && ::stat(native.constData(), &info) != 0) {
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
         return {};
-    }
-    if (look && S_ISREG(info.st_mode)) {
-        *look = FileVersionKey::FromStat(info);
     }
     return FileVersionKey::FromStat(info).Content();
 }
@@ -126,23 +112,28 @@ QString DeleteListed(const QString& watched, const QString& path)
     return folder->Remove(FileFunctions::instance().GetFileName(path)).Reason();
 }
 
-// Whether the listed file is the one that the look `seen` took through its path: reached through
-// the folders that were listed (held keeps the last of them, for the next file in it), not
-// through a link put in place of one since. Empty when it is; otherwise why not.
+// Whether the listed file is the one that the look `seen` took through its path (links
+// followed): reached through the folders that were listed (held keeps the last of them, for the
+// next file in it), not through a link put in place of one since. isLink receives whether the
+// file itself is a link. Empty when it is; otherwise why not.
 QString ThroughListedFolders(std::optional<HeldFolder>& held, const QString& watched,
-                             const QString& path, bool isLink, const FileVersionKey& seen)
+                             const QString& path, const FileVersionKey& seen, bool& isLink)
 {
     const qsizetype slash = path.lastIndexOf(u'/');
     const QStringView folder = slash <= 0 ? QStringView(u"/") : QStringView(path).left(slash);
     const QByteArray native = QFile::encodeName(path);
     const char* name = native.constData() + native.lastIndexOf('/') + 1;
-    // The look through the path followed a link only when the file itself is one.
-    const int flags = isLink ? 0 : AT_SYMLINK_NOFOLLOW;
+    isLink = false;
     const auto same = [&] {
         struct stat info
         {
         };
-        return ::fstatat(held->Fd(), name, &info, flags) == 0 &&
+        if (::fstatat(held->Fd(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            return false;
+        }
+        isLink = S_ISLNK(info.st_mode);
+        // The look through the path followed a link only when the file itself is one.
+        return (!isLink || ::fstatat(held->Fd(), name, &info, 0) == 0) &&
                quint64(info.st_dev) == seen.device && quint64(info.st_ino) == seen.inode;
     };
     if (held && held->Path() == folder && same()) {
@@ -152,6 +143,10 @@ QString ThroughListedFolders(std::optional<HeldFolder>& held, const QString& wat
     Result<HeldFolder> fresh = HeldFolder::Holding(watched, path);
     if (!fresh) {
         held.reset();
+        struct stat info
+        {
+        };
+        isLink = ::lstat(native.constData(), &info) == 0 && S_ISLNK(info.st_mode);
         return fresh.Reason();
     }
     held = *fresh;
@@ -468,14 +463,26 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
         }
         // A cart whose file has gone is offered all the same: the engine removes it.
         bool offer = true;
-        if (exists && !m_fileInUse->OpenExclusively(path)) {
-            Trace(QStringLiteral("Cannot open '") + path +
-                  QStringLiteral("' exclusively, possibly in use"));
-            offer = false;
+        std::optional<FileVersionKey> look;
+        if (exists) {
+            if (const Result<FileVersionKey> opened = m_fileInUse->OpenExclusively(path)) {
+                look = *opened;
+            } else {
+                Trace(QStringLiteral("Cannot open '") + path +
+                      QStringLiteral("' exclusively, possibly in use"));
+                offer = false;
+            }
         }
         if (offer) {
             bool ok = false;
-            OfferFile(index, path, cart, ok);
+            {
+                // The engine's first look at the file is the one just taken.
+                std::optional<FileVersionKey::Recent> justSeen;
+                if (look) {
+                    justSeen.emplace(path, *look);
+                }
+                OfferFile(index, path, cart, ok);
+            }
             if (!StillTheGroup(index, group)) {
                 return false;
             }
@@ -600,9 +607,9 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         if (tracing) {
             Trace(QStringLiteral("Check can open exclusively?"));
         }
-        const bool free = bool(m_fileInUse->OpenExclusively(path));
+        const Result<FileVersionKey> opened = m_fileInUse->OpenExclusively(path);
         TellUnseenWriters(index);
-        if (!free) {
+        if (!opened) {
             Trace(QStringLiteral("Cannot open '") + path +
                   QStringLiteral("' exclusively, possibly in use"));
             continue;
@@ -629,9 +636,10 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
         if (!storeAudioInside) {
             storeAudioInside = StoreAudioInside(*store, group->Path);
         }
+        // The in-use test's look at the file serves the folder test and the engine.
+        const FileVersionKey offered = opened->Content();
         bool isLink = false;
-        std::optional<FileVersionKey> look;
-        const FileVersionKey offered = VersionOf(path, &isLink, &look);
+        const QString why = ThroughListedFolders(held, group->Path, path, *opened, isLink);
         if ((*storeAudioInside || isLink) &&
             SameFile(path, store->GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
@@ -656,19 +664,15 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                 continue;
             }
         }
-        if (const QString why = ThroughListedFolders(held, group->Path, path, isLink, offered);
-            !why.isEmpty()) {
+        if (!why.isEmpty()) {
             m_importer->AddToLog(prefix, QStringLiteral("Couldn't check '") + path +
                                              QStringLiteral("' Error: ") + why);
             continue;
         }
         bool ok = false;
         {
-            // The engine's first look at the file is the one just taken.
-            std::optional<FileVersionKey::Recent> justSeen;
-            if (look) {
-                justSeen.emplace(path, *look);
-            }
+            // The engine's first look at the file is the one the in-use test took.
+            const FileVersionKey::Recent justSeen(path, *opened);
             OfferFile(index, path, cart, ok);
         }
         if (!StillTheGroup(index, group)) {

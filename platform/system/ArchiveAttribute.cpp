@@ -278,13 +278,19 @@ bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
             UnrecordedMarks().remove(TableKey(path));
         }
     }
-    const std::optional<FileVersionKey> version = FileVersionKey::Of(path);
-    if (version && ClearedFiles().Lookup(*version) && options.extendedAttributes &&
-        !IsLink(native)) {
+    // One look tells both whether the name is a link and, when it is a plain file, its version.
+    struct stat seen
+    {
+    };
+    const bool looked = ::lstat(native.constData(), &seen) == 0;
+    const bool link = looked && S_ISLNK(seen.st_mode);
+    const std::optional<FileVersionKey> version =
+        looked && S_ISREG(seen.st_mode) ? std::optional(FileVersionKey::FromStat(seen))
+                                        : std::nullopt;
+    if (version && ClearedFiles().Lookup(*version) && options.extendedAttributes) {
         return false;
     }
     const Record current = StatRecord(native, path, kReading);
-    const bool link = IsLink(native);
     if (!link && OnCifs(native)) {
         return (CifsAttributes(native, path, kReading) & ArchiveBit) != 0;
     }

@@ -32,6 +32,14 @@ void IgnoreLeaseBreakSignal()
     });
 }
 
+Result<FileVersionKey> Seen(const Result<>& verdict, const struct stat& info)
+{
+    if (!verdict) {
+        return Failure{verdict.Reason()};
+    }
+    return FileVersionKey::FromStat(info);
+}
+
 QString ErrorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -72,7 +80,7 @@ void FileInUse::WatchTree(const QString& folder)
     m_writers->WatchTree(folder);
 }
 
-Result<> FileInUse::OpenExclusively(const QString& path)
+Result<FileVersionKey> FileInUse::OpenExclusively(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     // Non-blocking: a FIFO must not wait for a writer, and a file leased by someone else (a
@@ -98,10 +106,10 @@ Result<> FileInUse::OpenExclusively(const QString& path)
     }
     if (leaseTells) {
         IgnoreLeaseBreakSignal();
+        // Closing the descriptor on the way out gives the lease up: no call of its own.
         if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {
-            ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
             // Nobody has it open now, but a writer that closes between pieces may come back.
-            return Rested(path, look);
+            return Seen(Rested(path, look), info);
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK) {
@@ -115,7 +123,7 @@ Result<> FileInUse::OpenExclusively(const QString& path)
         case WriteWatch::State::Writing:
             return Failure{QStringLiteral("still being written")};
         case WriteWatch::State::NotWriting:
-            return Rested(path, look);
+            return Seen(Rested(path, look), info);
         case WriteWatch::State::Unknown:
             if (const QString key = answer.folder + u'\n' + answer.why;
                 !m_unseenTold.contains(key)) {
@@ -127,7 +135,7 @@ Result<> FileInUse::OpenExclusively(const QString& path)
             break;
         }
     }
-    return Settled(path, look);
+    return Seen(Settled(path, look), info);
 }
 
 bool FileInUse::OnNetworkFileSystem(int fd, quint64 device)

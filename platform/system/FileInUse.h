@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/system/Clocks.h"
+#include "platform/system/FileVersionCache.h"
 #include "platform/system/Result.h"
 
 #include <QHash>
@@ -39,7 +40,8 @@ public:
 
     // Works when the file was opened and nobody else has it open; it is closed again before
     // returning. Fails, saying why, when it is in use, missing, unreadable or not a regular file.
-    Result<> OpenExclusively(const QString& path);
+    // Gives the look it took at the opened file (links followed), for the caller to hand on.
+    Result<FileVersionKey> OpenExclusively(const QString& path);
 
     // Drops what the size-and-time test remembers of a file (after it was deleted).
     void Forget(const QString& path);

@@ -29,6 +29,14 @@ std::optional<FileVersionKey> FileVersionKey::Of(const QString& path)
         recent.armed = false;
         return recent.key;
     }
+    return Peek(path);
+}
+
+std::optional<FileVersionKey> FileVersionKey::Peek(const QString& path)
+{
+    if (recent.armed && recent.path == path) {
+        return recent.key;
+    }
     struct stat st
     {
     };

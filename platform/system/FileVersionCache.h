@@ -22,6 +22,9 @@ struct FileVersionKey
 
     // Empty when the path is not a regular file (links are followed).
     static std::optional<FileVersionKey> Of(const QString& path);
+    // As Of, but a look handed on (Recent) answers without being used up: for a question asked
+    // before the first one that reads the file.
+    static std::optional<FileVersionKey> Peek(const QString& path);
     static FileVersionKey FromStat(const struct stat& info);
 
     // The version without its change time: one content, which the change time does not tell,

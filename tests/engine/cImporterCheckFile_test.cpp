@@ -7,6 +7,7 @@
 #include "framework/ToolGlobals.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/DateTimeFunctions.h"
+#include "platform/system/FileVersionCache.h"
 #include "platform/system/LongWork.h"
 #include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
@@ -793,6 +794,24 @@ TEST_F(ImportDecisionTest, SnapshotIsTakenOncePerVersionOfTheFile)
     nextSecond();
     EXPECT_TRUE(Check(file, "1234"));
     EXPECT_EQ(copies(), 2);
+}
+
+// The look a pass took at the file and handed on answers the decision's questions before the
+// file is read, its length among them; the next decision looks afresh.
+TEST_F(ImportDecisionTest, LookHandedOnAnswersTheLengthToo)
+{
+    AddGroup([](cImporterGroup& g) { g.UseArchiveBit = false; });
+    const QString file = Wav("1234 Jingle.wav", 0.5);
+    ASSERT_TRUE(Check(file, "1234"));
+    const std::optional<FileVersionKey> look = FileVersionKey::Of(file);
+    ASSERT_TRUE(look);
+    Wav("1234 Jingle.wav", 1.5);
+    {
+        const FileVersionKey::Recent handed(file, *look);
+        EXPECT_FALSE(Check(file, "1234"));
+    }
+    EXPECT_TRUE(Check(file, "1234"));
+    EXPECT_NEAR(GetCart("1234").Length, 1.5, 0.01);
 }
 
 // The cart's own audio file was edited to another length: the group asks for everything anew.

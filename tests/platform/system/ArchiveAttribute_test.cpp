@@ -140,6 +140,19 @@ TEST_F(ArchiveAttributeTest, TableThatCannotBeSavedWholeStaysAsItWas)
               0);
 }
 
+// A link has a mark of its own: a file found cleared does not answer for a link to it.
+TEST_F(ArchiveAttributeTest, LinkToAClearedFileHasItsOwnMark)
+{
+    const QString target = Write("Target.wav", "audio");
+    ArchiveAttribute::Clear(target, options);
+    EXPECT_FALSE(ArchiveAttribute::IsSet(target, options));
+    const QString link = home.File("Link.wav");
+    ASSERT_TRUE(QFile::link(target, link));
+    EXPECT_TRUE(ArchiveAttribute::IsSet(link, options));
+    ArchiveAttribute::Clear(link, options);
+    EXPECT_FALSE(ArchiveAttribute::IsSet(link, options));
+}
+
 TEST_F(ArchiveAttributeTest, MissingFileCannotBeReadOrCleared)
 {
     const QString missing = home.File("Missing.wav");

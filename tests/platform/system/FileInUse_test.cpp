@@ -59,7 +59,7 @@ TEST(FileInUseTest, LeaseTellsWhetherAnotherProcessHasTheFileOpen)
     EXPECT_TRUE(inUse.OpenExclusively(path));
 
     Holder holder(path);
-    const Result<> refused = inUse.OpenExclusively(path);
+    const auto refused = inUse.OpenExclusively(path);
     EXPECT_FALSE(refused);
     EXPECT_FALSE(refused.Reason().isEmpty());
 
@@ -78,7 +78,7 @@ TEST(FileInUseTest, AFileNobodyHoldsIsTakenOnlyOnceItHasRested)
     ManualClocks clocks;
     FileInUse inUse(true, clocks.Get());
     Write(path, "ID3", QIODevice::WriteOnly);
-    const Result<> refused = inUse.OpenExclusively(path);
+    const auto refused = inUse.OpenExclusively(path);
     EXPECT_FALSE(refused);
     EXPECT_EQ(refused.Reason(), "modified less than two seconds ago");
     clocks.Later(1);
@@ -163,7 +163,7 @@ TEST(FileInUseTest, WithoutLeasesTwoSecondsOfQuietSettleAFile)
 
     SetModified(path, QDateTime::currentDateTime().addMSecs(-1500));
     EXPECT_FALSE(inUse.OpenExclusively(path));
-    const Result<> refused = inUse.OpenExclusively(path);
+    const auto refused = inUse.OpenExclusively(path);
     EXPECT_FALSE(refused);
     EXPECT_EQ(refused.Reason(), "modified less than two seconds ago");
 
@@ -260,7 +260,7 @@ TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
 {
     QTemporaryDir dir;
     FileInUse inUse;
-    const Result<> refused = inUse.OpenExclusively(dir.filePath("gone.wav"));
+    const auto refused = inUse.OpenExclusively(dir.filePath("gone.wav"));
     EXPECT_FALSE(refused);
     EXPECT_FALSE(refused.Reason().isEmpty());
     EXPECT_FALSE(inUse.OpenExclusively(dir.path()));
@@ -268,7 +268,7 @@ TEST(FileInUseTest, MissingFoldersAndPipesAreNeverOpenAndNeverWaitedFor)
     // A pipe without a writer would block an ordinary open for ever.
     const QString pipe = dir.filePath("1234 pipe.wav");
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    const Result<> pipeRefused = inUse.OpenExclusively(pipe);
+    const auto pipeRefused = inUse.OpenExclusively(pipe);
     EXPECT_FALSE(pipeRefused);
     EXPECT_EQ(pipeRefused.Reason(), "not a regular file");
 }
