@@ -63,6 +63,9 @@ public:
     // Whether FileName's present version was imported without the snapshot its group asks for:
     // the file is then the only copy of that version and is not to be deleted.
     bool ImportedWithoutSnapshot(const QString& FileName) const;
+    // A version imported from a file that then could not be deleted: not imported again in this
+    // run, or a file the program may not delete would be imported at every pass.
+    void KeepImported(const FileVersionKey& Version);
 
     // Asked by a re-check of a group's range before it offers the carts with audio whose audio
     // files are missing from Folder: false when more than half of the WithAudio carts with audio
@@ -152,4 +155,6 @@ private:
     // Content versions of files a snapshot was taken of (true): one each, however often the
     // import is tried; or that were imported while their snapshot could not be taken (false).
     FileVersionCache<bool> m_snapshotsTaken;
+    // Content versions imported and then kept in their folder against the group's wish.
+    FileVersionCache<bool> m_keptAfterImport;
 };

@@ -158,7 +158,7 @@ private:
     bool RemoveCartOfVanishedFile(Cart& cart, float newLength);
     bool FullReimport();
     bool TimingOnlyUpdate(Cart& cart, float newLength);
-    bool InCartWithoutSnapshot();
+    bool InCartAndKept();
     void Snapshot();
     void RememberSnapshot();
     bool UsesArchiveFlag() const { return m_group.UseArchiveBit && !m_group.CheckCurrent; }
@@ -255,7 +255,7 @@ bool ImportDecision::Run()
         return false;
     }
 
-    if (InCartWithoutSnapshot()) {
+    if (InCartAndKept()) {
         return false;
     }
 
@@ -682,16 +682,27 @@ void ImportDecision::SayFutureDate(const Cart& imported)
         m_hdReference + QStringLiteral(" again"));
 }
 
-// The cart holds this version already, imported while its snapshot could not be taken; the
-// file stays for the operator and is not imported again until it changes.
-bool ImportDecision::InCartWithoutSnapshot()
+// The cart holds this version already, imported while its snapshot could not be taken, or
+// imported and then not deleted; the file stays for the operator and is not imported again
+// until it changes.
+bool ImportDecision::InCartAndKept()
 {
-    if (!m_importer.ImportedWithoutSnapshot(m_fileName)) {
+    // Asked before the file is measured: the look handed on still serves the measuring.
+    const std::optional<FileVersionKey> version = FileVersionKey::Peek(m_fileName);
+    if (!version) {
         return false;
     }
-    Trace(QStringLiteral("Exit - this version of the file is in the cart already, kept as no "
-                         "snapshot of it could be taken"));
-    return true;
+    if (m_importer.m_snapshotsTaken.Lookup(version->Content()) == false) {
+        Trace(QStringLiteral("Exit - this version of the file is in the cart already, kept as no "
+                             "snapshot of it could be taken"));
+        return true;
+    }
+    if (m_importer.m_keptAfterImport.Lookup(version->Content())) {
+        Trace(QStringLiteral("Exit - this version of the file is in the cart already, kept as it "
+                             "could not be deleted"));
+        return true;
+    }
+    return false;
 }
 
 // Once per version: an import that failed for the store's sake is tried again at every pass.

@@ -11,6 +11,11 @@ bool cImporter::ImportedWithoutSnapshot(const QString& FileName) const
     return taken && !*taken;
 }
 
+void cImporter::KeepImported(const FileVersionKey& Version)
+{
+    m_keptAfterImport.Store(Version.Content(), true);
+}
+
 bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder,
                                        const QStringList& MissingCarts, qint32 WithAudio)
 {

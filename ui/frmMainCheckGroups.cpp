@@ -709,6 +709,7 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
                 m_importer->AddToLog(prefix, QStringLiteral("Successfully deleted '") + path +
                                                  QStringLiteral("'"));
             } else {
+                m_importer->KeepImported(offered);
                 m_importer->AddToLog(prefix, QStringLiteral("Couldn't delete '") + path +
                                                  QStringLiteral("' Error: ") + error);
             }

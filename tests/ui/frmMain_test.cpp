@@ -665,13 +665,18 @@ TEST_F(MainWindowTest, FileThatCannotBeDeletedStaysAndTheLogSaysWhy)
     if (root ? !setAppendOnly(true) : ::chmod(folder.constData(), 0555) != 0) {
         SKIP_OUTSIDE_CI("no folder here refuses removals");
     }
-    Check();
+    // Imported once: the same version is not imported again at every pass.
+    for (int pass = 0; pass < 3; ++pass) {
+        Check();
+    }
     root ? setAppendOnly(false) : ::chmod(folder.constData(), 0755);
     EXPECT_TRUE(CartHasAudio("1234"));
     EXPECT_TRUE(QFile::exists(file));
-    EXPECT_TRUE(AppLog().contains("GRP:1:Couldn't delete '" + file + "' Error: " +
-                                  (root ? "Operation not permitted" : "Permission denied")))
+    EXPECT_EQ(AppLog().count("GRP:1:Couldn't delete '" + file + "' Error: " +
+                             (root ? "Operation not permitted" : "Permission denied")),
+              1)
         << AppLog().toStdString();
+    EXPECT_EQ(AppLog().count("Imported '1234 Kept.wav'"), 1);
 }
 
 // The mark of a file that must go into the profile's table (a link has no attributes of its
