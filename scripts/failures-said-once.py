@@ -36,7 +36,7 @@ import subprocess
 import sys
 import time
 
-from private_home import private_home, profile_folder
+from private_home import private_home, profile_folder, stop
 
 PROFILE = "SaidOnce"
 LIMIT = 256 * 1024  # bytes: any file the program writes beyond this fails as on a full disk
@@ -147,12 +147,7 @@ class Run:
                 try:
                     time.sleep(self.args.seconds / (self.args.restarts + 1))
                 finally:
-                    program.send_signal(signal.SIGTERM)
-                    try:
-                        program.wait(30)
-                    except subprocess.TimeoutExpired:
-                        program.kill()
-                        program.wait()
+                    stop(program, 30)
         finally:
             # Mails still on their way are in by now.
             time.sleep(1)

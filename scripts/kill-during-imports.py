@@ -19,14 +19,13 @@ import os
 import random
 import re
 import shutil
-import signal
 import sqlite3
 import struct
 import subprocess
 import sys
 import time
 
-from private_home import private_home, profile_folder
+from private_home import private_home, profile_folder, stop
 
 RATE = 44100
 CHANNELS = 2
@@ -124,12 +123,7 @@ class Run:
                     return True
             return False
         finally:
-            program.send_signal(signal.SIGTERM)
-            try:
-                program.wait(20)
-            except subprocess.TimeoutExpired:
-                program.kill()
-                program.wait()
+            stop(program, 20)
 
     def prepare(self):
         rnd = random.Random(self.args.seed)

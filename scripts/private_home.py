@@ -2,6 +2,8 @@
 lies in one temporary folder, so a run never touches the real home."""
 
 import os
+import signal
+import subprocess
 import tempfile
 
 
@@ -25,3 +27,13 @@ def profile_folder(env, profile):
                           "Profiles", profile)
     os.makedirs(folder, exist_ok=True)
     return folder
+
+
+def stop(program, seconds):
+    """Asks the program to close as the session's end does, and kills it after the given seconds."""
+    program.send_signal(signal.SIGTERM)
+    try:
+        program.wait(seconds)
+    except subprocess.TimeoutExpired:
+        program.kill()
+        program.wait()
