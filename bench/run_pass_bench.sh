@@ -1,10 +1,10 @@
 #!/bin/sh
 # Times check passes over large drop folders and stores against find and ffmpeg, one BENCH line
 # per row: project, reference and ratio are the best of the row's runs, the -median fields their
-# median. The syscalls- rows count with strace the system calls per file of one steady pass
-# against find's per file over the same files. A row whose passes did not do their work prints a FAILED line and the script ends with
-# 1 after the other rows. Builds a release build of its own and works in a temporary folder that
-# it removes.
+# median. The syscalls- rows count with strace the system calls per file of one pass (steady,
+# archive flag, re-check) against find's per file over the same files. A row whose passes did not
+# do their work prints a FAILED line and the script ends with 1 after the other rows. Builds a
+# release build of its own and works in a temporary folder that it removes.
 # Usage: bench/run_pass_bench.sh   (BUILD_DIR overrides the build folder, KEEP=1 keeps the files)
 set -eu
 command -v strace >/dev/null || { echo "the strace command is needed" >&2; exit 1; }
