@@ -1,5 +1,6 @@
 #include "ui/frmMain.h"
 
+#include "engine/FolderPass.h"
 #include "engine/cEmail.h"
 #include "engine/cImporter.h"
 #include "engine/cImporterGroup.h"
@@ -128,6 +129,19 @@ frmMain::frmMain(QWidget* parent, Clocks clocks, bool leasesAllowed)
     setWindowIcon(ProgramIcon::Icon());
     OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    m_folderPass = std::make_unique<FolderPass>(
+        *m_fileInUse,
+        FolderPass::Hooks{
+            .mayGoOn = [this] { return !UnloadPending; },
+            .showStatus = [this](const QString& text) { SetOverallStatus(text); },
+            .offer =
+                [this](int index, const QString& path, const QString& cart) {
+                    bool ok = false;
+                    OfferFile(index, path, cart, ok);
+                    return ok;
+                },
+            .stillTheGroup =
+                [this](int index, cImporterGroup*& group) { return StillTheGroup(index, group); }});
     BuildMenus();
     BuildControls();
     ConnectHandlers();

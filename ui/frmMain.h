@@ -2,7 +2,6 @@
 
 #include "platform/system/Clocks.h"
 #include "platform/system/DateTimeFunctions.h"
-#include "platform/system/FileVersionCache.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -19,6 +18,7 @@
 struct FolderNamesNotText;
 
 class FileInUse;
+class FolderPass;
 class GraphicsRenderer;
 class QDateTime;
 class QLocale;
@@ -278,11 +278,8 @@ private:
     // change.
     QHash<QString, QList<QByteArray>> m_namesNotTextTold;
     void TellNamesNotText(int index, const QString& watched, QList<FolderNamesNotText> found);
-    // The in-use test's word on folders where writers cannot be seen.
-    void TellUnseenWriters(int index);
-    // Per group, the files that the last pass left for a later file of their cart, each with the
-    // version told: told again only when it changes.
-    QHash<int, QHash<QString, FileVersionKey>> m_passedOverTold;
+    // The walk over an import group's files, with what it keeps from pass to pass.
+    std::unique_ptr<FolderPass> m_folderPass;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QTimer* m_trayWatch = nullptr;
     bool UnloadPending = false;
