@@ -4,7 +4,6 @@
 #include "platform/system/DateTimeFunctions.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
@@ -298,9 +297,10 @@ private:
     bool m_unloadAfterModal = false;
     // The engine works on a file and holds its group.
     bool m_offeringFile = false;
-    // When each status label was last painted at once.
-    QElapsedTimer m_overallStatusPainted;
-    QElapsedTimer m_currentProgressPainted;
+    // When each status label and the overall bar were last painted at once (steady clock).
+    std::optional<qint64> m_overallStatusPaintedNs;
+    std::optional<qint64> m_currentProgressPaintedNs;
+    std::optional<qint64> m_overallProgressPaintedNs;
     QPointer<frmAudioBrowser> m_audioBrowser;
     std::unique_ptr<SessionEndWatcher> m_sessionEnd;
 };

@@ -35,6 +35,7 @@
 #include <QUrl>
 
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -133,19 +134,28 @@ void frmMain::SetCurrentProgress(const QString& text)
 namespace {
 
 // A display frame, near enough: nobody reads captions that change faster.
-constexpr qint64 kFrameMs = 20;
+constexpr qint64 kFrameNs = 20'000'000;
 
-// The folder walk does not yield, so a label is painted at once; but at most once a frame, as
-// a pass changes it for every file. A caption changed sooner is painted with the next change
-// a frame later, or when the message loop next runs, whichever comes first.
-void PaintSoon(QWidget* label, QElapsedTimer& painted)
+// The folder walk does not yield, so a caption or bar is painted at once; but at most once a
+// frame, as a pass changes it for every file and every step of an import. A change made sooner
+// is painted with the next change a frame later, or when the message loop next runs, whichever
+// comes first.
+void PaintSoon(QWidget* widget, std::optional<qint64>& paintedNs, qint64 nowNs)
 {
-    if (!painted.isValid() || painted.elapsed() >= kFrameMs) {
-        label->repaint();
-        painted.start();
+    if (!paintedNs || nowNs - *paintedNs >= kFrameNs) {
+        widget->repaint();
+        paintedNs = nowNs;
     } else {
-        label->update();
+        widget->update();
     }
+}
+
+// The bar paints itself at once on every visible step; PaintSoon decides instead.
+void SetValueUnpainted(QProgressBar* bar, int value)
+{
+    bar->setUpdatesEnabled(false);
+    bar->setValue(value);
+    bar->setUpdatesEnabled(true);
 }
 
 } // namespace
@@ -153,12 +163,12 @@ void PaintSoon(QWidget* label, QElapsedTimer& painted)
 void frmMain::lblCurrentProgress_Change()
 {
     AddToDebugLog(QStringLiteral("Current Status: ") + lblCurrentProgress->text(), 5, ovNone);
-    PaintSoon(lblCurrentProgress, m_currentProgressPainted);
+    PaintSoon(lblCurrentProgress, m_currentProgressPaintedNs, m_clocks.SteadyNs());
 }
 
 void frmMain::lblOverallStatus_Change()
 {
-    PaintSoon(lblOverallStatus, m_overallStatusPainted);
+    PaintSoon(lblOverallStatus, m_overallStatusPaintedNs, m_clocks.SteadyNs());
 }
 
 void frmMain::lvwGroups_DblClick()
@@ -191,10 +201,10 @@ void frmMain::mclsImporter_LogEventAdded(const QDateTime& EventDate, const QStri
 
 void frmMain::mclsImporter_ImportStarted(const QString& FileName, const QString& HDReference)
 {
-    prgOverallProgress->setValue(0);
+    SetValueUnpainted(prgOverallProgress, 0);
     prgOverallProgress->show();
     prgOverallProgress->raise();
-    prgOverallProgress->repaint();
+    PaintSoon(prgOverallProgress, m_overallProgressPaintedNs, m_clocks.SteadyNs());
     SetOverallStatus(QStringLiteral("Importing ") +
                      FileFunctions::instance().GetFileName(FileName) +
                      QStringLiteral(" into Cart ") + HDReference);
@@ -203,8 +213,8 @@ void frmMain::mclsImporter_ImportStarted(const QString& FileName, const QString&
 void frmMain::mclsImporter_ImportProgress(const QString& FileName, const QString& HDReference,
                                           qint16 Progress)
 {
-    prgOverallProgress->setValue(Percent(Progress));
-    prgOverallProgress->repaint();
+    SetValueUnpainted(prgOverallProgress, Percent(Progress));
+    PaintSoon(prgOverallProgress, m_overallProgressPaintedNs, m_clocks.SteadyNs());
 }
 
 void frmMain::mclsImporter_ImportFinished(const QString& FileName, const QString& HDReference)

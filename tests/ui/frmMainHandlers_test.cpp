@@ -11,6 +11,7 @@
 #include "platform/system/PlatformPaths.h"
 #include "platform/system/ScriptedAnswerer.h"
 #include "platform/system/ToolError.h"
+#include "tests/support/ManualClocks.h"
 #include "tests/support/TempHome.h"
 #include "ui/frmMain.h"
 
@@ -183,9 +184,9 @@ protected:
             .arg(last);
     }
 
-    void Start()
+    void Start(Clocks clocks = {})
     {
-        window = std::make_unique<frmMain>();
+        window = std::make_unique<frmMain>(nullptr, std::move(clocks));
         window->OpenUrl = [this](const QUrl& url) {
             opened << url;
             return true;
@@ -313,6 +314,50 @@ TEST_F(MainWindowHandlersTest, ImporterEventsDriveTheStatusLinesAndBars)
     EXPECT_FALSE(overall->isVisible());
     EXPECT_EQ(overall->value(), 0);
     EXPECT_EQ(window->lblOverallStatus->text(), "Importing 1234 Station Jingle.wav into Cart 1234");
+}
+
+// The paints a progress bar receives, and the value it showed at the last of them.
+struct PaintWatch : QObject
+{
+    int paints = 0;
+    int shown = -1;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            shown = static_cast<QProgressBar*>(watched)->value();
+        }
+        return false;
+    }
+};
+
+TEST_F(MainWindowHandlersTest, AnImportsStepsPaintTheBarOnceAFrameAndItsLastStepIsShown)
+{
+    ManualClocks clocks;
+    Start(clocks.Get());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QProgressBar* bar = window->prgOverallProgress;
+    PaintWatch watch;
+    bar->installEventFilter(&watch);
+    cImporter* importer = window->Importer();
+    const QString file = "/in/1234 Station Jingle.wav";
+
+    // Steps within one frame: the start is painted at once, the steps after it wait.
+    Q_EMIT importer->ImportStarted(file, "1234");
+    for (qint16 step = 10; step <= 90; step += 10) {
+        Q_EMIT importer->ImportProgress(file, "1234", step);
+    }
+    EXPECT_EQ(watch.paints, 1);
+    EXPECT_EQ(bar->value(), 90);
+    QTest::qWait(50);
+    EXPECT_EQ(watch.shown, 90);
+
+    // A frame later a step is painted at once.
+    clocks.Later(0.02);
+    const int before = watch.paints;
+    Q_EMIT importer->ImportProgress(file, "1234", 95);
+    EXPECT_EQ(watch.paints, before + 1);
+    EXPECT_EQ(watch.shown, 95);
 }
 
 TEST_F(MainWindowHandlersTest, CloseBoxAsksAndNoLeavesEverythingAsItWas)
