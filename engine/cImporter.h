@@ -147,7 +147,8 @@ private:
     // their mail went out once; the carts last said to be missing, and when (steady clock, ns).
     struct RemovalsHeld
     {
-        QStringList missing;
+        // Every cart the hold-back line named since removals were last allowed.
+        QSet<QString> told;
         qint64 saidAtNs = 0;
     };
     QHash<QString, RemovalsHeld> m_removalsHeld;

@@ -38,16 +38,18 @@ bool cImporter::MayRemoveVanishedCarts(qint16& GroupIndex, const QString& Folder
                        "remove those carts in the playout system, or restore the files")
             .arg(group->StartHDRef, group->EndHDRef, QString::number(missing),
                  QString::number(WithAudio), Folder);
-    QStringList carts = MissingCarts;
-    carts.sort();
     const qint64 now = m_clocks.SteadyNs();
     const auto held = m_removalsHeld.find(episode);
     const bool firstPass = held == m_removalsHeld.end();
-    // A hold-back that lasts is said once an hour, like every other lasting failure.
-    if (firstPass || held->missing != carts ||
+    const QSet<QString> carts(MissingCarts.begin(), MissingCarts.end());
+    // A file that comes and goes would repeat the line at every pass: it is said again when a
+    // cart not named yet goes missing, otherwise hourly like every other lasting failure.
+    if (firstPass || !held->told.contains(carts) ||
         now - held->saidAtNs >= FailureMemory::RepeatAfterMs * 1'000'000) {
         AddToLog(QStringLiteral("GRP:") + QString::number(GroupIndex), found);
-        m_removalsHeld.insert(episode, {carts, now});
+        RemovalsHeld& said = m_removalsHeld[episode];
+        said.told.unite(carts);
+        said.saidAtNs = now;
     }
     if (firstPass) {
         QString fileName = Folder;

@@ -48,7 +48,9 @@ struct Document
     bool exists = false;
     bool readable = true;
     bool bom = false;
-    bool utf16 = false; // little-endian with its mark, as Windows Notepad saves "Unicode"
+    // UTF-16 with its mark, as Windows Notepad saves "Unicode" (little-endian) and "Unicode big
+    // endian"; kept so.
+    std::optional<QStringConverter::Encoding> utf16;
     bool crlf = false;
 };
 
@@ -111,14 +113,15 @@ Document loadFromDisk(const QString& path)
         doc.readable = false;
         return doc;
     }
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        doc.bom = true;
-        bytes.remove(0, 3);
-    } else if (bytes.startsWith("\xFF\xFE")) {
+    const QByteArray mark("\xEF\xBB\xBF");
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         // Windows' profile functions read and write such files; keep them in their form.
-        doc.utf16 = true;
-        QStringDecoder decoder(QStringConverter::Utf16LE);
+        doc.utf16 =
+            bytes.startsWith("\xFF") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
+        QStringDecoder decoder(*doc.utf16, QStringConverter::Flag::ConvertInitialBom);
         bytes = QString(decoder.decode(QByteArrayView(bytes).sliced(2))).toUtf8();
+    } else {
+        doc.bom = bytes.startsWith(mark);
     }
     const qsizetype firstLf = bytes.indexOf('\n');
     doc.crlf = firstLf > 0 && bytes.at(firstLf - 1) == '\r';
@@ -132,6 +135,11 @@ Document loadFromDisk(const QString& path)
     for (QByteArray& raw : rawLines) {
         if (raw.endsWith('\r')) {
             raw.chop(1);
+        }
+        // Further marks, left by editors or by joining files, would hide a section's name; the
+        // file is written back with its one mark.
+        while (raw.startsWith(mark)) {
+            raw.remove(0, mark.size());
         }
         // Decided per line, so that a file edited both here and on Windows reads right.
         std::optional<QString> text;
@@ -166,9 +174,8 @@ Result<> saveToDisk(const QString& path, const Document& doc)
         bytes.append(lineEnd);
     }
     if (doc.utf16) {
-        const QString text = QString::fromUtf8(bytes);
-        bytes = QByteArray("\xFF\xFE");
-        bytes.append(QStringEncoder(QStringConverter::Utf16LE).encode(text));
+        const QString text = QChar(QChar::ByteOrderMark) + QString::fromUtf8(bytes);
+        bytes = QStringEncoder(*doc.utf16).encode(text);
     }
     return SaveWhole(file, bytes);
 }

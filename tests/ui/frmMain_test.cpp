@@ -842,6 +842,22 @@ TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
     EXPECT_NEAR(CartLength("1900"), 28, 0.05);
 }
 
+// What the program itself put into "Failed!" and "Snapshots!" is never offered, so it never keeps
+// the folder's own file for the cart out.
+TEST_F(MainWindowTest, FilesInTheEngineFoldersNeverShareACart)
+{
+    WriteSettings(1, FolderGroup(1, watch, "1000-1999"));
+    Start();
+    ASSERT_TRUE(QDir().mkpath(watch + "/Failed!") && QDir().mkpath(watch + "/snapshots!"));
+    WriteWav(watch + "/Failed!/1900 Refused.wav", 0.5);
+    WriteWav(watch + "/snapshots!/1900 Before.wav", 0.75);
+    WriteWav(watch + "/1900 Spot.wav", 1.0);
+    Check();
+    Check();
+    EXPECT_NEAR(CartLength("1900"), 1.0, 0.05);
+    EXPECT_FALSE(AppLog().contains("is not imported")) << AppLog().toStdString();
+}
+
 // A folder that holds the store's audio: the cart's own audio file, which is never offered, leaves
 // the file dropped beside it for its cart to be offered.
 TEST_F(MainWindowTest, FileBesideTheCartsOwnAudioIsImported)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <gtest/gtest.h>
 
 namespace {
@@ -163,23 +164,38 @@ TEST_F(IniFileTest, EncodingsBomAndWindows1252)
                                      "\xE2\x82\xAC\xE2\x80\x9C\nNew=1\n"));
 }
 
-TEST_F(IniFileTest, Utf16FileSavedByWindowsNotepadIsReadAndKeptUtf16)
+// Notepad's "Unicode" and "Unicode big endian", and files that picked up more byte-order marks
+// (at the start, or inside when files were joined) on their way from Windows.
+TEST_F(IniFileTest, Utf16AndByteOrderMarksAreReadAndKeptInTheirForm)
 {
-    const QString text =
-        QString::fromUtf8("[General]\r\nNumberGroups=2\r\n[Group1]\r\nName=Café\r\n");
-    QByteArray bytes("\xFF\xFE");
-    for (const QChar c : text) {
-        bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
-    }
-    Write(bytes);
-    EXPECT_EQ(IniFile::ReadInt(m_path, "General", "NumberGroups", 0), 2);
-    EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Name", "d"), QString::fromUtf8("Café"));
+    struct Row
+    {
+        const char* name;
+        QStringConverter::Encoding encoding;
+        int marks;
+        bool markInside = false;
+    };
+    for (const Row& row : {Row{"UTF-16LE", QStringConverter::Utf16LE, 1},
+                           Row{"UTF-16LE, three marks", QStringConverter::Utf16LE, 3},
+                           Row{"UTF-16BE", QStringConverter::Utf16BE, 1},
+                           Row{"UTF-16BE, two marks", QStringConverter::Utf16BE, 2},
+                           Row{"UTF-8, three marks", QStringConverter::Utf8, 3},
+                           Row{"UTF-16LE, a mark inside", QStringConverter::Utf16LE, 1, true},
+                           Row{"UTF-8, marks inside", QStringConverter::Utf8, 2, true}}) {
+        SCOPED_TRACE(row.name);
+        const QString mark(QChar(0xFEFF));
+        const QString text = QString::fromUtf8("[General]\r\nNumberGroups=2\r\n%1[Group1]\r\n"
+                                               "Name=Café\r\n");
+        QStringEncoder encode(row.encoding);
+        Write(encode(mark.repeated(row.marks) + text.arg(row.markInside ? mark : "")));
+        EXPECT_EQ(IniFile::ReadInt(m_path, "General", "NumberGroups", 0), 2);
+        EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Name", "d"), QString::fromUtf8("Café"));
 
-    ASSERT_TRUE(IniFile::WriteString(m_path, "Group1", "Path", "/srv/drop"));
-    EXPECT_TRUE(Contents().startsWith(QByteArray("\xFF\xFE[\0G\0", 6)));
-    EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Name", "d"), QString::fromUtf8("Café"));
-    EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Path", "d"), "/srv/drop");
-    EXPECT_EQ(IniFile::ReadInt(m_path, "General", "NumberGroups", 0), 2);
+        ASSERT_TRUE(IniFile::WriteString(m_path, "Group1", "Path", "/srv/drop"));
+        EXPECT_EQ(Contents(), QByteArray(encode(mark + text.arg("") + "Path=/srv/drop\r\n")));
+        EXPECT_EQ(IniFile::ReadString(m_path, "Group1", "Name", "d"), QString::fromUtf8("Café"));
+        EXPECT_EQ(IniFile::ReadInt(m_path, "General", "NumberGroups", 0), 2);
+    }
 }
 
 TEST_F(IniFileTest, GarbageAndUnreadableFilesDoNotHarm)
