@@ -75,7 +75,7 @@ FileInUse::~FileInUse() = default;
 void FileInUse::WatchTree(const QString& folder)
 {
     if (!m_writers) {
-        m_writers = std::make_unique<WriteWatch>();
+        m_writers = std::make_unique<WriteWatch>(m_clocks);
     }
     m_writers->WatchTree(folder);
 }

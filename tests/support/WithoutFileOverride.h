@@ -7,16 +7,18 @@
 // While it lives, the calling thread cannot read past file permissions, as root otherwise
 // does, so that an unreadable file is unreadable to the tests whatever account runs them. The
 // powers are only set aside, and come back at the end; an ordinary account has none to lose.
+// alsoSetAside: more powers to set aside, as bits (1u << CAP_LEASE: leases on others' files).
 class WithoutFileOverride
 {
 public:
-    WithoutFileOverride()
+    explicit WithoutFileOverride(unsigned alsoSetAside = 0)
     {
         if (::syscall(SYS_capget, &m_header, m_saved) != 0) {
             return;
         }
         __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        reduced[0].effective &=
+            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | alsoSetAside);
         m_ok = ::syscall(SYS_capset, &m_header, reduced) == 0;
     }
     ~WithoutFileOverride()

@@ -105,6 +105,26 @@ QString ReadFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// A 60-second MP3 cut into 4 files, the pieces of an upload.
+QStringList UploadInPieces(const TempHome& home)
+{
+    const QString mp3 = home.File("source.mp3");
+    EXPECT_TRUE(AudioFixtures::WriteSineWav(home.File("source.wav"), 60, 22050, 1));
+    EXPECT_TRUE(AudioFixtures::Encode(home.File("source.wav"), mp3));
+    QFile source(mp3);
+    EXPECT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    QStringList pieces;
+    for (int piece = 0; piece < 4; ++piece) {
+        pieces.append(home.File(QStringLiteral("piece%1").arg(piece)));
+        QFile part(pieces.last());
+        EXPECT_TRUE(part.open(QIODevice::WriteOnly));
+        const qsizetype from = bytes.size() * piece / 4;
+        part.write(bytes.mid(from, bytes.size() * (piece + 1) / 4 - from));
+    }
+    return pieces;
+}
+
 // The real cart store with faults put in on request: the named file fails to import with the
 // store's error, and asking for the named cart's audio path raises it too.
 class FaultyStore : public PlayoutAudio
@@ -531,20 +551,7 @@ TEST_F(MainWindowTest, FileWrittenInPiecesIsImportedOnlyOnceItHasRested)
 TEST_F(MainWindowTest, FileOfAnotherOwnerIsTakenOnlyOnceItsWriterClosedIt)
 {
     REQUIRE_FFMPEG();
-    const QString mp3 = home.File("source.mp3");
-    ASSERT_TRUE(AudioFixtures::WriteSineWav(home.File("source.wav"), 60, 22050, 1));
-    ASSERT_TRUE(AudioFixtures::Encode(home.File("source.wav"), mp3));
-    QFile source(mp3);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    const QByteArray bytes = source.readAll();
-    QStringList pieces;
-    for (int piece = 0; piece < 4; ++piece) {
-        pieces.append(home.File(QStringLiteral("piece%1").arg(piece)));
-        QFile part(pieces.last());
-        ASSERT_TRUE(part.open(QIODevice::WriteOnly));
-        const qsizetype from = bytes.size() * piece / 4;
-        part.write(bytes.mid(from, bytes.size() * (piece + 1) / 4 - from));
-    }
+    const QStringList pieces = UploadInPieces(home);
     WriteSettings(1, FolderGroup(1, watch, "3000-3999", "DeleteAfterImport=1"));
     WriteWav(watch + "/3002 Before.wav", 0.5);
     window = std::make_unique<frmMain>(nullptr, clocks.Get(), false);
@@ -577,6 +584,52 @@ TEST_F(MainWindowTest, FileOfAnotherOwnerIsTakenOnlyOnceItsWriterClosedIt)
                              "' are still being written (written before the program began to "
                              "watch the folder); a file there is taken once it has not changed "
                              "between two checks"));
+}
+
+// The operator moves the folders of an upload of another account about: the watch follows each
+// folder, and a folder made again under an old name is watched afresh. Each upload is imported
+// whole, and only then deleted.
+TEST_F(MainWindowTest, AnotherOwnersUploadIsTakenWholeWhileItsFoldersAreMoved)
+{
+    REQUIRE_FFMPEG();
+    const QStringList pieces = UploadInPieces(home);
+    WriteSettings(1, FolderGroup(1, watch, "3000-3999", "DeleteAfterImport=1"));
+    ASSERT_TRUE(QDir().mkpath(watch + "/In/Today"));
+    window = std::make_unique<frmMain>(nullptr, clocks.Get(), false);
+    ASSERT_TRUE(window->Load());
+    Check();
+
+    // Renamed aside and made again before the upload; renamed while the upload goes on.
+    ASSERT_TRUE(QDir(watch).rename("In", "In.old"));
+    ASSERT_TRUE(QDir().mkpath(watch + "/In/Today"));
+    Check();
+    const QString first = watch + "/In/Today/3001 Upload.mp3";
+    const QString second = watch + "/In/Today/3002 Upload.mp3";
+    for (const QString& file : {first, second}) {
+        QProcess writer;
+        writer.start("sh",
+                     {"-c", "exec 3>\"$1\"; while read -r piece; do cat \"$piece\" >&3; echo; done",
+                      "sh", file});
+        for (const QString& piece : pieces) {
+            writer.write(piece.toUtf8() + '\n');
+            ASSERT_TRUE(writer.waitForReadyRead(5000));
+            writer.readAll();
+            if (file == second && piece == pieces[1]) {
+                ASSERT_TRUE(QDir(watch + "/In").rename("Today", "Later"));
+            }
+            Check();
+            Check();
+            ASSERT_FALSE(CartHasAudio(file == first ? "3001" : "3002")) << piece.toStdString();
+        }
+        writer.closeWriteChannel();
+        ASSERT_TRUE(writer.waitForFinished(5000));
+    }
+    Check();
+    EXPECT_NEAR(CartLength("3001"), 60, 0.2);
+    EXPECT_NEAR(CartLength("3002"), 60, 0.2);
+    EXPECT_FALSE(QFile::exists(first));
+    EXPECT_FALSE(QFile::exists(watch + "/In/Later/3002 Upload.mp3"));
+    EXPECT_FALSE(AppLog().contains("Cannot see whether")) << AppLog().toStdString();
 }
 
 TEST_F(MainWindowTest, ArchiveFlagIsClearedAndTheFileNotImportedAgainButDeleteWins)
