@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sys/stat.h>
 #include <utility>
@@ -205,21 +206,54 @@ QHash<QString, SharedCart> SharedCarts(const QStringList& found)
     return shared;
 }
 
-// The file of a shared cart that the pass offers: the last of the pass's order, which a pass
-// left in the cart before, also while it is still being written; never the cart's own audio.
-QString ChosenFile(const QStringList& files, bool storeAudioInside, const QString& cartAudio)
+// Whether a found file is the cart's own audio: reached through a link or in a store folder
+// inside the watched one (mayBeReached), or another name of it (a hard link) anywhere.
+bool CartsOwnAudio(const QString& path, const FileVersionKey& seen, bool mayBeReached,
+                   const QString& cartAudio)
 {
-    for (auto file = files.crbegin(); file != files.crend(); ++file) {
+    if (mayBeReached && SameFile(path, cartAudio)) {
+        return true;
+    }
+    struct stat info
+    {
+    };
+    return seen.links > 1 && !cartAudio.isEmpty() &&
+           ::stat(QFile::encodeName(cartAudio).constData(), &info) == 0 &&
+           quint64(info.st_dev) == seen.device && quint64(info.st_ino) == seen.inode;
+}
+
+// The file of a shared cart that the pass offers: the newest (on a tie the last of the pass's
+// order), also while it is still being written, so that the cart never goes back to an older
+// one; never the cart's own audio; one that cannot be imported as it is only when all the
+// others cannot either.
+QString ChosenFile(const QStringList& files, bool storeAudioInside, const QString& cartAudio,
+                   cImporter& importer)
+{
+    QString chosen[2];
+    qint64 newest[2] = {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::min()};
+    for (const QString& file : files) {
+        const QByteArray native = QFile::encodeName(file);
         struct stat info
         {
         };
-        const bool isLink =
-            ::lstat(QFile::encodeName(*file).constData(), &info) == 0 && S_ISLNK(info.st_mode);
-        if (!((storeAudioInside || isLink) && SameFile(*file, cartAudio))) {
-            return *file;
+        if (::lstat(native.constData(), &info) != 0) {
+            continue;
+        }
+        const bool isLink = S_ISLNK(info.st_mode);
+        if (isLink && ::stat(native.constData(), &info) != 0) {
+            continue;
+        }
+        const FileVersionKey seen = FileVersionKey::FromStat(info);
+        if (CartsOwnAudio(file, seen, storeAudioInside || isLink, cartAudio)) {
+            continue;
+        }
+        const int bad = importer.CannotImportAsItIs(file, seen) ? 1 : 0;
+        if (seen.modifiedNs >= newest[bad]) {
+            newest[bad] = seen.modifiedNs;
+            chosen[bad] = file;
         }
     }
-    return {};
+    return chosen[0].isEmpty() ? chosen[1] : chosen[0];
 }
 
 } // namespace
@@ -321,8 +355,9 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
         const FileVersionKey offered = opened->Content();
         bool isLink = false;
         const QString why = ThroughListedFolders(held, group->Path, path, *opened, isLink);
-        if ((*storeAudioInside || isLink) &&
-            SameFile(path, store.GetCartAudioPath(cart, 0, false))) {
+        if ((*storeAudioInside || isLink || opened->links > 1) &&
+            CartsOwnAudio(path, *opened, *storeAudioInside || isLink,
+                          store.GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
                   QStringLiteral(" itself"));
             continue;
@@ -330,7 +365,7 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
         if (const auto sharing = shared.find(cart); sharing != shared.end()) {
             if (!sharing->chosen) {
                 sharing->chosen = ChosenFile(sharing->files, *storeAudioInside,
-                                             store.GetCartAudioPath(cart, 0, false));
+                                             store.GetCartAudioPath(cart, 0, false), importer);
             }
             if (*sharing->chosen != path) {
                 const FileVersionKey told = passedOverTold.value(path);

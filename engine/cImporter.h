@@ -66,6 +66,10 @@ public:
     // A version imported from a file that then could not be deleted: not imported again in this
     // run, or a file the program may not delete would be imported at every pass.
     void KeepImported(const FileVersionKey& Version);
+    // Whether this version of FileName was found to be one that cannot be imported as it is:
+    // it holds no audio (found in this run, or told in an earlier one), or its import failed and
+    // it could not be moved into "Failed!". A version never offered is not known to be so.
+    bool CannotImportAsItIs(const QString& FileName, const FileVersionKey& Version);
 
     // Asked by a re-check of a group's range before it offers the carts with audio whose audio
     // files are missing from Folder: false when more than half of the WithAudio carts with audio
@@ -158,4 +162,6 @@ private:
     FileVersionCache<bool> m_snapshotsTaken;
     // Content versions imported and then kept in their folder against the group's wish.
     FileVersionCache<bool> m_keptAfterImport;
+    // Versions found not importable as they are (true), or asked about and not known so.
+    FileVersionCache<bool> m_cannotImport;
 };

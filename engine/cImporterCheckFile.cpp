@@ -233,6 +233,17 @@ bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QStr
     return done;
 }
 
+bool cImporter::CannotImportAsItIs(const QString& FileName, const FileVersionKey& Version)
+{
+    if (const std::optional<bool> known = m_cannotImport.Lookup(Version)) {
+        return *known;
+    }
+    // Told before the program last started; asked once per version.
+    const bool told = UnmeasurableTold(FileName);
+    m_cannotImport.Store(Version, told);
+    return told;
+}
+
 bool ImportDecision::Run()
 {
     // What measuring the file decodes serves its import too; dropped when the decision ends.
@@ -799,6 +810,13 @@ void ImportDecision::SendFailed(const QString& note, const QString& reason)
 void ImportDecision::ReportUnreadable()
 {
     const std::optional<QString> reason = UnmeasurableReason(m_fileName);
+    if (reason) {
+        // Never to keep the other files of its cart out.
+        if (const std::optional<FileVersionKey> version =
+                m_measured ? m_measured : FileVersionKey::Peek(m_fileName)) {
+            m_importer.m_cannotImport.Store(*version, true);
+        }
+    }
     if (!reason || !m_importer.m_failures.FirstTime(m_fileName, m_importer.DecidingVersion(),
                                                     QStringLiteral("unreadable"))) {
         return;
@@ -824,9 +842,13 @@ void ImportDecision::MoveToFailed()
         Trace(QStringLiteral("The cart's own audio file stays in the store"));
         return;
     }
+    const std::optional<FileVersionKey> version = FileVersionKey::Peek(m_fileName);
     // Gone from the watched folder: a file that comes back under its name is news.
     if (m_importer.MoveToFailedFolder(m_groupIndex, m_fileName)) {
         m_importer.m_failures.Forget(m_fileName);
+    } else if (version) {
+        // Left where it is, it fails again at every pass.
+        m_importer.m_cannotImport.Store(*version, true);
     }
 }
 

@@ -18,9 +18,11 @@ thread_local RecentLook recent;
 
 FileVersionKey FileVersionKey::FromStat(const struct stat& st)
 {
-    return FileVersionKey{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
-                          qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-                          qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+    FileVersionKey key{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+                       qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                       qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+    key.links = quint64(st.st_nlink);
+    return key;
 }
 
 std::optional<FileVersionKey> FileVersionKey::Of(const QString& path)

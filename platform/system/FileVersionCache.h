@@ -18,7 +18,13 @@ struct FileVersionKey
     qint64 size = -1;
     qint64 modifiedNs = -1;
     qint64 changedNs = -1;
-    bool operator==(const FileVersionKey&) const = default;
+    // How many names the file has when looked at: no part of its version.
+    quint64 links = 0;
+    bool operator==(const FileVersionKey& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
 
     // Empty when the path is not a regular file (links are followed).
     static std::optional<FileVersionKey> Of(const QString& path);

@@ -855,26 +855,49 @@ TEST_F(MainWindowTest, FileStillOpenInAnotherProcessWaitsUntilClosed)
     EXPECT_FALSE(QFile::exists(file));
 }
 
-// Two files name one cart (in the number their titles begin with) in a folder that keeps its
-// files: importing each over the other would change the cart at every pass. Only the last of the
-// pass's order goes in, and not before it has been written; the other waits, told once per version
-// of it, until it is alone.
-TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
+// Several files name one cart (in the number their titles begin with) in a folder that keeps its
+// files: importing each over the other would change the cart at every pass. The newest goes in,
+// and not before it has been written; one that holds no audio never keeps the others out. Each
+// of the others waits, told once per version of it.
+TEST_F(MainWindowTest, OfSeveralFilesForOneCartTheNewestIsImported)
 {
     REQUIRE_FFMPEG();
     WriteSettings(1, FolderGroup(1, watch, "1000-1999"));
     Start();
+    const auto write = [](const QString& path, const QByteArray& text, int secondsAgo = 0) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(text);
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
+                                     QFileDevice::FileModificationTime));
+    };
     const QString source = home.File("source.wav");
     ASSERT_TRUE(AudioFixtures::WriteSineWav(source, 30, 22050, 1));
-    const QString waiting = watch + "/01900 Spot new.wav";
-    const QString last = watch + "/1900 Spot.wav";
-    ASSERT_TRUE(AudioFixtures::Encode(source, waiting, {"-t", "29"}));
-    ASSERT_TRUE(AudioFixtures::Encode(source, last));
-    const QString passedOver =
-        "GRP:1:'01900 Spot new.wav' is not imported: '1900 Spot.wav' also names Cart 1900";
+    const QString older = watch + "/1900 Spot.wav";
+    // First in the pass's order.
+    const QString newer = watch + "/1900 Spot new.wav";
+    ASSERT_TRUE(AudioFixtures::Encode(source, older, {"-t", "29"}));
+    ASSERT_TRUE(AudioFixtures::Encode(source, newer));
+    write(older, {}, 60);
+    // Cart, good file, and the newer one beside it that cannot be imported.
+    const struct
+    {
+        QString cart, good, bad;
+        QByteArray badText;
+    } rows[] = {{"1901", "1901 A good.wav", "1901 B notes.wav", "to do: record the spot"},
+                {"1902", "1902 A good.wav", "zz/1902 B.wav", {}}};
+    for (const auto& row : rows) {
+        WriteWav(watch + "/" + row.good, 0.5);
+        write(watch + "/" + row.good, {}, 60);
+        write(watch + "/" + row.bad, row.badText);
+    }
+    const QString promo = watch + "/Promos/1903 Spot.wav";
+    WriteWav(promo, 0.7);
+    write(promo, {}, 60);
 
     QProcess writer;
-    writer.start("sh", {"-c", "exec 3>>\"$1\"; echo ready; exec sleep 30", "sh", last});
+    writer.start("sh", {"-c", "exec 3>>\"$1\"; echo ready; exec sleep 30", "sh", newer});
     ASSERT_TRUE(writer.waitForReadyRead(5000));
     Check();
     EXPECT_FALSE(CartHasAudio("1900"));
@@ -884,15 +907,32 @@ TEST_F(MainWindowTest, OfTwoFilesForOneCartOnlyTheLastIsImported)
         Check();
     }
     EXPECT_NEAR(CartLength("1900"), 30, 0.05);
-    EXPECT_EQ(AppLog().count("into Cart 1900"), 1) << AppLog().toStdString();
-    EXPECT_EQ(AppLog().count(passedOver), 1);
+    EXPECT_NEAR(CartLength("1901"), 0.5, 0.05);
+    EXPECT_NEAR(CartLength("1902"), 0.5, 0.05);
+    EXPECT_NEAR(CartLength("1903"), 0.7, 0.05);
+    const QString log = AppLog();
+    EXPECT_EQ(log.count("GRP:1:'1900 Spot.wav' is not imported: '1900 Spot new.wav' also names "
+                        "Cart 1900"),
+              1)
+        << log.toStdString();
+    EXPECT_EQ(log.count("'1901 B notes.wav' cannot be read as audio"), 1);
+    EXPECT_EQ(log.count("'1902 B.wav' cannot be read as audio: the file is empty"), 1);
 
-    ASSERT_TRUE(AudioFixtures::Encode(source, waiting, {"-t", "28"}));
+    // The old file's folder renamed, the new one copied in under the old name; the older file
+    // rewritten.
+    ASSERT_TRUE(QDir(watch).rename("Promos", "Promos.old"));
+    WriteWav(promo, 1.5);
+    ASSERT_TRUE(AudioFixtures::Encode(source, older, {"-t", "28"}));
     Check();
-    EXPECT_EQ(AppLog().count(passedOver), 2);
-    ASSERT_TRUE(QFile::remove(last));
     Check();
     EXPECT_NEAR(CartLength("1900"), 28, 0.05);
+    EXPECT_NEAR(CartLength("1903"), 1.5, 0.05);
+    const QString later = AppLog();
+    EXPECT_EQ(later.count("Imported '1900 Spot new.wav' into Cart 1900"), 1) << later.toStdString();
+    EXPECT_EQ(later.count("Imported '1900 Spot.wav' into Cart 1900"), 1);
+    EXPECT_EQ(later.count("GRP:1:'Promos.old/1903 Spot.wav' is not imported: "
+                          "'Promos/1903 Spot.wav' also names Cart 1903"),
+              1);
 }
 
 // What the program itself put into "Failed!" and "Snapshots!" is never offered, so it never keeps
@@ -916,7 +956,8 @@ TEST_F(MainWindowTest, FilesInTheEngineFoldersNeverShareACart)
 TEST_F(MainWindowTest, FileBesideTheCartsOwnAudioIsImported)
 {
     const QString audio = PlatformPaths::DataHome() + "/Orvane/Cartvault v3/Audio";
-    WriteSettings(1, FolderGroup(1, audio, "1000-1999"));
+    WriteSettings(2, FolderGroup(1, audio, "1000-1999") +
+                         FolderGroup(2, watch, "1000-1999", "DeleteAfterImport=1"));
     Start();
     const QString source = home.File("source.wav");
     WriteWav(source, 0.5);
@@ -929,6 +970,16 @@ TEST_F(MainWindowTest, FileBesideTheCartsOwnAudioIsImported)
     EXPECT_NEAR(CartLength("1900"), 1.0, 0.05);
     EXPECT_EQ(AppLog().count("Imported '001900 Spot.wav'"), 1) << AppLog().toStdString();
     EXPECT_FALSE(AppLog().contains("is not imported"));
+
+    // Another name of the cart's own audio, outside the store's folder, is that audio too.
+    const QString link = watch + "/1900 x.wav";
+    ASSERT_EQ(::link(QFile::encodeName(Globals::PlayoutAudio->GetCartAudioPath("1900", 0, false)),
+                     QFile::encodeName(link)),
+              0);
+    Check();
+    Check();
+    EXPECT_TRUE(QFile::exists(link));
+    EXPECT_FALSE(AppLog().contains("1900 x.wav")) << AppLog().toStdString();
 }
 
 // A new version copied in while the previous one is being imported was never imported: it is
