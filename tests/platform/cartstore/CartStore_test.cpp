@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -46,6 +47,7 @@ public:
     QList<float> percents;
     float cancelAt = -1; // cancel at the first progress at or past this percent
     bool cancelAtStart = false;
+    std::function<void()> atProgress;
 
     void Callback(qint32, const QString&, const QString&, const QString&, bool&) override {}
     void HardDiskItemsFound(QObject*, bool&) override {}
@@ -54,6 +56,9 @@ public:
     {
         calls << "Progress2";
         percents << percent;
+        if (atProgress) {
+            std::exchange(atProgress, {})();
+        }
         if (cancelAt >= 0 && percent >= cancelAt) {
             cancel = true;
         }
@@ -309,10 +314,56 @@ TEST_F(CartStoreTest, ProgressReachesTheSinksAndCancelStopsTheImport)
     EXPECT_NEAR(Get("5").Length, 3.0, 0.001);
     EXPECT_EQ(AudioFolderEntries(), QStringList{"00005.wav"});
 
+    // The source changed while it is imported is another version, not the one imported.
+    recorder.cancelAtStart = false;
+    const auto version = FileVersionKey::Of(other);
+    recorder.atProgress = [&] {
+        QFile file(other);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-600),
+                                     QFileDevice::FileModificationTime));
+    };
+    ASSERT_TRUE(Import("5", other, 4));
+    EXPECT_EQ(Get("5").SourceVersion, version);
+    EXPECT_NE(FileVersionKey::Of(other), version);
+
     store->UnregisterCallback(&recorder);
     recorder.calls.clear();
     ASSERT_TRUE(Import("5", other, 4));
     EXPECT_TRUE(recorder.calls.isEmpty());
+}
+
+// A header may declare a length its file cannot hold (a 122-byte RF64 declaring 8.8e18 frames):
+// it is measured by decoding, directly and through a transport file, never taken for the room
+// the audio needs.
+TEST_F(CartStoreTest, ALengthTheFileCannotHoldIsMeasuredByDecoding)
+{
+    for (const quint64 frames : {8'800'000'000'000'000'000ULL, 1'000'000'000'000ULL}) {
+        SCOPED_TRACE(frames);
+        QByteArray rf64 = QByteArray("RF64\xFF\xFF\xFF\xFFWAVEds64\x1C\0\0\0", 20);
+        for (const quint64 value : {quint64(0), quint64(1) << 62, frames}) {
+            rf64.append(reinterpret_cast<const char*>(&value), 8);
+        }
+        rf64.append(QByteArray("\0\0\0\0fmt \x10\0\0\0\x01\0\x01\0\x40\x1F\0\0\x80\x3E\0\0"
+                               "\x02\0\x10\0data\xFF\xFF\xFF\xFF",
+                               36));
+        rf64.append(QByteArray(42, 'x'));
+        ASSERT_EQ(rf64.size(), 122);
+        const QString wav = home.File("declared.wav");
+        QFile file(wav);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(rf64);
+        file.close();
+        const QString zip = home.File("declared.zip");
+        ASSERT_TRUE(TransportFile::Write(zip, wav, "declared.wav", {}, {}));
+        ASSERT_TRUE(Import("1", wav, 0x24)) << store->LastError().toStdString();
+        EXPECT_NEAR(Get("1").Length, 21 / 8000.0, 0.0001);
+        bool flag = true;
+        QString text;
+        ASSERT_TRUE(store->ImportTransportFile(nullptr, "2", zip, -1, nullptr, 0, text, -1, flag))
+            << store->LastError().toStdString();
+        EXPECT_NEAR(Get("2").Length, 21 / 8000.0, 0.0001);
+    }
 }
 
 // A long import keeps the window alive; when the program closes meanwhile, the import stops at
@@ -1009,6 +1060,25 @@ TEST_F(CartStoreTest, AStoreWhoseMarkersWereDeletedIsTakenBackWithItsAudio)
     EXPECT_EQ(CartStore::ReadMarker(audio), id);
     EXPECT_EQ(store->TakeNotices(), QStringList{line});
     EXPECT_TRUE(store->TakeNotices().isEmpty()) << "told once";
+
+    // Exactly half the named audio is enough, while running and at the start; an audio folder
+    // that is gone is neither marked nor made again.
+    ASSERT_TRUE(Import("6", jingle, 0x24));
+    for (const char* name : {"/00001.wav", "/00002.wav", "/00003.wav", "/.cartvault-store"}) {
+        ASSERT_TRUE(QFile::remove(audio + name));
+    }
+    EXPECT_FALSE(Get("1").HasAudio);
+    EXPECT_EQ(CartStore::ReadMarker(audio), id);
+    EXPECT_EQ(store->TakeNotices(), QStringList{line});
+    store.reset();
+    ASSERT_TRUE(QFile::remove(audio + "/" + CartStore::MarkerName));
+    ASSERT_TRUE(QFile::remove(base + "/" + CartStore::MarkerName));
+    ASSERT_TRUE(QDir().rename(audio, audio + ".away"));
+    EXPECT_TRUE(refused(id)) << "no audio folder";
+    EXPECT_FALSE(QFileInfo::exists(audio));
+    ASSERT_TRUE(QDir().rename(audio + ".away", audio));
+    store = std::make_unique<CartStore>(base, CartStoreOptions{.storeId = id});
+    EXPECT_EQ(CartStore::ReadMarker(audio), id);
 }
 
 // A damaged, empty or foreign database is reported in words and never replaced by a new store.
