@@ -9,6 +9,8 @@
 
 #include <QFile>
 #include <QtEndian>
+#include <cmath>
+#include <limits>
 #include <memory>
 
 bool IsWithinTolerance(double value, double centre, double tolerance)
@@ -189,7 +191,10 @@ float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& me
     } else {
         // Anything else is measured as the cart store will measure it: by decoding, remembered
         // in the length cache like the other types.
-        seconds = float(qMax(0.0, GetAudioFileDuration(fileName)));
+        const double decoded = GetAudioFileDuration(fileName);
+        // A length beyond what a single holds is no length either.
+        seconds =
+            decoded > 0 && decoded <= std::numeric_limits<float>::max() ? float(decoded) : 0.0f;
         // Nothing measured may be a file out of reach for a moment: asked again next time.
         if (seconds <= 0) {
             return seconds;
@@ -249,6 +254,10 @@ double GetAudioFileDuration(QString fileName)
         return seconds;
     }
     seconds = decoder->DurationMs() / 1000.0;
+    // Anything but a finite length that is not negative is no length.
+    if (!std::isfinite(seconds) || seconds < 0) {
+        seconds = -1.0;
+    }
     try {
         decoder->CloseFile();
     } catch (const std::exception&) {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <cmath>
 #include <sys/stat.h>
 #include <utility>
 
@@ -64,18 +65,23 @@ CartDatabase* AudioLengthCache::Database()
     m_db.reset();
     m_forgetAfter = 0;
     if (!QDir().mkpath(folder)) {
+        Unavailable(path, QStringLiteral("its folder cannot be created"));
         return nullptr;
     }
     auto db = std::make_unique<CartDatabase>(path);
-    if (!db->Opened() || !db->Exec("CREATE TABLE IF NOT EXISTS audio_lengths ("
-                                   " path TEXT PRIMARY KEY,"
-                                   " size INTEGER NOT NULL,"
-                                   " modified_ns INTEGER NOT NULL,"
-                                   " inode INTEGER NOT NULL,"
-                                   " duration_ms REAL NOT NULL,"
-                                   " reason TEXT NOT NULL DEFAULT '',"
-                                   " told INTEGER NOT NULL DEFAULT 0)")) {
-        qCWarning(lcStore) << "length cache unavailable:" << path;
+    Result<> ready = db->Opened();
+    if (ready) {
+        ready = db->Exec("CREATE TABLE IF NOT EXISTS audio_lengths ("
+                         " path TEXT PRIMARY KEY,"
+                         " size INTEGER NOT NULL,"
+                         " modified_ns INTEGER NOT NULL,"
+                         " inode INTEGER NOT NULL,"
+                         " duration_ms REAL NOT NULL,"
+                         " reason TEXT NOT NULL DEFAULT '',"
+                         " told INTEGER NOT NULL DEFAULT 0)");
+    }
+    if (!ready) {
+        Unavailable(path, ready.Reason());
         return nullptr;
     }
     // Tables of earlier builds kept no reason, or did not keep whether it was told.
@@ -88,17 +94,49 @@ CartDatabase* AudioLengthCache::Database()
             q.Bind(1, QString::fromLatin1(name));
             missing = q.Step() && q.Int(0) == 0;
         }
-        if (missing && !db->Exec(QStringLiteral("ALTER TABLE audio_lengths ADD COLUMN ") +
-                                 QLatin1String(definition))) {
-            qCWarning(lcStore) << "length cache unavailable:" << path;
-            return nullptr;
+        if (missing) {
+            if (const Result<> added =
+                    db->Exec(QStringLiteral("ALTER TABLE audio_lengths ADD COLUMN ") +
+                             QLatin1String(definition));
+                !added) {
+                Unavailable(path, added.Reason());
+                return nullptr;
+            }
         }
     }
     m_db = std::move(db);
     return m_db.get();
 }
 
+void AudioLengthCache::Unavailable(const QString& path, const QString& reason)
+{
+    qCWarning(lcStore).noquote() << "length cache unavailable:" << path << reason;
+    const QString notice = QStringLiteral("The length cache '%1' cannot be used (%2); lengths and "
+                                          "files that hold no audio are remembered only until the "
+                                          "program ends")
+                               .arg(path, reason);
+    // Opened again at every use: said once however often it fails.
+    if (!m_unavailableTold.contains(notice)) {
+        m_unavailableTold.insert(notice);
+        m_notices.append(notice);
+    }
+}
+
+QStringList AudioLengthCache::TakeNotices()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_notices, {});
+}
+
 namespace {
+
+// A value the table may hold and still be trusted: a length, or the mark of a file without
+// audio. Anything else is a damaged row, measured again.
+bool UsableValue(double durationMs)
+{
+    return std::isfinite(durationMs) &&
+           (durationMs >= 0 || durationMs == AudioLengthCache::Unmeasurable);
+}
 
 bool SameKey(const AudioLengthCache::FileKey& a, const AudioLengthCache::FileKey& b)
 {
@@ -120,17 +158,19 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
-    if (!db) {
-        return std::nullopt;
-    }
     const QString absolute = AbsolutePath(path);
-    // A length belongs to one version of the file, whatever the table holds meanwhile.
+    // A length belongs to one version of the file, whatever the table holds meanwhile. Without
+    // the table, what this run measured is all there is.
     if (const auto known = m_known.constFind(absolute);
-        known != m_known.constEnd() && known->database == db->Path() && SameKey(known->key, key)) {
+        known != m_known.constEnd() && known->database == (db ? db->Path() : QString()) &&
+        SameKey(known->key, key)) {
         if (reason) {
             *reason = known->reason;
         }
         return known->durationMs;
+    }
+    if (!db) {
+        return std::nullopt;
     }
     CartDatabase::Query q(*db, "SELECT size, modified_ns, inode, duration_ms, reason"
                                " FROM audio_lengths WHERE path = ?");
@@ -138,7 +178,8 @@ std::optional<double> AudioLengthCache::Lookup(const QString& path, const FileKe
     if (!q.Step()) {
         return std::nullopt;
     }
-    if (q.Int(0) != key.size || q.Int(1) != key.modifiedNs || q.Int(2) != key.inode) {
+    if (q.Int(0) != key.size || q.Int(1) != key.modifiedNs || q.Int(2) != key.inode ||
+        !UsableValue(q.Real(3))) {
         return std::nullopt;
     }
     Remember(absolute, db->Path(), key, q.Real(3), q.Text(4));
@@ -163,6 +204,12 @@ bool AudioLengthCache::UnmeasurableTold(const QString& path, const FileKey& key)
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
+    const QString database = db ? db->Path() : QString();
+    if (const auto known = m_known.constFind(AbsolutePath(path));
+        known != m_known.constEnd() && known->database == database && SameKey(known->key, key) &&
+        known->told) {
+        return true;
+    }
     if (!db) {
         return false;
     }
@@ -176,6 +223,12 @@ void AudioLengthCache::MarkUnmeasurableTold(const QString& path, const FileKey& 
 {
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
+    // Kept for the run too, so that a table that cannot be written does not tell it again.
+    if (const auto known = m_known.find(AbsolutePath(path));
+        known != m_known.end() && known->database == (db ? db->Path() : QString()) &&
+        SameKey(known->key, key) && known->durationMs < 0) {
+        known->told = true;
+    }
     if (!db) {
         return;
     }
@@ -193,15 +246,19 @@ void AudioLengthCache::Remember(const QString& absolute, const QString& database
     if (m_known.size() >= 200000) {
         m_known.clear();
     }
-    m_known.insert(absolute, {database, key, durationMs, reason});
+    m_known.insert(absolute, {database, key, durationMs, reason, false});
 }
 
 void AudioLengthCache::Store(const QString& path, const FileKey& key, double durationMs,
                              const QString& reason)
 {
+    if (!UsableValue(durationMs)) {
+        return;
+    }
     std::lock_guard lock(m_mutex);
     CartDatabase* db = Database();
     if (!db) {
+        Remember(AbsolutePath(path), QString(), key, durationMs, reason);
         return;
     }
     CartDatabase::Query q(*db, "INSERT OR REPLACE INTO audio_lengths "

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,25 +55,34 @@ public:
     // on where the last call stopped. The number of rows forgotten.
     qint32 ForgetGone(qint32 maxRows = 1000);
 
+    // What the operator should hear of (why the table cannot be used), each told once per
+    // run; taking them empties the list.
+    QStringList TakeNotices();
+
 private:
     AudioLengthCache() = default;
     ~AudioLengthCache();
     CartDatabase* Database();
     void Remember(const QString& absolute, const QString& database, const FileKey& key,
                   double durationMs, const QString& reason);
+    void Unavailable(const QString& path, const QString& reason);
 
     mutable std::mutex m_mutex;
     QString m_folder;
     std::unique_ptr<CartDatabase> m_db;
     QByteArray m_databaseFor; // what the database's path was worked out from
-    // What the table answered, so that a check of unchanged files asks it once per file.
+    // What the table answered, so that a check of unchanged files asks it once per file; without
+    // a table (database empty) what was measured in this run.
     struct Known
     {
         QString database;
         FileKey key;
         double durationMs = 0;
         QString reason;
+        bool told = false;
     };
     QHash<QString, Known> m_known;
     qint64 m_forgetAfter = 0; // the row ForgetGone looked at last
+    QStringList m_notices;
+    QSet<QString> m_unavailableTold;
 };

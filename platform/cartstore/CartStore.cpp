@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -191,6 +192,35 @@ QString BackupName(const QString& audioFile)
 QString NewMarkName(const QString& audioFile)
 {
     return "." + audioFile + ".new";
+}
+
+// A name of a file directly inside the audio folder; a database can hold any text.
+bool PlainName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(u'/') && !name.contains(QChar(0));
+}
+
+// Frames in a length of milliseconds, saturated: a damaged value must not make the room
+// check's arithmetic undefined.
+qint64 FramesIn(double ms, int sampleRate)
+{
+    const double frames = ms * sampleRate / 1000.0;
+    if (!std::isfinite(frames) || frames <= 0) {
+        return 0;
+    }
+    return frames >= 9.0e18 ? std::numeric_limits<qint64>::max() : qint64(frames);
+}
+
+// The bytes of a 16-bit PCM WAV of that many frames, saturated.
+qint64 WaveBytes(qint64 frames, int channels)
+{
+    qint64 bytes = 0;
+    if (__builtin_mul_overflow(frames, qint64(channels) * 2, &bytes) ||
+        __builtin_add_overflow(bytes, qint64(WaveFileWriter::HeaderSize), &bytes)) {
+        return std::numeric_limits<qint64>::max();
+    }
+    return bytes;
 }
 
 const char* const kSchema = "CREATE TABLE IF NOT EXISTS carts ("
@@ -584,7 +614,15 @@ QPair<qsizetype, qsizetype> CartStore::NamedAudioPresent() const
     }
     qsizetype present = 0;
     for (const QString& name : std::as_const(named)) {
-        present += QFileInfo::exists(AudioFolder() + "/" + name) ? 1 : 0;
+        struct stat audio
+        {
+        };
+        present += PlainName(name) &&
+                           ::lstat(QFile::encodeName(AudioFolder() + "/" + name).constData(),
+                                   &audio) == 0 &&
+                           S_ISREG(audio.st_mode)
+                       ? 1
+                       : 0;
     }
     return {present, named.size()};
 }
@@ -890,20 +928,68 @@ Result<> CartStore::WriteRow(const Row& row)
     return q.Run();
 }
 
+CartStore::AudioLook CartStore::LookAtAudio(qint32 number, const Row* row) const
+{
+    AudioLook look;
+    const bool named = row && !row->audioFile.isEmpty();
+    if (named && !PlainName(row->audioFile)) {
+        // Never followed out of the audio folder: the cart counts as without audio.
+        TellDamagedRow(number, row->audioFile);
+        look.name = AudioFileNameFor(number);
+        look.damaged = true;
+        return look;
+    }
+    look.name = named ? row->audioFile : AudioFileNameFor(number);
+    struct stat audio
+    {
+    };
+    // A link or anything else that is no plain file would lead reads, writes and removals
+    // elsewhere.
+    if (::lstat(QFile::encodeName(m_audioFolder + QLatin1Char('/') + look.name).constData(),
+                &audio) != 0) {
+        return look;
+    }
+    look.regular = S_ISREG(audio.st_mode);
+    look.modifiedNs = qint64(audio.st_mtim.tv_sec) * 1'000'000'000 + audio.st_mtim.tv_nsec;
+    if (!look.regular && named) {
+        TellDamagedRow(number, row->audioFile);
+        return {AudioFileNameFor(number), true, false, 0};
+    }
+    return look;
+}
+
+void CartStore::TellDamagedRow(qint32 number, const QString& name) const
+{
+    if (m_damagedRowsTold.contains({number, name})) {
+        return;
+    }
+    m_damagedRowsTold.insert({number, name});
+    const QString notice =
+        QString("The cart store's database is damaged: the row of Cart %1 names '%2' as its "
+                "audio, which is not a file in '%3'; the cart counts as having no audio until "
+                "audio is imported into it again")
+            .arg(number)
+            .arg(name, AudioFolder());
+    qCWarning(lcStore).noquote() << notice;
+    m_notices.append(notice);
+}
+
+QStringList CartStore::TakeNotices()
+{
+    QStringList notices = std::exchange(m_notices, {});
+    notices += AudioLengthCache::instance().TakeNotices();
+    return notices;
+}
+
 Cart CartStore::MakeCart(qint32 number, const Row* row) const
 {
     Cart cart;
     cart.HDReference = QString::number(number);
-    const QString name =
-        row && !row->audioFile.isEmpty() ? row->audioFile : AudioFileNameFor(number);
-    cart.AudioFilePath = m_audioFolder + QLatin1Char('/') + name;
-    struct stat audio
-    {
-    };
-    cart.HasAudio = ::stat(QFile::encodeName(cart.AudioFilePath).constData(), &audio) == 0 &&
-                    S_ISREG(audio.st_mode);
+    const AudioLook audio = LookAtAudio(number, row);
+    cart.AudioFilePath = m_audioFolder + QLatin1Char('/') + audio.name;
+    cart.HasAudio = audio.regular && !audio.damaged;
     if (cart.HasAudio) {
-        cart.AudioModifiedNs = qint64(audio.st_mtim.tv_sec) * 1'000'000'000 + audio.st_mtim.tv_nsec;
+        cart.AudioModifiedNs = audio.modifiedNs;
     }
     if (!row) {
         return cart;
@@ -969,8 +1055,8 @@ qint32 CartStore::SaveCart(const QString& hdReference, Cart& cart, qint32 detail
     row.modifiedHigh = cart.LastModifiedHigh;
     if (timingOnly) {
         // The cart now matches its audio file as it is; a later check must not find it newer.
-        const QString audio = MakeCart(*number, &row).AudioFilePath;
-        if (const auto stamp = FileStamp(audio)) {
+        const Cart current = MakeCart(*number, &row);
+        if (const auto stamp = current.HasAudio ? FileStamp(current.AudioFilePath) : std::nullopt) {
             SplitStamp(*stamp, row.modifiedLow, row.modifiedHigh);
         }
     }
@@ -1035,8 +1121,8 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
         return Failure{"import cancelled"};
     }
     const std::optional<Row> old = ReadRow(number);
-    const QString finalName =
-        old && !old->audioFile.isEmpty() ? old->audioFile : AudioFileNameFor(number);
+    // A damaged row gets a fresh file of the cart's own, and is mended by the new row.
+    const QString finalName = LookAtAudio(number, old ? &*old : nullptr).name;
     const QString finalPath = AudioFolder() + "/" + finalName;
     // Never into a folder that is not the store's own (never recreated either).
     EnsureAvailable();
@@ -1091,9 +1177,9 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     if (frames <= 0) {
         const auto key = AudioLengthCache::KeyOf(audioFile);
         const auto ms = key ? AudioLengthCache::instance().Lookup(audioFile, *key) : std::nullopt;
-        frames = ms && *ms > 0 ? qint64(*ms * sampleRate / 1000.0) : 0;
+        frames = ms ? FramesIn(*ms, sampleRate) : 0;
     }
-    const qint64 needed = WaveFileWriter::HeaderSize + frames * channels * 2;
+    const qint64 needed = WaveBytes(frames, channels);
     const qint64 room = TransportFile::FreeBytes(AudioFolder());
     if (frames > 0 && room >= 0 && needed > room) {
         // The free bytes stay out of the reason: it is told once, not at every change of them.
@@ -1270,7 +1356,11 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     const QString backupPath = AudioFolder() + "/" + BackupName(finalName);
     const QByteArray finalBytes = QFile::encodeName(finalPath);
     const QByteArray backupBytes = QFile::encodeName(backupPath);
-    const bool hadAudio = QFileInfo::exists(finalPath);
+    struct stat present
+    {
+    };
+    const bool hadAudio =
+        ::lstat(finalBytes.constData(), &present) == 0 && S_ISREG(present.st_mode);
     // Without old audio an empty mark stands in for the backup: a crash before the commit
     // leaves audio that no row names, and the next open removes it.
     const QByteArray newMarkBytes = QFile::encodeName(AudioFolder() + "/" + NewMarkName(finalName));
@@ -1508,15 +1598,19 @@ bool CartStore::RemoveCart(const QString& hdReference, bool flag1, bool flag2)
     // an unmounted disk hides every file at once.
     EnsureAvailable(true);
     const auto row = ReadRow(*number);
-    const Cart cart = MakeCart(*number, row ? &*row : nullptr);
+    // A damaged row names no file of the store's: the cart's own name in the folder is taken.
+    AudioLook look = LookAtAudio(*number, row ? &*row : nullptr);
+    if (look.damaged) {
+        look = LookAtAudio(*number, nullptr);
+    }
     // Files first: a row without audio is an empty cart, audio without a row would not be.
-    const QFileInfo audio(cart.AudioFilePath);
-    if (audio.exists() && !QFile::remove(audio.filePath())) {
+    const QFileInfo audio(AudioFolder() + "/" + look.name);
+    if (look.regular && !QFile::remove(audio.filePath())) {
         return Answer(Failure{QString("cannot remove %1").arg(audio.filePath())});
     }
     QDir folder(AudioFolder());
     const QString base = audio.completeBaseName();
-    for (const QString& name : folder.entryList({base + ".*"}, QDir::Files)) {
+    for (const QString& name : folder.entryList({base + ".*"}, QDir::Files | QDir::NoSymLinks)) {
         if (QFileInfo(name).completeBaseName() == base && !folder.remove(name)) {
             qCWarning(lcStore) << "cannot remove" << folder.filePath(name);
         }
@@ -1551,6 +1645,7 @@ qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
         qint32 number;
         double length;
         QString path;
+        AudioLengthCache::FileKey key;
     };
     QList<Stored> carts;
     {
@@ -1559,11 +1654,31 @@ qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
                                      " ORDER BY number");
         q.Bind(1, first).Bind(2, last);
         while (q.Step()) {
-            carts.append({qint32(q.Int(0)), q.Real(1), AudioFolder() + "/" + q.Text(2)});
+            carts.append({qint32(q.Int(0)), q.Real(1), q.Text(2), {}});
         }
     }
+    // A length is finite and not negative, or the cart keeps the one it has; said once per
+    // version of its audio.
+    const auto unmeasured = [&](const Stored& cart, const QString& reason) {
+        const QString version =
+            QString("%1 %2 %3").arg(cart.key.inode).arg(cart.key.size).arg(cart.key.modifiedNs);
+        if (m_unmeasuredTold.value(cart.number) == version) {
+            return;
+        }
+        m_unmeasuredTold.insert(cart.number, version);
+        const QString notice = QString("The length of Cart %1 was not refreshed: its audio '%2' "
+                                       "cannot be measured (%3)")
+                                   .arg(cart.number)
+                                   .arg(cart.path, reason);
+        qCWarning(lcStore).noquote() << notice;
+        m_notices.append(notice);
+    };
     qint32 changed = 0;
-    const auto keep = [&](const Stored& cart, double lengthMs) {
+    const auto keep = [&](const Stored& cart, double lengthMs, const QString& reason) {
+        if (!std::isfinite(lengthMs) || lengthMs < 0) {
+            unmeasured(cart, reason.isEmpty() ? QStringLiteral("it holds no audio") : reason);
+            return;
+        }
         const double length = lengthMs / 1000.0;
         if (std::abs(length - cart.length) < 0.0005) {
             return;
@@ -1579,14 +1694,23 @@ qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
     // a store of thousands of carts can take minutes.
     QList<Stored> toDecode;
     AudioLengthCache& cache = AudioLengthCache::instance();
-    for (const Stored& cart : carts) {
-        // A missing file keeps what is known about the cart.
+    for (Stored cart : carts) {
+        Row row;
+        row.audioFile = cart.path;
+        const AudioLook look = LookAtAudio(cart.number, &row);
+        // A missing file keeps what is known about the cart; a damaged row names none.
+        if (look.damaged || !look.regular) {
+            continue;
+        }
+        cart.path = AudioFolder() + "/" + look.name;
         const auto key = AudioLengthCache::KeyOf(cart.path);
         if (!key) {
             continue;
         }
-        if (const auto cached = cache.Lookup(cart.path, *key)) {
-            keep(cart, *cached);
+        cart.key = *key;
+        QString reason;
+        if (const auto cached = cache.Lookup(cart.path, *key, &reason)) {
+            keep(cart, *cached, reason);
         } else {
             toDecode.append(cart);
         }
@@ -1599,10 +1723,14 @@ qint32 CartStore::RefreshLengths(qint32 first, qint32 last)
         AudioDecoder decoder;
         try {
             decoder.OpenFile(toDecode[i].path);
-            keep(toDecode[i], decoder.DurationMs());
+            keep(toDecode[i], decoder.DurationMs(), QString());
         } catch (const ToolError& error) {
             // An unreadable file keeps what is known about the cart.
             qCDebug(lcStore) << error.what();
+            if (error.Number() != LongWork::StoppedError) {
+                const auto known = cache.UnmeasurableReason(toDecode[i].path, toDecode[i].key);
+                unmeasured(toDecode[i], known ? *known : error.Description());
+            }
         }
         progress.Report(100.0 * double(i + 1) / double(toDecode.size()));
     }

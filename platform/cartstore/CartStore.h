@@ -5,8 +5,10 @@
 #include "platform/cartstore/PlayoutAudio.h"
 #include "platform/system/Result.h"
 
+#include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -118,7 +120,8 @@ public:
     std::optional<qint32> CartNumber(const QString& hdReference) const;
     // The reason of the last failed import, export or removal, for diagnostics.
     QString LastError() const override { return m_lastError; }
-    QStringList TakeNotices() override { return std::exchange(m_notices, {}); }
+    // The store's own notices and the length cache's.
+    QStringList TakeNotices() override;
     QString StoreId() const { return m_storeId; }
     // Raises StoreUnavailable unless the audio folder carries this store's marker; the marker
     // is read again when the folder or the marker changed since, or when asked to.
@@ -148,6 +151,17 @@ private:
         bool operator==(const FolderLook&) const = default;
     };
 
+    // Where a cart's audio is: the file its row names when that is a plain file directly in the
+    // audio folder (or not there), else the cart's own name there and a damaged row, told once.
+    struct AudioLook
+    {
+        QString name;
+        bool damaged = false;
+        bool regular = false; // a plain file is there
+        qint64 modifiedNs = 0;
+    };
+    AudioLook LookAtAudio(qint32 number, const Row* row) const;
+    void TellDamagedRow(qint32 number, const QString& name) const;
     std::optional<Row> ReadRow(qint32 number) const;
     Result<> WriteRow(const Row& row);
     Cart MakeCart(qint32 number, const Row* row) const;
@@ -202,6 +216,9 @@ private:
     // The audio folder as last found without its marker and without its files.
     mutable FolderLook m_refusedFolder;
     mutable QStringList m_notices;
+    mutable QSet<QPair<qint32, QString>> m_damagedRowsTold;
+    // The file version each cart's unmeasurable audio was told for by the length refresh.
+    QHash<qint32, QString> m_unmeasuredTold;
     mutable qint64 m_verifiedAtNs = 0; // steady clock
     struct RangeRows;
     mutable std::unique_ptr<RangeRows> m_range;

@@ -270,11 +270,23 @@ qint64 FfmpegAudioReader::DeclaredFrames() const
         return 0;
     }
     const AVStream* stream = m_format->streams[m_stream];
-    if (av_get_exact_bits_per_sample(stream->codecpar->codec_id) < 8 ||
-        stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) {
+    const AVCodecParameters* par = stream->codecpar;
+    const int bits = av_get_exact_bits_per_sample(par->codec_id);
+    if (bits < 8 || stream->duration == AV_NOPTS_VALUE || stream->duration <= 0 ||
+        stream->time_base.den <= 0 || stream->time_base.num <= 0) {
         return 0;
     }
-    return av_rescale_q(stream->duration, stream->time_base, AVRational{1, m_sampleRate});
+    // A header may declare any length; one the file cannot hold is measured by decoding.
+    const double seconds = double(stream->duration) * av_q2d(stream->time_base);
+    const double bytes =
+        seconds * double(par->sample_rate) * double(par->ch_layout.nb_channels) * (bits / 8);
+    const qint64 fileSize = m_format->pb ? avio_size(m_format->pb) : -1;
+    if (fileSize < 0 || !(bytes <= double(fileSize))) {
+        return 0;
+    }
+    const qint64 frames =
+        av_rescale_q(stream->duration, stream->time_base, AVRational{1, m_sampleRate});
+    return frames > 0 ? frames : 0;
 }
 
 double FfmpegAudioReader::DurationMs() const

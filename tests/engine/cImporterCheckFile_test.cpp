@@ -5,6 +5,7 @@
 #include "tests/engine/SmtpTestServer.h"
 
 #include "framework/ToolGlobals.h"
+#include "platform/cartstore/AudioLengthCache.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/DateTimeFunctions.h"
 #include "platform/system/FileVersionCache.h"
@@ -12,6 +13,7 @@
 #include "platform/system/ToolError.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/InodeFlags.h"
+#include "tests/support/WithoutFileOverride.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -224,40 +226,69 @@ TEST_F(ImportDecisionTest, UndecodableFilesAreReportedOncePerVersionAndStay)
         {"1005 Header only.wav", headerOnly, "no audio could be decoded"},
         {"1006 Codec.wav", unknownCodec, "no decoder for its audio codec"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ForgetSoFar();
-        const QString file = Drop(c.name);
-        WriteFile(file, c.content);
-        const QString cart = QString(c.name).left(4);
-        for (int pass = 1; pass <= 3; ++pass) {
-            EXPECT_FALSE(Check(file, cart));
+    // Without a usable length cache (another account's file, a damaged one) the same holds for
+    // the run, and why is told once.
+    AudioLengthCache& cache = AudioLengthCache::instance();
+    const auto defaultFolder = qScopeGuard([&] { cache.SetFolder(QString()); });
+    std::optional<WithoutFileOverride> unprivileged;
+    for (const char* cacheFile : {"usable", "foreign", "damaged"}) {
+        SCOPED_TRACE(cacheFile);
+        const QString folder = home.File(cacheFile);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString cachePath = folder + "/" + AudioLengthCache::FileName;
+        if (QByteArray(cacheFile) != "usable") {
+            WriteFile(cachePath, QByteArray("not a database ").repeated(300));
         }
-        // Nor after a restart.
-        Restart({{}});
-        EXPECT_FALSE(Check(file, cart));
-        EXPECT_EQ(Lines(Record()),
-                  Lines({"log:'" + QString(c.name) + "' cannot be read as audio: " + c.reason +
-                             "; it stays in the folder",
-                         "fail:The file cannot be read as audio: " + QString(c.reason) +
-                             ". It stays where it is and is not reported again until it "
-                             "changes."}));
-        EXPECT_TRUE(events.isEmpty());
-        EXPECT_TRUE(QFileInfo::exists(file));
-
-        // Another version of the file, also one rewritten in place at the same size: told
-        // again, once.
-        for (const auto& [change, secondsAgo] : {std::pair{"!", 120}, std::pair{"?", 60}}) {
+        if (QByteArray(cacheFile) == "foreign") {
+            ASSERT_EQ(::chown(QFile::encodeName(cachePath).constData(), 65534, 65534), 0);
+            ASSERT_EQ(::chmod(QFile::encodeName(cachePath).constData(), 0600), 0);
+            unprivileged.emplace();
+        }
+        cache.SetFolder(folder);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
             ForgetSoFar();
-            WriteFile(file, c.content + change);
-            QFile(file).setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
-                                    QFileDevice::FileModificationTime);
+            const QString file = Drop(c.name);
+            WriteFile(file, c.content);
+            const QString cart = QString(c.name).left(4);
+            for (int pass = 1; pass <= 3; ++pass) {
+                EXPECT_FALSE(Check(file, cart));
+            }
+            // Nor after a restart.
+            Restart({{}});
             EXPECT_FALSE(Check(file, cart));
-            EXPECT_FALSE(Check(file, cart));
-            EXPECT_EQ(Record().filter(QRegularExpression("^log:.*cannot be read as audio")).size(),
-                      1);
-            EXPECT_EQ(Record().filter(QRegularExpression("^fail:")).size(), 1);
+            EXPECT_EQ(Lines(Record()),
+                      Lines({"log:'" + QString(c.name) + "' cannot be read as audio: " + c.reason +
+                                 "; it stays in the folder",
+                             "fail:The file cannot be read as audio: " + QString(c.reason) +
+                                 ". It stays where it is and is not reported again until it "
+                                 "changes."}));
+            EXPECT_TRUE(events.isEmpty());
+            EXPECT_TRUE(QFileInfo::exists(file));
+
+            // Another version of the file, also one rewritten in place at the same size: told
+            // again, once.
+            for (const auto& [change, secondsAgo] : {std::pair{"!", 120}, std::pair{"?", 60}}) {
+                ForgetSoFar();
+                WriteFile(file, c.content + change);
+                QFile(file).setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
+                                        QFileDevice::FileModificationTime);
+                EXPECT_FALSE(Check(file, cart));
+                EXPECT_FALSE(Check(file, cart));
+                EXPECT_EQ(
+                    Record().filter(QRegularExpression("^log:.*cannot be read as audio")).size(),
+                    1);
+                EXPECT_EQ(Record().filter(QRegularExpression("^fail:")).size(), 1);
+            }
         }
+        const QStringList notices = store->TakeNotices();
+        EXPECT_EQ(notices
+                      .filter(QStringLiteral("The length cache '") + cachePath +
+                              QStringLiteral("' cannot be used ("))
+                      .size(),
+                  QByteArray(cacheFile) == "usable" ? 0 : 1)
+            << Lines(notices);
+        unprivileged.reset();
     }
     EXPECT_TRUE(store->imports.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(Drop("Failed!")));

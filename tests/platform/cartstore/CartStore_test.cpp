@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -46,6 +47,7 @@ public:
     QList<float> percents;
     float cancelAt = -1; // cancel at the first progress at or past this percent
     bool cancelAtStart = false;
+    std::function<void()> atProgress;
 
     void Callback(qint32, const QString&, const QString&, const QString&, bool&) override {}
     void HardDiskItemsFound(QObject*, bool&) override {}
@@ -54,6 +56,9 @@ public:
     {
         calls << "Progress2";
         percents << percent;
+        if (atProgress) {
+            std::exchange(atProgress, {})();
+        }
         if (cancelAt >= 0 && percent >= cancelAt) {
             cancel = true;
         }
@@ -309,10 +314,56 @@ TEST_F(CartStoreTest, ProgressReachesTheSinksAndCancelStopsTheImport)
     EXPECT_NEAR(Get("5").Length, 3.0, 0.001);
     EXPECT_EQ(AudioFolderEntries(), QStringList{"00005.wav"});
 
+    // The source changed while it is imported is another version, not the one imported.
+    recorder.cancelAtStart = false;
+    const auto version = FileVersionKey::Of(other);
+    recorder.atProgress = [&] {
+        QFile file(other);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-600),
+                                     QFileDevice::FileModificationTime));
+    };
+    ASSERT_TRUE(Import("5", other, 4));
+    EXPECT_EQ(Get("5").SourceVersion, version);
+    EXPECT_NE(FileVersionKey::Of(other), version);
+
     store->UnregisterCallback(&recorder);
     recorder.calls.clear();
     ASSERT_TRUE(Import("5", other, 4));
     EXPECT_TRUE(recorder.calls.isEmpty());
+}
+
+// A header may declare a length its file cannot hold (a 122-byte RF64 declaring 8.8e18 frames):
+// it is measured by decoding, directly and through a transport file, never taken for the room
+// the audio needs.
+TEST_F(CartStoreTest, ALengthTheFileCannotHoldIsMeasuredByDecoding)
+{
+    for (const quint64 frames : {8'800'000'000'000'000'000ULL, 1'000'000'000'000ULL}) {
+        SCOPED_TRACE(frames);
+        QByteArray rf64 = QByteArray("RF64\xFF\xFF\xFF\xFFWAVEds64\x1C\0\0\0", 20);
+        for (const quint64 value : {quint64(0), quint64(1) << 62, frames}) {
+            rf64.append(reinterpret_cast<const char*>(&value), 8);
+        }
+        rf64.append(QByteArray("\0\0\0\0fmt \x10\0\0\0\x01\0\x01\0\x40\x1F\0\0\x80\x3E\0\0"
+                               "\x02\0\x10\0data\xFF\xFF\xFF\xFF",
+                               36));
+        rf64.append(QByteArray(42, 'x'));
+        ASSERT_EQ(rf64.size(), 122);
+        const QString wav = home.File("declared.wav");
+        QFile file(wav);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(rf64);
+        file.close();
+        const QString zip = home.File("declared.zip");
+        ASSERT_TRUE(TransportFile::Write(zip, wav, "declared.wav", {}, {}));
+        ASSERT_TRUE(Import("1", wav, 0x24)) << store->LastError().toStdString();
+        EXPECT_NEAR(Get("1").Length, 21 / 8000.0, 0.0001);
+        bool flag = true;
+        QString text;
+        ASSERT_TRUE(store->ImportTransportFile(nullptr, "2", zip, -1, nullptr, 0, text, -1, flag))
+            << store->LastError().toStdString();
+        EXPECT_NEAR(Get("2").Length, 21 / 8000.0, 0.0001);
+    }
 }
 
 // A long import keeps the window alive; when the program closes meanwhile, the import stops at
@@ -416,6 +467,67 @@ TEST_F(CartStoreTest, RemoveCartTakesRowAudioAndAncillaryFiles)
     EXPECT_FALSE(store->RemoveCart("0", true, true));
 }
 
+// A row whose audio file is no plain file directly in the audio folder is damage, whatever it
+// names: the cart has no audio, nothing outside the folder is read, replaced or removed, the
+// row is told once and mended by the next import.
+TEST_F(CartStoreTest, ARowNamingAudioOutsideTheAudioFolderTouchesNothingThere)
+{
+    const QString base = home.File("store");
+    const QString audio = store->AudioFolder();
+    ASSERT_TRUE(QDir().mkpath(audio + "/folder.wav"));
+    ASSERT_EQ(::symlink(QFile::encodeName(base + "/escape.wav").constData(),
+                        QFile::encodeName(audio + "/link.wav").constData()),
+              0);
+    const QString absolute = home.File("canary.wav");
+    const QStringList canaries = {base + "/escape.wav", home.File("canary.txt"), absolute,
+                                  base + "/" + CartStore::DatabaseName};
+    for (const QString& canary : canaries.mid(0, 3)) {
+        ASSERT_TRUE(QFile::copy(jingle, canary));
+    }
+    QList<QByteArray> before;
+    for (const QString& canary : canaries) {
+        before << Hash(canary);
+    }
+    const auto damage = [&](const QString& name) {
+        CartDatabase db(base + "/" + CartStore::DatabaseName);
+        CartDatabase::Query q(db, "UPDATE carts SET audio_file = ? WHERE number = 1234");
+        q.Bind(1, name);
+        ASSERT_TRUE(q.Run());
+    };
+    for (const QString& name :
+         {QString("../escape.wav"), QString("../../canary.txt"), QString("/../escape.wav"),
+          absolute, QString("../cartvault.db"), QString("link.wav"), QString("folder.wav")}) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(Import("1234", jingle, 0x24));
+        damage(name);
+        EXPECT_FALSE(Get("1234").HasAudio);
+        EXPECT_EQ(QFileInfo(store->GetCartAudioPath("1234", 0, false)).path(), audio);
+        QString text;
+        qint32 changed = 0;
+        store->RefreshCartInfo(true, text, changed);
+        EXPECT_NEAR(Get("1234").Length, 3.0, 0.001);
+        const QString line = "The cart store's database is damaged: the row of Cart 1234 names '" +
+                             name + "' as its audio, which is not a file in '" + audio +
+                             "'; the cart counts as having no audio until audio is imported "
+                             "into it again";
+        EXPECT_EQ(store->TakeNotices(), QStringList{line});
+
+        // An import over the cart writes its own file and mends the row.
+        ASSERT_TRUE(Import("1234", jingle, 4)) << store->LastError().toStdString();
+        EXPECT_TRUE(Get("1234").HasAudio);
+        EXPECT_EQ(Get("1234").AudioFilePath, audio + "/01234.wav");
+        damage(name);
+        EXPECT_TRUE(store->RemoveCart("1234", true, true));
+        EXPECT_FALSE(Get("1234").HasAudio);
+        EXPECT_TRUE(store->TakeNotices().isEmpty()) << "told once";
+        for (qsizetype i = 0; i < canaries.size() - 1; ++i) {
+            EXPECT_EQ(Hash(canaries[i]), before[i]) << canaries[i].toStdString();
+        }
+        EXPECT_TRUE(QFileInfo(audio + "/link.wav").isSymLink());
+        EXPECT_TRUE(QFileInfo(audio + "/folder.wav").isDir());
+    }
+}
+
 TEST_F(CartStoreTest, RefreshCartInfoReadsLengthsFromTheAudio)
 {
     ASSERT_TRUE(Import("3", jingle, 0x24));
@@ -429,6 +541,44 @@ TEST_F(CartStoreTest, RefreshCartInfoReadsLengthsFromTheAudio)
     store->RefreshCartInfo(true, text, changed);
     EXPECT_EQ(changed, 1);
     EXPECT_NEAR(Get("3").Length, 3.0, 0.001);
+
+    // What the length cache holds is a length only when finite and not negative: audio that
+    // became undecodable keeps the cart's length and is told once; a damaged row is measured
+    // again.
+    const QString audio = Get("3").AudioFilePath;
+    const QString notice = "The length of Cart 3 was not refreshed: its audio '" + audio +
+                           "' cannot be measured (no audio)";
+    int version = 0;
+    for (const auto& [cached, length, notices] :
+         {std::tuple{-1.0, 10.0, QStringList{notice}},
+          {-3.4e16, 3.0, QStringList()},
+          {std::numeric_limits<double>::infinity(), 3.0, QStringList()}}) {
+        SCOPED_TRACE(cached);
+        QFile file(audio);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60 - ++version),
+                                     QFileDevice::FileModificationTime));
+        file.close();
+        const auto key = AudioLengthCache::KeyOf(audio);
+        {
+            CartDatabase db(AudioLengthCache::instance().Folder() + "/" +
+                            AudioLengthCache::FileName);
+            CartDatabase::Query q(db,
+                                  "INSERT OR REPLACE INTO audio_lengths (path, size, "
+                                  "modified_ns, inode, duration_ms, reason) VALUES (?, ?, ?, ?, "
+                                  "?, 'no audio')");
+            q.Bind(1, audio).Bind(2, key->size).Bind(3, key->modifiedNs).Bind(4, key->inode);
+            q.Bind(5, cached);
+            ASSERT_TRUE(q.Run());
+        }
+        cart.Length = 10.0f;
+        ASSERT_EQ(store->SaveCart("3", cart, 3, false, false, flag), 0);
+        for (int refresh = 0; refresh < 2; ++refresh) {
+            store->RefreshCartInfo(true, text, changed);
+            EXPECT_NEAR(Get("3").Length, length, 0.001);
+        }
+        EXPECT_EQ(store->TakeNotices(), notices);
+    }
 }
 
 // Only the range is measured, and a file the length cache knows is not decoded again: the cache
@@ -910,6 +1060,25 @@ TEST_F(CartStoreTest, AStoreWhoseMarkersWereDeletedIsTakenBackWithItsAudio)
     EXPECT_EQ(CartStore::ReadMarker(audio), id);
     EXPECT_EQ(store->TakeNotices(), QStringList{line});
     EXPECT_TRUE(store->TakeNotices().isEmpty()) << "told once";
+
+    // Exactly half the named audio is enough, while running and at the start; an audio folder
+    // that is gone is neither marked nor made again.
+    ASSERT_TRUE(Import("6", jingle, 0x24));
+    for (const char* name : {"/00001.wav", "/00002.wav", "/00003.wav", "/.cartvault-store"}) {
+        ASSERT_TRUE(QFile::remove(audio + name));
+    }
+    EXPECT_FALSE(Get("1").HasAudio);
+    EXPECT_EQ(CartStore::ReadMarker(audio), id);
+    EXPECT_EQ(store->TakeNotices(), QStringList{line});
+    store.reset();
+    ASSERT_TRUE(QFile::remove(audio + "/" + CartStore::MarkerName));
+    ASSERT_TRUE(QFile::remove(base + "/" + CartStore::MarkerName));
+    ASSERT_TRUE(QDir().rename(audio, audio + ".away"));
+    EXPECT_TRUE(refused(id)) << "no audio folder";
+    EXPECT_FALSE(QFileInfo::exists(audio));
+    ASSERT_TRUE(QDir().rename(audio + ".away", audio));
+    store = std::make_unique<CartStore>(base, CartStoreOptions{.storeId = id});
+    EXPECT_EQ(CartStore::ReadMarker(audio), id);
 }
 
 // A damaged, empty or foreign database is reported in words and never replaced by a new store.

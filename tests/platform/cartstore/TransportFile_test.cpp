@@ -10,10 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QtEndian>
+#include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <zip.h>
 
 namespace {
@@ -285,26 +289,53 @@ TEST_F(TransportFileTest, DamagedArchivesFailWithoutHarm)
 }
 
 // A store without room for the audio is the store's fault: raised, the archive or audio left
-// alone, nothing written into the audio folder. A small file system stands for a nearly full disk.
+// alone, nothing written into the audio folder. A small file system stands for a nearly full disk;
+// one whose free blocks are kept for root is full for the program too.
 TEST_F(TransportFileTest, AStoreWithoutRoomForTheAudioFailsAsTheStore)
 {
     REQUIRE_FFMPEG();
-    const QString small = home.File("small");
-    ASSERT_TRUE(QDir().mkpath(small));
-    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") != 0) {
-        SKIP_OUTSIDE_CI("cannot mount a small file system here");
-    }
-    struct Unmount
-    {
-        QByteArray at;
-        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
-    } unmount{QFile::encodeName(small)};
     const QString big = home.File("big.wav");
     ASSERT_TRUE(AudioFixtures::WriteSineWav(big, 10.0, 44100, 2, 0.4));
     const QString zip = home.File("0007 Big.zip");
     ASSERT_TRUE(MakeZip(zip, {{"big.wav", ReadFile(big)}, {"cart.txt", "Title=Big"}}));
     const QByteArray before = ReadFile(zip);
-    {
+    const auto rootsOnly = [&](const QString& at) {
+        const QString image = home.File("reserved.img");
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(12 << 20) ||
+            QProcess::execute("mkfs.ext2", {"-q", "-m", "50", "-F", image}) != 0 ||
+            QProcess::execute("mount", {"-o", "loop", image, at}) != 0) {
+            return false;
+        }
+        // All but 100 KiB of what others may use is taken; root still has megabytes.
+        struct statvfs st
+        {
+        };
+        QFile filler(at + "/filler");
+        return ::statvfs(QFile::encodeName(at).constData(), &st) == 0 &&
+               filler.open(QIODevice::WriteOnly) &&
+               filler.write(QByteArray(qint64(st.f_bavail * st.f_frsize) - (100 << 10), 1)) > 0 &&
+               filler.flush() && ::fsync(filler.handle()) == 0 &&
+               ::statvfs(QFile::encodeName(at).constData(), &st) == 0 &&
+               qint64(st.f_bfree * st.f_frsize) > 3 * ReadFile(big).size();
+    };
+    const auto tmpfs = [](const QString& at) {
+        return ::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0, "size=1m") == 0;
+    };
+    for (const auto& [name, mountSmall] :
+         {std::pair<const char*, std::function<bool(const QString&)>>{"small", tmpfs},
+          {"reserved", rootsOnly}}) {
+        SCOPED_TRACE(name);
+        const QString small = home.File(name);
+        ASSERT_TRUE(QDir().mkpath(small));
+        struct Unmount
+        {
+            QByteArray at;
+            ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+        } unmount{QFile::encodeName(small)};
+        if (!mountSmall(small)) {
+            SKIP_OUTSIDE_CI("cannot mount a small file system here");
+        }
         CartStore full(small + "/store");
         QString text;
         bool flag = true;
