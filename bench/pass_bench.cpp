@@ -4,18 +4,24 @@
 // checks after every pass that the pass did its work (carts imported, files deleted, archive
 // marks cleared, nothing imported again) and fails the row otherwise.
 //
-//   pass_bench gen-wav FOLDER FIRST COUNT          small WAVs "N Bench.wav"
+//   pass_bench gen-wav FOLDER FIRST COUNT [PER]    small WAVs "N Bench.wav", PER a subfolder
 //   pass_bench gen-copies FOLDER FIRST COUNT FILE  copies of FILE as "N Bench.<ext>"
 //   pass_bench ROW HOME                            prints one BENCH line, or a FAILED line
 //                                                  and exits with 1
 //   pass_bench ROW HOME RUN                        one run: a SECONDS line a timed pass
 //   pass_bench ROW HOME RUN count                  one run of a steady row: one pass, then
-//                                                  one between markers for strace to count
+//                                                  one between markers for strace to count;
+//                                                  of a fresh process's row: its first pass
+//                                                  between the markers
+//   pass_bench ROW HOME import                     one pass that imports the row's files
+//   pass_bench rss-N HOME                          two passes, then the BENCH line of the
+//                                                  process's resident memory in MB (MiB)
 #include "engine/cImporter.h"
 #include "framework/ToolGlobals.h"
 #include "framework/ToolStartup.h"
 #include "platform/cartstore/CartListing.h"
 #include "platform/cartstore/CartStore.h"
+#include "platform/cartstore/CartStoreSettings.h"
 #include "platform/cartstore/WaveFileWriter.h"
 #include "platform/system/ArchiveAttribute.h"
 #include "platform/system/MessageBox.h"
@@ -29,6 +35,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 
 #include <sys/stat.h>
@@ -40,7 +47,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -58,20 +64,49 @@ bool WriteSmallWav(const QString& path, int index)
     return writer.Write(samples.data(), int(samples.size())) && writer.Finish();
 }
 
+// gen-wav makes only 97 * 7 different WAVs; the others are plain copies of their bytes, which
+// spares a flush to disk for each of 100,000 files.
+bool WriteSmallWavCopy(const QString& path, int index, std::map<int, QByteArray>& made)
+{
+    const int kind = index % (97 * 7);
+    const auto it = made.find(kind);
+    if (it == made.end()) {
+        QFile file(path);
+        if (!WriteSmallWav(path, index) || !file.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        made[kind] = file.readAll();
+        return true;
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(it->second) == it->second.size();
+}
+
 int Generate(const QStringList& args)
 {
     const QString folder = args.value(2);
     const int first = args.value(3).toInt();
     const int count = args.value(4).toInt();
+    const bool wav = args.value(1) == "gen-wav";
+    const int perFolder = wav ? args.value(5).toInt() : 0;
+    std::map<int, QByteArray> made;
     QDir().mkpath(folder);
     for (int i = 0; i < count; ++i) {
+        QString where = folder;
+        if (perFolder > 0) {
+            where += QStringLiteral("/%1").arg(i / perFolder, 4, 10, QLatin1Char('0'));
+        }
+        if (perFolder > 0 && i % perFolder == 0) {
+            QDir().mkpath(where);
+        }
         const QString name = QStringLiteral("%1 Bench").arg(first + i);
         bool ok = false;
-        if (args.value(1) == "gen-wav") {
-            ok = WriteSmallWav(folder + "/" + name + ".wav", i);
+        if (wav) {
+            ok = WriteSmallWavCopy(where + "/" + name + ".wav", i, made);
         } else {
             const QString source = args.value(5);
-            ok = QFile::copy(source, folder + "/" + name + "." + QFileInfo(source).suffix());
+            ok = QFile::copy(source, where + "/" + name + "." + QFileInfo(source).suffix());
         }
         if (!ok) {
             std::fprintf(stderr, "could not write file %d in %s\n", i, qPrintable(folder));
@@ -156,6 +191,11 @@ const Row Rows[] = {
      10000, true},
     {"pass-archive-10000", Kind::Steady, "wav10000", 20000, 10000, 5, Reference::FindFolder, 10000,
      false, true, true},
+    // Imported by the script beforehand and only counted.
+    {"pass-smallfolders-10000", Kind::Steady, "smallfolders", 80000, 10000, 1,
+     Reference::FindFolder, 10000},
+    // In a home of its own, whose store's highest cart the import raises.
+    {"rss-100000", Kind::Steady, "wav100000", 100000, 100000, 1, Reference::None, 100000},
 };
 
 // System calls per file of one steady pass of a row, counted by strace between the markers, and
@@ -166,10 +206,13 @@ struct CountRow
     const char* passes;
 };
 
+// Counted is the pass after the process's first, or a fresh process's first pass.
 const CountRow CountRows[] = {
     {"syscalls-unchanged-10000", "pass-unchanged-10000"},
     {"syscalls-archive-10000", "pass-archive-10000"},
     {"syscalls-recheck-10000", "recheck-10000"},
+    {"syscalls-restart-10000", "pass-first-10000"},
+    {"syscalls-smallfolders-10000", "pass-smallfolders-10000"},
 };
 
 // Looked up by the counted process around the counted pass: a line of its own in the trace.
@@ -245,18 +288,40 @@ QStringList FilesIn(const QString& folder)
     return files;
 }
 
-// Each audio file of the store by name: inode, size and modification time, which an import
-// changes.
-using AudioState = std::map<QString, std::tuple<quint64, qint64, qint64>>;
+// Counted without a list, which would stay in the memory that the rss- row measures.
+qsizetype CountFiles(const QString& folder)
+{
+    qsizetype files = 0;
+    if (folder.isEmpty()) {
+        return files;
+    }
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    for (; it.hasNext(); it.next()) {
+        ++files;
+    }
+    return files;
+}
+
+// The audio files of the store, each by name, inode, size and modification time, which an import
+// changes; summed up so that 100,000 of them take no room in the measured memory.
+struct AudioState
+{
+    qsizetype files = 0;
+    size_t sum = 0;
+    bool operator==(const AudioState&) const = default;
+};
 
 AudioState ReadAudioState(const QString& audioFolder)
 {
     AudioState state;
-    for (const QString& path : FilesIn(audioFolder)) {
+    QDirIterator it(audioFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
         struct stat st = {};
         if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-            state[path] = {st.st_ino, st.st_size,
-                           qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+            ++state.files;
+            state.sum += qHashMulti(0, path, quint64(st.st_ino), qint64(st.st_size),
+                                    qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
         }
     }
     return state;
@@ -312,14 +377,63 @@ QString CheckPass(const Row& row, const QString& folder, int run, qsizetype file
     return QString();
 }
 
-// One process of a row: prints "SECONDS s" for each timed pass, or a FAILED line. counted: one
-// pass, then one between the markers.
-int RunPasses(const Row& row, const QString& home, int run, bool counted)
+// What a process of a row does.
+enum class Mode
+{
+    // Prints "SECONDS s" for each timed pass.
+    Timed,
+    // One pass, then one between the markers; a fresh process's first pass between them.
+    Counted,
+    // One pass that may import, before the row is counted or measured.
+    Import,
+    // Two passes, then the BENCH line of the process's memory.
+    Memory,
+};
+
+// Kilobytes of a "Vm" line of /proc/self/status; -1 when it is not there.
+qint64 StatusKilobytes(const QByteArray& field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':')) {
+            const QList<QByteArray> words = line.mid(field.size() + 1).simplified().split(' ');
+            return words.value(0).toLongLong();
+        }
+    }
+    return -1;
+}
+
+// Raises a new store's highest cart to the row's last cart, which the group's range needs.
+bool RaiseHighestCart(const Row& row)
+{
+    const qint32 last = row.first + row.count - 1;
+    if (last <= CartStoreSettings::DefaultHighestCart) {
+        return true;
+    }
+    try {
+        CartStore store(CartStore::DefaultBaseFolder());
+        auto* settings = dynamic_cast<CartStoreSettings*>(store.GetCartvaultSettings());
+        return settings && (store.HighestCart() >= last || settings->setHighestCart(last));
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "%s\n", qPrintable(error.Description()));
+        return false;
+    }
+}
+
+// One process of a row; a FAILED line when a pass did not do its work.
+int RunPasses(const Row& row, const QString& home, int run, Mode mode)
 {
     const auto fail = [&row](const QString& why) {
         std::printf("FAILED %s: %s\n", row.name, qPrintable(why));
+        std::fflush(stdout);
         return 1;
     };
+    if (mode == Mode::Import && !RaiseHighestCart(row)) {
+        return fail(QStringLiteral("cannot raise the store's highest cart"));
+    }
     frmMain window;
     if (!window.Load() || !Globals::PlayoutAudio) {
         return fail(QStringLiteral("the window did not start"));
@@ -327,17 +441,24 @@ int RunPasses(const Row& row, const QString& home, int run, bool counted)
     const QString folder = FolderOf(row, home, run);
     const QString audioFolder =
         Globals::PlayoutAudio->BaseFolder() + "/" + CartStore::AudioFolderName;
-    const qsizetype filesBefore = FilesIn(folder).size();
+    const qsizetype filesBefore = CountFiles(folder);
     if (!folder.isEmpty() && filesBefore == 0) {
         return fail(QStringLiteral("no files in %1").arg(folder));
     }
     std::optional<AudioState> audioBefore;
-    if (row.kind != Kind::FirstPass && !row.importsFirst) {
+    if (row.kind != Kind::FirstPass && !row.importsFirst && mode != Mode::Import) {
         audioBefore = ReadAudioState(audioFolder);
     }
-    const int passes = counted ? 2 : row.kind == Kind::Steady ? row.runs + 1 : 1;
+    int passes = 1;
+    if (mode == Mode::Timed && row.kind == Kind::Steady) {
+        passes = row.runs + 1;
+    } else if ((mode == Mode::Counted && row.kind == Kind::Steady) || mode == Mode::Memory) {
+        passes = 2;
+    }
+    qint64 rss = -1;
+    qint64 peak = -1;
     for (int pass = 0; pass < passes; ++pass) {
-        const bool marked = counted && pass == passes - 1;
+        const bool marked = mode == Mode::Counted && pass == passes - 1;
         if (marked) {
             ::access(PassStartMarker, F_OK);
         }
@@ -348,6 +469,14 @@ int RunPasses(const Row& row, const QString& home, int run, bool counted)
         if (marked) {
             ::access(PassEndMarker, F_OK);
         }
+        // The lists of the checks would stay in the measured memory: checked once, after it.
+        if (mode == Mode::Memory) {
+            if (pass < passes - 1) {
+                continue;
+            }
+            rss = StatusKilobytes("VmRSS");
+            peak = StatusKilobytes("VmHWM");
+        }
         const QString wrong = CheckPass(row, folder, run, filesBefore, audioBefore, audioFolder);
         if (!wrong.isEmpty()) {
             return fail(QStringLiteral("pass %1: %2").arg(pass + 1).arg(wrong));
@@ -355,9 +484,20 @@ int RunPasses(const Row& row, const QString& home, int run, bool counted)
         if (!audioBefore) {
             audioBefore = ReadAudioState(audioFolder);
         }
-        if (!counted && (row.kind != Kind::Steady || pass > 0)) {
+        if (mode == Mode::Timed && (row.kind != Kind::Steady || pass > 0)) {
             std::printf("SECONDS %.6f\n", seconds);
         }
+        if (mode == Mode::Import) {
+            std::fprintf(stderr, "imported %lld files in %.0f s\n",
+                         static_cast<long long>(filesBefore), seconds);
+        }
+    }
+    if (mode == Mode::Memory) {
+        if (rss < 0 || peak < 0) {
+            return fail(QStringLiteral("/proc/self/status tells no memory"));
+        }
+        std::printf("BENCH %s project=%.1f reference=0 ratio=0 peak=%.1f files=%lld\n", row.name,
+                    double(rss) / 1024, double(peak) / 1024, static_cast<long long>(filesBefore));
     }
     std::fflush(stdout);
     return 0;
@@ -572,8 +712,18 @@ int main(int argc, char* argv[])
         return QStringLiteral("/Profile=Bench /NOPREVCHECK");
     };
     ToolStartup::Current().Wait = [](double) {};
+    // The import and the memory row run in this process, which has done nothing else yet.
+    const bool memory = command.startsWith("rss-");
+    if (args.value(3) == "import" || (memory && args.size() == 3)) {
+        if (!WriteGroup(*row, home, 0)) {
+            std::printf("FAILED %s: cannot write the group settings\n", row->name);
+            return 1;
+        }
+        return RunPasses(*row, home, 0, memory && args.size() == 3 ? Mode::Memory : Mode::Import);
+    }
     if (args.size() > 3) {
-        return RunPasses(*row, home, args.value(3).toInt(), args.value(4) == "count");
+        return RunPasses(*row, home, args.value(3).toInt(),
+                         args.value(4) == "count" ? Mode::Counted : Mode::Timed);
     }
     for (const CountRow& countRow : CountRows) {
         if (command == QLatin1String(countRow.name)) {
