@@ -41,13 +41,12 @@ QString GroupPrefix(int index)
 
 // Whether the store's audio folder lies in the watched folder (or is it): only then can a found
 // file be a cart's own audio without being a link to it. The folder tree does not follow links
-// to folders.
-bool StoreAudioInside(PlayoutAudio& store, const QString& watched)
+// to folders. folder: the watched folder with its links resolved.
+bool StoreAudioInside(PlayoutAudio& store, const QString& folder)
 {
     const QString audio = QFileInfo(FileFunctions::instance().GetFolderName(
                                         store.GetCartAudioPath(store.GetLastCart(0), 0, false), 0))
                               .canonicalFilePath();
-    const QString folder = QFileInfo(watched).canonicalFilePath();
     if (audio.isEmpty() || folder.isEmpty()) {
         return true;
     }
@@ -91,16 +90,15 @@ QString DeleteListed(const QString& watched, const QString& path)
 
 // Whether the listed file is the one that the look `seen` took through its path (links
 // followed): reached through the folders that were listed (held keeps the last of them, for the
-// next file in it), not through a link put in place of one since. isLink receives whether the
-// file itself is a link. Empty when it is; otherwise why not.
+// next file in it), not through a link put in place of one since. Empty when it is; otherwise
+// why not.
 QString ThroughListedFolders(std::optional<HeldFolder>& held, const QString& watched,
-                             const QString& path, const FileVersionKey& seen, bool& isLink)
+                             const QString& path, const FileVersionKey& seen)
 {
     const qsizetype slash = path.lastIndexOf(u'/');
     const QStringView folder = slash <= 0 ? QStringView(u"/") : QStringView(path).left(slash);
     const QByteArray native = QFile::encodeName(path);
     const char* name = native.constData() + native.lastIndexOf('/') + 1;
-    isLink = false;
     const auto same = [&] {
         struct stat info
         {
@@ -108,9 +106,8 @@ QString ThroughListedFolders(std::optional<HeldFolder>& held, const QString& wat
         if (::fstatat(held->Fd(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             return false;
         }
-        isLink = S_ISLNK(info.st_mode);
         // The look through the path followed a link only when the file itself is one.
-        return (!isLink || ::fstatat(held->Fd(), name, &info, 0) == 0) &&
+        return (!S_ISLNK(info.st_mode) || ::fstatat(held->Fd(), name, &info, 0) == 0) &&
                quint64(info.st_dev) == seen.device && quint64(info.st_ino) == seen.inode;
     };
     if (held && held->Path() == folder && same()) {
@@ -120,14 +117,61 @@ QString ThroughListedFolders(std::optional<HeldFolder>& held, const QString& wat
     Result<HeldFolder> fresh = HeldFolder::Holding(watched, path);
     if (!fresh) {
         held.reset();
-        struct stat info
-        {
-        };
-        isLink = ::lstat(native.constData(), &info) == 0 && S_ISLNK(info.st_mode);
         return fresh.Reason();
     }
     held = *fresh;
     return same() ? QString() : QStringLiteral("the file changed while it was being checked");
+}
+
+// The listed file as seen through the folders that were listed (held keeps the last of them, for
+// the next file in it), links to files followed.
+struct ListedLook
+{
+    // Empty when there is no regular file there now.
+    std::optional<FileVersionKey> version;
+    // The look at the name itself, when it is no link.
+    std::optional<FileVersionKey> own;
+    bool isLink = false;
+    // Why its folder cannot be held; version is then empty.
+    QString unreachable;
+};
+
+ListedLook LookThroughListedFolders(std::optional<HeldFolder>& held, const QString& watched,
+                                    const QString& path)
+{
+    ListedLook look;
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QStringView folder = slash <= 0 ? QStringView(u"/") : QStringView(path).left(slash);
+    const QByteArray native = QFile::encodeName(path);
+    if (!held || held->Path() != folder) {
+        Result<HeldFolder> fresh = HeldFolder::Holding(watched, path);
+        if (!fresh) {
+            held.reset();
+            struct stat info
+            {
+            };
+            look.isLink = ::lstat(native.constData(), &info) == 0 && S_ISLNK(info.st_mode);
+            look.unreachable = fresh.Reason();
+            return look;
+        }
+        held = *fresh;
+    }
+    const char* name = native.constData() + native.lastIndexOf('/') + 1;
+    struct stat info
+    {
+    };
+    if (::fstatat(held->Fd(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return look;
+    }
+    look.isLink = S_ISLNK(info.st_mode);
+    if ((look.isLink && ::fstatat(held->Fd(), name, &info, 0) != 0) || !S_ISREG(info.st_mode)) {
+        return look;
+    }
+    look.version = FileVersionKey::FromStat(info);
+    if (!look.isLink) {
+        look.own = look.version;
+    }
+    return look;
 }
 
 // Raises ToolError when it cannot be cleared.
@@ -272,7 +316,7 @@ bool FolderPass::InEngineFolder(QStringView folder)
 }
 
 bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImporterGroup* group,
-                      const QStringList& found)
+                      const QStringList& found, const QString& resolved)
 {
     FileFunctions& files = FileFunctions::instance();
     const QString prefix = GroupPrefix(index);
@@ -318,17 +362,6 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
         if (InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0)))) {
             continue;
         }
-        // A file still being written is tried again at the next pass.
-        if (tracing) {
-            Trace(QStringLiteral("Check can open exclusively?"));
-        }
-        const Result<FileVersionKey> opened = m_fileInUse.OpenExclusively(path);
-        TellUnseenWriters(importer, index);
-        if (!opened) {
-            Trace(QStringLiteral("Cannot open '") + path +
-                  QStringLiteral("' exclusively, possibly in use"));
-            continue;
-        }
         // Built at once: this is done for every file of the pass.
         m_hooks.showStatus(QStringLiteral(" Checking ") % group->GroupName % QStringLiteral(" (") %
                            QStringView(path).mid(slash + 1) % u')');
@@ -349,15 +382,39 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
         // A folder inside the store: the cart's own audio is never imported over itself, nor
         // deleted afterwards.
         if (!storeAudioInside) {
-            storeAudioInside = StoreAudioInside(store, group->Path);
+            storeAudioInside = StoreAudioInside(store, resolved);
         }
-        // The in-use test's look at the file serves the folder test and the engine.
-        const FileVersionKey offered = opened->Content();
-        bool isLink = false;
-        const QString why = ThroughListedFolders(held, group->Path, path, *opened, isLink);
-        if ((*storeAudioInside || isLink || opened->links > 1) &&
-            CartsOwnAudio(path, *opened, *storeAudioInside || isLink,
-                          store.GetCartAudioPath(cart, 0, false))) {
+        // This look at the file serves the decision, which may leave it alone, and the engine.
+        const ListedLook look = LookThroughListedFolders(held, group->Path, path);
+        const bool isLink = look.isLink;
+        if (!look.version && look.unreachable.isEmpty()) {
+            // Gone since the listing, or no file to open.
+            Trace(QStringLiteral("Cannot open '") + path +
+                  QStringLiteral("' exclusively, possibly in use"));
+            continue;
+        }
+        // A file still being written is tried again at the next pass. Tested only where the pass
+        // may act on it (or tell of it): a file left alone needs no test.
+        const auto inUseTest = [&] {
+            if (tracing) {
+                Trace(QStringLiteral("Check can open exclusively?"));
+            }
+            Result<FileVersionKey> opened = m_fileInUse.OpenExclusively(path);
+            TellUnseenWriters(importer, index);
+            if (!opened) {
+                Trace(QStringLiteral("Cannot open '") + path +
+                      QStringLiteral("' exclusively, possibly in use"));
+            }
+            return opened;
+        };
+        const auto couldNotCheck = [&](const QString& why) {
+            importer.AddToLog(prefix, QStringLiteral("Couldn't check '") + path +
+                                          QStringLiteral("' Error: ") + why);
+        };
+        const bool manyNames = look.version && look.version->links > 1;
+        if ((*storeAudioInside || isLink || manyNames) &&
+            CartsOwnAudio(path, look.version.value_or(FileVersionKey{}),
+                          *storeAudioInside || isLink, store.GetCartAudioPath(cart, 0, false))) {
             Trace(QStringLiteral("'") + path + QStringLiteral("' is the audio of Cart ") + cart +
                   QStringLiteral(" itself"));
             continue;
@@ -368,9 +425,18 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
                                              store.GetCartAudioPath(cart, 0, false), importer);
             }
             if (*sharing->chosen != path) {
+                std::optional<FileVersionKey> seen = look.version;
+                // Told once written.
+                if (!seen || !(passedOverTold.value(path) == seen->Content())) {
+                    const Result<FileVersionKey> opened = inUseTest();
+                    if (!opened) {
+                        continue;
+                    }
+                    seen = seen.value_or(*opened);
+                }
                 const FileVersionKey told = passedOverTold.value(path);
-                passedOver.insert(path, offered);
-                if (!(told == offered)) {
+                passedOver.insert(path, seen->Content());
+                if (!(told == seen->Content())) {
                     const QDir watched(group->Path);
                     importer.AddToLog(prefix, u'\'' + watched.relativeFilePath(path) +
                                                   QStringLiteral("' is not imported: '") +
@@ -380,15 +446,31 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
                 continue;
             }
         }
-        if (!why.isEmpty()) {
-            importer.AddToLog(prefix, QStringLiteral("Couldn't check '") + path +
-                                          QStringLiteral("' Error: ") + why);
+        if (!look.version) {
+            if (inUseTest()) {
+                couldNotCheck(look.unreachable);
+            }
             continue;
         }
+        const FileVersionKey offered = look.version->Content();
         bool ok = false;
         {
-            // The engine's first look at the file is the one the in-use test took.
-            const FileVersionKey::Recent justSeen(path, *opened);
+            // The engine's first look at the file is this one.
+            const FileVersionKey::Recent justSeen(path, *look.version);
+            // Where the decision acts, the file opened by its path must be the one reached
+            // through the folders that were listed.
+            const cImporter::InUseTestPutOff putOff(
+                importer,
+                [&] {
+                    const Result<FileVersionKey> opened = inUseTest();
+                    const QString why =
+                        opened ? ThroughListedFolders(held, group->Path, path, *opened) : QString();
+                    if (!why.isEmpty()) {
+                        couldNotCheck(why);
+                    }
+                    return opened && why.isEmpty();
+                },
+                look.own);
             ok = m_hooks.offer(index, path, cart);
         }
         if (!m_hooks.stillTheGroup(index, group)) {

@@ -34,10 +34,11 @@ public:
 
     FolderPass(FileInUse& fileInUse, Hooks hooks);
 
-    // Walks the files found below the folder of group index (the tree's order). False when the
-    // pass must end (a close is pending, or the groups changed under it).
+    // Walks the files found below the folder of group index (the tree's order); resolved: that
+    // folder with its links resolved, empty when it cannot be. False when the pass must end (a
+    // close is pending, or the groups changed under it).
     bool Walk(cImporter& importer, PlayoutAudio& store, int index, cImporterGroup* group,
-              const QStringList& found);
+              const QStringList& found, const QString& resolved);
 
     // The engine's own subfolders ("Failed!", "Snapshots!"), at any depth.
     static bool InEngineFolder(QStringView folder);

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -80,6 +81,23 @@ public:
     // A re-check found the cart's audio file there, whether or not it offers it: a miss before
     // this look no longer counts towards removing the cart.
     void AudioSeen(const QString& FileName);
+
+    // For the CheckFileAgainstHD calls within its life: the check has not yet tested whether the
+    // file is still being written, and leaves that to the decision, which tests it (test) only
+    // where it may act on the file. test answers whether it may, and says why not itself.
+    // ownLook: the check's look at the file's name itself, when that is no link.
+    class InUseTestPutOff
+    {
+    public:
+        InUseTestPutOff(cImporter& importer, std::function<bool()> test,
+                        std::optional<FileVersionKey> ownLook = std::nullopt);
+        ~InUseTestPutOff();
+        InUseTestPutOff(const InUseTestPutOff&) = delete;
+        InUseTestPutOff& operator=(const InUseTestPutOff&) = delete;
+
+    private:
+        cImporter& m_importer;
+    };
 
     // The windows of AddGroup, DisplayGroup and DisplaySettings; not owned. Without them those
     // members show nothing and return false (AddGroup 0).
@@ -164,4 +182,11 @@ private:
     FileVersionCache<bool> m_keptAfterImport;
     // Versions found not importable as they are (true), or asked about and not known so.
     FileVersionCache<bool> m_cannotImport;
+    // The in-use test the check left to the decision, and its look at the file's own name.
+    struct PutOff
+    {
+        std::function<bool()> test;
+        std::optional<FileVersionKey> ownLook;
+    };
+    std::optional<PutOff> m_inUseTestPutOff;
 };

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <dirent.h>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -162,7 +163,12 @@ private:
     void Snapshot();
     void RememberSnapshot();
     bool UsesArchiveFlag() const { return m_group.UseArchiveBit && !m_group.CheckCurrent; }
+    // Raises ToolError when the mark cannot be read.
+    bool ArchiveMarkSet();
+    bool IsSourceVersion(const FileVersionKey& version, const Cart& cart) const;
     bool ImportedAlready(const Cart& cart);
+    bool InUseTestDueFirst(const Cart& cart);
+    bool MayAct();
     void SayFutureDate(const Cart& imported);
 
     Cart ReadCart(qint32 detailLevel, bool flag);
@@ -206,6 +212,9 @@ private:
     // The version of the file the snapshot was asked for, and whether it could not be made.
     std::optional<FileVersionKey> m_snapshotVersion;
     bool m_snapshotFailed = false;
+    std::optional<bool> m_markSet;
+    // The answer of the in-use test that the check put off, once taken.
+    std::optional<bool> m_mayAct;
 };
 
 bool cImporter::CheckFileAgainstHD(qint16& GroupIndex, QObject* ParentHWND, QString FileName,
@@ -255,6 +264,9 @@ bool ImportDecision::Run()
     }
 
     if (!CanEditCart(m_hdReference, false)) {
+        if (!MayAct()) {
+            return false;
+        }
         Log(QStringLiteral("Cannot import '") + m_fileName + QStringLiteral("' into Cart ") +
             m_hdReference +
             QStringLiteral(" - Cartfeeder does not have Directory Permissions to edit that "
@@ -269,6 +281,10 @@ bool ImportDecision::Run()
     if (InCartAndKept()) {
         return false;
     }
+    // A file still being written is not even measured.
+    if (InUseTestDueFirst(*cart) && !MayAct()) {
+        return false;
+    }
 
     FileFunctions& files = FileFunctions::instance();
     if (files.ExtensionIs(m_fileName, QLatin1String("ZIP"))) {
@@ -280,6 +296,9 @@ bool ImportDecision::Run()
                                 : GetAudioFileDuration(m_fileName);
     const float newLength = float(RoundTwoPlaces(measured));
     if (newLength <= 0 && !m_group.CheckCurrent) {
+        if (!MayAct()) {
+            return false;
+        }
         ReportUnreadable();
     }
     if (cart->Length > 0) {
@@ -316,11 +335,10 @@ bool ImportDecision::TransportFile(Cart& cart)
             decide(QStringLiteral("File is newer than current Cart"));
         }
     }
-    if (UsesArchiveFlag() &&
-        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder})) {
+    if (UsesArchiveFlag() && ArchiveMarkSet()) {
         decide(QStringLiteral("File Archive attribute is set"));
     }
-    if (!decision) {
+    if (!decision || !MayAct()) {
         return false;
     }
 
@@ -366,7 +384,7 @@ bool ImportDecision::TransportFile(Cart& cart)
 bool ImportDecision::AudioIntoEmptyCart(Cart& cart, float newLength)
 {
     // Unreadable, or still being written: taken at a later check.
-    if (newLength <= 0) {
+    if (newLength <= 0 || !MayAct()) {
         return false;
     }
     Trace(QStringLiteral("New Audio found : NewLength=") + SingleText(newLength) +
@@ -486,8 +504,7 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
         decide(plain,
                QStringLiteral("Because it's there - i.e. not been imported+deleted already"));
     }
-    if (!decision && UsesArchiveFlag() &&
-        ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder})) {
+    if (!decision && UsesArchiveFlag() && ArchiveMarkSet()) {
         decide(plain, QStringLiteral("File Archive attribute is set"));
     }
     if (!decision &&
@@ -523,7 +540,7 @@ bool ImportDecision::ExistingCart(Cart& cart, float newLength)
             decide(importNew, QStringLiteral("File is newer than current Cart"));
         }
     }
-    if (!decision) {
+    if (!decision || !MayAct()) {
         return false;
     }
 
@@ -664,18 +681,77 @@ bool ImportDecision::TimingOnlyUpdate(Cart& cart, float newLength)
 bool ImportDecision::ImportedAlready(const Cart& cart)
 {
     const std::optional<FileVersionKey> now = FileVersionKey::Of(m_fileName);
-    if (!cart.SourceVersion || !now) {
-        return false;
-    }
-    // Clearing the archive mark changes the change time; the mark itself tells a changed
-    // content by its size and modification time.
-    const bool same = UsesArchiveFlag() ? now->Content() == cart.SourceVersion->Content()
-                                        : *now == *cart.SourceVersion;
+    const bool same = now && IsSourceVersion(*now, cart);
     if (same) {
         Trace(QStringLiteral("File is newer than current Cart, but this version of it was "
                              "imported into the cart already"));
     }
     return same;
+}
+
+bool ImportDecision::IsSourceVersion(const FileVersionKey& version, const Cart& cart) const
+{
+    if (!cart.SourceVersion) {
+        return false;
+    }
+    // Clearing the archive mark changes the change time; the mark itself tells a changed
+    // content by its size and modification time.
+    return UsesArchiveFlag() ? version.Content() == cart.SourceVersion->Content()
+                             : version == *cart.SourceVersion;
+}
+
+bool ImportDecision::ArchiveMarkSet()
+{
+    if (!m_markSet) {
+        // The check's look at the name spares looking again.
+        const auto& putOff = m_importer.m_inUseTestPutOff;
+        m_markSet =
+            ArchiveAttribute::IsSet(m_fileName, {.tableFolder = Globals::ToolProfileFolder,
+                                                 .seen = putOff ? putOff->ownLook : std::nullopt});
+    }
+    return *m_markSet;
+}
+
+// Whether the in-use test that the check put off is due before the file is measured: for all but
+// the version the cart's audio came from, which no setting of the group acts on (the decision
+// leaves such a file alone unless the cart changed). A re-check offers the cart's own audio,
+// which only a changed length or date acts on.
+bool ImportDecision::InUseTestDueFirst(const Cart& cart)
+{
+    if (!m_importer.m_inUseTestPutOff || m_group.CheckCurrent) {
+        return false;
+    }
+    if (m_group.DeleteAfterImport || !cart.HasAudio || cart.Length <= 0) {
+        return true;
+    }
+    const std::optional<FileVersionKey> version = FileVersionKey::Peek(m_fileName);
+    if (!version || !IsSourceVersion(*version, cart)) {
+        return true;
+    }
+    try {
+        return UsesArchiveFlag() && ArchiveMarkSet();
+    } catch (const ToolError&) {
+        // Raised again where the decision reads the mark.
+        return true;
+    }
+}
+
+// Before the decision acts on the file (imports, tells of or moves it): the in-use test, where
+// the check left it to the decision. Taken once.
+bool ImportDecision::MayAct()
+{
+    if (!m_mayAct) {
+        if (!m_importer.m_inUseTestPutOff || !m_importer.m_inUseTestPutOff->test) {
+            m_mayAct = true;
+        } else {
+            // The check's own lines, which a failure said before does not hold back.
+            std::optional<cImporter::Deciding> deciding =
+                std::exchange(m_importer.m_deciding, std::nullopt);
+            const auto restore = qScopeGuard([&] { m_importer.m_deciding = std::move(deciding); });
+            m_mayAct = m_importer.m_inUseTestPutOff->test();
+        }
+    }
+    return *m_mayAct;
 }
 
 void ImportDecision::SayFutureDate(const Cart& imported)

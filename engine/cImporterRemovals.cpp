@@ -11,6 +11,18 @@ bool cImporter::ImportedWithoutSnapshot(const QString& FileName) const
     return taken && !*taken;
 }
 
+cImporter::InUseTestPutOff::InUseTestPutOff(cImporter& importer, std::function<bool()> test,
+                                            std::optional<FileVersionKey> ownLook)
+    : m_importer(importer)
+{
+    m_importer.m_inUseTestPutOff = PutOff{std::move(test), ownLook};
+}
+
+cImporter::InUseTestPutOff::~InUseTestPutOff()
+{
+    m_importer.m_inUseTestPutOff.reset();
+}
+
 void cImporter::KeepImported(const FileVersionKey& Version)
 {
     m_keptAfterImport.Store(Version.Content(), true);

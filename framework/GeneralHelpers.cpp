@@ -11,8 +11,9 @@
 
 namespace {
 
+// canonical: path with its links resolved, when known.
 QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QString>& visited,
-                       QList<FolderNamesNotText>* notText)
+                       QList<FolderNamesNotText>* notText, QString canonical)
 {
     AddToDebugLog(QStringLiteral("Started GetFolderTree: ") + path + QStringLiteral(", ") + mask +
                       QStringLiteral(", ") +
@@ -29,7 +30,9 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
     if (mask.isEmpty()) {
         mask = QStringLiteral("*.*");
     }
-    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty()) {
+        canonical = QFileInfo(path).canonicalFilePath();
+    }
     if (!canonical.isEmpty()) {
         visited.insert(canonical);
     }
@@ -57,10 +60,18 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
         }
         // As find and rsync do: a link to a folder may lead anywhere, outside the watched
         // folder too, where a delete after importing must never reach.
-        if (entry.kind == Kind::Folder &&
-            !visited.contains(QFileInfo(fullPath).canonicalFilePath())) {
-            result.append(
-                FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited, notText));
+        if (entry.kind != Kind::Folder) {
+            continue;
+        }
+        // A folder itself, not a link: its resolved path needs no look at the file system.
+        const QString inside = canonical.isEmpty() ? QFileInfo(fullPath).canonicalFilePath()
+                                                   : (canonical.endsWith(QLatin1Char('/'))
+                                                          ? canonical
+                                                          : canonical + QLatin1Char('/')) +
+                                                         name;
+        if (!visited.contains(inside)) {
+            result.append(FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited,
+                                     notText, inside));
         }
     }
     AddToDebugLog(QStringLiteral("Finish GetFolderTree"), 5, ovOutdent);
@@ -75,10 +86,14 @@ QStringList GetFolderTree(const QString& path, const QString& mask, bool include
 }
 
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders,
-                          QList<FolderNamesNotText>* notText)
+                          QList<FolderNamesNotText>* notText, QString* resolved)
 {
     QSet<QString> visited;
-    return FolderTree(path, mask, includeFolders, visited, notText);
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (resolved) {
+        *resolved = canonical;
+    }
+    return FolderTree(path, mask, includeFolders, visited, notText, canonical);
 }
 
 QString FormatISODateTime(const TimeRecord& record)

@@ -13,14 +13,15 @@
 // entered once; an unreadable folder lists nothing. Empty when nothing was found.
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders);
 // Names that are not UTF-8 cannot be listed; notText receives each folder that holds some (its
-// path without the trailing "/") with those names' bytes.
+// path without the trailing "/") with those names' bytes. resolved receives path with its links
+// resolved, empty when it cannot be.
 struct FolderNamesNotText
 {
     QString folder;
     QList<QByteArray> names;
 };
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders,
-                          QList<FolderNamesNotText>* notText);
+                          QList<FolderNamesNotText>* notText, QString* resolved = nullptr);
 
 // "YYYY-MM-DDThh:mm:ss" of a time record.
 QString FormatISODateTime(const TimeRecord& record);

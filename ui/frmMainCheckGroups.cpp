@@ -221,7 +221,6 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
     if (!store) {
         return true;
     }
-    FileFunctions& files = FileFunctions::instance();
     store->ReadRangeTogether(group->StartHDRef, group->EndHDRef);
     const auto together = qScopeGuard([store] { store->ReadRangeTogether({}, {}); });
 
@@ -250,44 +249,42 @@ bool frmMain::CheckCartRange(int index, cImporterGroup* group)
                              QStringLiteral(" (Cart ") + cart + QStringLiteral(")"));
         }
         const QString path = store->GetCartAudioPath(cart, 0, false);
-        const bool exists = files.FileExists(path);
-        if (!exists && group->RemoveIfDeleted) {
+        // The pass's one look at the cart's audio file.
+        const std::optional<FileVersionKey> look = FileVersionKey::Peek(path);
+        if (!look && group->RemoveIfDeleted) {
             missing.append(cart);
             cart = store->GetNextCart(cart);
             continue;
         }
-        if (exists) {
+        if (look) {
             ++present;
             m_importer->AudioSeen(path);
         }
         // A cart whose file has gone is offered all the same: the engine removes it.
-        bool offer = true;
-        std::optional<FileVersionKey> look;
-        if (exists) {
-            if (const Result<FileVersionKey> opened = m_fileInUse->OpenExclusively(path)) {
-                look = *opened;
-            } else {
-                Trace(QStringLiteral("Cannot open '") + path +
-                      QStringLiteral("' exclusively, possibly in use"));
-                offer = false;
+        bool ok = false;
+        {
+            // The engine's first look at the file is the one just taken. Whether the file is
+            // still being written matters only where the decision acts on it.
+            std::optional<FileVersionKey::Recent> justSeen;
+            std::optional<cImporter::InUseTestPutOff> putOff;
+            if (look) {
+                justSeen.emplace(path, *look);
+                putOff.emplace(*m_importer, [this, &path] {
+                    if (m_fileInUse->OpenExclusively(path)) {
+                        return true;
+                    }
+                    Trace(QStringLiteral("Cannot open '") + path +
+                          QStringLiteral("' exclusively, possibly in use"));
+                    return false;
+                });
             }
+            OfferFile(index, path, cart, ok);
         }
-        if (offer) {
-            bool ok = false;
-            {
-                // The engine's first look at the file is the one just taken.
-                std::optional<FileVersionKey::Recent> justSeen;
-                if (look) {
-                    justSeen.emplace(path, *look);
-                }
-                OfferFile(index, path, cart, ok);
-            }
-            if (!StillTheGroup(index, group)) {
-                return false;
-            }
-            if (!group->Enabled || !group->CheckCurrent) {
-                return true;
-            }
+        if (!StillTheGroup(index, group)) {
+            return false;
+        }
+        if (!group->Enabled || !group->CheckCurrent) {
+            return true;
         }
         cart = store->GetNextCart(cart);
     }
@@ -352,15 +349,16 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
 
     Trace(QStringLiteral("Reading Folder Tree"));
     QList<FolderNamesNotText> namesNotText;
+    QString resolved;
     const QStringList found =
-        GetFolderTree(group->Path, QStringLiteral("*.*"), false, &namesNotText);
+        GetFolderTree(group->Path, QStringLiteral("*.*"), false, &namesNotText, &resolved);
     Trace(QStringLiteral("Reading Folder Tree Ok - ") +
           (ArrayIsEmpty(found) ? QStringLiteral("None") : QStringLiteral("Found Files")));
     TellNamesNotText(index, group->Path, std::move(namesNotText));
     if (ArrayIsEmpty(found)) {
         return true;
     }
-    return m_folderPass->Walk(*m_importer, *store, index, group, found);
+    return m_folderPass->Walk(*m_importer, *store, index, group, found, resolved);
 }
 
 // Files whose names are not UTF-8 can be neither imported nor moved by name: the operator hears

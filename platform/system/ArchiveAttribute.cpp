@@ -282,11 +282,12 @@ bool ArchiveAttribute::IsSet(const QString& path, const Options& options)
     struct stat seen
     {
     };
-    const bool looked = ::lstat(native.constData(), &seen) == 0;
-    const bool link = looked && S_ISLNK(seen.st_mode);
+    const bool looked = options.seen || ::lstat(native.constData(), &seen) == 0;
+    const bool link = !options.seen && looked && S_ISLNK(seen.st_mode);
     const std::optional<FileVersionKey> version =
-        looked && S_ISREG(seen.st_mode) ? std::optional(FileVersionKey::FromStat(seen))
-                                        : std::nullopt;
+        options.seen                      ? options.seen
+        : looked && S_ISREG(seen.st_mode) ? std::optional(FileVersionKey::FromStat(seen))
+                                          : std::nullopt;
     if (version && ClearedFiles().Lookup(*version) && options.extendedAttributes) {
         return false;
     }

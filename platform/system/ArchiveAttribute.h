@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/system/FileVersionCache.h"
+
 #include <QString>
+#include <optional>
 
 // The Windows archive attribute of a file, which every creation or write of the file sets.
 // On a CIFS/SMB mount it is the server's own DOS attribute. Elsewhere clearing records the
@@ -21,6 +24,9 @@ public:
         // When set, the file is reached by this path instead (through a folder held open);
         // the path still names it in the table and in messages.
         QString reachedAs = {};
+        // The caller's look at the name just taken, when it found a regular file (no link):
+        // spares looking again.
+        std::optional<FileVersionKey> seen = std::nullopt;
     };
 
     // Raises ToolError when the file or its attribute cannot be read.
