@@ -53,8 +53,9 @@ struct CartStore::Row
     qint32 modifiedHigh = 0;
     QString sourceFile;
     QString audioFile; // name inside the audio folder; empty until the cart first held audio
-    // The version of the source file the audio came from: "device inode size mtime ctime".
-    QString sourceVersion;
+    // The version of the source file the audio came from; stored as "device inode size mtime
+    // ctime", read into numbers once, as every pass compares it.
+    std::optional<FileVersionKey> sourceVersion;
 };
 
 namespace {
@@ -63,6 +64,8 @@ namespace {
 #define CART_ROW_COLUMNS                                                                           \
     " number, title, artist, description, length, start_point, out_point, intro_start,"            \
     " intro_end, extro, modified_low, modified_high, source_file, audio_file, source_version"
+
+std::optional<FileVersionKey> VersionFromText(const QString& text);
 
 // A template so that the store's private row type can be named where it is used.
 template <typename Row> Row RowAt(const CartDatabase::Query& q)
@@ -82,7 +85,7 @@ template <typename Row> Row RowAt(const CartDatabase::Query& q)
     row.modifiedHigh = qint32(q.Int(11));
     row.sourceFile = q.Text(12);
     row.audioFile = q.Text(13);
-    row.sourceVersion = q.Text(14);
+    row.sourceVersion = VersionFromText(q.Text(14));
     return row;
 }
 
@@ -665,7 +668,35 @@ void CartStore::AdoptAudioFolder()
     }
 }
 
-CartStore::~CartStore() = default;
+CartStore::~CartStore()
+{
+    ReleaseAudioFolder();
+}
+
+void CartStore::HoldAudioFolder()
+{
+    ReleaseAudioFolder();
+    const int fd = ::open(m_audioFolderNative.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat folder
+    {
+    };
+    if (fd < 0) {
+        return;
+    }
+    if (::fstat(fd, &folder) != 0) {
+        ::close(fd);
+        return;
+    }
+    m_held = {fd, quint64(folder.st_dev), quint64(folder.st_ino)};
+}
+
+void CartStore::ReleaseAudioFolder()
+{
+    if (m_held.fd >= 0) {
+        ::close(m_held.fd);
+    }
+    m_held = {};
+}
 
 QString CartStore::DefaultBaseFolder()
 {
@@ -828,6 +859,7 @@ QString CartStore::AudioFileNameFor(qint32 number) const
 
 void CartStore::ReadRangeTogether(const QString& first, const QString& last)
 {
+    ReleaseAudioFolder();
     // The ranges of one walk serve the next walk over them as long as nothing has changed.
     if (m_range) {
         m_keptRanges.push_back(std::move(m_range));
@@ -846,6 +878,7 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     if (!from || !to || *to < *from) {
         return;
     }
+    HoldAudioFolder();
     const CartDatabase::ChangeStamp now = m_db->Changes();
     for (auto kept = m_keptRanges.begin(); kept != m_keptRanges.end(); ++kept) {
         if ((*kept)->first != *from || (*kept)->last != *to) {
@@ -924,7 +957,7 @@ Result<> CartStore::WriteRow(const Row& row)
         .Bind(12, row.modifiedHigh)
         .Bind(13, row.sourceFile)
         .Bind(14, row.audioFile)
-        .Bind(15, row.sourceVersion);
+        .Bind(15, VersionText(row.sourceVersion));
     return q.Run();
 }
 
@@ -943,10 +976,18 @@ CartStore::AudioLook CartStore::LookAtAudio(qint32 number, const Row* row) const
     struct stat audio
     {
     };
+    // The held folder only while it is the one verified: a folder swapped since is never looked
+    // into, nor the old one once the path leads elsewhere.
+    const bool held = m_held.fd >= 0 && m_held.device == m_verified.folderDevice &&
+                      m_held.inode == m_verified.folderInode;
     // A link or anything else that is no plain file would lead reads, writes and removals
     // elsewhere.
-    if (::lstat(QFile::encodeName(m_audioFolder + QLatin1Char('/') + look.name).constData(),
-                &audio) != 0) {
+    const int looked =
+        held ? ::fstatat(m_held.fd, QFile::encodeName(look.name).constData(), &audio,
+                         AT_SYMLINK_NOFOLLOW)
+             : ::lstat(QFile::encodeName(m_audioFolder + QLatin1Char('/') + look.name).constData(),
+                       &audio);
+    if (looked != 0) {
         return look;
     }
     look.regular = S_ISREG(audio.st_mode);
@@ -995,7 +1036,7 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
         return cart;
     }
     cart.SourceFile = row->sourceFile;
-    cart.SourceVersion = VersionFromText(row->sourceVersion);
+    cart.SourceVersion = row->sourceVersion;
     cart.Title = row->title;
     cart.Artist = row->artist;
     cart.Description = row->description;
@@ -1266,7 +1307,7 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     if (!old ||
         QFileInfo(sourceFile).canonicalFilePath() != QFileInfo(finalPath).canonicalFilePath()) {
         row.sourceFile = sourceFile;
-        row.sourceVersion = VersionText(sourceVersion);
+        row.sourceVersion = sourceVersion;
     }
     row.audioFile = finalName;
     if (intoEmpty || !old) {
