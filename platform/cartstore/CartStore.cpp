@@ -96,7 +96,9 @@ struct CartStore::RangeRows
     qint32 first = 0;
     qint32 last = -1;
     CartDatabase::ChangeStamp readAt;
-    QHash<qint32, Row> rows;
+    // By number; sized once, as a large store's rows would otherwise be held twice while the
+    // list grows.
+    std::vector<Row> rows;
 };
 
 // One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
@@ -866,10 +868,10 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
         // Bounded in rows, the oldest going first.
         qsizetype rows = 0;
         for (const auto& kept : m_keptRanges) {
-            rows += kept->rows.size();
+            rows += qsizetype(kept->rows.size());
         }
         while (!m_keptRanges.empty() && rows > MaxKeptRows) {
-            rows -= m_keptRanges.front()->rows.size();
+            rows -= qsizetype(m_keptRanges.front()->rows.size());
             m_keptRanges.erase(m_keptRanges.begin());
         }
     }
@@ -897,12 +899,18 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     range->first = *from;
     range->last = *to;
     range->readAt = m_db->Changes();
-    CartDatabase::Query q(*m_db,
-                          "SELECT" CART_ROW_COLUMNS " FROM carts WHERE number BETWEEN ? AND ?");
+    {
+        CartDatabase::Query count(*m_db, "SELECT COUNT(*) FROM carts WHERE number BETWEEN ? AND ?");
+        count.Bind(1, *from).Bind(2, *to);
+        if (count.Step()) {
+            range->rows.reserve(size_t(count.Int(0)));
+        }
+    }
+    CartDatabase::Query q(*m_db, "SELECT" CART_ROW_COLUMNS
+                                 " FROM carts WHERE number BETWEEN ? AND ? ORDER BY number");
     q.Bind(1, *from).Bind(2, *to);
     while (q.Step()) {
-        const Row row = RowAt<Row>(q);
-        range->rows.insert(row.number, row);
+        range->rows.push_back(RowAt<Row>(q));
     }
     // Half a range would pass rows off as missing.
     if (!q.Outcome() || range->readAt == CartDatabase::ChangeStamp() ||
@@ -916,8 +924,11 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
 {
     if (m_range && number >= m_range->first && number <= m_range->last) {
         if (m_db->Changes() == m_range->readAt) {
-            const auto known = m_range->rows.constFind(number);
-            if (known == m_range->rows.constEnd()) {
+            const std::vector<Row>& rows = m_range->rows;
+            const auto known =
+                std::lower_bound(rows.begin(), rows.end(), number,
+                                 [](const Row& row, qint32 wanted) { return row.number < wanted; });
+            if (known == rows.end() || known->number != number) {
                 return std::nullopt;
             }
             return *known;
