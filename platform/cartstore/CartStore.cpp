@@ -93,12 +93,94 @@ template <typename Row> Row RowAt(const CartDatabase::Query& q)
 
 struct CartStore::RangeRows
 {
+    // A row as a range keeps it, a large store's 100,000 of them at a time: its texts in one
+    // string, the version without its link count.
+    struct Kept
+    {
+        qint32 number = 0;
+        qint32 modifiedLow = 0;
+        qint32 modifiedHigh = 0;
+        // Where the title, artist, description and source file end in texts; the audio file's
+        // name follows them.
+        qint32 ends[4] = {};
+        bool hasVersion = false;
+        double length = 0.0;
+        double startPoint = 0.0;
+        double outPoint = 0.0;
+        double introStart = -1.0;
+        double introEnd = -1.0;
+        double extro = -1.0;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modifiedNs = -1;
+        qint64 changedNs = -1;
+        QString texts;
+    };
+
+    static Kept Keep(const Row& row)
+    {
+        Kept kept{row.number, row.modifiedLow, row.modifiedHigh};
+        const QString* parts[] = {&row.title, &row.artist, &row.description, &row.sourceFile};
+        for (int i = 0; i < 4; ++i) {
+            kept.texts += *parts[i];
+            kept.ends[i] = qint32(kept.texts.size());
+        }
+        kept.texts += row.audioFile;
+        kept.texts.squeeze();
+        kept.length = row.length;
+        kept.startPoint = row.startPoint;
+        kept.outPoint = row.outPoint;
+        kept.introStart = row.introStart;
+        kept.introEnd = row.introEnd;
+        kept.extro = row.extro;
+        if (row.sourceVersion) {
+            const FileVersionKey& version = *row.sourceVersion;
+            kept.hasVersion = true;
+            kept.device = version.device;
+            kept.inode = version.inode;
+            kept.size = version.size;
+            kept.modifiedNs = version.modifiedNs;
+            kept.changedNs = version.changedNs;
+        }
+        return kept;
+    }
+
+    static Row Expand(const Kept& kept)
+    {
+        const auto text = [&kept](int part) {
+            const qint32 from = part == 0 ? 0 : kept.ends[part - 1];
+            const qint32 to = part == 4 ? qint32(kept.texts.size()) : kept.ends[part];
+            return to > from ? kept.texts.mid(from, to - from) : QString();
+        };
+        Row row;
+        row.number = kept.number;
+        row.title = text(0);
+        row.artist = text(1);
+        row.description = text(2);
+        row.sourceFile = text(3);
+        row.audioFile = text(4);
+        row.length = kept.length;
+        row.startPoint = kept.startPoint;
+        row.outPoint = kept.outPoint;
+        row.introStart = kept.introStart;
+        row.introEnd = kept.introEnd;
+        row.extro = kept.extro;
+        row.modifiedLow = kept.modifiedLow;
+        row.modifiedHigh = kept.modifiedHigh;
+        if (kept.hasVersion) {
+            row.sourceVersion =
+                FileVersionKey{kept.device, kept.inode, kept.size, kept.modifiedNs, kept.changedNs};
+        }
+        return row;
+    }
+
     qint32 first = 0;
     qint32 last = -1;
     CartDatabase::ChangeStamp readAt;
     // By number; sized once, as a large store's rows would otherwise be held twice while the
     // list grows.
-    std::vector<Row> rows;
+    std::vector<Kept> rows;
 };
 
 // One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
@@ -910,7 +992,7 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
                                  " FROM carts WHERE number BETWEEN ? AND ? ORDER BY number");
     q.Bind(1, *from).Bind(2, *to);
     while (q.Step()) {
-        range->rows.push_back(RowAt<Row>(q));
+        range->rows.push_back(RangeRows::Keep(RowAt<Row>(q)));
     }
     // Half a range would pass rows off as missing.
     if (!q.Outcome() || range->readAt == CartDatabase::ChangeStamp() ||
@@ -924,14 +1006,14 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
 {
     if (m_range && number >= m_range->first && number <= m_range->last) {
         if (m_db->Changes() == m_range->readAt) {
-            const std::vector<Row>& rows = m_range->rows;
-            const auto known =
-                std::lower_bound(rows.begin(), rows.end(), number,
-                                 [](const Row& row, qint32 wanted) { return row.number < wanted; });
+            const std::vector<RangeRows::Kept>& rows = m_range->rows;
+            const auto known = std::lower_bound(
+                rows.begin(), rows.end(), number,
+                [](const RangeRows::Kept& row, qint32 wanted) { return row.number < wanted; });
             if (known == rows.end() || known->number != number) {
                 return std::nullopt;
             }
-            return *known;
+            return RangeRows::Expand(*known);
         }
         m_range.reset();
     }
