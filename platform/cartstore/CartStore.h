@@ -107,6 +107,7 @@ public:
     // The rows of the range are read with one query and served from memory until the
     // database changes (here at once, by another process within
     // CartDatabase::ForeignChangeDelayMs); after a change each row is read on its own again.
+    // The audio folder stays open until the next call (an empty range ends the walk).
     void ReadRangeTogether(const QString& first, const QString& last) override;
 
     // Carts numbered beyond the highest cart are not valid and not listed.
