@@ -8,10 +8,15 @@
 #include "platform/system/FileVersionCache.h"
 
 #include <QFile>
+#include <QIODevice>
 #include <QtEndian>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool IsWithinTolerance(double value, double centre, double tolerance)
 {
@@ -163,6 +168,57 @@ float GetWaveDuration(const QString& fileName)
     return GetWaveDuration(fileName, measured);
 }
 
+namespace {
+
+// An open file whose first bytes are read with one call: a header is found there, or where its
+// chunks point, without the seeks and looks a QFile takes.
+class HeadOfFile : public QIODevice
+{
+public:
+    HeadOfFile(int fd, qint64 size) : m_fd(fd), m_size(size)
+    {
+        const ssize_t got = ::pread(m_fd, m_head, sizeof m_head, 0);
+        m_held = got > 0 ? qint64(got) : 0;
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_size; }
+    bool seek(qint64 position) override
+    {
+        m_position = position;
+        return QIODevice::seek(position);
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        qint64 count = 0;
+        if (m_position + maxSize <= m_held) {
+            std::memcpy(data, m_head + m_position, size_t(maxSize));
+            count = maxSize;
+        } else {
+            const ssize_t got = ::pread(m_fd, data, size_t(maxSize), m_position);
+            if (got < 0) {
+                return -1;
+            }
+            count = qint64(got);
+        }
+        m_position += count;
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    int m_fd;
+    qint64 m_size;
+    qint64 m_position = 0;
+    qint64 m_held = 0;
+    // Enough for the format and the start of the data behind the usual broadcast chunks.
+    char m_head[16384];
+};
+
+} // namespace
+
 float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& measured)
 {
     measured.reset();
@@ -178,7 +234,22 @@ float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& me
     qint32 dataSize = 0;
     WaveHeaderDetail detail;
     qint32 status = -1;
-    if (FileFunctions::instance().GetFileSize(fileName) > 0) {
+    // Whether the file read is still the version looked at before; asked of the open file.
+    bool unchanged = false;
+    if (before && before->size > 0) {
+        const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            {
+                HeadOfFile head(fd, before->size);
+                status = ReadWaveHeader(head, format, dataSize, detail);
+            }
+            struct stat after
+            {
+            };
+            unchanged = ::fstat(fd, &after) == 0 && FileVersionKey::FromStat(after) == *before;
+            ::close(fd);
+        }
+    } else if (!before && FileFunctions::instance().GetFileSize(fileName) > 0) {
         QFile file(fileName);
         if (file.open(QIODevice::ReadOnly)) {
             status = ReadWaveHeader(file, format, dataSize, detail);
@@ -199,8 +270,9 @@ float GetWaveDuration(const QString& fileName, std::optional<FileVersionKey>& me
         if (seconds <= 0) {
             return seconds;
         }
+        unchanged = before && FileVersionKey::Of(fileName) == before;
     }
-    if (before && before->size > 0 && FileVersionKey::Of(fileName) == before) {
+    if (unchanged) {
         WaveLengths().Store(*before, seconds);
         measured = before;
     }

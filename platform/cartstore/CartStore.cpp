@@ -53,8 +53,9 @@ struct CartStore::Row
     qint32 modifiedHigh = 0;
     QString sourceFile;
     QString audioFile; // name inside the audio folder; empty until the cart first held audio
-    // The version of the source file the audio came from: "device inode size mtime ctime".
-    QString sourceVersion;
+    // The version of the source file the audio came from; stored as "device inode size mtime
+    // ctime", read into numbers once, as every pass compares it.
+    std::optional<FileVersionKey> sourceVersion;
 };
 
 namespace {
@@ -63,6 +64,8 @@ namespace {
 #define CART_ROW_COLUMNS                                                                           \
     " number, title, artist, description, length, start_point, out_point, intro_start,"            \
     " intro_end, extro, modified_low, modified_high, source_file, audio_file, source_version"
+
+std::optional<FileVersionKey> VersionFromText(const QString& text);
 
 // A template so that the store's private row type can be named where it is used.
 template <typename Row> Row RowAt(const CartDatabase::Query& q)
@@ -82,7 +85,7 @@ template <typename Row> Row RowAt(const CartDatabase::Query& q)
     row.modifiedHigh = qint32(q.Int(11));
     row.sourceFile = q.Text(12);
     row.audioFile = q.Text(13);
-    row.sourceVersion = q.Text(14);
+    row.sourceVersion = VersionFromText(q.Text(14));
     return row;
 }
 
@@ -90,10 +93,94 @@ template <typename Row> Row RowAt(const CartDatabase::Query& q)
 
 struct CartStore::RangeRows
 {
+    // A row as a range keeps it, a large store's 100,000 of them at a time: its texts in one
+    // string, the version without its link count.
+    struct Kept
+    {
+        qint32 number = 0;
+        qint32 modifiedLow = 0;
+        qint32 modifiedHigh = 0;
+        // Where the title, artist, description and source file end in texts; the audio file's
+        // name follows them.
+        qint32 ends[4] = {};
+        bool hasVersion = false;
+        double length = 0.0;
+        double startPoint = 0.0;
+        double outPoint = 0.0;
+        double introStart = -1.0;
+        double introEnd = -1.0;
+        double extro = -1.0;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modifiedNs = -1;
+        qint64 changedNs = -1;
+        QString texts;
+    };
+
+    static Kept Keep(const Row& row)
+    {
+        Kept kept{row.number, row.modifiedLow, row.modifiedHigh};
+        const QString* parts[] = {&row.title, &row.artist, &row.description, &row.sourceFile};
+        for (int i = 0; i < 4; ++i) {
+            kept.texts += *parts[i];
+            kept.ends[i] = qint32(kept.texts.size());
+        }
+        kept.texts += row.audioFile;
+        kept.texts.squeeze();
+        kept.length = row.length;
+        kept.startPoint = row.startPoint;
+        kept.outPoint = row.outPoint;
+        kept.introStart = row.introStart;
+        kept.introEnd = row.introEnd;
+        kept.extro = row.extro;
+        if (row.sourceVersion) {
+            const FileVersionKey& version = *row.sourceVersion;
+            kept.hasVersion = true;
+            kept.device = version.device;
+            kept.inode = version.inode;
+            kept.size = version.size;
+            kept.modifiedNs = version.modifiedNs;
+            kept.changedNs = version.changedNs;
+        }
+        return kept;
+    }
+
+    static Row Expand(const Kept& kept)
+    {
+        const auto text = [&kept](int part) {
+            const qint32 from = part == 0 ? 0 : kept.ends[part - 1];
+            const qint32 to = part == 4 ? qint32(kept.texts.size()) : kept.ends[part];
+            return to > from ? kept.texts.mid(from, to - from) : QString();
+        };
+        Row row;
+        row.number = kept.number;
+        row.title = text(0);
+        row.artist = text(1);
+        row.description = text(2);
+        row.sourceFile = text(3);
+        row.audioFile = text(4);
+        row.length = kept.length;
+        row.startPoint = kept.startPoint;
+        row.outPoint = kept.outPoint;
+        row.introStart = kept.introStart;
+        row.introEnd = kept.introEnd;
+        row.extro = kept.extro;
+        row.modifiedLow = kept.modifiedLow;
+        row.modifiedHigh = kept.modifiedHigh;
+        if (kept.hasVersion) {
+            row.sourceVersion =
+                FileVersionKey{kept.device, kept.inode, kept.size, kept.modifiedNs, kept.changedNs};
+        }
+        return row;
+    }
+
     qint32 first = 0;
     qint32 last = -1;
     CartDatabase::ChangeStamp readAt;
-    QHash<qint32, Row> rows;
+    // By number; sized once, as a large store's rows would otherwise be held twice while the
+    // list grows.
+    std::vector<Kept> rows;
 };
 
 // One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
@@ -665,7 +752,35 @@ void CartStore::AdoptAudioFolder()
     }
 }
 
-CartStore::~CartStore() = default;
+CartStore::~CartStore()
+{
+    ReleaseAudioFolder();
+}
+
+void CartStore::HoldAudioFolder()
+{
+    ReleaseAudioFolder();
+    const int fd = ::open(m_audioFolderNative.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat folder
+    {
+    };
+    if (fd < 0) {
+        return;
+    }
+    if (::fstat(fd, &folder) != 0) {
+        ::close(fd);
+        return;
+    }
+    m_held = {fd, quint64(folder.st_dev), quint64(folder.st_ino)};
+}
+
+void CartStore::ReleaseAudioFolder()
+{
+    if (m_held.fd >= 0) {
+        ::close(m_held.fd);
+    }
+    m_held = {};
+}
 
 QString CartStore::DefaultBaseFolder()
 {
@@ -828,16 +943,17 @@ QString CartStore::AudioFileNameFor(qint32 number) const
 
 void CartStore::ReadRangeTogether(const QString& first, const QString& last)
 {
+    ReleaseAudioFolder();
     // The ranges of one walk serve the next walk over them as long as nothing has changed.
     if (m_range) {
         m_keptRanges.push_back(std::move(m_range));
         // Bounded in rows, the oldest going first.
         qsizetype rows = 0;
         for (const auto& kept : m_keptRanges) {
-            rows += kept->rows.size();
+            rows += qsizetype(kept->rows.size());
         }
         while (!m_keptRanges.empty() && rows > MaxKeptRows) {
-            rows -= m_keptRanges.front()->rows.size();
+            rows -= qsizetype(m_keptRanges.front()->rows.size());
             m_keptRanges.erase(m_keptRanges.begin());
         }
     }
@@ -846,6 +962,7 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     if (!from || !to || *to < *from) {
         return;
     }
+    HoldAudioFolder();
     const CartDatabase::ChangeStamp now = m_db->Changes();
     for (auto kept = m_keptRanges.begin(); kept != m_keptRanges.end(); ++kept) {
         if ((*kept)->first != *from || (*kept)->last != *to) {
@@ -864,12 +981,18 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     range->first = *from;
     range->last = *to;
     range->readAt = m_db->Changes();
-    CartDatabase::Query q(*m_db,
-                          "SELECT" CART_ROW_COLUMNS " FROM carts WHERE number BETWEEN ? AND ?");
+    {
+        CartDatabase::Query count(*m_db, "SELECT COUNT(*) FROM carts WHERE number BETWEEN ? AND ?");
+        count.Bind(1, *from).Bind(2, *to);
+        if (count.Step()) {
+            range->rows.reserve(size_t(count.Int(0)));
+        }
+    }
+    CartDatabase::Query q(*m_db, "SELECT" CART_ROW_COLUMNS
+                                 " FROM carts WHERE number BETWEEN ? AND ? ORDER BY number");
     q.Bind(1, *from).Bind(2, *to);
     while (q.Step()) {
-        const Row row = RowAt<Row>(q);
-        range->rows.insert(row.number, row);
+        range->rows.push_back(RangeRows::Keep(RowAt<Row>(q)));
     }
     // Half a range would pass rows off as missing.
     if (!q.Outcome() || range->readAt == CartDatabase::ChangeStamp() ||
@@ -883,11 +1006,14 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
 {
     if (m_range && number >= m_range->first && number <= m_range->last) {
         if (m_db->Changes() == m_range->readAt) {
-            const auto known = m_range->rows.constFind(number);
-            if (known == m_range->rows.constEnd()) {
+            const std::vector<RangeRows::Kept>& rows = m_range->rows;
+            const auto known = std::lower_bound(
+                rows.begin(), rows.end(), number,
+                [](const RangeRows::Kept& row, qint32 wanted) { return row.number < wanted; });
+            if (known == rows.end() || known->number != number) {
                 return std::nullopt;
             }
-            return *known;
+            return RangeRows::Expand(*known);
         }
         m_range.reset();
     }
@@ -924,7 +1050,7 @@ Result<> CartStore::WriteRow(const Row& row)
         .Bind(12, row.modifiedHigh)
         .Bind(13, row.sourceFile)
         .Bind(14, row.audioFile)
-        .Bind(15, row.sourceVersion);
+        .Bind(15, VersionText(row.sourceVersion));
     return q.Run();
 }
 
@@ -943,10 +1069,18 @@ CartStore::AudioLook CartStore::LookAtAudio(qint32 number, const Row* row) const
     struct stat audio
     {
     };
+    // The held folder only while it is the one verified: a folder swapped since is never looked
+    // into, nor the old one once the path leads elsewhere.
+    const bool held = m_held.fd >= 0 && m_held.device == m_verified.folderDevice &&
+                      m_held.inode == m_verified.folderInode;
     // A link or anything else that is no plain file would lead reads, writes and removals
     // elsewhere.
-    if (::lstat(QFile::encodeName(m_audioFolder + QLatin1Char('/') + look.name).constData(),
-                &audio) != 0) {
+    const int looked =
+        held ? ::fstatat(m_held.fd, QFile::encodeName(look.name).constData(), &audio,
+                         AT_SYMLINK_NOFOLLOW)
+             : ::lstat(QFile::encodeName(m_audioFolder + QLatin1Char('/') + look.name).constData(),
+                       &audio);
+    if (looked != 0) {
         return look;
     }
     look.regular = S_ISREG(audio.st_mode);
@@ -995,7 +1129,7 @@ Cart CartStore::MakeCart(qint32 number, const Row* row) const
         return cart;
     }
     cart.SourceFile = row->sourceFile;
-    cart.SourceVersion = VersionFromText(row->sourceVersion);
+    cart.SourceVersion = row->sourceVersion;
     cart.Title = row->title;
     cart.Artist = row->artist;
     cart.Description = row->description;
@@ -1266,7 +1400,7 @@ Result<> CartStore::ImportInto(qint32 number, const QString& audioFile, const QS
     if (!old ||
         QFileInfo(sourceFile).canonicalFilePath() != QFileInfo(finalPath).canonicalFilePath()) {
         row.sourceFile = sourceFile;
-        row.sourceVersion = VersionText(sourceVersion);
+        row.sourceVersion = sourceVersion;
     }
     row.audioFile = finalName;
     if (intoEmpty || !old) {

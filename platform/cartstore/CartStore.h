@@ -107,6 +107,7 @@ public:
     // The rows of the range are read with one query and served from memory until the
     // database changes (here at once, by another process within
     // CartDatabase::ForeignChangeDelayMs); after a change each row is read on its own again.
+    // The audio folder stays open until the next call (an empty range ends the walk).
     void ReadRangeTogether(const QString& first, const QString& last) override;
 
     // Carts numbered beyond the highest cart are not valid and not listed.
@@ -220,6 +221,19 @@ private:
     // The file version each cart's unmeasurable audio was told for by the length refresh.
     QHash<qint32, QString> m_unmeasuredTold;
     mutable qint64 m_verifiedAtNs = 0; // steady clock
+    // The audio folder, held open while a walk reads its range together, so that each cart's
+    // audio is looked at by its name in there instead of by its whole path. Used only while it
+    // is the folder last verified; closed when the walk ends, as a folder held open keeps its
+    // share from being unmounted.
+    struct HeldFolder
+    {
+        int fd = -1;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    HeldFolder m_held;
+    void HoldAudioFolder();
+    void ReleaseAudioFolder();
     struct RangeRows;
     mutable std::unique_ptr<RangeRows> m_range;
     static constexpr qsizetype MaxKeptRows = 100000;

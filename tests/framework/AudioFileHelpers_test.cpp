@@ -114,6 +114,21 @@ TEST_F(AudioFileHelpersTest, OrdinaryExtensibleAndDataFirstHeaders)
                                  Chunk("data", twoSeconds.left(176400))));
     EXPECT_EQ(ReadWaveInfo(padded, format, dataSize), 0);
     EXPECT_EQ(dataSize, 176400);
+    EXPECT_FLOAT_EQ(GetWaveDuration(padded), 1.0f);
+
+    // Broadcast chunks before the format or the audio, ending near or past the first 16 KB.
+    for (const int junk : {16360, 16370, 40000}) {
+        SCOPED_TRACE(junk);
+        const QByteArray filler(junk, 'j');
+        EXPECT_FLOAT_EQ(GetWaveDuration(Write("junk.wav", Wave(Chunk("JUNK", filler) +
+                                                               Chunk("fmt ", PcmFormat()) +
+                                                               Chunk("data", twoSeconds)))),
+                        2.0f);
+        EXPECT_FLOAT_EQ(GetWaveDuration(Write("bext.wav", Wave(Chunk("fmt ", PcmFormat()) +
+                                                               Chunk("bext", filler) +
+                                                               Chunk("data", twoSeconds)))),
+                        2.0f);
+    }
 }
 
 TEST_F(AudioFileHelpersTest, HeadersWithoutAudioGiveNoDuration)

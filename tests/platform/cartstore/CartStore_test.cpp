@@ -944,6 +944,33 @@ TEST_F(CartStoreTest, ARemovalRightAfterTheFolderIsSwappedIsRefused)
     EXPECT_EQ(AudioFolderEntries(), QStringList{"00001.wav"});
 }
 
+// A walk looks at the audio through the folder it began with only while that is the folder last
+// verified: a copy restored in its place is looked into at once, and none is kept open after the
+// walk, which would keep a share from being unmounted.
+TEST_F(CartStoreTest, AWalkLooksIntoTheFolderRestoredInPlaceOfItsOwn)
+{
+    ASSERT_TRUE(Import("2", jingle, 0x24));
+    const QString audio = store->AudioFolder();
+    const QString restored = audio + ".restored";
+    store->ReadRangeTogether("1", "2");
+    EXPECT_TRUE(Get("2").HasAudio);
+    ASSERT_TRUE(QDir().mkdir(restored));
+    for (const QString& name : QDir(audio).entryList(QDir::Files | QDir::Hidden)) {
+        ASSERT_TRUE(QFile::copy(audio + "/" + name, restored + "/" + name));
+    }
+    ASSERT_TRUE(QDir().rename(audio, audio + ".old"));
+    ASSERT_TRUE(QFile::remove(audio + ".old/00002.wav"));
+    ASSERT_TRUE(QDir().rename(restored, audio));
+    store->EnsureAvailable(); // as every write does
+    EXPECT_TRUE(Get("2").HasAudio);
+    store->ReadRangeTogether({}, {});
+    for (const QString& fd :
+         QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        EXPECT_FALSE(QFile::symLinkTarget("/proc/self/fd/" + fd).startsWith(audio))
+            << fd.toStdString();
+    }
+}
+
 // Stores made before the marker existed: taken over when their audio folder holds the files
 // their database names, never through an empty folder.
 TEST_F(CartStoreTest, AStoreOfAnEarlierBuildIsAdoptedOnlyWithItsAudio)
