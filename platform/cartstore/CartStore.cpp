@@ -120,7 +120,10 @@ struct CartStore::RangeRows
 
     static Kept Keep(const Row& row)
     {
-        Kept kept{row.number, row.modifiedLow, row.modifiedHigh};
+        Kept kept;
+        kept.number = row.number;
+        kept.modifiedLow = row.modifiedLow;
+        kept.modifiedHigh = row.modifiedHigh;
         const QString* parts[] = {&row.title, &row.artist, &row.description, &row.sourceFile};
         for (int i = 0; i < 4; ++i) {
             kept.texts += *parts[i];
