@@ -14,8 +14,9 @@
 //                                                  of a fresh process's row: its first pass
 //                                                  between the markers
 //   pass_bench ROW HOME import                     one pass that imports the row's files
-//   pass_bench rss-N HOME                          two passes, then the BENCH line of the
-//                                                  process's resident memory in MB (MiB)
+//   pass_bench rss-N HOME                          the BENCH line of the resident memory in MB
+//                                                  (MiB) after two passes, of runs processes
+//   pass_bench rss-N HOME RUN memory               one run of it: "RSS MB PEAK-MB"
 #include "engine/cImporter.h"
 #include "framework/ToolGlobals.h"
 #include "framework/ToolStartup.h"
@@ -195,7 +196,7 @@ const Row Rows[] = {
     {"pass-smallfolders-10000", Kind::Steady, "smallfolders", 80000, 10000, 1,
      Reference::FindFolder, 10000},
     // In a home of its own, whose store's highest cart the import raises.
-    {"rss-100000", Kind::Steady, "wav100000", 100000, 100000, 1, Reference::None, 100000},
+    {"rss-100000", Kind::Steady, "wav100000", 100000, 100000, 3, Reference::None, 100000},
 };
 
 // System calls per file of one steady pass of a row, counted by strace between the markers, and
@@ -386,7 +387,7 @@ enum class Mode
     Counted,
     // One pass that may import, before the row is counted or measured.
     Import,
-    // Two passes, then the BENCH line of the process's memory.
+    // Two passes, then "RSS MB PEAK-MB" of the process's resident memory.
     Memory,
 };
 
@@ -496,8 +497,7 @@ int RunPasses(const Row& row, const QString& home, int run, Mode mode)
         if (rss < 0 || peak < 0) {
             return fail(QStringLiteral("/proc/self/status tells no memory"));
         }
-        std::printf("BENCH %s project=%.1f reference=0 ratio=0 peak=%.1f files=%lld\n", row.name,
-                    double(rss) / 1024, double(peak) / 1024, static_cast<long long>(filesBefore));
+        std::printf("RSS %.1f %.1f\n", double(rss) / 1024, double(peak) / 1024);
     }
     std::fflush(stdout);
     return 0;
@@ -586,6 +586,54 @@ int RunRow(const Row& row, const QString& home)
                 row.name, Min(project), Min(reference), ratio(Min(project), Min(reference)),
                 Median(project), Median(reference), ratio(Median(project), Median(reference)),
                 project.size());
+    std::fflush(stdout);
+    return 0;
+}
+
+// The resident memory after the passes of the row's processes: the least and the median, and
+// the highest peak.
+int MeasureMemory(const Row& row, const QString& home)
+{
+    const auto fail = [&row](const QString& why) {
+        std::printf("FAILED %s: %s\n", row.name, qPrintable(why));
+        std::fflush(stdout);
+        return 1;
+    };
+    if (!WriteGroup(row, home, 0)) {
+        return fail(QStringLiteral("cannot write the group settings"));
+    }
+    std::vector<double> resident;
+    double peak = 0;
+    for (int run = 0; run < row.runs; ++run) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {row.name, home, "0", "memory"});
+        child.waitForFinished(-1);
+        const QStringList lines =
+            QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        for (const QString& line : lines) {
+            if (line.startsWith("FAILED")) {
+                std::printf("%s\n", qPrintable(line));
+                std::fflush(stdout);
+                return 1;
+            }
+            const QStringList words = line.split(' ');
+            if (words.value(0) == "RSS" && words.size() == 3) {
+                resident.push_back(words[1].toDouble());
+                peak = std::max(peak, words[2].toDouble());
+            }
+        }
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+            return fail(QStringLiteral("run %1 ended with %2").arg(run + 1).arg(child.exitCode()));
+        }
+    }
+    if (int(resident.size()) != row.runs) {
+        return fail(
+            QStringLiteral("%1 measured runs, expected %2").arg(resident.size()).arg(row.runs));
+    }
+    std::printf(
+        "BENCH %s project=%.1f reference=0 ratio=0 project-median=%.1f peak=%.1f runs=%zu\n",
+        row.name, Min(resident), Median(resident), peak, resident.size());
     std::fflush(stdout);
     return 0;
 }
@@ -712,18 +760,23 @@ int main(int argc, char* argv[])
         return QStringLiteral("/Profile=Bench /NOPREVCHECK");
     };
     ToolStartup::Current().Wait = [](double) {};
-    // The import and the memory row run in this process, which has done nothing else yet.
-    const bool memory = command.startsWith("rss-");
-    if (args.value(3) == "import" || (memory && args.size() == 3)) {
+    // The import runs in this process, which has done nothing else yet.
+    if (args.value(3) == "import") {
         if (!WriteGroup(*row, home, 0)) {
             std::printf("FAILED %s: cannot write the group settings\n", row->name);
             return 1;
         }
-        return RunPasses(*row, home, 0, memory && args.size() == 3 ? Mode::Memory : Mode::Import);
+        return RunPasses(*row, home, 0, Mode::Import);
     }
     if (args.size() > 3) {
+        const QString mode = args.value(4);
         return RunPasses(*row, home, args.value(3).toInt(),
-                         args.value(4) == "count" ? Mode::Counted : Mode::Timed);
+                         mode == "count"    ? Mode::Counted
+                         : mode == "memory" ? Mode::Memory
+                                            : Mode::Timed);
+    }
+    if (command.startsWith("rss-")) {
+        return MeasureMemory(*row, home);
     }
     for (const CountRow& countRow : CountRows) {
         if (command == QLatin1String(countRow.name)) {

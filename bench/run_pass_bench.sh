@@ -4,10 +4,10 @@
 # median. The syscalls- rows count with strace the system calls per file of one pass (steady,
 # archive flag, re-check, a new process's first pass over imported files, steady over 1,000
 # folders of 10 files) against find's per file over the same files. rss-100000 is the program's
-# resident memory in MB after a steady pass over 100,000 files and carts (peak= its highest), in
-# a home of its own. A row whose passes did not do their work prints a FAILED line and the script
-# ends with 1 after the other rows. Builds a release build of its own and works in a temporary
-# folder that it removes.
+# resident memory in MB after a steady pass over 100,000 files and carts, the least of three
+# processes (peak= the highest), in a home of its own whose import takes half of the run. A row
+# whose passes did not do their work prints a FAILED line and the script ends with 1 after the
+# other rows. Builds a release build of its own and works in a temporary folder that it removes.
 # Usage: bench/run_pass_bench.sh   (BUILD_DIR overrides the build folder, KEEP=1 keeps the files)
 set -eu
 command -v strace >/dev/null || { echo "the strace command is needed" >&2; exit 1; }
