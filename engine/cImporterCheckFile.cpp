@@ -724,8 +724,11 @@ bool ImportDecision::InUseTestDueFirst(const Cart& cart)
     if (m_group.DeleteAfterImport || !cart.HasAudio || cart.Length <= 0) {
         return true;
     }
+    // Its content alone: a file whose change time moved since (a mark cleared by another group,
+    // a new mode or owner) would be tested at every pass for ever. Measured before its test, it
+    // is still tested before anything is done with it.
     const std::optional<FileVersionKey> version = FileVersionKey::Peek(m_fileName);
-    if (!version || !IsSourceVersion(*version, cart)) {
+    if (!version || !cart.SourceVersion || !(version->Content() == cart.SourceVersion->Content())) {
         return true;
     }
     try {
