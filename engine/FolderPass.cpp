@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QSet>
 #include <QStringBuilder>
 
 #include <algorithm>
@@ -348,7 +349,12 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
     std::optional<bool> storeAudioInside;
     // The folder of the previous file offered: the next file is mostly in the same one.
     std::optional<HeldFolder> held;
-    for (const QString& path : found) {
+    // The files of the listing, and at its end those of a cart whose chosen file turned out to
+    // be one that cannot be imported, passed over before that was known.
+    QStringList walk = found;
+    QSet<QString> retried;
+    for (qsizetype at = 0; at < walk.size(); ++at) {
+        const QString path = walk.at(at);
         // A close taken while the previous file was worked on.
         if (!m_hooks.mayGoOn()) {
             return false;
@@ -477,6 +483,18 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
             return false;
         }
         if (!ok) {
+            // The cart's other files are not kept out by one that cannot be imported.
+            if (const auto sharing = shared.find(cart);
+                sharing != shared.end() && sharing->chosen == path &&
+                importer.CannotImportAsItIs(path, *look.version)) {
+                sharing->chosen = ChosenFile(sharing->files, *storeAudioInside,
+                                             store.GetCartAudioPath(cart, 0, false), importer);
+                const qsizetype next = found.indexOf(*sharing->chosen);
+                if (next >= 0 && next < at && !retried.contains(*sharing->chosen)) {
+                    retried.insert(*sharing->chosen);
+                    walk.append(*sharing->chosen);
+                }
+            }
             continue;
         }
         // Another version copied in during the import was not imported: it stays for the next
