@@ -1,12 +1,13 @@
 #include "platform/cartstore/FfmpegAudioReader.h"
 
 #include "platform/cartstore/AudioFormatLimits.h"
-#include "platform/cartstore/RiffReader.h"
 #include "platform/cartstore/StoreLog.h"
 #include "platform/system/LongWork.h"
 
 #include <QFile>
 #include <QtEndian>
+#include <cstring>
+#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -51,62 +52,120 @@ int Interrupted(void*)
 }
 
 // A PCM or float WAV (extensible ones included) whose data chunk declares more than the file
-// holds is a copy that broke off: decoding would pass its first part off as the whole. The
-// streaming values 0 and 0xFFFFFFFF promise no length. Empty for every other file.
+// holds is a copy that broke off: decoding would pass its first part off as the whole. So under
+// every header the decoder takes for a WAV: RIFF, big-endian RIFX, RF64 and BW64, whose data
+// size is in the ds64 chunk, and Sony Wave64. A 32-bit size of 0 or 0xFFFFFFFF, and a 64-bit
+// size of 0, are what streaming writers leave: no promise of a length. Empty for every other
+// file.
 std::optional<QString> CutShortWave(const QString& fileName)
 {
     QFile file(fileName);
-    // Only a file that begins as a WAV does: a search for one through other content would
-    // read it all.
     if (!file.open(QIODevice::ReadOnly)) {
         return std::nullopt;
     }
-    const QByteArray start = file.read(12);
-    if (start.size() != 12 || !start.startsWith("RIFF") || start.mid(8) != "WAVE") {
+    const auto is = [](const char* code, const char* expected) {
+        return std::memcmp(code, expected, 4) == 0;
+    };
+    // Wave64 names its chunks by GUIDs; all but the outer one end alike.
+    static const char wave64Tail[] = "\xF3\xAC\xD3\x11\x8C\xD1\x00\xC0\x4F\x8E\xDB\x8A";
+    static const char wave64Riff[] = "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\x00\x00";
+    // Only a file that begins as a WAV does: a search for one through other content would
+    // read it all.
+    char head[40];
+    if (file.read(head, 40) != 40) {
         return std::nullopt;
     }
-    file.seek(0);
-    RiffReader reader(file);
-    RiffChunk riff;
-    riff.FormType = RiffReader::FourCC("WAVE");
-    RiffChunk fmt;
-    fmt.Id = RiffReader::FourCC("fmt ");
+    const bool wave64 = std::memcmp(head, wave64Riff, 16) == 0;
+    const auto chunkIs = [&](const char* chunk, const char* expected) {
+        return is(chunk, expected) && (!wave64 || std::memcmp(chunk + 4, wave64Tail, 12) == 0);
+    };
+    const bool bigEndian = is(head, "RIFX");
+    const bool ds64 = is(head, "RF64") || is(head, "BW64");
+    if (wave64 ? !chunkIs(head + 24, "wave")
+               : !is(head + 8, "WAVE") || (!bigEndian && !ds64 && !is(head, "RIFF"))) {
+        return std::nullopt;
+    }
+    const auto u16 = [bigEndian](const char* p) {
+        return bigEndian ? qFromBigEndian<quint16>(p) : qFromLittleEndian<quint16>(p);
+    };
+    const auto u32 = [bigEndian](const char* p) {
+        return bigEndian ? qFromBigEndian<quint32>(p) : qFromLittleEndian<quint32>(p);
+    };
+    const qint64 fileSize = file.size();
+    const qint64 headerSize = wave64 ? 24 : 8;
+    const qint64 first = wave64 ? 40 : 12;
     // The record, then an extensible format's valid bits, channel mask and sub-format GUID.
     char record[40] = {};
-    if (reader.Descend(riff, nullptr, RiffReader::Find::Riff) != RiffReader::NoError ||
-        reader.Descend(fmt, &riff, RiffReader::Find::Chunk) != RiffReader::NoError ||
-        fmt.Size < 16) {
+    qint64 recordSize = -1;
+    quint64 ds64DataSize = 0;
+    quint64 declared = 0;
+    qint64 dataOffset = -1;
+    // The outer size is not heeded, as the decoder does not heed it. Every step moves on by a
+    // chunk header at least, so this ends on any input.
+    for (qint64 position = first;
+         (recordSize < 0 || dataOffset < 0) && fileSize - position >= headerSize;) {
+        char chunk[48];
+        if (!file.seek(position) || file.read(chunk, headerSize) != headerSize) {
+            return std::nullopt;
+        }
+        // A Wave64 size counts its own header.
+        quint64 size = wave64 ? qFromLittleEndian<quint64>(chunk + 16) : u32(chunk + 4);
+        if (wave64 && size < 24) {
+            return std::nullopt;
+        }
+        size -= wave64 ? 24 : 0;
+        const qint64 body = position + headerSize;
+        if (ds64 && position == first) {
+            // The RIFF size, the data size and the sample count, 64 bits each.
+            if (!is(chunk, "ds64") || size < 24 || file.read(chunk + 8, 24) != 24) {
+                return std::nullopt;
+            }
+            ds64DataSize = qFromLittleEndian<quint64>(chunk + 16);
+        } else if (chunkIs(chunk, "fmt ") && recordSize < 0) {
+            recordSize = qint64(qMin<quint64>(size, sizeof record));
+            if (file.read(record, recordSize) != recordSize) {
+                return std::nullopt;
+            }
+        } else if (chunkIs(chunk, "data") && dataOffset < 0) {
+            size = ds64 ? ds64DataSize : size;
+            declared = size;
+            dataOffset = body;
+        }
+        if (size > quint64(fileSize - body)) {
+            break;
+        }
+        position = body + qint64(size) + (wave64 ? qint64(-size & 7) : qint64(size & 1));
+    }
+    if (recordSize < 16 || dataOffset < 0) {
         return std::nullopt;
     }
-    const qint64 wanted = qMin<qint64>(fmt.Size, sizeof record);
-    if (reader.Read(record, wanted) != wanted) {
-        return std::nullopt;
-    }
-    int tag = qFromLittleEndian<quint16>(record);
-    const quint16 channels = qFromLittleEndian<quint16>(record + 2);
-    const quint32 rate = qFromLittleEndian<quint32>(record + 4);
-    const quint32 byteRate = qFromLittleEndian<quint32>(record + 8);
-    const quint16 blockAlign = qFromLittleEndian<quint16>(record + 12);
-    const quint16 bits = qFromLittleEndian<quint16>(record + 14);
+    int tag = u16(record);
+    const quint16 channels = u16(record + 2);
+    const quint32 rate = u32(record + 4);
+    const quint32 byteRate = u32(record + 8);
+    const quint16 blockAlign = u16(record + 12);
+    const quint16 bits = u16(record + 14);
+    // The decoder takes no extensible record in a big-endian file.
     if (tag == AudioFormatLimits::WaveFormatExtensible) {
-        tag = wanted == qint64(sizeof record) ? AudioFormatLimits::SubFormatTag(record + 24) : 0;
+        tag = recordSize == qint64(sizeof record) && !bigEndian
+                  ? AudioFormatLimits::SubFormatTag(record + 24)
+                  : 0;
     }
     if (!AudioFormatLimits::IsPlainWave(tag, bits, rate, channels, blockAlign, byteRate)) {
         return std::nullopt;
     }
-    reader.Seek(riff.DataOffset + 4);
-    RiffChunk data;
-    data.Id = RiffReader::FourCC("data");
-    if (reader.Descend(data, &riff, RiffReader::Find::Chunk) != RiffReader::NoError ||
-        data.Size == 0 || data.Size == 0xFFFFFFFFu) {
+    // A 64-bit size beyond 63 bits the decoder refuses as damaged by itself.
+    const bool wide = ds64 || wave64;
+    if (declared == 0 || (!wide && declared == 0xFFFFFFFFu) ||
+        declared > quint64(std::numeric_limits<qint64>::max())) {
         return std::nullopt;
     }
-    const qint64 held = qMax<qint64>(0, reader.DeviceSize() - data.DataOffset);
-    if (held >= qint64(data.Size)) {
+    const qint64 held = fileSize - dataOffset;
+    if (held >= qint64(declared)) {
         return std::nullopt;
     }
     return QString("declares %1 s, holds %2 s")
-        .arg(double(data.Size) / byteRate, 0, 'f', 1)
+        .arg(double(declared) / byteRate, 0, 'f', 1)
         .arg(double(held) / byteRate, 0, 'f', 1);
 }
 

@@ -1456,19 +1456,28 @@ TEST_F(ImportDecisionTest, WavOfAnAbsurdFormatIsNeverImported)
     EXPECT_TRUE(QFileInfo::exists(cut));
     EXPECT_EQ(AppLog().value(1), "'1235 Cut.wav' cannot be read as audio: incomplete: declares "
                                  "2.0 s, holds 0.5 s; it stays in the folder");
-    // So is a float one, as ffmpeg and most editors write it (an extensible record).
+    // So is a float one, as ffmpeg and most editors write it (an extensible record), and one
+    // whose sizes are in an RF64 header.
     const QString whole = home.File("whole.wav");
     ASSERT_TRUE(AudioFixtures::WriteSineWav(whole, 2.0, 8000, 1));
-    const QString floating = Drop("1236 Cut.wav");
-    ASSERT_TRUE(AudioFixtures::Encode(whole, floating, {"-c:a", "pcm_f32le"}));
-    ASSERT_TRUE(QFile(floating).resize(QFileInfo(floating).size() - 8000 * 4 * 3 / 2));
-    for (int pass = 1; pass <= 3; ++pass) {
-        EXPECT_FALSE(Check(floating, "1236"));
+    for (const QString cart : {"1236", "1237"}) {
+        const QString name = cart + " Cut.wav";
+        const QString cutShort = Drop(name);
+        const bool floating = cart == "1236";
+        ASSERT_TRUE(AudioFixtures::Encode(whole, cutShort,
+                                          floating ? QStringList{"-c:a", "pcm_f32le"}
+                                                   : QStringList{"-rf64", "always"}));
+        ASSERT_TRUE(
+            QFile(cutShort).resize(QFileInfo(cutShort).size() - 8000 * (floating ? 4 : 2) * 3 / 2));
+        for (int pass = 1; pass <= 3; ++pass) {
+            EXPECT_FALSE(Check(cutShort, cart));
+        }
+        EXPECT_EQ(AppLog().last(), "'" + name +
+                                       "' cannot be read as audio: incomplete: declares "
+                                       "2.0 s, holds 0.5 s; it stays in the folder");
     }
     EXPECT_TRUE(store->imports.isEmpty());
-    EXPECT_EQ(AppLog().value(2), "'1236 Cut.wav' cannot be read as audio: incomplete: declares "
-                                 "2.0 s, holds 0.5 s; it stays in the folder");
-    EXPECT_EQ(AppLog().size(), 3);
+    EXPECT_EQ(AppLog().size(), 4);
 }
 
 // "*" and "?" in a file's title are characters of the name, not wildcards.

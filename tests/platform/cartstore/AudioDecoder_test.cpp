@@ -216,7 +216,8 @@ TEST_F(AudioDecoderTest, AFileThatHoldsNoAudioIsRememberedUntilItChanges)
 
 // A WAV whose header declares more than the copy holds broke off: it is not measured (nor
 // imported) as the part that arrived, and says why, also from the cache; so are the float and
-// extensible ones ffmpeg and most editors write. A streaming size is no such promise.
+// extensible ones ffmpeg and most editors write, under every header the decoder takes for a WAV.
+// A streaming size is no such promise.
 TEST_F(AudioDecoderTest, AWavCutShortCannotBeMeasuredAndSaysWhy)
 {
     REQUIRE_FFMPEG();
@@ -229,22 +230,43 @@ TEST_F(AudioDecoderTest, AWavCutShortCannotBeMeasuredAndSaysWhy)
         const char* codec; // written by ffmpeg unless empty
         int bytesPerSample;
         quint16 tag;
+        QByteArray form; // RF64 and W64 as ffmpeg writes them; BW64 and RIFX made from them
     };
-    for (const Row& row : {Row{"", 2, 1}, Row{"pcm_f32le", 4, 3}, Row{"pcm_s24le", 3, 0xFFFE},
-                           Row{"pcm_f32le", 4, 0xFFFE}}) {
-        SCOPED_TRACE(QString("%1 tag %2").arg(row.codec).arg(row.tag).toStdString());
-        const QString cut = home.File(QString("1234 Cut %1 %2.wav").arg(row.codec).arg(row.tag));
-        ASSERT_TRUE(*row.codec ? AudioFixtures::Encode(whole, cut, {"-c:a", row.codec})
-                               : QFile::copy(whole, cut));
+    for (const Row& row : {Row{"", 2, 1, "RIFF"}, Row{"pcm_f32le", 4, 3, "RIFF"},
+                           Row{"pcm_s24le", 3, 0xFFFE, "RIFF"}, Row{"pcm_f32le", 4, 0xFFFE, "RIFF"},
+                           Row{"pcm_s16le", 2, 1, "RF64"}, Row{"pcm_f32le", 4, 0xFFFE, "BW64"},
+                           Row{"", 2, 1, "RIFX"}, Row{"pcm_s24le", 3, 0xFFFE, "W64"}}) {
+        SCOPED_TRACE(
+            QString("%1 tag %2 %3").arg(row.codec).arg(row.tag).arg(row.form).toStdString());
+        const QString cut =
+            home.File(QString("1234 Cut %1 %2 %3.wav").arg(row.codec).arg(row.tag).arg(row.form));
+        QStringList args{"-c:a", row.codec};
+        if (row.form.endsWith("64")) {
+            args << (row.form == "W64" ? QStringList{"-f", "w64"} : QStringList{"-rf64", "always"});
+        }
+        ASSERT_TRUE(*row.codec ? AudioFixtures::Encode(whole, cut, args) : QFile::copy(whole, cut));
         QFile f(cut);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
         QByteArray bytes = f.readAll();
+        // Wave64 chunks begin with a GUID and a 64-bit size.
+        const int header = row.form == "W64" ? 24 : 8;
+        const qsizetype fmt = bytes.indexOf("fmt ") + header;
         // ffmpeg writes these as extensible; plain float is the same record with tag 3.
         if (row.tag == 3) {
-            qToLittleEndian<quint16>(3, bytes.data() + 20);
+            qToLittleEndian<quint16>(3, bytes.data() + fmt);
         }
-        ASSERT_EQ(qFromLittleEndian<quint16>(bytes.constData() + 20), row.tag);
-        const qsizetype data = bytes.indexOf("data") + 8;
+        ASSERT_EQ(qFromLittleEndian<quint16>(bytes.constData() + fmt), row.tag);
+        if (row.form != "W64") {
+            bytes.replace(0, 4, row.form);
+        }
+        // The big-endian header: its sizes and record turned round, the samples left as noise.
+        for (const int at : row.form == "RIFX" ? QList<int>{4, 16, 24, 28, 40} : QList<int>{}) {
+            qToBigEndian(qFromLittleEndian<quint32>(bytes.constData() + at), bytes.data() + at);
+        }
+        for (const int at : row.form == "RIFX" ? QList<int>{20, 22, 32, 34} : QList<int>{}) {
+            qToBigEndian(qFromLittleEndian<quint16>(bytes.constData() + at), bytes.data() + at);
+        }
+        const qsizetype data = bytes.indexOf("data") + header;
         bytes.truncate(data + 8000 * row.bytesPerSample * 67 / 10);
         ASSERT_TRUE(f.seek(0) && f.write(bytes) == bytes.size() && f.resize(bytes.size()));
         f.close();
@@ -265,7 +287,7 @@ TEST_F(AudioDecoderTest, AWavCutShortCannotBeMeasuredAndSaysWhy)
     }
 
     const QString streaming = home.File("streaming.wav");
-    ASSERT_TRUE(QFile::copy(home.File("1234 Cut  1.wav"), streaming));
+    ASSERT_TRUE(QFile::copy(home.File("1234 Cut  1 RIFF.wav"), streaming));
     {
         QFile f(streaming);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
@@ -273,6 +295,12 @@ TEST_F(AudioDecoderTest, AWavCutShortCannotBeMeasuredAndSaysWhy)
         f.write("\xFF\xFF\xFF\xFF", 4);
     }
     EXPECT_NEAR(Duration(streaming), 6700.0, 0.2);
+    // Nor is a whole file whose sizes are 64-bit.
+    for (const QStringList& args : {QStringList{"-rf64", "always"}, QStringList{"-f", "w64"}}) {
+        const QString wide = home.File("wide " + args.last() + ".wav");
+        ASSERT_TRUE(AudioFixtures::Encode(whole, wide, args));
+        EXPECT_NEAR(Duration(wide), 20000.0, 0.2);
+    }
 }
 
 // A file that cannot be reached says nothing about its content and is not remembered.

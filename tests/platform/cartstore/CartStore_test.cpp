@@ -335,18 +335,22 @@ TEST_F(CartStoreTest, ProgressReachesTheSinksAndCancelStopsTheImport)
 
 // A header may declare a length its file cannot hold (a 122-byte RF64 declaring 8.8e18 frames):
 // it is measured by decoding, directly and through a transport file, never taken for the room
-// the audio needs.
+// the audio needs. A PCM one is a copy cut short, and refused.
 TEST_F(CartStoreTest, ALengthTheFileCannotHoldIsMeasuredByDecoding)
 {
-    for (const quint64 frames : {8'800'000'000'000'000'000ULL, 1'000'000'000'000ULL}) {
+    const QString cutShort = "incomplete: declares 288230376151711.8 s, holds 0.0 s";
+    // 8000 Hz mono: the 42 bytes hold 42 frames.
+    const QByteArray muLaw("\x07\0\x01\0\x40\x1F\0\0\x40\x1F\0\0\x01\0\x08\0", 16);
+    const QByteArray pcm("\x01\0\x01\0\x40\x1F\0\0\x80\x3E\0\0\x02\0\x10\0", 16);
+    for (const auto& [format, frames] :
+         {std::pair{muLaw, 8'800'000'000'000'000'000ULL}, std::pair{muLaw, 1'000'000'000'000ULL},
+          std::pair{pcm, 8'800'000'000'000'000'000ULL}}) {
         SCOPED_TRACE(frames);
         QByteArray rf64 = QByteArray("RF64\xFF\xFF\xFF\xFFWAVEds64\x1C\0\0\0", 20);
         for (const quint64 value : {quint64(0), quint64(1) << 62, frames}) {
             rf64.append(reinterpret_cast<const char*>(&value), 8);
         }
-        rf64.append(QByteArray("\0\0\0\0fmt \x10\0\0\0\x01\0\x01\0\x40\x1F\0\0\x80\x3E\0\0"
-                               "\x02\0\x10\0data\xFF\xFF\xFF\xFF",
-                               36));
+        rf64.append(QByteArray("\0\0\0\0fmt \x10\0\0\0", 12) + format + "data\xFF\xFF\xFF\xFF");
         rf64.append(QByteArray(42, 'x'));
         ASSERT_EQ(rf64.size(), 122);
         const QString wav = home.File("declared.wav");
@@ -356,13 +360,18 @@ TEST_F(CartStoreTest, ALengthTheFileCannotHoldIsMeasuredByDecoding)
         file.close();
         const QString zip = home.File("declared.zip");
         ASSERT_TRUE(TransportFile::Write(zip, wav, "declared.wav", {}, {}));
-        ASSERT_TRUE(Import("1", wav, 0x24)) << store->LastError().toStdString();
-        EXPECT_NEAR(Get("1").Length, 21 / 8000.0, 0.0001);
+        const bool whole = format == muLaw;
+        EXPECT_EQ(Import("1", wav, 0x24), whole) << store->LastError().toStdString();
+        EXPECT_EQ(store->LastError().endsWith(cutShort), !whole);
+        // A refused file leaves the cart as it was.
+        EXPECT_NEAR(Get("1").Length, 42 / 8000.0, 0.0001);
         bool flag = true;
         QString text;
-        ASSERT_TRUE(store->ImportTransportFile(nullptr, "2", zip, -1, nullptr, 0, text, -1, flag))
+        EXPECT_EQ(store->ImportTransportFile(nullptr, "2", zip, -1, nullptr, 0, text, -1, flag),
+                  whole)
             << store->LastError().toStdString();
-        EXPECT_NEAR(Get("2").Length, 21 / 8000.0, 0.0001);
+        EXPECT_EQ(store->LastError().endsWith(cutShort), !whole);
+        EXPECT_NEAR(Get("2").Length, 42 / 8000.0, 0.0001);
     }
 }
 
