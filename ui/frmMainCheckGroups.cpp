@@ -19,6 +19,7 @@
 #include "platform/system/FileVersionCache.h"
 #include "platform/system/GeneralFunctions.h"
 #include "platform/system/LongWork.h"
+#include "platform/system/ProcessMemory.h"
 #include "platform/system/ToolError.h"
 
 #include <QApplication>
@@ -166,6 +167,7 @@ void frmMain::MarkCheckEnd()
     TellStoreNotices();
     LastCheck = DateTimeFunctions::instance().CurrentDateTime(0);
     m_lastCheckSteadyNs = m_clocks.SteadyNs();
+    ProcessMemory::GiveBackFree();
 }
 
 double frmMain::SecondsSinceLastCheck() const
