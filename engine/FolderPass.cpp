@@ -4,6 +4,7 @@
 #include "engine/cImporterGroup.h"
 #include "framework/AudioFileHelpers.h"
 #include "framework/DebugLog.h"
+#include "framework/GeneralHelpers.h"
 #include "framework/NumberText.h"
 #include "framework/ToolGlobals.h"
 #include "platform/cartstore/PlayoutAudio.h"
@@ -17,7 +18,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QSet>
 #include <QStringBuilder>
 
 #include <algorithm>
@@ -197,27 +197,27 @@ struct SharedCart
 
 // Of several files that name one cart, a pass offers only one: importing each over the other
 // would change the cart at every pass.
-QHash<QString, SharedCart> SharedCarts(const QStringList& found)
+QHash<QString, SharedCart> SharedCarts(const FolderTreeFiles& found)
 {
     // Sorted first by the number that the names begin with, which costs next to nothing: the
     // cart number is read from it, so only names with the same number can share a cart. Numbers
     // too long to be held exactly share one key and are read in full.
     constexpr qint64 tooLong = -1;
     std::vector<std::pair<qint64, qsizetype>> numbers;
-    numbers.reserve(size_t(found.size()));
-    for (qsizetype i = 0; i < found.size(); ++i) {
-        const QString& path = found.at(i);
-        qsizetype at = path.lastIndexOf(u'/') + 1;
-        while (at < path.size() && path.at(at) == u'0') {
+    numbers.reserve(size_t(found.files.size()));
+    for (qsizetype i = 0; i < found.files.size(); ++i) {
+        const QString& name = found.files.at(i).name;
+        qsizetype at = 0;
+        while (at < name.size() && name.at(at) == u'0') {
             ++at;
         }
         const qsizetype first = at;
-        while (at < path.size() && path.at(at) >= u'0' && path.at(at) <= u'9') {
+        while (at < name.size() && name.at(at) >= u'0' && name.at(at) <= u'9') {
             ++at;
         }
         qint64 number = at - first > 15 ? tooLong : 0;
         for (qsizetype digit = first; number != tooLong && digit < at; ++digit) {
-            number = number * 10 + (path.at(digit).unicode() - u'0');
+            number = number * 10 + (name.at(digit).unicode() - u'0');
         }
         numbers.emplace_back(number, i);
     }
@@ -231,7 +231,7 @@ QHash<QString, SharedCart> SharedCarts(const QStringList& found)
         if (end - run > 1) {
             QHash<QString, QStringList> byCart;
             for (auto entry = run; entry != end; ++entry) {
-                const QString& path = found.at(entry->second);
+                const QString path = found.Path(entry->second);
                 const qsizetype slash = path.lastIndexOf(u'/');
                 if (FolderPass::InEngineFolder(QStringView(path).left(qMax<qsizetype>(slash, 0))) ||
                     (GetAudioFileType(path) == AudioFileType::Other &&
@@ -317,7 +317,7 @@ bool FolderPass::InEngineFolder(QStringView folder)
 }
 
 bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImporterGroup* group,
-                      const QStringList& found, const QString& resolved)
+                      const FolderTreeFiles& found, const QString& resolved)
 {
     FileFunctions& files = FileFunctions::instance();
     const QString prefix = GroupPrefix(index);
@@ -349,12 +349,12 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
     std::optional<bool> storeAudioInside;
     // The folder of the previous file offered: the next file is mostly in the same one.
     std::optional<HeldFolder> held;
-    // The files of the listing, and at its end those of a cart whose chosen file turned out to
-    // be one that cannot be imported, passed over before that was known.
-    QStringList walk = found;
-    QSet<QString> retried;
-    for (qsizetype at = 0; at < walk.size(); ++at) {
-        const QString path = walk.at(at);
+    // The files of the listing, then those of a cart whose chosen file turned out to be one
+    // that cannot be imported, passed over before that was known.
+    const qsizetype listed = found.files.size();
+    QList<qsizetype> retried;
+    for (qsizetype at = 0; at < listed + retried.size(); ++at) {
+        const QString path = found.Path(at < listed ? at : retried.at(at - listed));
         // A close taken while the previous file was worked on.
         if (!m_hooks.mayGoOn()) {
             return false;
@@ -489,10 +489,9 @@ bool FolderPass::Walk(cImporter& importer, PlayoutAudio& store, int index, cImpo
                 importer.CannotImportAsItIs(path, *look.version)) {
                 sharing->chosen = ChosenFile(sharing->files, *storeAudioInside,
                                              store.GetCartAudioPath(cart, 0, false), importer);
-                const qsizetype next = found.indexOf(*sharing->chosen);
-                if (next >= 0 && next < at && !retried.contains(*sharing->chosen)) {
-                    retried.insert(*sharing->chosen);
-                    walk.append(*sharing->chosen);
+                const qsizetype next = found.IndexOf(*sharing->chosen);
+                if (next >= 0 && next < at && !retried.contains(next)) {
+                    retried.append(next);
                 }
             }
             continue;

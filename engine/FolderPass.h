@@ -12,6 +12,7 @@ class FileInUse;
 class PlayoutAudio;
 class cImporter;
 class cImporterGroup;
+struct FolderTreeFiles;
 
 // The walk over the files found in an import group's folder: which are offered to the import
 // engine, in which order, and what happens to a source file afterwards. The window drives it
@@ -38,7 +39,7 @@ public:
     // folder with its links resolved, empty when it cannot be. False when the pass must end (a
     // close is pending, or the groups changed under it).
     bool Walk(cImporter& importer, PlayoutAudio& store, int index, cImporterGroup* group,
-              const QStringList& found, const QString& resolved);
+              const FolderTreeFiles& found, const QString& resolved);
 
     // The engine's own subfolders ("Failed!", "Snapshots!"), at any depth.
     static bool InEngineFolder(QStringView folder);

@@ -12,17 +12,16 @@
 namespace {
 
 // canonical: path with its links resolved, when known.
-QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QString>& visited,
-                       QList<FolderNamesNotText>* notText, QString canonical)
+void FolderTree(QString path, QString mask, bool includeFolders, QSet<QString>& visited,
+                QList<FolderNamesNotText>* notText, QString canonical, FolderTreeFiles& found)
 {
     AddToDebugLog(QStringLiteral("Started GetFolderTree: ") + path + QStringLiteral(", ") + mask +
                       QStringLiteral(", ") +
                       (includeFolders ? QStringLiteral("True") : QStringLiteral("False")),
                   5, ovIndent);
-    QStringList result;
     if (path.isEmpty()) {
         AddToDebugLog(QStringLiteral("Exit : No Path"), 5, ovOutdent);
-        return result;
+        return;
     }
     if (!path.endsWith(QLatin1Char('/'))) {
         path.append(QLatin1Char('/'));
@@ -45,6 +44,8 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
     if (!namesNotText.isEmpty()) {
         notText->append({path.chopped(1), namesNotText});
     }
+    const qint32 here = qint32(found.folders.size());
+    found.folders.append(path);
     for (const FileFunctions::FoundEntry& entry : entries) {
         const QString& name = entry.name;
         if (tracing) {
@@ -53,16 +54,17 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
         if (name == QLatin1String(".") || name == QLatin1String("..")) {
             continue;
         }
-        const QString fullPath = path + name;
         const bool isFolder = entry.kind != Kind::File;
         if (!isFolder || includeFolders) {
-            result.append(fullPath);
+            // The listing's own name: a large tree's names are not copied.
+            found.files.append({here, name});
         }
         // As find and rsync do: a link to a folder may lead anywhere, outside the watched
         // folder too, where a delete after importing must never reach.
         if (entry.kind != Kind::Folder) {
             continue;
         }
+        const QString fullPath = path + name;
         // A folder itself, not a link: its resolved path needs no look at the file system.
         const QString inside = canonical.isEmpty() ? QFileInfo(fullPath).canonicalFilePath()
                                                    : (canonical.endsWith(QLatin1Char('/'))
@@ -70,30 +72,59 @@ QStringList FolderTree(QString path, QString mask, bool includeFolders, QSet<QSt
                                                           : canonical + QLatin1Char('/')) +
                                                          name;
         if (!visited.contains(inside)) {
-            result.append(FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited,
-                                     notText, inside));
+            FolderTree(fullPath + QLatin1Char('/'), mask, includeFolders, visited, notText, inside,
+                       found);
         }
     }
     AddToDebugLog(QStringLiteral("Finish GetFolderTree"), 5, ovOutdent);
-    return result;
 }
 
 } // namespace
 
-QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders)
+QString FolderTreeFiles::Path(qsizetype at) const
 {
-    return GetFolderTree(path, mask, includeFolders, nullptr);
+    const File& file = files.at(at);
+    return folders.at(file.folder) + file.name;
 }
 
-QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders,
-                          QList<FolderNamesNotText>* notText, QString* resolved)
+qsizetype FolderTreeFiles::IndexOf(const QString& path) const
+{
+    for (qsizetype at = 0; at < files.size(); ++at) {
+        const File& file = files.at(at);
+        const QString& folder = folders.at(file.folder);
+        if (path.size() == folder.size() + file.name.size() && path.startsWith(folder) &&
+            QStringView(path).mid(folder.size()) == file.name) {
+            return at;
+        }
+    }
+    return -1;
+}
+
+QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders)
+{
+    QSet<QString> visited;
+    FolderTreeFiles found;
+    FolderTree(path, mask, includeFolders, visited, nullptr, QFileInfo(path).canonicalFilePath(),
+               found);
+    QStringList paths;
+    paths.reserve(found.files.size());
+    for (qsizetype at = 0; at < found.files.size(); ++at) {
+        paths.append(found.Path(at));
+    }
+    return paths;
+}
+
+FolderTreeFiles GetFolderTreeFiles(const QString& path, const QString& mask,
+                                   QList<FolderNamesNotText>* notText, QString* resolved)
 {
     QSet<QString> visited;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     if (resolved) {
         *resolved = canonical;
     }
-    return FolderTree(path, mask, includeFolders, visited, notText, canonical);
+    FolderTreeFiles found;
+    FolderTree(path, mask, false, visited, notText, canonical, found);
+    return found;
 }
 
 QString FormatISODateTime(const TimeRecord& record)

@@ -12,16 +12,31 @@
 // are never entered (listed as folders); a link to a file is listed as a file. Each folder is
 // entered once; an unreadable folder lists nothing. Empty when nothing was found.
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders);
-// Names that are not UTF-8 cannot be listed; notText receives each folder that holds some (its
-// path without the trailing "/") with those names' bytes. resolved receives path with its links
-// resolved, empty when it cannot be.
+// The files GetFolderTree lists (no folders), in its order, each a name in one of the folders:
+// a large tree's full paths are not all held at once. Names that are not UTF-8 cannot be
+// listed; notText receives each folder that holds some (its path without the trailing "/") with
+// those names' bytes. resolved receives path with its links resolved, empty when it cannot be.
 struct FolderNamesNotText
 {
     QString folder;
     QList<QByteArray> names;
 };
-QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders,
-                          QList<FolderNamesNotText>* notText, QString* resolved = nullptr);
+struct FolderTreeFiles
+{
+    struct File
+    {
+        qint32 folder = 0; // in folders
+        QString name;
+    };
+    QStringList folders; // each ending in "/"
+    QList<File> files;
+
+    QString Path(qsizetype at) const;
+    // -1 when the path is none of the files.
+    qsizetype IndexOf(const QString& path) const;
+};
+FolderTreeFiles GetFolderTreeFiles(const QString& path, const QString& mask,
+                                   QList<FolderNamesNotText>* notText, QString* resolved = nullptr);
 
 // "YYYY-MM-DDThh:mm:ss" of a time record.
 QString FormatISODateTime(const TimeRecord& record);

@@ -352,12 +352,12 @@ bool frmMain::CheckFolder(int index, cImporterGroup* group)
     Trace(QStringLiteral("Reading Folder Tree"));
     QList<FolderNamesNotText> namesNotText;
     QString resolved;
-    const QStringList found =
-        GetFolderTree(group->Path, QStringLiteral("*.*"), false, &namesNotText, &resolved);
+    const FolderTreeFiles found =
+        GetFolderTreeFiles(group->Path, QStringLiteral("*.*"), &namesNotText, &resolved);
     Trace(QStringLiteral("Reading Folder Tree Ok - ") +
-          (ArrayIsEmpty(found) ? QStringLiteral("None") : QStringLiteral("Found Files")));
+          (ArrayIsEmpty(found.files) ? QStringLiteral("None") : QStringLiteral("Found Files")));
     TellNamesNotText(index, group->Path, std::move(namesNotText));
-    if (ArrayIsEmpty(found)) {
+    if (ArrayIsEmpty(found.files)) {
         return true;
     }
     return m_folderPass->Walk(*m_importer, *store, index, group, found, resolved);

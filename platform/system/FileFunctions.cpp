@@ -418,9 +418,12 @@ QList<FileFunctions::FoundEntry> FileFunctions::ListKept(const QString& folder,
         kept->inode == quint64(info.st_ino) && kept->modifiedNs == modifiedNs &&
         kept->changedNs == changedNs) {
         QList<FoundEntry> entries = kept->entries;
-        // What a link leads to may change without its folder changing.
-        for (FoundEntry& entry : entries) {
-            if (entry.link) {
+        // What a link leads to may change without its folder changing. A listing without links
+        // stays shared with the kept one, not copied.
+        const bool links = std::any_of(entries.cbegin(), entries.cend(),
+                                       [](const FoundEntry& entry) { return entry.link; });
+        for (qsizetype at = 0; links && at < entries.size(); ++at) {
+            if (FoundEntry& entry = entries[at]; entry.link) {
                 struct stat target;
                 entry.kind = ::stat(QFile::encodeName(folder + u'/' + entry.name).constData(),
                                     &target) == 0 &&
