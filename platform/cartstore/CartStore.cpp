@@ -93,17 +93,18 @@ template <typename Row> Row RowAt(const CartDatabase::Query& q)
 
 struct CartStore::RangeRows
 {
-    // A row as a range keeps it, a large store's 100,000 of them at a time: its texts in one
-    // string, the version without its link count.
+    // A row as a range keeps it, a large store's 100,000 of them at a time: its texts in the
+    // range's one block of UTF-8, the version without its link count.
     struct Kept
     {
         qint32 number = 0;
         qint32 modifiedLow = 0;
         qint32 modifiedHigh = 0;
-        // Where the title, artist, description and source file end in texts; the audio file's
-        // name follows them.
-        qint32 ends[4] = {};
         bool hasVersion = false;
+        // Where its texts begin in the block, and where the title, artist, description, source
+        // file and audio file's name end, from there.
+        qint64 textsAt = 0;
+        qint32 ends[5] = {};
         double length = 0.0;
         double startPoint = 0.0;
         double outPoint = 0.0;
@@ -115,22 +116,22 @@ struct CartStore::RangeRows
         qint64 size = -1;
         qint64 modifiedNs = -1;
         qint64 changedNs = -1;
-        QString texts;
     };
 
-    static Kept Keep(const Row& row)
+    void Keep(const Row& row)
     {
         Kept kept;
         kept.number = row.number;
         kept.modifiedLow = row.modifiedLow;
         kept.modifiedHigh = row.modifiedHigh;
-        const QString* parts[] = {&row.title, &row.artist, &row.description, &row.sourceFile};
-        for (int i = 0; i < 4; ++i) {
-            kept.texts += *parts[i];
-            kept.ends[i] = qint32(kept.texts.size());
+        kept.textsAt = texts.size();
+        const QString* parts[] = {&row.title, &row.artist, &row.description, &row.sourceFile,
+                                  &row.audioFile};
+        for (int i = 0; i < 5; ++i) {
+            // The texts came from UTF-8 and go back to it unchanged.
+            texts += parts[i]->toUtf8();
+            kept.ends[i] = qint32(texts.size() - kept.textsAt);
         }
-        kept.texts += row.audioFile;
-        kept.texts.squeeze();
         kept.length = row.length;
         kept.startPoint = row.startPoint;
         kept.outPoint = row.outPoint;
@@ -146,15 +147,15 @@ struct CartStore::RangeRows
             kept.modifiedNs = version.modifiedNs;
             kept.changedNs = version.changedNs;
         }
-        return kept;
+        rows.push_back(kept);
     }
 
-    static Row Expand(const Kept& kept)
+    Row Expand(const Kept& kept) const
     {
-        const auto text = [&kept](int part) {
+        const auto text = [&](int part) {
             const qint32 from = part == 0 ? 0 : kept.ends[part - 1];
-            const qint32 to = part == 4 ? qint32(kept.texts.size()) : kept.ends[part];
-            return to > from ? kept.texts.mid(from, to - from) : QString();
+            return QString::fromUtf8(texts.constData() + kept.textsAt + from,
+                                     kept.ends[part] - from);
         };
         Row row;
         row.number = kept.number;
@@ -184,6 +185,7 @@ struct CartStore::RangeRows
     // By number; sized once, as a large store's rows would otherwise be held twice while the
     // list grows.
     std::vector<Kept> rows;
+    QByteArray texts;
 };
 
 // One progress frame (ProgressStart ... ProgressEnd) over the registered sinks. The end carries
@@ -985,18 +987,24 @@ void CartStore::ReadRangeTogether(const QString& first, const QString& last)
     range->last = *to;
     range->readAt = m_db->Changes();
     {
-        CartDatabase::Query count(*m_db, "SELECT COUNT(*) FROM carts WHERE number BETWEEN ? AND ?");
+        CartDatabase::Query count(
+            *m_db, "SELECT COUNT(*), TOTAL(LENGTH(CAST(title AS BLOB)) +"
+                   " LENGTH(CAST(artist AS BLOB)) + LENGTH(CAST(description AS BLOB)) +"
+                   " LENGTH(CAST(source_file AS BLOB)) + LENGTH(CAST(audio_file AS BLOB)))"
+                   " FROM carts WHERE number BETWEEN ? AND ?");
         count.Bind(1, *from).Bind(2, *to);
         if (count.Step()) {
             range->rows.reserve(size_t(count.Int(0)));
+            range->texts.reserve(qsizetype(qBound(0.0, count.Real(1), 1e9)));
         }
     }
     CartDatabase::Query q(*m_db, "SELECT" CART_ROW_COLUMNS
                                  " FROM carts WHERE number BETWEEN ? AND ? ORDER BY number");
     q.Bind(1, *from).Bind(2, *to);
     while (q.Step()) {
-        range->rows.push_back(RangeRows::Keep(RowAt<Row>(q)));
+        range->Keep(RowAt<Row>(q));
     }
+    range->texts.squeeze();
     // Half a range would pass rows off as missing.
     if (!q.Outcome() || range->readAt == CartDatabase::ChangeStamp() ||
         !(m_db->Changes() == range->readAt)) {
@@ -1016,7 +1024,7 @@ std::optional<CartStore::Row> CartStore::ReadRow(qint32 number) const
             if (known == rows.end() || known->number != number) {
                 return std::nullopt;
             }
-            return RangeRows::Expand(*known);
+            return m_range->Expand(*known);
         }
         m_range.reset();
     }

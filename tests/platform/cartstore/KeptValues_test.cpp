@@ -114,15 +114,19 @@ TEST_F(KeptValuesTest, TheStoresSettingsAndRowsFollowChangesOfAnyProcess)
     EXPECT_EQ(store.GetCart("8", 3, true)->Length, 0.0f);
 
     ASSERT_TRUE(ChangeInAnotherProcess(store.DatabasePath(),
-                                       "UPDATE carts SET title = 'Renamed' WHERE number = 7;"
+                                       "UPDATE carts SET title = 'Renamed «Été» 🎵',"
+                                       " artist = 'Zoë' WHERE number = 7;"
                                        "INSERT INTO carts (number, title, length) "
                                        "VALUES (8, 'Eight', 2.5)"));
     LetTheStoreAskAgain();
-    EXPECT_EQ(store.GetCart("7", 3, true)->Title, "Renamed");
+    EXPECT_EQ(store.GetCart("7", 3, true)->Title, "Renamed «Été» 🎵");
     EXPECT_EQ(store.GetCart("8", 3, true)->Length, 2.5f);
 
     // Our own save and import, during the same walk.
     store.ReadRangeTogether("1", "100");
+    EXPECT_EQ(store.GetCart("7", 3, true)->Title, "Renamed «Été» 🎵");
+    EXPECT_EQ(store.GetCart("7", 3, true)->Artist, "Zoë");
+    EXPECT_EQ(store.GetCart("8", 3, true)->Title, "Eight");
     Cart seven = *store.GetCart("7", 3, true);
     seven.Title = "Ours";
     bool flag = true;
