@@ -182,7 +182,15 @@ frmAbout::frmAbout(QWidget* parent, const QString& programFolder, const QString&
     }
 }
 
-frmAbout::~frmAbout() = default;
+frmAbout::~frmAbout()
+{
+    // Qt's sample loader may still call a sound destroyed during its load: such a sound goes
+    // once its load has ended.
+    if (m_sound && m_sound->status() == QSoundEffect::Loading) {
+        m_sound->setParent(nullptr);
+        connect(m_sound, &QSoundEffect::statusChanged, m_sound, &QObject::deleteLater);
+    }
+}
 
 bool frmAbout::SoundAvailable() const
 {
