@@ -515,6 +515,30 @@ double Median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// The lines that a run of this program in a process of its own printed. A FAILED line of it is
+// passed on as it is (nothing, why empty); a run that ended badly gives nothing and why.
+std::optional<QStringList> RunChild(const QStringList& arguments, QString& why)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    child.waitForFinished(-1);
+    const QStringList lines =
+        QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        if (line.startsWith("FAILED")) {
+            std::printf("%s\n", qPrintable(line));
+            std::fflush(stdout);
+            return std::nullopt;
+        }
+    }
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        why = QStringLiteral("ended with %1").arg(child.exitCode());
+        return std::nullopt;
+    }
+    return lines;
+}
+
 // The row's passes, each run in a process of its own; a FAILED line when one did not do its work.
 int RunRow(const Row& row, const QString& home)
 {
@@ -529,26 +553,17 @@ int RunRow(const Row& row, const QString& home)
         if (!WriteGroup(row, home, run)) {
             return fail(QStringLiteral("cannot write the group settings"));
         }
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {row.name, home, QString::number(run)});
-        child.waitForFinished(-1);
-        const QStringList lines =
-            QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        for (const QString& line : lines) {
-            if (line.startsWith("FAILED")) {
-                std::printf("%s\n", qPrintable(line));
-                std::fflush(stdout);
-                return 1;
-            }
+        QString why;
+        const std::optional<QStringList> lines =
+            RunChild({row.name, home, QString::number(run)}, why);
+        if (!lines) {
+            return why.isEmpty() ? 1 : fail(QStringLiteral("run %1 %2").arg(run + 1).arg(why));
+        }
+        for (const QString& line : *lines) {
             if (line.startsWith("SECONDS ")) {
                 project.push_back(line.mid(8).toDouble() /
                                   (row.kind == Kind::FirstPass ? row.count : 1));
             }
-        }
-        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
-            return fail(QStringLiteral("run %1 ended with %2").arg(run + 1).arg(child.exitCode()));
         }
     }
     if (int(project.size()) != row.runs) {
@@ -605,26 +620,17 @@ int MeasureMemory(const Row& row, const QString& home)
     std::vector<double> resident;
     double peak = 0;
     for (int run = 0; run < row.runs; ++run) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {row.name, home, "0", "memory"});
-        child.waitForFinished(-1);
-        const QStringList lines =
-            QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        for (const QString& line : lines) {
-            if (line.startsWith("FAILED")) {
-                std::printf("%s\n", qPrintable(line));
-                std::fflush(stdout);
-                return 1;
-            }
+        QString why;
+        const std::optional<QStringList> lines = RunChild({row.name, home, "0", "memory"}, why);
+        if (!lines) {
+            return why.isEmpty() ? 1 : fail(QStringLiteral("run %1 %2").arg(run + 1).arg(why));
+        }
+        for (const QString& line : *lines) {
             const QStringList words = line.split(' ');
             if (words.value(0) == "RSS" && words.size() == 3) {
                 resident.push_back(words[1].toDouble());
                 peak = std::max(peak, words[2].toDouble());
             }
-        }
-        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
-            return fail(QStringLiteral("run %1 ended with %2").arg(run + 1).arg(child.exitCode()));
         }
     }
     if (int(resident.size()) != row.runs) {
