@@ -12,15 +12,13 @@
 // are never entered (listed as folders); a link to a file is listed as a file. Each folder is
 // entered once; an unreadable folder lists nothing. Empty when nothing was found.
 QStringList GetFolderTree(const QString& path, const QString& mask, bool includeFolders);
-// The files GetFolderTree lists (no folders), in its order, each a name in one of the folders:
-// a large tree's full paths are not all held at once. Names that are not UTF-8 cannot be
-// listed; notText receives each folder that holds some (its path without the trailing "/") with
-// those names' bytes. resolved receives path with its links resolved, empty when it cannot be.
 struct FolderNamesNotText
 {
     QString folder;
     QList<QByteArray> names;
 };
+// Files of a folder tree, each a name in one of its folders: a large tree's full paths are not
+// all held at once.
 struct FolderTreeFiles
 {
     struct File
@@ -35,6 +33,9 @@ struct FolderTreeFiles
     // -1 when the path is none of the files.
     qsizetype IndexOf(const QString& path) const;
 };
+// The files GetFolderTree lists (no folders), in its order. Names that are not UTF-8 cannot be
+// listed; notText receives each folder that holds some (its path without the trailing "/") with
+// those names' bytes. resolved receives path with its links resolved, empty when it cannot be.
 FolderTreeFiles GetFolderTreeFiles(const QString& path, const QString& mask,
                                    QList<FolderNamesNotText>* notText, QString* resolved = nullptr);
 
